@@ -1,0 +1,133 @@
+#pragma once
+
+// The driver object's logic in plain C++: the interfaces of the maker presented as one device, the state
+// machine, and the answers about channels, latencies, buffer size, sample rate and clock sources. The COM
+// object (AsioVarnel) forwards every IASIO slot here and maps the Result to an ASIO error in one place.
+
+#include "asio/Asio.h"
+#include "asio/DeviceAccess.h"
+#include "asio/DeviceStream.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+namespace asiodrv
+{
+
+enum class Result
+{
+    Ok,
+    NotPresent,
+    HWMalfunction,
+    InvalidParameter,
+    NoClock,
+    NoMemory
+};
+
+ASIOError toAsioError(Result result);
+
+// One channel of the merged input or output table.
+struct ChannelEntry
+{
+    DeviceStream* stream = nullptr;
+    int32_t channel = 0; // within the device
+    int32_t active = 0;  // its buffers were created
+};
+
+enum DriverState : int32_t
+{
+    kStateLoaded = 0,
+    kStateInitialised = 1,
+    kStatePrepared = 2,
+    kStateRunning = 3
+};
+
+class AsioDriver
+{
+public:
+    // The current user's key of the driver's settings.
+    static constexpr const char* kSettingsKey = "Software\\Varnel\\ASIO Strellis";
+    static constexpr uint32_t kWriteSampleRate = 1;
+    static constexpr uint32_t kWriteSwitches = 2;
+
+    // Sample rates outside this range are refused before any conversion.
+    static constexpr double kMinSampleRate = 1.0;
+    static constexpr double kMaxSampleRate = 10000000.0;
+
+    // The control panel is the next step's; until a handler is installed the panel answers as if the user
+    // cancelled it.
+    using ControlPanelHandler = Result (*)(AsioDriver& driver);
+    static void setControlPanelHandler(ControlPanelHandler handler);
+
+    AsioDriver();
+    // Stops and disposes whatever runs, releases the devices and stores the sample rate.
+    ~AsioDriver();
+    AsioDriver(const AsioDriver&) = delete;
+    AsioDriver& operator=(const AsioDriver&) = delete;
+
+    bool init();
+    static const char* driverName() { return "ASIO Varnel 1394"; }
+    static int32_t driverVersion() { return 1; }
+    // Copies the error text into a host's message buffer of the given size.
+    void errorMessage(char* text, size_t size) const;
+
+    Result getChannels(int32_t* inputs, int32_t* outputs) const;
+    Result getLatencies(int32_t* input, int32_t* output) const;
+    Result getBufferSize(int32_t* minimum, int32_t* maximum, int32_t* preferred, int32_t* granularity) const;
+    Result canSampleRate(double rate) const;
+    Result getSampleRate(double* rate) const;
+    Result setSampleRate(double rate);
+    Result getClockSources(ASIOClockSource* clocks, int32_t* count);
+    Result setClockSource(int32_t reference);
+    Result getSamplePosition(ASIOSamples* position, ASIOTimeStamp* stamp) const;
+    Result getChannelInfo(ASIOChannelInfo* info) const;
+    Result createBuffers(ASIOBufferInfo* infos, int32_t count, int32_t bufferSize, ASIOCallbacks* callbacks);
+    Result disposeBuffers();
+    Result start();
+    Result stop();
+    Result controlPanel();
+    Result outputReady();
+
+    int32_t state() const { return state_.load(); }
+    int keptDeviceCount() const { return keptCount_; }
+    DeviceStream* stream(int index) const
+    {
+        return index >= 0 && index < keptCount_ ? streams_[index] : nullptr;
+    }
+    int listedDeviceCount() const { return list_ != nullptr ? list_->count() : 0; }
+    uint32_t bufferSize() const { return bufferSize_; }
+    bool useMmcss() const { return useMmcss_ != 0; }
+    bool lowerDwmPriority() const { return lowerDwm_ != 0; }
+    const ASIOTime& asioTime() const { return asioTime_; }
+
+    // The settings under kSettingsKey.
+    void readSettings();
+    void writeSettings(uint32_t flags);
+
+private:
+    void releaseDevices();
+    bool buildChannelTables();
+    void setError(const char* text);
+
+    DeviceList* list_ = nullptr;
+    double sampleRate_ = 48000.0;
+    ASIOCallbacks* callbacks_ = nullptr;
+    ASIOTime asioTime_{};
+    std::atomic<int32_t> state_{kStateLoaded};
+    int keptCount_ = 0;
+    DeviceStream** streams_ = nullptr;
+    int32_t openStreams_ = 0;
+    uint32_t useMmcss_ = 1;
+    uint32_t lowerDwm_ = 1;
+    int32_t outputCount_ = 0;
+    ChannelEntry* outputs_ = nullptr;
+    int32_t inputCount_ = 0;
+    ChannelEntry* inputs_ = nullptr;
+    uint32_t bufferSize_ = 512;
+    bool settingsRead_ = false;
+    bool rateSet_ = false;
+    char errorText_[131] = {};
+};
+
+} // namespace asiodrv

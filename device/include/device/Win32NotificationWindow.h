@@ -1,0 +1,58 @@
+#pragma once
+
+// One hidden message-only window per process, on a thread of its own ("win32 notification thread"), that
+// hands every message reaching it (device-change broadcasts, mixer notifications, the end of the session)
+// to the registered listeners, so that none of them needs a window or a message loop.
+
+#include "platform/MessageWindow.h"
+
+#include <juce_core/juce_core.h>
+#include <juce_events/juce_events.h>
+
+#include <atomic>
+#include <cstdint>
+
+namespace device
+{
+
+class Win32MessageListener
+{
+public:
+    virtual ~Win32MessageListener() = default;
+
+    // Called on the notification thread, one message at a time, for every message of the window.
+    virtual void handleWin32Message(uint32_t message, platform::WPARAM wParam, platform::LPARAM lParam) = 0;
+};
+
+class Win32NotificationWindow : public juce::Thread, public juce::DeletedAtShutdown
+{
+public:
+    // The single instance, made (and its thread started) on the first call.
+    static Win32NotificationWindow* getInstance();
+
+    // Waits while the thread is starting; the window, or 0 when the thread ended without one.
+    static platform::HWND getWindowHandle();
+
+    // Appends the listener unless it is listed already (makes the instance on first use).
+    static void addListener(Win32MessageListener* listener);
+
+    // Removes the listener; once this returns it is never called again. Makes no instance.
+    static void removeListener(Win32MessageListener* listener);
+
+    // Closes the window, waits up to 2000 ms for the thread and forgets the instance.
+    ~Win32NotificationWindow() override;
+
+private:
+    Win32NotificationWindow();
+    void run() override;
+    static platform::LRESULT windowProc(platform::HWND window, uint32_t message, platform::WPARAM wParam,
+                                        platform::LPARAM lParam);
+
+    std::atomic<platform::HWND> window_{0};
+    juce::Array<Win32MessageListener*> listeners_; // guarded by lock_
+    juce::CriticalSection lock_;
+
+    JUCE_DECLARE_NON_COPYABLE(Win32NotificationWindow)
+};
+
+} // namespace device

@@ -1,0 +1,265 @@
+#pragma once
+
+// Support for the driver's tests: capability records written byte by byte at their offsets, a stand-in
+// for the block the kernel driver shares while streaming, and a fixture that gives each test a private
+// bus, registry, trace and debug log and loads the built driver library as a host does.
+
+#include "DriverLoader.h"
+#include "TempBus.h"
+#include "TempRegistry.h"
+#include "platform/DeviceFile.h"
+#include "platform/DeviceInterfaces.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace asiotest
+{
+
+inline constexpr platform::Guid kInterfaceClass{
+    0x3D5A1F20, 0x7C44, 0x4B9E, {0x9E, 0x21, 0x6A, 0x0B, 0x5C, 0x7D, 0x8E, 0x31}};
+
+// A "hwinfo_caps" record.
+struct CapsRecord
+{
+    uint8_t bytes[260] = {};
+
+    CapsRecord& word(size_t offset, uint32_t value)
+    {
+        for (int b = 0; b < 4; ++b)
+            bytes[offset + b] = static_cast<uint8_t>(value >> (8 * b));
+        return *this;
+    }
+    CapsRecord& outputGroups(const std::vector<std::pair<uint8_t, uint8_t>>& groups)
+    {
+        return groupTable(104, 108, groups);
+    }
+    CapsRecord& inputGroups(const std::vector<std::pair<uint8_t, uint8_t>>& groups)
+    {
+        return groupTable(124, 128, groups);
+    }
+    CapsRecord& vendor(uint32_t id) { return word(4, id << 8 | 0x01); }
+    CapsRecord& channels(uint32_t playback, uint32_t inputs) { return word(88, playback).word(92, inputs); }
+    CapsRecord& clockMask(uint32_t mask) { return word(84, mask); }
+    CapsRecord& rates(uint32_t minimum, uint32_t maximum) { return word(156, minimum).word(152, maximum); }
+
+    bool writeTo(const std::string& file) const
+    {
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes), sizeof bytes);
+        return static_cast<bool>(out);
+    }
+
+    // 8 analog + 8 ADAT inputs; 8 analog, 2 S/PDIF and 2 headphone outputs; clocks internal, FireWire
+    // and ADAT; 44.1 to 96 kHz.
+    static CapsRecord typical()
+    {
+        CapsRecord c;
+        c.vendor(0x3B71)
+            .word(12, 0x5E8)
+            .clockMask(0x13)
+            .channels(12, 16)
+            .word(96, 12)
+            .word(100, 16)
+            .outputGroups({{0, 8}, {1, 2}, {5, 2}})
+            .inputGroups({{0, 8}, {2, 8}})
+            .rates(44100, 96000);
+        return c;
+    }
+
+private:
+    CapsRecord& groupTable(size_t countOffset, size_t tableOffset,
+                           const std::vector<std::pair<uint8_t, uint8_t>>& groups)
+    {
+        word(countOffset, static_cast<uint32_t>(groups.size()));
+        for (size_t g = 0; g < groups.size() && g < 8; ++g)
+        {
+            bytes[tableOffset + 2 * g] = groups[g].first;
+            bytes[tableOffset + 2 * g + 1] = groups[g].second;
+        }
+        return *this;
+    }
+};
+
+// The block the kernel driver shares while streaming, with its two frame-pointer tables and the frames
+// they point at, built by hand at the offsets the kernel driver uses.
+class FakeSharedBlock
+{
+public:
+    FakeSharedBlock(uint32_t tableEntries, uint32_t slotsPerFrame)
+        : block_(4096 / 8, 0), playFrames_(static_cast<size_t>(tableEntries) * slotsPerFrame, 0),
+          capFrames_(static_cast<size_t>(tableEntries) * slotsPerFrame, 0), playTable_(tableEntries),
+          capTable_(tableEntries), slots_(slotsPerFrame)
+    {
+        for (uint32_t e = 0; e < tableEntries; ++e)
+        {
+            playTable_[e] = reinterpret_cast<uintptr_t>(&playFrames_[static_cast<size_t>(e) * slotsPerFrame]);
+            capTable_[e] = reinterpret_cast<uintptr_t>(&capFrames_[static_cast<size_t>(e) * slotsPerFrame]);
+        }
+        put<uint64_t>(56, reinterpret_cast<uintptr_t>(playTable_.data()));
+        put<uint64_t>(344, reinterpret_cast<uintptr_t>(capTable_.data()));
+        setPlayback(-1, 0);
+        setCapture(-1, 0);
+    }
+
+    void* block() { return block_.data(); }
+
+    void setPlayback(int32_t index, uint32_t frames)
+    {
+        put<int32_t>(80, index);
+        put<uint32_t>(76, frames);
+    }
+    void setCapture(int32_t index, uint32_t frames)
+    {
+        put<int32_t>(368, index);
+        put<uint32_t>(364, frames);
+    }
+
+    uint32_t* playbackFrame(uint32_t entry) { return &playFrames_[static_cast<size_t>(entry) * slots_]; }
+    uint32_t* captureFrame(uint32_t entry) { return &capFrames_[static_cast<size_t>(entry) * slots_]; }
+
+    template <typename T> T get(size_t offset) const
+    {
+        T v;
+        std::memcpy(&v, reinterpret_cast<const uint8_t*>(block_.data()) + offset, sizeof v);
+        return v;
+    }
+    template <typename T> void put(size_t offset, T v)
+    {
+        std::memcpy(reinterpret_cast<uint8_t*>(block_.data()) + offset, &v, sizeof v);
+    }
+
+private:
+    std::vector<uint64_t> block_; // 8-byte aligned
+    std::vector<uint32_t> playFrames_;
+    std::vector<uint32_t> capFrames_;
+    std::vector<uint64_t> playTable_;
+    std::vector<uint64_t> capTable_;
+    uint32_t slots_;
+};
+
+inline std::vector<std::string> readLines(const std::string& path)
+{
+    std::vector<std::string> lines;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// A private bus, registry, trace and debug log per test, and the built driver library loaded as a host
+// loads it.
+class DriverFixture : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        tracePath = bus.dir + "/trace.txt";
+        logPath = bus.dir + "/debug.log";
+        ::setenv("STRELLIS_TRACE", tracePath.c_str(), 1);
+        ::setenv("STRELLIS_DEBUG_LOG", logPath.c_str(), 1);
+    }
+
+    void TearDown() override
+    {
+        loader.unload();
+        ::unsetenv("STRELLIS_TRACE");
+        ::unsetenv("STRELLIS_DEBUG_LOG");
+    }
+
+    void devsim(const std::string& command)
+    {
+        ASSERT_EQ(bus.devsim(command), 0) << "devsim " << command << ": " << bus.err;
+    }
+
+    void plug(const std::string& unit, const CapsRecord& caps, const std::string& uniqueName = "")
+    {
+        const std::string file = bus.dir + "/" + unit + ".caps";
+        ASSERT_TRUE(caps.writeTo(file));
+        devsim("plug " + unit + " --caps " + file +
+               (uniqueName.empty() ? "" : " --unique-name " + uniqueName));
+    }
+
+    // Registers the built library and loads the driver as a host does; null on failure.
+    asiodrv::IASIO* loadDriver()
+    {
+        std::string error;
+        if (asiohost::registerModule(ASIO_DRIVER_PATH, false, error) != 0)
+        {
+            ADD_FAILURE() << "registration failed: " << error;
+            return nullptr;
+        }
+        if (!loader.loadModule("ASIO Strellis", error) || !loader.createDriver(error))
+        {
+            ADD_FAILURE() << error;
+            return nullptr;
+        }
+        return loader.driver();
+    }
+
+    asiodrv::IASIO* loadAndInit()
+    {
+        asiodrv::IASIO* driver = loadDriver();
+        if (driver != nullptr && driver->init(nullptr) != asiodrv::ASIOTrue)
+        {
+            ADD_FAILURE() << "init failed";
+            return nullptr;
+        }
+        return driver;
+    }
+
+    // Trace lines that contain the text.
+    std::vector<std::string> trace(const std::string& contains) const
+    {
+        std::vector<std::string> out;
+        for (const std::string& line : readLines(tracePath))
+            if (line.find(contains) != std::string::npos)
+                out.push_back(line);
+        return out;
+    }
+    void clearTrace() const { std::ofstream(tracePath, std::ios::trunc); }
+
+    bool logged(const std::string& line) const
+    {
+        for (const std::string& l : readLines(logPath))
+            if (l == line)
+                return true;
+        return false;
+    }
+
+    // The interface path of a plugged unit, by plug order.
+    static std::string interfacePath(size_t index)
+    {
+        const platform::DeviceInterfaceSet set(kInterfaceClass);
+        return index < set.size() ? set.path(index) : std::string();
+    }
+
+    // One driver-control request sent straight to a unit, beside the driver.
+    static bool driverControl(size_t unitIndex, uint32_t subCode, uint32_t arg12, uint32_t arg16,
+                              uint32_t (&reply)[16])
+    {
+        const platform::Handle h = platform::createFile(interfacePath(unitIndex));
+        if (h == platform::INVALID_HANDLE_VALUE)
+            return false;
+        uint32_t block[16] = {0, 0, subCode, arg12, arg16};
+        const bool ok =
+            platform::deviceIoControl(h, 0x1D2008, block, sizeof block, block, sizeof block, nullptr);
+        platform::closeHandle(h);
+        std::memcpy(reply, block, sizeof block);
+        return ok;
+    }
+
+    testsupport::TempRegistry registry;
+    testsupport::TempBus bus;
+    asiohost::DriverLoader loader; // after the registry and the bus: the driver goes first
+    std::string tracePath;
+    std::string logPath;
+};
+
+} // namespace asiotest

@@ -1,0 +1,141 @@
+#include "platform/Debug.h"
+#include "platform/DeviceFile.h"
+#include "platform/DeviceInterfaces.h"
+#include "platform/Sync.h"
+#include "platform/Time.h"
+
+#include "TempBus.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace
+{
+
+std::vector<std::string> readLines(const std::string& path)
+{
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+} // namespace
+
+TEST(DebugSink, CaptureCollectsEachMessageAsOneLineWithoutItsLineEnd)
+{
+    platform::DebugCapture capture;
+    platform::outputDebugString("first\n");
+    platform::debugPrintf("VDC error for %s - rval %d", "Unit", 5);
+    EXPECT_EQ(capture.lines(), (std::vector<std::string>{"first", "VDC error for Unit - rval 5"}));
+    capture.clear();
+    EXPECT_TRUE(capture.lines().empty());
+}
+
+TEST(DebugSink, InnerCaptureTakesOverAndHandsBackWhenItEnds)
+{
+    platform::DebugCapture outer;
+    {
+        platform::DebugCapture inner;
+        platform::outputDebugString("inner");
+        EXPECT_TRUE(inner.contains("inner"));
+    }
+    platform::outputDebugString("outer");
+    EXPECT_EQ(outer.lines(), std::vector<std::string>{"outer"});
+}
+
+TEST(DebugSink, LinesOfSeveralThreadsAreAppendedWholeToTheLogFile)
+{
+    const std::string path =
+        (std::filesystem::temp_directory_path() / ("strellis-debug-" + std::to_string(::getpid()) + ".log"))
+            .string();
+    std::filesystem::remove(path);
+    ::setenv("STRELLIS_DEBUG_LOG", path.c_str(), 1);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back(
+            [t]
+            {
+                for (int i = 0; i < 50; ++i)
+                    platform::debugPrintf("thread %d line %d", t, i);
+            });
+    for (auto& th : threads)
+        th.join();
+    ::unsetenv("STRELLIS_DEBUG_LOG");
+
+    const auto lines = readLines(path);
+    ASSERT_EQ(lines.size(), 200u);
+    for (const auto& line : lines)
+        EXPECT_EQ(line.rfind("thread ", 0), 0u) << line;
+    std::filesystem::remove(path);
+}
+
+TEST(Mutex, CanBeTakenAgainByItsOwnerAndExcludesOthers)
+{
+    platform::Mutex m;
+    ASSERT_TRUE(m.create());
+    m.lock();
+    m.lock(); // a kernel mutex lets its owner in again
+    m.unlock();
+    m.unlock();
+
+    int counter = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back(
+            [&]
+            {
+                for (int i = 0; i < 1000; ++i)
+                {
+                    platform::MutexLock lock(m);
+                    ++counter;
+                }
+            });
+    for (auto& th : threads)
+        th.join();
+    EXPECT_EQ(counter, 4000);
+}
+
+TEST(TickCount, AdvancesWithSleep)
+{
+    const uint32_t start = platform::getTickCount();
+    platform::sleepMs(20);
+    EXPECT_GE(static_cast<uint32_t>(platform::getTickCount() - start), 19u);
+}
+
+TEST(Guid, PrintsInRegistryFormat)
+{
+    const platform::Guid g{0x3D5A1F20, 0x7C44, 0x4B9E, {0x9E, 0x21, 0x6A, 0x0B, 0x5C, 0x7D, 0x8E, 0x31}};
+    EXPECT_EQ(g.toString(), "{3D5A1F20-7C44-4B9E-9E21-6A0B5C7D8E31}");
+}
+
+TEST(DeviceFile, CallsOnAnInvalidOrClosedHandleFail)
+{
+    testsupport::TempBus bus;
+    uint32_t word = 0;
+    uint32_t returned = 7;
+    EXPECT_FALSE(
+        platform::deviceIoControl(platform::INVALID_HANDLE_VALUE, 0x1D2000, nullptr, 0, &word, 4, &returned));
+    EXPECT_EQ(returned, 0u);
+    EXPECT_EQ(platform::createFile("\\\\?\\doranth#nothere#{3d5a1f20-7c44-4b9e-9e21-6a0b5c7d8e31}"),
+              platform::INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(platform::closeHandle(platform::INVALID_HANDLE_VALUE));
+}
+
+TEST(DeviceInterfaces, AnEmptyBusHasNoInterfacesAndNoKeys)
+{
+    testsupport::TempBus bus;
+    const platform::Guid g{0x3D5A1F20, 0x7C44, 0x4B9E, {0x9E, 0x21, 0x6A, 0x0B, 0x5C, 0x7D, 0x8E, 0x31}};
+    platform::DeviceInterfaceSet set(g);
+    EXPECT_TRUE(set.isValid());
+    EXPECT_EQ(set.size(), 0u);
+    platform::DeviceRegKey key;
+    EXPECT_FALSE(key.open("\\\\?\\doranth#u1#{3d5a1f20-7c44-4b9e-9e21-6a0b5c7d8e31}"));
+    uint32_t size = 4;
+    char buf[4];
+    EXPECT_EQ(key.queryValue("unique_name", nullptr, buf, &size), platform::ERROR_INVALID_HANDLE);
+}

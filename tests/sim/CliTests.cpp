@@ -1,0 +1,170 @@
+// The devsim command line: its answers, its errors and what its commands leave on the bus.
+
+#include "SimClient.h"
+
+#include "Models.h"
+
+#include <sstream>
+
+using namespace simtest;
+
+namespace
+{
+
+bool oneLine(const std::string& text)
+{
+    return !text.empty() && text.find('\n') == text.size() - 1 && text.compare(0, 8, "devsim: ") == 0;
+}
+
+} // namespace
+
+TEST(SimCli, HelpListsEveryCommandAndKnob)
+{
+    Bus bus;
+    ASSERT_EQ(bus.devsim("--help"), 0);
+    for (const char* word :
+         {"plug", "unplug", "list", "dump", "fault", "set", "reset", "meter.in.", "meter.out.", "clocks",
+          "midi", "counters", "flash.busy", "driver-version", "session-base", "session-chunk",
+          "vdc:<cat>/<cmd>", "status:<n>", "--blank-flash"})
+        EXPECT_NE(bus.out.find(word), std::string::npos) << word;
+    EXPECT_EQ(bus.devsim(""), 2);
+}
+
+TEST(SimCli, MistakesGetOneLineAndANonzeroStatus)
+{
+    Bus bus;
+    bus.run("plug u1 --model st8");
+    const char* const mistakes[] = {
+        "frobnicate",
+        "plug",
+        "plug bad/name --model st8",
+        "plug u2",
+        "plug u2 --model nothing",
+        "plug u2 --model st8 --caps /dev/null",
+        "plug u2 --caps /nonexistent",
+        "plug u1 --model st8",
+        "plug u2 --model st8 --unique-name",
+        "unplug nobody",
+        "unplug u1 --codes 9",
+        "dump nobody",
+        "set u1 volume 3",
+        "set u1 meter.in.64 1",
+        "set u1 clocks x",
+        "set u1 counters 1 2",
+        "set u1 session-chunk 65",
+        "set u1 session-base 0x1FFFF0",
+        "set u1 buffer-size 100",
+        "fault u1 vdc:3 timeout",
+        "fault u1 dc:3 timeout",
+        "fault u1 vdc:any status:1",
+        "fault u1 ver vdr:3",
+        "fault u1 open fail 0",
+        "fault u1 vdc:any explode",
+        "fault nobody vdc:any fail",
+    };
+    for (const char* m : mistakes)
+    {
+        EXPECT_NE(bus.devsim(m), 0) << m;
+        EXPECT_TRUE(oneLine(bus.err)) << m << ": " << bus.err;
+        EXPECT_EQ(bus.out, "") << m;
+    }
+}
+
+TEST(SimCli, ACapsFileLongerThanARecordIsRefused)
+{
+    Bus bus;
+    const std::string file = bus.dir + "/big.caps";
+    std::ofstream(file, std::ios::binary) << std::string(261, 'x');
+    EXPECT_EQ(bus.devsim("plug u1 --caps " + file), 1);
+    EXPECT_NE(bus.err.find("261"), std::string::npos) << bus.err;
+}
+
+TEST(SimCli, ListShowsEveryUnitWithItsStateAndPath)
+{
+    Bus bus;
+    bus.run("plug desk --model st12");
+    bus.run("plug spare --model foreign");
+    bus.run("unplug spare");
+    ASSERT_EQ(bus.devsim("list"), 0);
+    EXPECT_EQ(bus.out,
+              "desk plugged " + pathOf("desk") + " st12\nspare unplugged " + pathOf("spare") + " foreign\n");
+}
+
+TEST(SimCli, DumpShowsTheRecordTheMixerAndTheDriver)
+{
+    OneUnit bus("--model st8 --unique-name Desk");
+    ASSERT_EQ(vdc(bus.handle, 4, 0, {2, 8388608}, 36).vdr(), 0u);
+    bus.run("fault u1 dc:9 status:1 3");
+    ASSERT_EQ(bus.devsim("dump u1"), 0);
+    for (const char* expected :
+         {"unit u1 plugged\n", "record st8, 260 bytes\n", "vendor 0x003b71 model 0x05e8",
+          "unique_name \"Desk\" (5 bytes)\n", "channels 10 in, 12 out, 12 playback\n",
+          "driver version 0x04080000 flags 0x00000000 buffer 256", "fault dc:9 status:1 3\n",
+          "out 2 gain 8388608 (-6.02 dB) mute 0 nominal 0\n",
+          "mon 3 2 gain 16777216 (0.00 dB) mute 0 solo 0 pan 255\n", "isoc 0 0 3 0 0 2 4 0"})
+        EXPECT_NE(bus.out.find(expected), std::string::npos) << expected << "\n" << bus.out;
+}
+
+TEST(SimCli, ResetPullsEveryUnitAndEmptiesTheBus)
+{
+    Bus bus;
+    bus.run("plug a --model st2");
+    bus.run("plug b --model st4");
+    const uint64_t before = sim::kernel::interfaceEventSequence();
+    bus.run("reset");
+    EXPECT_TRUE(sim::kernel::interfacePaths(kClass).empty());
+    uint64_t next = 0;
+    EXPECT_EQ(sim::kernel::interfaceEventsSince(kClass, before, &next).size(), 2u);
+    ASSERT_EQ(bus.devsim("list"), 0);
+    EXPECT_EQ(bus.out, "");
+    EXPECT_FALSE(std::filesystem::exists(bus.dir + "/a.flash"));
+    bus.run("plug a --model st2");
+    const intptr_t h = sim::kernel::open(pathOf("a"));
+    EXPECT_NE(h, -1);
+    sim::kernel::close(h);
+}
+
+TEST(SimCli, FirmwareFilesMatchTheFlashOfAUnitOfTheirVersion)
+{
+    OneUnit bus("--model m1200f");
+    ASSERT_EQ(bus.devsim("mkfirmware m1200f " + bus.dir), 0) << bus.err;
+    EXPECT_EQ(std::count(bus.out.begin(), bus.out.end(), '\n'), 5);
+    std::ifstream file(bus.dir + "/morvayfpga.dat");
+    int magic[5];
+    for (int& m : magic)
+        file >> m;
+    EXPECT_EQ(magic[0], 1651);
+    EXPECT_EQ(magic[1] + magic[2] + magic[3] + magic[4], 1);
+    std::vector<uint32_t> quads;
+    for (std::string token; file >> token;)
+        quads.push_back(uint32_t(std::stoul(token, nullptr, 16)));
+    ASSERT_EQ(quads.size(), 64u + quads[2]);
+    EXPECT_EQ(quads[0], 3u) << "FPGA image";
+    EXPECT_EQ(quads[6], 1u);
+    const VdcReply r = vdc(bus.handle, 1, 1, {quads[1], 64}, 308);
+    for (int i = 0; i < 64; ++i)
+        ASSERT_EQ(r.p(2 + i), quads[64 + size_t(i)]) << i;
+}
+
+TEST(SimCli, ModelsListsEveryPresetOfTheFirmwareTableAndAForeignOne)
+{
+    Bus bus;
+    ASSERT_EQ(bus.devsim("models"), 0);
+    for (const char* id : {"model 0x05e2", "model 0x05e4", "model 0x05e8", "model 0x5e12", "model 0x03d8",
+                           "model 0x5ed1", "model 0x7e01", "model 0x7e02", "vendor 0xa1b2"})
+        EXPECT_NE(bus.out.find(id), std::string::npos) << id;
+}
+
+TEST(SimCli, VersionsAreReadLikeTheConsoleWritesThem)
+{
+    uint32_t v = 0;
+    EXPECT_TRUE(sim::parseVersion("4.8", &v));
+    EXPECT_EQ(v, 0x04080000u);
+    EXPECT_TRUE(sim::parseVersion("4.8.1.14", &v));
+    EXPECT_EQ(v, 0x0408010Eu);
+    EXPECT_TRUE(sim::parseVersion("0x04070000", &v));
+    EXPECT_EQ(v, 0x04070000u);
+    EXPECT_FALSE(sim::parseVersion("4", &v));
+    EXPECT_FALSE(sim::parseVersion("4.256", &v));
+    EXPECT_EQ(sim::versionText(0x0408000E), "4.8.14");
+}
