@@ -76,6 +76,11 @@ void Win32NotificationWindow::removeListener(Win32MessageListener* listener)
     }
 }
 
+bool Win32NotificationWindow::exists()
+{
+    return instance.load() != nullptr;
+}
+
 void Win32NotificationWindow::run()
 {
     const platform::HWND w = platform::createMessageWindow(&Win32NotificationWindow::windowProc);

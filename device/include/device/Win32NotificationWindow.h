@@ -39,6 +39,9 @@ public:
     // Removes the listener; once this returns it is never called again. Makes no instance.
     static void removeListener(Win32MessageListener* listener);
 
+    // Whether the instance exists (made and not yet deleted).
+    static bool exists();
+
     // Closes the window, waits up to 2000 ms for the thread and forgets the instance.
     ~Win32NotificationWindow() override;
 

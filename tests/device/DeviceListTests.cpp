@@ -1,0 +1,256 @@
+#include "device/DeviceList.h"
+#include "device/DeviceMessage.h"
+#include "device/Win32NotificationWindow.h"
+#include "platform/MessageWindow.h"
+
+#include "TempBus.h"
+
+#include <gtest/gtest.h>
+#include <juce_events/juce_events.h>
+
+#include <atomic>
+#include <mutex>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <vector>
+
+extern char** environ;
+
+namespace
+{
+
+using device::DeviceList;
+using device::SystemMessage;
+using device::Win32MessageListener;
+using device::Win32NotificationWindow;
+
+constexpr uint32_t kVendor = 0x3B71;
+
+// Runs the devsim program in a process of its own, as a user at a shell would.
+int devsimProcess(std::vector<std::string> args)
+{
+    args.insert(args.begin(), DEVSIM_PATH);
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, DEVSIM_PATH, nullptr, nullptr, argv.data(), environ) != 0)
+        return -1;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+struct Received
+{
+    int32_t id;
+    std::string path;
+};
+
+// Collects the posted device messages on the message thread.
+class Collector : public juce::MessageListener
+{
+public:
+    void handleMessage(const juce::Message& message) override
+    {
+        if (const auto* m = dynamic_cast<const SystemMessage*>(&message))
+        {
+            auto* dev = m->getObjectAs<device::vhw>();
+            received.push_back({m->id, dev != nullptr ? dev->getDevicePath() : std::string()});
+        }
+    }
+    std::vector<Received> received;
+};
+
+// Pumps the message loop until the condition holds or the time is up.
+template <class Condition> bool pumpUntil(Condition condition, int timeoutMs = 3000)
+{
+    const auto start = juce::Time::getMillisecondCounter();
+    while (!condition())
+    {
+        if (juce::Time::getMillisecondCounter() - start > static_cast<uint32_t>(timeoutMs))
+            return false;
+        juce::MessageManager::getInstance()->runDispatchLoopUntil(20);
+    }
+    return true;
+}
+
+void pump(int ms)
+{
+    juce::MessageManager::getInstance()->runDispatchLoopUntil(ms);
+}
+
+class DeviceListTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { juce::MessageManager::getInstance(); }
+    void TearDown() override { delete Win32NotificationWindow::getInstance(); }
+
+    std::string pathOf(const std::string& unit) const
+    {
+        return "\\\\?\\doranth#" + unit + "#{3d5a1f20-7c44-4b9e-9e21-6a0b5c7d8e31}";
+    }
+
+    testsupport::TempBus bus;
+};
+
+class CountingListener : public Win32MessageListener
+{
+public:
+    void handleWin32Message(uint32_t message, platform::WPARAM, platform::LPARAM) override
+    {
+        if (message == 0x400)
+            ++calls;
+    }
+    std::atomic<int> calls{0};
+};
+
+} // namespace
+
+TEST_F(DeviceListTest, TheListRunsInReverseEnumerationOrderAndKeepsOnlyTheWantedVendor)
+{
+    ASSERT_EQ(bus.devsim("plug u1 --model st8"), 0);
+    ASSERT_EQ(bus.devsim("plug other --model foreign"), 0);
+    ASSERT_EQ(bus.devsim("plug u2 --model st4"), 0);
+
+    DeviceList list(kVendor);
+    ASSERT_EQ(list.getCount(), 2);
+    EXPECT_EQ(list.getDevice(0)->getDevicePath(), pathOf("u2"));
+    EXPECT_EQ(list.getDevice(1)->getDevicePath(), pathOf("u1"));
+    EXPECT_EQ(list.getDevice(2), nullptr);
+}
+
+TEST_F(DeviceListTest, PathsMatchIgnoringLetterCaseAndAHeldPathIsNotScannedTwice)
+{
+    ASSERT_EQ(bus.devsim("plug u1 --model st8"), 0);
+    DeviceList list(kVendor);
+    ASSERT_EQ(list.getCount(), 1);
+
+    const std::string upper = juce::String(pathOf("u1")).toUpperCase().toStdString();
+    EXPECT_EQ(list.scan(&upper), nullptr); // already held
+    EXPECT_EQ(list.getCount(), 1);
+
+    device::vhw::Ptr removed = list.remove(upper);
+    ASSERT_NE(removed, nullptr);
+    EXPECT_EQ(list.getCount(), 0);
+    EXPECT_EQ(list.remove(upper), nullptr);
+
+    device::vhw::Ptr again = list.scan(&upper);
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(again->getDevicePath(), pathOf("u1"));
+}
+
+TEST_F(DeviceListTest, HotPlugFromAnotherProcessPostsOneArrivalAndOneRemoval)
+{
+    DeviceList list(kVendor);
+    Collector collector;
+    list.setListener(&collector);
+
+    ASSERT_EQ(devsimProcess({"plug", "u1", "--model", "st8"}), 0);
+    ASSERT_TRUE(pumpUntil([&] { return collector.received.size() == 1; }));
+    EXPECT_EQ(collector.received[0].id, device::deviceArrivalMessage);
+    EXPECT_EQ(collector.received[0].path, pathOf("u1"));
+    EXPECT_EQ(list.getCount(), 1);
+
+    // All three removal broadcasts arrive; only the first still finds the device.
+    ASSERT_EQ(devsimProcess({"unplug", "u1", "--codes", "7"}), 0);
+    ASSERT_TRUE(pumpUntil([&] { return collector.received.size() == 2; }));
+    pump(300);
+    ASSERT_EQ(collector.received.size(), 2u);
+    EXPECT_EQ(collector.received[1].id, device::deviceRemovalMessage);
+    EXPECT_EQ(collector.received[1].path, pathOf("u1"));
+    EXPECT_EQ(list.getCount(), 0);
+}
+
+TEST_F(DeviceListTest, AForeignArrivalPostsNothingAndLeavesTheList)
+{
+    ASSERT_EQ(bus.devsim("plug u1 --model st8"), 0);
+    DeviceList list(kVendor);
+    Collector collector;
+    list.setListener(&collector);
+
+    ASSERT_EQ(devsimProcess({"plug", "other", "--model", "foreign"}), 0);
+    ASSERT_EQ(devsimProcess({"unplug", "other"}), 0);
+    pump(500);
+    EXPECT_TRUE(collector.received.empty());
+    EXPECT_EQ(list.getCount(), 1);
+}
+
+TEST_F(DeviceListTest, AUnitPluggedBeforeTheProcessStartsIsListedNotAnnounced)
+{
+    ASSERT_EQ(devsimProcess({"plug", "u1", "--model", "st8"}), 0);
+    DeviceList list(kVendor);
+    Collector collector;
+    list.setListener(&collector);
+    pump(400);
+    EXPECT_TRUE(collector.received.empty());
+    EXPECT_EQ(list.getCount(), 1);
+}
+
+TEST_F(DeviceListTest, AMessageInFlightKeepsItsDeviceAliveAfterTheListDropsIt)
+{
+    DeviceList list(kVendor);
+    Collector collector;
+    list.setListener(&collector);
+    // Plug and pull before the message thread runs: both messages are queued behind each other.
+    ASSERT_EQ(devsimProcess({"plug", "u1", "--model", "st8"}), 0);
+    juce::Thread::sleep(300);
+    ASSERT_EQ(devsimProcess({"unplug", "u1"}), 0);
+    juce::Thread::sleep(300);
+    ASSERT_TRUE(pumpUntil([&] { return collector.received.size() == 2; }));
+    EXPECT_EQ(collector.received[0].path, pathOf("u1"));
+    EXPECT_EQ(collector.received[1].path, pathOf("u1"));
+}
+
+TEST(NotificationWindow, AListenerAddedTwiceIsCalledOnceAndNotAfterItsRemoval)
+{
+    CountingListener listener;
+    Win32NotificationWindow::addListener(&listener);
+    const platform::HWND window = Win32NotificationWindow::getWindowHandle();
+    ASSERT_NE(window, 0u);
+    Win32NotificationWindow::addListener(&listener);
+
+    ASSERT_TRUE(platform::postMessage(window, 0x400, 0, 0));
+    ASSERT_TRUE(pumpUntil([&] { return listener.calls.load() >= 1; }));
+    juce::Thread::sleep(100);
+    EXPECT_EQ(listener.calls.load(), 1);
+
+    Win32NotificationWindow::removeListener(&listener);
+    platform::postMessage(window, 0x400, 0, 0);
+    juce::Thread::sleep(100);
+    EXPECT_EQ(listener.calls.load(), 1);
+    delete Win32NotificationWindow::getInstance();
+}
+
+TEST(NotificationWindow, RemovingAListenerWithoutAnInstanceMakesNone)
+{
+    ASSERT_FALSE(Win32NotificationWindow::exists());
+    CountingListener listener;
+    Win32NotificationWindow::removeListener(&listener);
+    EXPECT_FALSE(Win32NotificationWindow::exists());
+}
+
+TEST(NotificationWindow, TheWindowExistsAsSoonAsTheFirstListenerIsAddedAndTheThreadEndsOnDeletion)
+{
+    for (int round = 0; round < 3; ++round)
+    {
+        CountingListener listener;
+        Win32NotificationWindow::addListener(&listener);
+        const platform::HWND window = Win32NotificationWindow::getWindowHandle();
+        EXPECT_NE(window, 0u);
+        Win32NotificationWindow* instance = Win32NotificationWindow::getInstance();
+        EXPECT_TRUE(instance->isThreadRunning());
+        Win32NotificationWindow::removeListener(&listener);
+        delete instance;
+        EXPECT_FALSE(Win32NotificationWindow::exists());
+        EXPECT_FALSE(platform::postMessage(window, 0x400, 0, 0)); // the window is gone
+    }
+}
+
+TEST(NotificationWindow, DeletingRightAfterCreationNeverHangs)
+{
+    for (int round = 0; round < 20; ++round)
+        delete Win32NotificationWindow::getInstance();
+    EXPECT_FALSE(Win32NotificationWindow::exists());
+}
