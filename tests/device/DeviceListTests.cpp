@@ -95,6 +95,18 @@ protected:
     testsupport::TempBus bus;
 };
 
+// The message manager and the notification window live for the whole test process; both go at its end.
+class JuceShutdown : public ::testing::Environment
+{
+public:
+    void TearDown() override
+    {
+        juce::DeletedAtShutdown::deleteAll();
+        juce::MessageManager::deleteInstance();
+    }
+};
+const auto* const juceShutdown = ::testing::AddGlobalTestEnvironment(new JuceShutdown);
+
 class CountingListener : public Win32MessageListener
 {
 public:

@@ -1,0 +1,185 @@
+#pragma once
+
+// The state block of one console window: the image of the interface's mixer session (3348 little-endian
+// quadlets; the same bytes in the device's session memory, in session files and in the stored flash
+// copy), the gang masks, the CRC of the session stored in flash, and the names of the session file and
+// folder last used.
+//
+// Threads: the message thread stores values into the image (control changes, loads, resets); the
+// hardware thread reads what it sends from the image. Every access to the image takes the block's own
+// lock, held only for the copy, never across a device call. The other members belong to the message
+// thread.
+
+#include <juce_data_structures/juce_data_structures.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+
+namespace device
+{
+class vhw;
+}
+
+namespace console
+{
+
+// Reverses the byte order of each 32-bit word of a buffer in place: ceiling(byteCount / 4) words;
+// nothing for a count of 0 or less.
+void byteSwapQuadlets(void* data, int byteCount);
+
+// The CRC-32 of IEEE 802.3 (reflected polynomial 0xEDB88320, as zlib's crc32): crc is the value of the
+// bytes before, 0 to start.
+uint32_t crc32(const void* data, size_t size, uint32_t crc = 0);
+
+class ConsoleState
+{
+public:
+    // --- the image layout ---
+    static constexpr int kImageQuads = 3348;
+    static constexpr int kImageBytes = kImageQuads * 4;
+    static constexpr int kMaxChannels = 40; // inputs, outputs and playback channels the image has room for
+    static constexpr uint32_t kSessionVersion = 512;
+
+    // Words (quadlet index).
+    static constexpr int kSizeWord = 0;
+    static constexpr int kCrcWord = 1;
+    static constexpr int kVersionWord = 2;
+    static constexpr int kFlagsWord = 3; // bit 31 phantom power, bit 1 S/PDIF professional
+    static constexpr int kLegacyWord = 4;
+    static constexpr int kClockWord = 6;
+    static constexpr int kRateWord = 7;
+    static constexpr int kMonitorGainWords = 8;     // [input][output], 8.24
+    static constexpr int kPlaybackGainWords = 1608; // [channel]
+    static constexpr int kOutputGainWords = 1648;   // [channel]
+    static constexpr int kRoutingWords = 1688;      // 70 words
+    static constexpr int kRoutingWordCount = 70;
+
+    // Bytes (byte offset); the byte area starts at kByteArea.
+    static constexpr int kByteArea = 7312;
+    static constexpr int kInputRecords = 7312;     // 40 x 24: nominal, (kept), name
+    static constexpr int kMonitorPans = 8272;      // [input][output], 0 left .. 255 right
+    static constexpr int kMonitorFlags = 9872;     // [input][output], bit 0 mute, bit 1 solo
+    static constexpr int kPlaybackRecords = 11472; // 40 x 24: mute, solo, name
+    static constexpr int kOutputRecords = 12432;   // 40 x 24: mute, nominal, name
+    static constexpr int kRecordBytes = 24;
+    static constexpr int kNameOffset = 2; // in a record
+    static constexpr int kMaxNameChars = 21;
+
+    // A cleared image; gang masks all set until the properties say otherwise.
+    explicit ConsoleState(device::vhw& device);
+    ConsoleState(const ConsoleState&) = delete;
+    ConsoleState& operator=(const ConsoleState&) = delete;
+
+    device::vhw& getDevice() const { return device_; }
+
+    // Reads the session stored in the device into the image, and the stored session's CRC. Message
+    // thread, before the hardware thread runs. 0 = read; 1 = the image read does not hold 3348
+    // quadlets; another positive code = a request failed; negative = the device kept asking to try
+    // again for 2000 ms. On a failed or stalled read the image is all zeros.
+    int readFromDevice();
+
+    // True when the image may be written to the device's flash at close: the device read succeeded, or
+    // a whole image replaced it since (session load, reset).
+    bool mayWriteFlash() const { return imageIsWhole_; }
+    void markWholeImage() { imageIsWhole_ = true; }
+
+    // The properties file's keys: gang masks, channel names, most recent folder. A missing name key
+    // keeps the name read from the device; a present one, even empty, replaces it.
+    void loadProperties(const juce::PropertySet& properties);
+    void saveProperties(juce::PropertySet& properties) const;
+
+    // CRC of bytes 8 to the end of the image (size and CRC words are outside it).
+    uint32_t computeCrc() const;
+    // Stores computeCrc in the CRC word; true when it differs from the stored session's CRC.
+    bool hasChanged();
+    uint32_t getFlashCrc() const { return flashCrc_; }
+    void setFlashCrc(uint32_t crc) { flashCrc_ = crc; }
+
+    // Before the image goes to flash: size and version words set, CRC recomputed, the image copied to
+    // snapshot (kImageQuads words). True when it changed since it was read and may be written.
+    bool prepareFlashSave(uint32_t* snapshot);
+
+    // --- gang masks: bit n = channels 2n and 2n + 1 ---
+    int32_t getInputGangs() const { return inputGangs_; }
+    int32_t getOutputGangs() const { return outputGangs_; }
+    int32_t getPlaybackGangs() const { return playbackGangs_; }
+    void setInputGangs(int32_t mask) { inputGangs_ = mask; }
+    void setOutputGangs(int32_t mask) { outputGangs_ = mask; }
+    void setPlaybackGangs(int32_t mask) { playbackGangs_ = mask; }
+    bool isInputGanged(int channel) const { return testGang(inputGangs_, channel); }
+    bool isOutputGanged(int channel) const { return testGang(outputGangs_, channel); }
+    bool isPlaybackGanged(int channel) const { return testGang(playbackGangs_, channel); }
+    void setInputGanged(bool on, int channel) { setGang(inputGangs_, on, channel); }
+    void setOutputGanged(bool on, int channel) { setGang(outputGangs_, on, channel); }
+    void setPlaybackGanged(bool on, int channel) { setGang(playbackGangs_, on, channel); }
+
+    // --- unit accessors (dB and pan 0..1); indices outside the image are ignored (gets give 0) ---
+    void setMonitorGain(int input, int output, float db);
+    float getMonitorGain(int input, int output) const;
+    // Both channels of the output pair carry the pan.
+    void setMonitorPan(int input, int output, float pan);
+    float getMonitorPan(int input, int output) const;
+    void setOutputGain(int output, float db);
+    float getOutputGain(int output) const;
+    void setPlaybackGain(int channel, float db);
+    float getPlaybackGain(int channel) const;
+    void setPlaybackMute(int channel, int value);
+    bool getPlaybackMute(int channel) const;
+
+    // Names: at most 21 characters of 8-bit text; a getter never reads past its record.
+    void setInputAlias(int index, const juce::String& text);
+    juce::String getInputAlias(int index) const;
+    void setOutputAlias(int index, const juce::String& text);
+    juce::String getOutputAlias(int index) const;
+    void setPlaybackAlias(int index, const juce::String& text);
+    juce::String getPlaybackAlias(int index) const;
+
+    // The Core Audio path's sample rate, kept beside the image.
+    void setSampleRate(int hz) { coreAudioRate_ = hz; }
+    int getSampleRate() const { return coreAudioRate_; }
+
+    // --- raw image access for the fields their controls read and write in place ---
+    uint32_t getWord(int index) const;
+    void setWord(int index, uint32_t value);
+    uint8_t getByte(int offset) const;
+    void setByte(int offset, uint8_t value);
+    void copyImage(uint32_t* dest) const;
+    // Replaces the whole image (a session load); names are terminated afterwards.
+    void replaceImage(const uint32_t* source);
+
+    // NUL at byte 23 of every input, output and playback record.
+    void terminateAliases();
+    // Reverses the byte order of each quadlet of the byte area (the device delivers it that way).
+    void swapTextArea();
+
+    // --- session files ---
+    int32_t getHeaderWord() const { return headerWord_; }
+    void setHeaderWord(int32_t word) { headerWord_ = word; }
+    const juce::String& getCurrentSessionName() const { return sessionName_; }
+    void setCurrentSessionName(const juce::String& name) { sessionName_ = name; }
+    const juce::String& getMostRecentFolder() const { return recentFolder_; }
+    void setMostRecentFolder(const juce::String& folder) { recentFolder_ = folder; }
+
+private:
+    static bool testGang(int32_t mask, int channel);
+    static void setGang(int32_t& mask, bool on, int channel);
+    void setName(int record, const juce::String& text);
+    juce::String getName(int record) const;
+    void terminateAliasesLocked();
+
+    device::vhw& device_;
+    mutable std::mutex lock_;
+    uint32_t image_[kImageQuads] = {}; // guarded by lock_
+    int32_t inputGangs_ = -1;
+    int32_t outputGangs_ = -1;
+    int32_t playbackGangs_ = -1;
+    uint32_t flashCrc_ = 0;
+    int32_t headerWord_ = 0;
+    int coreAudioRate_ = 0;
+    bool imageIsWhole_ = false;
+    juce::String sessionName_;
+    juce::String recentFolder_;
+};
+
+} // namespace console

@@ -1,0 +1,125 @@
+#pragma once
+
+// The device-bound controls of a console window. Every control whose value lives in the device is an
+// HwCtrl: a change on screen stores the value into the state block and queues the control for a SET on
+// the window's hardware thread; polls and failed reads queue it for a GET. The thread calls the
+// control's device operations; their results reach the screen only through the control's component's
+// handleCommandMessage(0), on the message thread.
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <atomic>
+#include <cstdint>
+
+namespace console
+{
+
+class ConsoleState;
+class HwCtrl;
+class hwthread;
+
+// The list of every device-bound control of one window, newest first, with the window's hardware
+// thread. Message thread.
+class HwCtrlList
+{
+public:
+    explicit HwCtrlList(hwthread& thread) : thread_(thread) {}
+    HwCtrlList(const HwCtrlList&) = delete;
+    HwCtrlList& operator=(const HwCtrlList&) = delete;
+
+    hwthread& getHwThread() const { return thread_; }
+    HwCtrl* getFirst() const { return head_; }
+
+    // Pushes the control at the head (every HwCtrl does it when constructed) and takes it out again.
+    void registerControl(HwCtrl& control);
+    void unregisterControl(HwCtrl& control);
+
+private:
+    hwthread& thread_;
+    HwCtrl* head_ = nullptr;
+};
+
+class HwCtrl
+{
+public:
+    // Joins the list; the list's hardware thread becomes the control's.
+    explicit HwCtrl(HwCtrlList& list);
+    // The hardware thread must have stopped, or must never run this control again.
+    virtual ~HwCtrl();
+    HwCtrl(const HwCtrl&) = delete;
+    HwCtrl& operator=(const HwCtrl&) = delete;
+
+    // Hardware thread: read the value from the device and report with handleGetResult. A value read
+    // is kept in the control (never stored into the image or a widget from this thread).
+    virtual void readFromDevice() = 0;
+    // Hardware thread: send what the image holds and report with handleSetResult.
+    virtual void writeToDevice() = 0;
+    // Message thread: take the value from the image without notifying listeners; with send, prepare
+    // everything for sending (the caller then queues the SET).
+    virtual void loadFromState(ConsoleState& state, bool send) = 0;
+    // Message thread: write the control's current value into the image.
+    virtual void storeToState(ConsoleState& state) = 0;
+    // Message thread: set the default, store it and show it (the caller then queues the SET).
+    virtual void resetToDefault() = 0;
+
+    // Hardware thread. 0: component's handleCommandMessage(0) follows on the message thread (several
+    // results before it runs give one call); negative: a debug line, 60 ms pause, GET queued again;
+    // positive: a debug line, dropped. The component must live as long as the control.
+    void handleGetResult(int rval, juce::Component* component);
+    // Hardware thread. 0: nothing; negative: a debug line, 60 ms pause, SET queued again; positive: a
+    // debug line, dropped (the image keeps the value the user set).
+    void handleSetResult(int rval);
+
+    HwCtrl* getNextInList() const { return listNext_; }
+    hwthread& getHwThread() const { return thread_; }
+
+private:
+    friend class hwthread;
+    friend class HwCtrlList;
+
+    // Delivers read results to the message thread without allocating.
+    class ResultNotifier : public juce::AsyncUpdater
+    {
+    public:
+        ~ResultNotifier() override { cancelPendingUpdate(); }
+        void post(juce::Component* component);
+
+    private:
+        void handleAsyncUpdate() override;
+        std::atomic<juce::Component*> target_{nullptr};
+    };
+
+    HwCtrl* getNext_ = nullptr; // the queue links and flags are guarded by the thread's queue lock
+    HwCtrl* setNext_ = nullptr;
+    HwCtrl* listNext_ = nullptr; // message thread
+    bool setQueued_ = false;
+    bool getQueued_ = false;
+    hwthread& thread_;
+    HwCtrlList& list_;
+    ResultNotifier notifier_;
+};
+
+// A control that shows one of several channels (or mixes) at a time: a dirty mask says which channels
+// still have to be sent, and each SET turn sends one of them.
+class HwCtrlBanked : public HwCtrl
+{
+public:
+    using HwCtrl::HwCtrl;
+
+    // Any thread; channels 0 to 63.
+    void markDirty(int channel);
+    // For channel = first, first + step, ... below end.
+    void markDirtyRange(int first, int end, int step);
+    // The lowest dirty channel, cleared; -1 when none.
+    int nextDirty();
+    uint64_t getDirtyMask() const;
+
+    // Hardware thread, after sending channel: a "try again" marks the channel dirty again before the
+    // retry; then, while channels are dirty, the control is queued for the next one.
+    void handleBankedSetResult(int channel, int rval);
+
+private:
+    uint64_t dirty_ = 0; // guarded by the thread's queue lock
+};
+
+} // namespace console

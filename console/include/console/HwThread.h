@@ -1,0 +1,121 @@
+#pragma once
+
+// The hardware thread of a console window: it drains the window's SET queue, then its GET queue, each
+// time it is woken, and carries out the device I/O of the queued controls. When the window closes it
+// writes the state block to the device's flash if it changed, then tells the window it has finished.
+//
+// Threads and waits: the thread never waits on the message thread (the image is prepared for flash and
+// the progress window created by stop(), on the message thread, before the thread is told to finish;
+// the progress window is closed by a posted message). Every device request and every flash stall is
+// bounded, so waiting for the thread to end always ends: it is never killed.
+
+#include "console/ConsoleState.h"
+#include "console/HwCtrl.h"
+
+#include <juce_core/juce_core.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+namespace device
+{
+class vhw;
+}
+
+namespace console
+{
+
+class FlashProgressWindow;
+
+// What the hardware thread needs of its console window.
+class HwThreadHost
+{
+public:
+    virtual ~HwThreadHost() = default;
+    // Message thread: the component the flash progress window is centred on (null = the screen).
+    virtual juce::Component* getProgressAnchor() = 0;
+    // Hardware thread, its last act, only while the window is attached: the window may be deleted now
+    // (the window posts its delete-window message to the application).
+    virtual void hardwareThreadFinished() = 0;
+};
+
+class hwthread : public juce::Thread
+{
+public:
+    hwthread(HwThreadHost* window, ConsoleState& state, device::vhw& device);
+    // Stops the thread (without writing flash unless stop() asked for it) and waits for it.
+    ~hwthread() override;
+
+    // Any thread: queue the control for a GET unless it is queued already, and wake the thread.
+    void queueGet(HwCtrl& control);
+    // Message thread: store the control's value into the image (every call), then queue it for a SET
+    // unless it is queued already, and wake the thread.
+    void queueSet(HwCtrl& control);
+    // Hardware thread: queue the control for a SET again without storing (retries, next dirty channel).
+    void requeueSet(HwCtrl& control);
+
+    // Message thread: the window is closing. While the window is attached, the image gets its size,
+    // version and CRC words; when it changed since it was read (and may be written), a progress window
+    // appears and the thread writes it to flash after leaving its loop. Then the thread is told to
+    // finish. Queued controls not yet taken stay undone (their values are in the image).
+    void stop();
+    // Message thread: detach the window (the application closes it itself): from now on nothing is
+    // stored, drained or written to flash, and hardwareThreadFinished is not called.
+    void clearWindow() { window_.store(nullptr); }
+    HwThreadHost* getWindow() const { return window_.load(); }
+
+    // Message thread: waits up to timeoutMs (-1 = until it ends) for the thread; true when it ended.
+    bool waitForStop(int timeoutMs) { return waitForThreadToExit(timeoutMs); }
+
+    // The lock of the queues, the queued flags and every dirty mask of the window's controls. Never held
+    // across a device call or a control's operation.
+    std::mutex& getQueueLock() { return queueLock_; }
+
+    device::vhw& getDevice() const { return device_; }
+    ConsoleState& getState() const { return state_; }
+    // The stored session's flash address, known after the final flash step fetched it.
+    uint32_t getSessionBase() const { return sessionBase_.load(); }
+    // The final flash step's progress window (message thread; null when none is shown).
+    FlashProgressWindow* getProgressWindow() const { return progress_.get(); }
+
+private:
+    void run() override;
+    void drainSet();
+    void drainGet();
+    void saveSessionToFlash();
+    int eraseSessionArea(float& progress);
+    int writeSessionArea(float& progress);
+    int waitFlashReady();
+    void showProgress(float progress);
+    void showFailure(const char* text);
+
+    // Deletes the progress window on the message thread once the flash step is over.
+    class ProgressCloser : public juce::AsyncUpdater
+    {
+    public:
+        explicit ProgressCloser(hwthread& owner) : owner_(owner) {}
+        ~ProgressCloser() override { cancelPendingUpdate(); }
+
+    private:
+        void handleAsyncUpdate() override;
+        hwthread& owner_;
+    };
+
+    std::atomic<HwThreadHost*> window_;
+    ConsoleState& state_;
+    device::vhw& device_;
+    std::mutex queueLock_;
+    HwCtrl* getHead_ = nullptr; // queues guarded by queueLock_
+    HwCtrl* getTail_ = nullptr;
+    HwCtrl* setHead_ = nullptr;
+    HwCtrl* setTail_ = nullptr;
+    bool stopRequested_ = false; // message thread
+    std::atomic<bool> flashPending_{false};
+    std::unique_ptr<FlashProgressWindow> progress_; // made by stop(), used by the thread, reset by closer_
+    std::atomic<uint32_t> sessionBase_{0};
+    uint32_t snapshot_[ConsoleState::kImageQuads]; // the image as it goes to flash, taken by stop()
+    ProgressCloser closer_{*this};
+};
+
+} // namespace console

@@ -1,0 +1,259 @@
+// The state block: its accessors and layout, CRC, byte swap, properties keys, and the read of the
+// device's session memory against the simulator.
+
+#include "ConsoleTestSupport.h"
+#include "console/ConsoleState.h"
+#include "platform/Debug.h"
+
+#include <cstring>
+#include <memory>
+
+using namespace console;
+using namespace consoletest;
+
+namespace
+{
+
+class StateTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(bus.devsim("plug u1 --model st8"), 0) << bus.err;
+        device = firstDevice();
+        ASSERT_NE(device, nullptr);
+        ASSERT_TRUE(device->open());
+        state = std::make_unique<ConsoleState>(*device);
+    }
+
+    // The stored session as the flash holds it (memory order).
+    std::vector<uint32_t> storedSession()
+    {
+        uint32_t base = 0;
+        EXPECT_EQ(device->getSessionBase(base), 0);
+        return readFlash(*device, base, ConsoleState::kImageQuads);
+    }
+
+    std::vector<uint32_t> image() const
+    {
+        std::vector<uint32_t> out(ConsoleState::kImageQuads);
+        state->copyImage(out.data());
+        return out;
+    }
+
+    testsupport::TempBus bus;
+    device::vhw::Ptr device;
+    std::unique_ptr<ConsoleState> state;
+};
+
+bool allZero(const std::vector<uint32_t>& v)
+{
+    return std::all_of(v.begin(), v.end(), [](uint32_t q) { return q == 0; });
+}
+
+} // namespace
+
+TEST(StateHelpers, Crc32IsZlibsCrc)
+{
+    EXPECT_EQ(crc32("123456789", 9), 0xCBF43926u);
+    EXPECT_EQ(crc32("6789", 4, crc32("12345", 5)), 0xCBF43926u);
+    EXPECT_EQ(crc32("", 0), 0u);
+}
+
+TEST(StateHelpers, ByteSwapReversesEachStartedQuadlet)
+{
+    uint8_t b[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    byteSwapQuadlets(b, 5);
+    const uint8_t expected[8] = {4, 3, 2, 1, 8, 7, 6, 5};
+    EXPECT_EQ(std::memcmp(b, expected, 8), 0);
+    byteSwapQuadlets(b, 0);
+    byteSwapQuadlets(b, -4);
+    EXPECT_EQ(std::memcmp(b, expected, 8), 0);
+}
+
+TEST_F(StateTest, CrcCoversEverythingButTheSizeAndCrcWords)
+{
+    const std::vector<uint8_t> zeros(ConsoleState::kImageBytes - 8, 0);
+    EXPECT_EQ(state->computeCrc(), crc32(zeros.data(), zeros.size()));
+    const uint32_t before = state->computeCrc();
+    state->setWord(ConsoleState::kSizeWord, 3348);
+    state->setWord(ConsoleState::kCrcWord, 0xDEADBEEF);
+    EXPECT_EQ(state->computeCrc(), before);
+    state->setByte(ConsoleState::kImageBytes - 1, 1);
+    EXPECT_NE(state->computeCrc(), before);
+
+    state->setFlashCrc(state->computeCrc());
+    EXPECT_FALSE(state->hasChanged());
+    EXPECT_EQ(state->getWord(ConsoleState::kCrcWord), state->getFlashCrc());
+    state->setMonitorGain(0, 0, -6.0f);
+    EXPECT_TRUE(state->hasChanged());
+}
+
+TEST_F(StateTest, UnitAccessorsUseTheImageLayout)
+{
+    state->setMonitorGain(2, 7, 0.0f);
+    EXPECT_EQ(state->getWord(8 + 2 * 40 + 7), 0x01000000u);
+    EXPECT_FLOAT_EQ(state->getMonitorGain(2, 7), 0.0f);
+    state->setOutputGain(3, -20.0f);
+    EXPECT_EQ(state->getWord(6592 / 4 + 3), 1677722u);
+    state->setPlaybackGain(39, 0.0f);
+    EXPECT_EQ(state->getWord(6432 / 4 + 39), 0x01000000u);
+    state->setPlaybackMute(5, 1);
+    EXPECT_EQ(state->getByte(11472 + 5 * 24), 1);
+    EXPECT_TRUE(state->getPlaybackMute(5));
+
+    // Indices outside the image's 40 entries are ignored.
+    state->setOutputGain(40, 0.0f);
+    state->setMonitorGain(-1, 0, 0.0f);
+    EXPECT_EQ(state->getWord(6592 / 4 + 40), 0u);
+    EXPECT_EQ(state->getInputAlias(40), "");
+}
+
+TEST_F(StateTest, PanOfAnOutputPairIsStoredForBothChannels)
+{
+    state->setMonitorPan(3, 5, 1.0f);
+    EXPECT_EQ(state->getByte(8272 + 3 * 40 + 4), 255);
+    EXPECT_EQ(state->getByte(8272 + 3 * 40 + 5), 255);
+    EXPECT_EQ(state->getByte(8272 + 3 * 40 + 6), 0);
+    EXPECT_FLOAT_EQ(state->getMonitorPan(3, 4), 1.0f);
+    EXPECT_FLOAT_EQ(state->getMonitorPan(3, 5), 1.0f);
+    state->setMonitorPan(3, 4, 0.5f);
+    EXPECT_EQ(state->getByte(8272 + 3 * 40 + 5), 128);
+}
+
+TEST_F(StateTest, NamesAreCutTo21CharactersAndNeverReadPastTheirRecord)
+{
+    state->setInputAlias(1, "abcdefghijklmnopqrstuvwxyz0123");
+    EXPECT_EQ(state->getInputAlias(1), "abcdefghijklmnopqrstu");
+    EXPECT_EQ(state->getByte(7312 + 24 + 23), 0);
+
+    // A record whose name fills every byte (as an unterminated session could) gives 22 characters.
+    for (int i = 2; i < 24; ++i)
+        state->setByte(12432 + 24 * 2 + i, 'x');
+    state->setByte(12432 + 24 * 3 + 2, 'y');
+    EXPECT_EQ(state->getOutputAlias(2), juce::String::repeatedString("x", 22));
+    state->terminateAliases();
+    EXPECT_EQ(state->getOutputAlias(2), juce::String::repeatedString("x", 21));
+
+    state->setPlaybackAlias(0, juce::String::fromUTF8("Gr\xc3\xbc\xc3\x9f \xe2\x82\xac"));
+    EXPECT_EQ(state->getPlaybackAlias(0), juce::String::fromUTF8("Gr\xc3\xbc\xc3\x9f ?"));
+}
+
+TEST_F(StateTest, PropertiesKeepDeviceNamesUnlessAKeyIsPresent)
+{
+    state->setInputAlias(0, "Kick");
+    state->setInputAlias(1, "Snare");
+    state->setPlaybackAlias(0, "DAW 1");
+
+    juce::PropertySet props;
+    props.setValue("input alias 1", "Vocal");
+    props.setValue("play alias 0", "");
+    props.setValue("output gangs", 0);
+    props.setValue("most recent folder", "/home/me/sessions");
+    state->loadProperties(props);
+
+    EXPECT_EQ(state->getInputAlias(0), "Kick");
+    EXPECT_EQ(state->getInputAlias(1), "Vocal");
+    EXPECT_EQ(state->getPlaybackAlias(0), "");
+    EXPECT_EQ(state->getInputGangs(), -1);
+    EXPECT_EQ(state->getOutputGangs(), 0);
+    EXPECT_EQ(state->getMostRecentFolder(), "/home/me/sessions");
+
+    juce::PropertySet saved;
+    state->saveProperties(saved);
+    EXPECT_EQ(saved.getValue("input alias 0"), "Kick");
+    EXPECT_EQ(saved.getIntValue("output gangs", 99), 0);
+    EXPECT_EQ(saved.getIntValue("input gangs", 99), -1);
+    const int inputs = int(device->getCaps().getInputCount());
+    EXPECT_TRUE(saved.containsKey("input alias " + juce::String(inputs - 1)));
+    EXPECT_FALSE(saved.containsKey("input alias " + juce::String(inputs)));
+}
+
+TEST_F(StateTest, FullSessionReadGivesTheStoredSessionInRecordOrder)
+{
+    const auto stored = storedSession();
+    ASSERT_EQ(stored.size(), size_t(ConsoleState::kImageQuads));
+    ASSERT_EQ(stored[0], 3348u) << "the simulator stores a factory session at plug";
+
+    Trace trace(bus.dir);
+    ASSERT_EQ(state->readFromDevice(), 0);
+    EXPECT_TRUE(state->mayWriteFlash());
+    EXPECT_EQ(state->getFlashCrc(), stored[1]);
+
+    auto expected = stored;
+    auto* bytes = reinterpret_cast<uint8_t*>(expected.data());
+    for (int base :
+         {ConsoleState::kInputRecords, ConsoleState::kOutputRecords, ConsoleState::kPlaybackRecords})
+        for (int i = 0; i < 40; ++i)
+            bytes[base + i * 24 + 23] = 0;
+    expected[1] = crc32(bytes + 8, ConsoleState::kImageBytes - 8);
+    EXPECT_EQ(image(), expected);
+
+    const auto reads = trace.vdc(0);
+    ASSERT_EQ(reads.size(), 53u);
+    EXPECT_EQ(reads[52].params, (std::vector<uint32_t>{52 * 64, 20}));
+}
+
+TEST_F(StateTest, ShortRepliesContinueAtTheNextQuadlet)
+{
+    ASSERT_EQ(state->readFromDevice(), 0);
+    const auto full = image();
+
+    ASSERT_EQ(bus.devsim("set u1 session-chunk 10"), 0) << bus.err;
+    Trace trace(bus.dir);
+    ConsoleState again(*device);
+    ASSERT_EQ(again.readFromDevice(), 0);
+    std::vector<uint32_t> second(ConsoleState::kImageQuads);
+    again.copyImage(second.data());
+    EXPECT_EQ(second, full);
+
+    const auto reads = trace.vdc(0);
+    ASSERT_EQ(reads.size(), 335u);
+    EXPECT_EQ(reads[1].params, (std::vector<uint32_t>{10, 64}));
+    EXPECT_EQ(reads[334].params, (std::vector<uint32_t>{3340, 8}));
+}
+
+TEST_F(StateTest, ReadThatFailsPartWayLeavesAZeroedImageThatIsNeverStored)
+{
+    ASSERT_EQ(bus.devsim("fault u1 vdc:0/3 vdr:5 1 --after 10"), 0) << bus.err;
+    platform::DebugCapture debug;
+    Trace trace(bus.dir);
+    EXPECT_EQ(state->readFromDevice(), 2);
+    EXPECT_EQ(trace.vdc(0).size(), 11u) << "ten blocks read before the failure";
+    EXPECT_TRUE(allZero(image()));
+    EXPECT_FALSE(state->mayWriteFlash());
+    EXPECT_TRUE(debug.contains("VDC error for " + device->getUniqueName() + " - rval 5"));
+
+    state->markWholeImage(); // a session load or reset replaces the image
+    EXPECT_TRUE(state->mayWriteFlash());
+}
+
+TEST_F(StateTest, ReadThatFailsAtOnceLeavesAZeroedImage)
+{
+    ASSERT_EQ(bus.devsim("fault u1 vdc:0/3 vdr:7 1"), 0) << bus.err;
+    EXPECT_EQ(state->readFromDevice(), 2);
+    EXPECT_TRUE(allZero(image()));
+    EXPECT_FALSE(state->mayWriteFlash());
+}
+
+TEST_F(StateTest, SessionOfTheWrongSizeIsReadButReported)
+{
+    uint32_t base = 0;
+    ASSERT_EQ(device->getSessionBase(base), 0);
+    ASSERT_EQ(device->flashErase(base & ~0x1FFFu), 0);
+    bool ready = false;
+    for (int i = 0; i < 100 && !ready; ++i)
+        device->flashGetStatus(ready);
+    EXPECT_EQ(state->readFromDevice(), 1);
+    EXPECT_EQ(state->getWord(0), 0xFFFFFFFFu);
+}
+
+TEST_F(StateTest, ReadGivesUpAfterTwoSecondsOfTryAgain)
+{
+    ASSERT_EQ(bus.devsim("fault u1 vdc:0/3 busreset always"), 0) << bus.err;
+    const auto start = juce::Time::getMillisecondCounter();
+    EXPECT_EQ(state->readFromDevice(), -1);
+    EXPECT_GE(juce::Time::getMillisecondCounter() - start, 1900u);
+    EXPECT_TRUE(allZero(image()));
+    EXPECT_FALSE(state->mayWriteFlash());
+}
