@@ -1,16 +1,53 @@
 #!/usr/bin/env bash
-# The main job: sets up the machine, builds, plugs a simulated interface when the bus has none, and runs
-# the program against it. Until the console exists the program is strellis-probe, which prints what the
-# device layer reads of every plugged interface.
+# The main job: sets up the machine, builds the console, plugs a simulated interface when the bus has
+# none, and starts the console. With a display the console runs until you close its windows. Without one
+# it runs on a virtual display long enough to save a PNG screenshot of each console window (the paths
+# are printed), then it is ended the way the end of a session ends it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
-cmake --build build -j"$(nproc)" --target devsim strellis-probe
+build=${STRELLIS_BUILD_DIR:-build}
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+cmake --build "$build" -j"${STRELLIS_JOBS:-$(nproc)}" --target devsim StrellisConsole
 
-devsim=build/sim/devsim
-if ! "$devsim" list | grep -q .; then
-    "$devsim" plug u1 --model st8 --unique-name "Strellis 8"
+devsim=$build/sim/devsim
+console=$build/console/StrellisConsole
+if ! "$devsim" list | grep -q ' plugged '; then
+    if "$devsim" list | grep -q '^u1 '; then
+        "$devsim" plug u1
+    else
+        "$devsim" plug u1 --model st8 --unique-name "Strellis 8"
+    fi
     echo "Plugged a simulated Strellis 8 as unit u1 (see: $devsim --help)."
 fi
-exec build/tools/probe/strellis-probe
+
+if [[ -n "${DISPLAY:-}" ]]; then
+    exec "$console"
+fi
+
+shots=$(pwd)/$build/screenshots
+mkdir -p "$shots"
+export STRELLIS_SHOTS="$shots" STRELLIS_CONSOLE="$console"
+echo "No display: running the console on a virtual one."
+xvfb-run -a -s "-screen 0 1920x1200x24" bash -c '
+    set -u
+    "$STRELLIS_CONSOLE" &
+    pid=$!
+    # The windows appear once the interfaces were read; give them a moment to paint.
+    for _ in $(seq 100); do
+        [[ -n "$(xdotool search --onlyvisible --name " Console$" 2>/dev/null)" ]] && break
+        kill -0 $pid 2>/dev/null || break
+        sleep 0.1
+    done
+    sleep 1.5
+    found=0
+    for w in $(xdotool search --onlyvisible --name " Console$" 2>/dev/null); do
+        title=$(xdotool getwindowname "$w")
+        file="$STRELLIS_SHOTS/${title// /_}.png"
+        import -window "$w" "$file" && echo "Screenshot of \"$title\": $file"
+        found=1
+    done
+    [[ $found == 1 ]] || echo "The console opened no window (see STRELLIS_DEBUG_LOG for its debug lines)."
+    kill -TERM $pid 2>/dev/null
+    wait $pid
+'

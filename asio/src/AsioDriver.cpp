@@ -1,18 +1,21 @@
 #include "asio/AsioDriver.h"
 
+#include "asio/ControlPanel.h"
+#include "platform/Debug.h"
 #include "platform/MessageBox.h"
+#include "platform/Modules.h"
+#include "platform/PerformanceCounter.h"
 #include "platform/Registry.h"
 
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 
 namespace asiodrv
 {
 namespace
 {
-
-std::atomic<AsioDriver::ControlPanelHandler> controlPanelHandler{nullptr};
 
 const char* const kClockNames[kClockSources] = {"Internal", "FireWire", "Word clock",
                                                 "S/PDIF",   "ADAT A",   "ADAT B"};
@@ -94,11 +97,6 @@ ASIOError toAsioError(Result result)
     return ASE_HWMalfunction;
 }
 
-void AsioDriver::setControlPanelHandler(ControlPanelHandler handler)
-{
-    controlPanelHandler.store(handler);
-}
-
 AsioDriver::AsioDriver()
 {
     asioTime_.timeInfo.sampleRate = sampleRate_;
@@ -108,6 +106,9 @@ AsioDriver::~AsioDriver()
 {
     stop();
     disposeBuffers();
+    // A streaming thread that outlived its stop (a host callback that did not return) still uses this
+    // object: it is waited for, without limit, before anything goes.
+    thread_.join();
     releaseDevices();
     // A driver that never read its settings and never had its rate set has nothing worth storing.
     if (settingsRead_ || rateSet_)
@@ -254,20 +255,21 @@ Result AsioDriver::getChannels(int32_t* inputs, int32_t* outputs) const
     return Result::Ok;
 }
 
-Result AsioDriver::getLatencies(int32_t* input, int32_t* output) const
+Result AsioDriver::getLatencies(int32_t* input, int32_t* output)
 {
     if (input == nullptr || output == nullptr)
         return Result::InvalidParameter;
+    refreshBufferSize();
     *input = static_cast<int32_t>(bufferSize_ + 128);
     *output = static_cast<int32_t>(bufferSize_ + 128);
     return Result::Ok;
 }
 
-Result AsioDriver::getBufferSize(int32_t* minimum, int32_t* maximum, int32_t* preferred,
-                                 int32_t* granularity) const
+Result AsioDriver::getBufferSize(int32_t* minimum, int32_t* maximum, int32_t* preferred, int32_t* granularity)
 {
     if (minimum == nullptr || maximum == nullptr || preferred == nullptr || granularity == nullptr)
         return Result::InvalidParameter;
+    refreshBufferSize();
     *minimum = *maximum = *preferred = static_cast<int32_t>(bufferSize_);
     *granularity = 0;
     return Result::Ok;
@@ -300,12 +302,13 @@ Result AsioDriver::setSampleRate(double rate)
         return Result::Ok;
     if (!streams_[0]->device()->setClock(-1, static_cast<int32_t>(rate)))
         return Result::HWMalfunction;
-    asioTime_.timeInfo.flags |= kSampleRateChanged;
+    // The flag reaches the host with the next time-info switch; the streaming thread takes it from here.
+    pendingTimeFlags_.fetch_or(kSampleRateChanged);
     sampleRate_ = rate;
-    asioTime_.timeInfo.sampleRate = rate;
     rateSet_ = true;
-    if (callbacks_ != nullptr && callbacks_->sampleRateDidChange != nullptr)
-        callbacks_->sampleRateDidChange(rate);
+    ASIOCallbacks* const callbacks = callbacks_.load();
+    if (callbacks != nullptr && callbacks->sampleRateDidChange != nullptr)
+        callbacks->sampleRateDidChange(rate);
     return Result::Ok;
 }
 
@@ -411,7 +414,18 @@ Result AsioDriver::getSamplePosition(ASIOSamples* position, ASIOTimeStamp* stamp
     const auto* sb = static_cast<const uint8_t*>(first->sharedBlock());
     const uint32_t completed =
         __atomic_load_n(reinterpret_cast<const uint32_t*>(sb + shared::kCompletedBuffers), __ATOMIC_ACQUIRE);
-    const uint64_t samples = static_cast<uint64_t>(completed) * bufferSize_;
+    // The kernel driver's count is 32 bits; the position goes on past its wrap. The extended count only
+    // grows: a reader that saw an older count leaves it as it is.
+    uint64_t known = completed_.load();
+    uint64_t count = (known & ~uint64_t{0xFFFFFFFF}) | completed;
+    if (count + 0x80000000u < known)
+        count += uint64_t{1} << 32;
+    else if (count > known + 0x80000000u && count >= (uint64_t{1} << 32))
+        count -= uint64_t{1} << 32;
+    while (count > known && !completed_.compare_exchange_weak(known, count))
+    {
+    }
+    const uint64_t samples = count * bufferSize_;
     const auto time = static_cast<uint64_t>(
         __atomic_load_n(reinterpret_cast<const int64_t*>(sb + shared::kCaptureTime), __ATOMIC_ACQUIRE));
     *position = ASIOSamples{static_cast<uint32_t>(samples >> 32), static_cast<uint32_t>(samples)};
@@ -434,10 +448,142 @@ Result AsioDriver::getChannelInfo(ASIOChannelInfo* info) const
     return Result::Ok;
 }
 
-Result AsioDriver::createBuffers(ASIOBufferInfo*, int32_t, int32_t, ASIOCallbacks*)
+void AsioDriver::refreshBufferSize()
 {
-    // Buffers and streaming come with the streaming thread; until then there is nothing to prepare.
-    return Result::NotPresent;
+    if (state_.load() != kStateInitialised || keptCount_ == 0)
+        return;
+    vhw* first = streams_[0]->device();
+    if (first->readDriverInfo())
+    {
+        const uint32_t size = first->driverInfo().bufferSize;
+        if (size != 0)
+            bufferSize_ = size;
+    }
+}
+
+Result AsioDriver::failCreateBuffers(Result result)
+{
+    disposeBuffers();
+    return result;
+}
+
+Result AsioDriver::createBuffers(ASIOBufferInfo* infos, int32_t count, int32_t bufferSize,
+                                 ASIOCallbacks* callbacks)
+{
+    if (state_.load() == kStateLoaded)
+        return Result::NotPresent;
+    refreshBufferSize();
+    if (bufferSize <= 0 || static_cast<uint32_t>(bufferSize) != bufferSize_)
+        return Result::InvalidParameter;
+    if (infos == nullptr || count <= 0 || callbacks == nullptr || callbacks->bufferSwitch == nullptr)
+        return Result::InvalidParameter;
+
+    // Every record is checked before anything changes: channels in range, none asked for twice.
+    uint64_t seenInputs = 0;
+    uint64_t seenOutputs = 0;
+    int32_t inputs = 0;
+    int32_t outputs = 0;
+    for (int32_t i = 0; i < count; ++i)
+    {
+        const bool isInput = infos[i].isInput != ASIOFalse;
+        const int32_t channel = infos[i].channelNum;
+        if (channel < 0 || channel >= (isInput ? inputCount_ : outputCount_))
+            return Result::InvalidParameter;
+        // A bit per channel for the first 64 of a table; beyond them, the earlier records are compared.
+        bool twice = false;
+        if (channel < 64)
+        {
+            uint64_t& seen = isInput ? seenInputs : seenOutputs;
+            twice = (seen & (uint64_t{1} << channel)) != 0;
+            seen |= uint64_t{1} << channel;
+        }
+        else
+        {
+            for (int32_t j = 0; j < i && !twice; ++j)
+                twice = (infos[j].isInput != ASIOFalse) == isInput && infos[j].channelNum == channel;
+        }
+        if (twice)
+            return Result::InvalidParameter;
+        ++(isInput ? inputs : outputs);
+    }
+    const bool timeInfo = callbacks->asioMessage != nullptr &&
+                          callbacks->asioMessage(kAsioSupportsTimeInfo, 0, nullptr, nullptr) != 0;
+    if (timeInfo && callbacks->bufferSwitchTimeInfo == nullptr)
+        return Result::InvalidParameter;
+
+    disposeBuffers();
+
+    for (int i = 0; i < keptCount_; ++i)
+    {
+        streams_[i]->setBufferSize(bufferSize_);
+        if (!streams_[i]->allocateBuffers())
+            return failCreateBuffers(Result::NoMemory);
+    }
+    activeInputs_ = new (std::nothrow) ChannelEntry[inputs > 0 ? inputs : 1]();
+    activeOutputs_ = new (std::nothrow) ChannelEntry[outputs > 0 ? outputs : 1]();
+    if (activeInputs_ == nullptr || activeOutputs_ == nullptr)
+        return failCreateBuffers(Result::NoMemory);
+    openStreams_ = 0;
+    std::string refused; // names of the channels another application holds
+
+    for (int32_t i = 0; i < count; ++i)
+    {
+        ASIOBufferInfo& info = infos[i];
+        const bool isInput = info.isInput != ASIOFalse;
+        ChannelEntry& entry = isInput ? inputs_[info.channelNum] : outputs_[info.channelNum];
+        DeviceStream* stream = entry.stream;
+        vhw* device = stream->device();
+        if (!stream->isStreamingOpen())
+        {
+            void* block = device->openStreaming();
+            if (block == nullptr)
+                return failCreateBuffers(Result::NotPresent);
+            stream->setSharedBlock(block);
+            ++openStreams_;
+            if (!streamingEvent_)
+                streamingEvent_ = device->streamingEvent();
+        }
+        const bool claimed = device->claimChannel(isInput, static_cast<uint32_t>(entry.channel));
+        if (!claimed)
+        {
+            char name[64];
+            stream->channelName(listedDeviceCount(), name, sizeof name, isInput, entry.channel);
+            refused += name;
+            refused += "\n";
+        }
+        int32_t* buffer =
+            isInput ? stream->inputBuffer(entry.channel) : stream->outputBuffer(entry.channel, claimed);
+        entry.active = 1;
+        (isInput ? activeInputs_[activeInputCount_++] : activeOutputs_[activeOutputCount_++]) =
+            ChannelEntry{stream, entry.channel, 1};
+        if (buffer == nullptr)
+        {
+            info.buffers[0] = info.buffers[1] = nullptr;
+            return failCreateBuffers(Result::NoMemory);
+        }
+        info.buffers[0] = buffer;
+        info.buffers[1] = buffer + bufferSize_;
+    }
+
+    if (!refused.empty())
+        platform::messageBox("ASIO Strellis",
+                             "The following channels are in use by another application:\n\n" + refused +
+                                 "\nAudio output from these channels will be muted.",
+                             platform::MB_OK);
+
+    timeInfoMode_ = timeInfo;
+    if (timeInfo)
+    {
+        asioTime_ = ASIOTime{};
+        asioTime_.timeInfo.speed = 1.0;
+        asioTime_.timeInfo.sampleRate = sampleRate_;
+        asioTime_.timeInfo.flags = kSystemTimeValid | kSamplePositionValid | kSampleRateValid;
+        asioTime_.timeCode.speed = 1.0;
+    }
+    completed_.store(0);
+    callbacks_.store(callbacks);
+    state_.store(kStatePrepared);
+    return Result::Ok;
 }
 
 Result AsioDriver::disposeBuffers()
@@ -445,8 +591,11 @@ Result AsioDriver::disposeBuffers()
     // Not initialised: nothing to dispose, and the driver must stay uninitialised.
     if (state_.load() == kStateLoaded)
         return Result::Ok;
-    callbacks_ = nullptr;
+    // The thread goes before the callbacks it calls.
     stop();
+    if (!thread_.isCurrent())
+        thread_.join(); // a thread still in a host callback would otherwise copy into freed buffers
+    callbacks_.store(nullptr);
     for (int32_t i = 0; i < outputCount_; ++i)
         outputs_[i].active = 0;
     for (int32_t i = 0; i < inputCount_; ++i)
@@ -461,6 +610,13 @@ Result AsioDriver::disposeBuffers()
         }
         s->freeBuffers();
     }
+    streamingEvent_.reset();
+    delete[] activeInputs_;
+    activeInputs_ = nullptr;
+    activeInputCount_ = 0;
+    delete[] activeOutputs_;
+    activeOutputs_ = nullptr;
+    activeOutputCount_ = 0;
     openStreams_ = 0;
     state_.store(kStateInitialised);
     return Result::Ok;
@@ -468,8 +624,33 @@ Result AsioDriver::disposeBuffers()
 
 Result AsioDriver::start()
 {
-    // Nothing can be prepared yet (see createBuffers), so there is nothing to start.
-    return Result::NotPresent;
+    const int32_t state = state_.load();
+    if (state < kStatePrepared || callbacks_.load() == nullptr)
+        return Result::NotPresent;
+    if (state == kStateRunning)
+        return Result::Ok;
+    state_.store(kStateRunning);
+    currentHalf_.store(0);
+    handedHalf_.store(-1);
+    for (int i = 0; i < keptCount_; ++i)
+        if (streams_[i]->isStreamingOpen())
+        {
+            streams_[i]->clearRegisteredBuffers();
+            // No buffer switch before the kernel driver's first period: no stale signal, no old index.
+            streams_[i]->markNotRunning();
+        }
+    if (streamingEvent_)
+        streamingEvent_->reset();
+    bool ok = openStreams_ > 0 && startThread();
+    for (int i = 0; ok && i < keptCount_; ++i)
+        if (streams_[i]->isStreamingOpen() && !streams_[i]->start())
+            ok = false;
+    if (!ok)
+    {
+        stop();
+        return Result::NotPresent;
+    }
+    return Result::Ok;
 }
 
 Result AsioDriver::stop()
@@ -477,19 +658,240 @@ Result AsioDriver::stop()
     if (state_.load() != kStateRunning)
         return Result::NotPresent;
     state_.store(kStatePrepared);
+    stopThread();
+    // Every device is stopped, whatever one of them answers.
+    bool ok = openStreams_ > 0;
+    for (int i = 0; i < keptCount_; ++i)
+        if (streams_[i]->isStreamingOpen() && !streams_[i]->stop())
+            ok = false;
+    return ok ? Result::Ok : Result::NotPresent;
+}
+
+Result AsioDriver::outputReady()
+{
+    if (state_.load() != kStateRunning)
+        return Result::Ok;
+    const int32_t half = handedHalf_.load();
+    if (half < 0)
+        return Result::Ok;
+    const uint32_t offset = static_cast<uint32_t>(half) * bufferSize_;
+    for (int i = 0; i < keptCount_; ++i)
+        if (streams_[i]->isStreamingOpen())
+            streams_[i]->writeOutputs(offset);
     return Result::Ok;
 }
+
+void AsioDriver::switchBuffers()
+{
+    ASIOCallbacks* const callbacks = callbacks_.load();
+    if (state_.load() != kStateRunning || callbacks == nullptr)
+        return;
+    const int32_t half = currentHalf_.load();
+    handedHalf_.store(half);
+    if (timeInfoMode_)
+        switchBuffersWithTimeInfo(callbacks, half);
+    else
+        callbacks->bufferSwitch(half, ASIOTrue);
+    currentHalf_.store(half ^ 1);
+}
+
+void AsioDriver::switchBuffersWithTimeInfo(ASIOCallbacks* callbacks, int32_t half)
+{
+    ASIOTimeStamp stamp{};
+    getSamplePosition(&asioTime_.timeInfo.samplePosition, &stamp);
+    asioTime_.timeInfo.systemTime = stamp;
+    asioTime_.timeInfo.sampleRate = sampleRate_;
+    asioTime_.timeInfo.flags = kSystemTimeValid | kSamplePositionValid | kSampleRateValid |
+                               (pendingTimeFlags_.exchange(0) & (kSampleRateChanged | kClockSourceChanged));
+    callbacks->bufferSwitchTimeInfo(&asioTime_, half, ASIOFalse);
+    asioTime_.timeInfo.flags &= ~(kSampleRateChanged | kClockSourceChanged);
+}
+
+void AsioDriver::sendResetRequest()
+{
+    ASIOCallbacks* const callbacks = callbacks_.load();
+    if (callbacks == nullptr || callbacks->asioMessage == nullptr)
+        return;
+    callbacks->asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
+    resetPending_.store(false);
+}
+
+// ---- the streaming thread ------------------------------------------------------------------------------
+
+namespace
+{
+
+// The functions of the multimedia class scheduler and of the window manager, as those modules export them.
+using AvSetMmThreadCharacteristicsFn = void* (*)(const char* task, uint32_t* taskIndex);
+using AvSetMmThreadPriorityFn = int32_t (*)(void* handle, int32_t priority);
+using AvRevertMmThreadCharacteristicsFn = int32_t (*)(void* handle);
+using DwmEnableMmcssFn = int32_t (*)(int32_t enable);
+constexpr int32_t kAvrtPriorityCritical = 2;
+
+} // namespace
+
+struct AsioDriver::Priority
+{
+    platform::LoadedModule avrt;
+    platform::LoadedModule dwmapi;
+    void* mmcssTask = nullptr;
+    DwmEnableMmcssFn dwmEnable = nullptr;
+    bool lowered = false;
+};
+
+bool AsioDriver::startThread()
+{
+    // A thread that outlived its last stop ends now (its run flag is down and its event was set).
+    thread_.join();
+    runFlag_.store(true);
+    return thread_.start(&AsioDriver::streamingThreadProc, this);
+}
+
+void AsioDriver::stopThread()
+{
+    runFlag_.store(false);
+    if (streamingEvent_)
+        streamingEvent_->set(); // wakes the thread at once
+    // Called from inside a host callback on the thread itself: it ends when the callback returns.
+    if (thread_.isCurrent())
+        return;
+    if (!thread_.joinFor(kThreadStopWaitMs))
+        platform::outputDebugString("ASIO Strellis: the streaming thread did not end within 1000 ms");
+}
+
+void AsioDriver::streamingThreadProc(void* driver)
+{
+    static_cast<AsioDriver*>(driver)->streamingLoop();
+}
+
+void AsioDriver::streamingLoop()
+{
+    // The thread's own reference: the event stays while the thread waits on it, whatever closes.
+    const std::shared_ptr<platform::Event> event = streamingEvent_;
+    if (!event)
+        return;
+    Priority priority;
+    raiseThreadPriority(priority);
+    bool byRunFlag = false;
+    for (;;)
+    {
+        const platform::Event::WaitResult r = event->wait(kPeriodWaitMs);
+        if (r == platform::Event::Failed)
+        {
+            platform::outputDebugString("WaitForSingleObject failed with error 6: The handle is invalid.");
+            break;
+        }
+        if (r == platform::Event::Signalled && state_.load() == kStateRunning)
+            servePeriod();
+        if (!runFlag_.load())
+        {
+            byRunFlag = true;
+            break;
+        }
+    }
+    if (byRunFlag && resetPending_.load())
+        sendResetRequest();
+    restoreThreadPriority(priority);
+}
+
+void AsioDriver::servePeriod()
+{
+    const uint32_t offset = static_cast<uint32_t>(currentHalf_.load()) * bufferSize_;
+    for (int i = 0; i < keptCount_; ++i)
+        if (streams_[i]->isStreamingOpen())
+            streams_[i]->readInputs(offset);
+    switchBuffers();
+}
+
+void AsioDriver::raiseThreadPriority(Priority& priority)
+{
+    if (!platform::setCurrentThreadTimeCritical() && !normalPriorityReported_)
+    {
+        normalPriorityReported_ = true;
+        platform::outputDebugString("ASIO Strellis: time-critical priority is not permitted; the streaming "
+                                    "thread runs at normal priority");
+    }
+    if (useMmcss_.load() != 0)
+    {
+        priority.avrt = platform::LoadedModule::find("Avrt.dll");
+        const auto characteristics = reinterpret_cast<AvSetMmThreadCharacteristicsFn>(
+            priority.avrt.procAddress("AvSetMmThreadCharacteristicsA"));
+        const auto setPriority =
+            reinterpret_cast<AvSetMmThreadPriorityFn>(priority.avrt.procAddress("AvSetMmThreadPriority"));
+        if (characteristics != nullptr && setPriority != nullptr)
+        {
+            uint32_t taskIndex = 0;
+            priority.mmcssTask = characteristics("Pro Audio", &taskIndex);
+            if (priority.mmcssTask != nullptr)
+                setPriority(priority.mmcssTask, kAvrtPriorityCritical);
+        }
+    }
+    if (lowerDwm_.load() != 0)
+    {
+        priority.dwmapi = platform::LoadedModule::find("dwmapi.dll");
+        priority.dwmEnable =
+            reinterpret_cast<DwmEnableMmcssFn>(priority.dwmapi.procAddress("DwmEnableMMCSS"));
+        if (priority.dwmEnable != nullptr)
+            priority.lowered = priority.dwmEnable(0) == S_OK;
+    }
+}
+
+void AsioDriver::restoreThreadPriority(Priority& priority)
+{
+    if (priority.mmcssTask != nullptr)
+    {
+        const auto revert = reinterpret_cast<AvRevertMmThreadCharacteristicsFn>(
+            priority.avrt.procAddress("AvRevertMmThreadCharacteristics"));
+        if (revert != nullptr)
+            revert(priority.mmcssTask);
+    }
+    if (priority.lowered && priority.dwmEnable != nullptr)
+        priority.dwmEnable(1);
+    platform::setCurrentThreadNormalPriority();
+}
+
+// ---- the control panel -----------------------------------------------------------------------------------
 
 Result AsioDriver::controlPanel()
 {
     if (keptCount_ == 0)
         return Result::NotPresent;
-    const ControlPanelHandler handler = controlPanelHandler.load();
-    return handler != nullptr ? handler(*this) : Result::Ok;
-}
+    vhw* device = streams_[0]->device();
+    device->readDriverInfo();
+    const DriverInfo info = device->driverInfo();
+    ControlPanelData data;
+    data.maximum = info.maxBufferSize;
+    data.minimum = info.minBufferSize;
+    data.step = info.bufferSizeStep;
+    data.current = info.configuredBufferSize;
+    data.useMmcss = useMmcss_.load();
+    data.lowerDwm = lowerDwm_.load();
+    if (runControlPanel(data) != 1)
+        return Result::Ok;
 
-Result AsioDriver::outputReady()
-{
+    useMmcss_.store(data.useMmcss);
+    lowerDwm_.store(data.lowerDwm);
+    writeSettings(kWriteSwitches);
+    if (data.current == info.configuredBufferSize)
+        return Result::Ok;
+    if (!device->setBufferSize(data.current))
+    {
+        // The host is not asked to reset for a size the kernel driver did not take.
+        platform::messageBox("ASIO Strellis",
+                             "The kernel driver refused the buffer size " +
+                                 ControlPanelModel::formatSize(data.current) + ".",
+                             platform::MB_OK);
+        return Result::Ok;
+    }
+    device->readDriverInfo();
+    if (state_.load() == kStateRunning)
+    {
+        // The thread asks the host to reset as it ends.
+        resetPending_.store(true);
+        stopThread();
+    }
+    else
+        sendResetRequest();
     return Result::Ok;
 }
 
@@ -504,10 +906,10 @@ void AsioDriver::readSettings()
     {
         sampleRate_ = rate;
         asioTime_.timeInfo.sampleRate = sampleRate_;
-        if (!readDword(key, "Use MMCSS", useMmcss_))
-            useMmcss_ = 1;
-        if (!readDword(key, "Lower DWM priority", lowerDwm_))
-            lowerDwm_ = 1;
+        uint32_t value = 1;
+        useMmcss_ = readDword(key, "Use MMCSS", value) ? value : 1;
+        value = 1;
+        lowerDwm_ = readDword(key, "Lower DWM priority", value) ? value : 1;
     }
     platform::regCloseKey(key);
 }
@@ -529,8 +931,10 @@ void AsioDriver::writeSettings(uint32_t flags)
     }
     if ((flags & kWriteSwitches) != 0)
     {
-        platform::regSetValue(key, "Use MMCSS", platform::REG_DWORD, &useMmcss_, sizeof useMmcss_);
-        platform::regSetValue(key, "Lower DWM priority", platform::REG_DWORD, &lowerDwm_, sizeof lowerDwm_);
+        const uint32_t mmcss = useMmcss_.load();
+        const uint32_t dwm = lowerDwm_.load();
+        platform::regSetValue(key, "Use MMCSS", platform::REG_DWORD, &mmcss, sizeof mmcss);
+        platform::regSetValue(key, "Lower DWM priority", platform::REG_DWORD, &dwm, sizeof dwm);
     }
     platform::regCloseKey(key);
 }

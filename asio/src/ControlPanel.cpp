@@ -31,7 +31,8 @@ ControlPanelModel::ControlPanelModel(const ControlPanelData& data)
     high_ = static_cast<int>((data.maximum / step_) & 0xFFFF);
     if (high_ < low_)
         high_ = low_;
-    ticks_ = static_cast<int>(data.maximum >= data.minimum ? (data.maximum - data.minimum) / (step_ * 16) : 0);
+    ticks_ =
+        static_cast<int>(data.maximum >= data.minimum ? (data.maximum - data.minimum) / (step_ * 16) : 0);
     position_ = clampInt(static_cast<int>(data.current / step_), low_, high_);
 }
 

@@ -1,5 +1,7 @@
 #include "sim/Devsim.h"
+#include "simos/HostControllers.h"
 #include "simos/Registry.h"
+#include "simos/WindowsVersion.h"
 
 #include "Device.h"
 #include "Driver.h"
@@ -60,6 +62,14 @@ The simulated bus of the audio interfaces. The bus lives in the folder named by 
         held.out <list>, held.in <list>   channels held by another application, e.g. 3,5 (or none)
         capture pattern|silence|loopback:<k>   what the capture frames hold while streaming
         period-clock real|step  the streaming period clock runs in real time, or one period per step
+  stats <unit> <field>=<value> ...
+        Set fields of the unit's timing statistics block: play.avg, play.max, rec.avg, rec.max,
+        wake.avg, wake.max, host.avg, host.max (performance-counter ticks), play.count, rec.count.
+  controllers [<id> ...] | controllers --fail
+        The machine's 1394 host controllers by instance id (none empties the list; --fail makes
+        the class query fail). Default: one controller.
+  os [qpf <hz>]             Show, or set, the performance-counter frequency (default 1000000000).
+  os windows [xp|vista]     Show, or set, the Windows release of the machine (default vista).
   step <unit> [<n>]         Run n periods (default 1) of a period clock in step mode; each is signalled
                             before the next. Fails when no such clock runs.
   fault <unit> <target> <kind> [<count>|always] [--after <n>]
@@ -233,6 +243,7 @@ private:
     int models();
     int mkfirmware(const Args& a);
     int step(const Args& a);
+    int stats(const Args& a);
 
     std::string& out_;
     std::string& err_;
@@ -278,6 +289,17 @@ int Cli::run(const std::vector<std::string>& args)
     }
     if (command == "reg")
         return sim::os::devsimReg({args.begin() + 1, args.end()}, out_, err_);
+    if (command == "controllers")
+        return sim::os::devsimControllers({args.begin() + 1, args.end()}, out_, err_);
+    if (command == "os")
+    {
+        if (args.size() > 1 && args[1] == "windows")
+            return sim::os::devsimOsWindows({args.begin() + 2, args.end()}, out_, err_);
+        const int status = sim::os::devsimOs({args.begin() + 1, args.end()}, out_, err_);
+        if (status == kOk && args.size() == 1)
+            sim::os::devsimOsWindows({}, out_, err_);
+        return status;
+    }
     Args a;
     std::string why;
     if (!parseArgs(args, 1, a, why))
@@ -287,7 +309,8 @@ int Cli::run(const std::vector<std::string>& args)
     if (command == "mkfirmware")
         return mkfirmware(a);
     const bool known = command == "plug" || command == "unplug" || command == "list" || command == "dump" ||
-                       command == "set" || command == "fault" || command == "reset" || command == "step";
+                       command == "set" || command == "fault" || command == "reset" || command == "step" ||
+                       command == "stats";
     if (!known)
         return usage("unknown command " + command + " (devsim --help lists them)");
     if (!openBus())
@@ -306,6 +329,8 @@ int Cli::run(const std::vector<std::string>& args)
         return fault(a);
     if (command == "step")
         return step(a);
+    if (command == "stats")
+        return stats(a);
     return reset();
 }
 
@@ -492,6 +517,7 @@ int Cli::dump(const Args& a)
     std::memcpy(&played, u.stats + kStPlayCount, 4);
     std::memcpy(&recorded, u.stats + kStRecCount, 4);
     line("statistics playback " + std::to_string(played) + " record " + std::to_string(recorded));
+    line("reset-statistics " + std::to_string(u.statisticsResets));
     for (const Fault& f : u.faults)
         if (f.kind != FAULT_NONE)
             line("fault " + faultText(f));
@@ -541,6 +567,64 @@ int Cli::step(const Args& a)
     std::string why;
     if (!stream::step(*bus_, slot, periods, why))
         return failure(why);
+    return kOk;
+}
+
+int Cli::stats(const Args& a)
+{
+    if (a.positional.size() < 2)
+        return usage("stats takes a unit and <field>=<value> ...");
+    struct Field
+    {
+        const char* name;
+        int offset;
+        bool wide; // signed 64-bit ticks; else an unsigned 32-bit count
+    };
+    static const Field fields[] = {{"play.avg", kStPlayAvg, true},   {"play.max", kStPlayMax, true},
+                                   {"rec.avg", kStRecAvg, true},     {"rec.max", kStRecMax, true},
+                                   {"wake.avg", kStWakeAvg, true},   {"wake.max", kStWakeMax, true},
+                                   {"host.avg", kStHostAvg, true},   {"host.max", kStHostMax, true},
+                                   {"play.count", kStPlayCount, false}, {"rec.count", kStRecCount, false}};
+    struct Setting
+    {
+        const Field* field;
+        uint64_t value;
+    };
+    std::vector<Setting> settings;
+    for (size_t i = 1; i < a.positional.size(); ++i)
+    {
+        const std::string& word = a.positional[i];
+        const size_t eq = word.find('=');
+        const Field* field = nullptr;
+        for (const Field& f : fields)
+            if (eq != std::string::npos && word.compare(0, eq, f.name) == 0 && eq == std::strlen(f.name))
+                field = &f;
+        if (field == nullptr)
+            return usage("not a statistics field: " + word + " (devsim --help lists them)");
+        const std::string text = word.substr(eq + 1);
+        const bool hexText = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+        char* end = nullptr;
+        errno = 0;
+        const unsigned long long v = std::strtoull(text.c_str() + (hexText ? 2 : 0), &end, hexText ? 16 : 10);
+        if (text.empty() || text[0] == '-' || text[0] == '+' || errno != 0 || *end != '\0' ||
+            end == text.c_str() + (hexText ? 2 : 0) ||
+            v > (field->wide ? 0x7FFFFFFFFFFFFFFFull : 0xFFFFFFFFull))
+            return usage("not a value for " + std::string(field->name) + ": " + text);
+        settings.push_back({field, v});
+    }
+    BusLock lock(*bus_);
+    int slot;
+    std::shared_ptr<UnitFiles> files = unitFiles(a.positional[0], &slot);
+    if (!files)
+        return kFailed;
+    uint8_t* block = files->state().stats;
+    for (const Setting& s : settings)
+    {
+        if (s.field->wide)
+            std::memcpy(block + s.field->offset, &s.value, 8); // little-endian, as the driver keeps it
+        else
+            storeLe32(block + s.field->offset, uint32_t(s.value));
+    }
     return kOk;
 }
 

@@ -217,6 +217,7 @@ bool controlRequest(Handle& h, UnitState& unit, uint8_t* block)
     }
     case CTL_RESET_STATISTICS:
         std::memset(unit.stats, 0, sizeof(unit.stats));
+        unit.statisticsResets++;
         break;
     case CTL_SET_BUFFER_SIZE:
     {

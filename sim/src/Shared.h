@@ -100,6 +100,7 @@ struct StreamState
     uint32_t running;
     uint64_t clientStart; // the client process's start time, which tells it from a reused pid
     int64_t clientHandle;
+    uint64_t clientToken; // the client object in its process (a process may hold several simulators)
     uint64_t heldOut; // channels held by another application (knobs held.out, held.in)
     uint64_t heldIn;
     uint64_t claimedOut;
@@ -173,6 +174,7 @@ struct UnitState
     Fault faults[kMaxFaults];
     alignas(64) uint8_t stats[256];
     StreamState stream;
+    uint32_t statisticsResets; // ResetStatistics requests answered since the unit was made
 };
 
 // A unit's two files, mapped into this process.

@@ -42,7 +42,7 @@ TEST(SimTrace, EveryKindOfRequestLeavesItsLine)
                                  "pid u1 VDC 3 1 6 => 0x0 0 0 48000 0",
                                  "pid u1 DC 10 4294967293 => 0 4294967293",
                                  "pid u1 DC 15 => 0 48000",
-                                 "pid u1 DC 5 => -1073741822",
+                                 "pid u1 DC 5 => -1073741436",
                                  "pid u1 VER => 0x4080000",
                                  "pid u1 CLOSE",
                              }));

@@ -7,10 +7,13 @@
 #include "asio/Asio.h"
 #include "asio/DeviceAccess.h"
 #include "asio/DeviceStream.h"
+#include "platform/Event.h"
+#include "platform/Thread.h"
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace asiodrv
 {
@@ -55,10 +58,9 @@ public:
     static constexpr double kMinSampleRate = 1.0;
     static constexpr double kMaxSampleRate = 10000000.0;
 
-    // The control panel is the next step's; until a handler is installed the panel answers as if the user
-    // cancelled it.
-    using ControlPanelHandler = Result (*)(AsioDriver& driver);
-    static void setControlPanelHandler(ControlPanelHandler handler);
+    // The streaming thread's wait for a period, and the wait for that thread to end when it is stopped.
+    static constexpr uint32_t kPeriodWaitMs = 100;
+    static constexpr uint32_t kThreadStopWaitMs = 1000;
 
     AsioDriver();
     // Stops and disposes whatever runs, releases the devices and stores the sample rate.
@@ -73,8 +75,8 @@ public:
     void errorMessage(char* text, size_t size) const;
 
     Result getChannels(int32_t* inputs, int32_t* outputs) const;
-    Result getLatencies(int32_t* input, int32_t* output) const;
-    Result getBufferSize(int32_t* minimum, int32_t* maximum, int32_t* preferred, int32_t* granularity) const;
+    Result getLatencies(int32_t* input, int32_t* output);
+    Result getBufferSize(int32_t* minimum, int32_t* maximum, int32_t* preferred, int32_t* granularity);
     Result canSampleRate(double rate) const;
     Result getSampleRate(double* rate) const;
     Result setSampleRate(double rate);
@@ -97,34 +99,70 @@ public:
     }
     int listedDeviceCount() const { return list_ != nullptr ? list_->count() : 0; }
     uint32_t bufferSize() const { return bufferSize_; }
-    bool useMmcss() const { return useMmcss_ != 0; }
-    bool lowerDwmPriority() const { return lowerDwm_ != 0; }
-    const ASIOTime& asioTime() const { return asioTime_; }
+    bool useMmcss() const { return useMmcss_.load() != 0; }
+    bool lowerDwmPriority() const { return lowerDwm_.load() != 0; }
+    bool timeInfoMode() const { return timeInfoMode_; }
+    // Whether a streaming thread of this object still exists (it may be ending).
+    bool hasStreamingThread() const { return thread_.isRunning(); }
+
+    // The streaming thread's side: once per period, and the host's reset request.
+    void switchBuffers();
+    void sendResetRequest();
 
     // The settings under kSettingsKey.
     void readSettings();
     void writeSettings(uint32_t flags);
 
 private:
+    struct Priority; // what the streaming thread changed of its scheduling
+    static void streamingThreadProc(void* driver);
+    void streamingLoop();
+    void raiseThreadPriority(Priority& priority);
+    void restoreThreadPriority(Priority& priority);
+    void servePeriod();
+    void switchBuffersWithTimeInfo(ASIOCallbacks* callbacks, int32_t half);
+    bool startThread();
+    void stopThread();
+    // The buffer size the kernel driver streams at, read again while no buffers are prepared.
+    void refreshBufferSize();
     void releaseDevices();
     bool buildChannelTables();
     void setError(const char* text);
+    Result failCreateBuffers(Result result);
 
+    // The event of the first device whose streaming opened; the streaming thread waits on it.
+    std::shared_ptr<platform::Event> streamingEvent_;
     DeviceList* list_ = nullptr;
-    double sampleRate_ = 48000.0;
-    ASIOCallbacks* callbacks_ = nullptr;
-    ASIOTime asioTime_{};
+    std::atomic<double> sampleRate_{48000.0};
+    std::atomic<ASIOCallbacks*> callbacks_{nullptr};
+    ASIOTime asioTime_{}; // written by the streaming thread while running
+    // kSampleRateChanged and kClockSourceChanged waiting for the next time-info switch.
+    std::atomic<uint32_t> pendingTimeFlags_{0};
     std::atomic<int32_t> state_{kStateLoaded};
     int keptCount_ = 0;
     DeviceStream** streams_ = nullptr;
     int32_t openStreams_ = 0;
-    uint32_t useMmcss_ = 1;
-    uint32_t lowerDwm_ = 1;
+    platform::Thread thread_;
+    std::atomic<bool> runFlag_{false};
+    std::atomic<bool> resetPending_{false};
+    std::atomic<uint32_t> useMmcss_{1};
+    std::atomic<uint32_t> lowerDwm_{1};
+    bool normalPriorityReported_ = false; // streaming thread only
     int32_t outputCount_ = 0;
     ChannelEntry* outputs_ = nullptr;
     int32_t inputCount_ = 0;
     ChannelEntry* inputs_ = nullptr;
+    int32_t activeOutputCount_ = 0;
+    ChannelEntry* activeOutputs_ = nullptr;
+    int32_t activeInputCount_ = 0;
+    ChannelEntry* activeInputs_ = nullptr;
     uint32_t bufferSize_ = 512;
+    std::atomic<int32_t> currentHalf_{0};
+    // The half last handed to the host, which outputReady copies; -1 before the first switch.
+    std::atomic<int32_t> handedHalf_{-1};
+    bool timeInfoMode_ = false;
+    // The completed-buffer count extended past its 32-bit wrap.
+    mutable std::atomic<uint64_t> completed_{0};
     bool settingsRead_ = false;
     bool rateSet_ = false;
     char errorText_[131] = {};

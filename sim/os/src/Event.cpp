@@ -79,7 +79,8 @@ EventObject::WaitResult EventObject::wait(uint32_t timeoutMs)
             break;
         }
         clock_gettime(CLOCK_MONOTONIC, &now);
-        if (now.tv_sec > deadline.tv_sec || (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec))
+        if (now.tv_sec > deadline.tv_sec ||
+            (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec))
             break;
         if (timeoutMs == kInfinite)
         {

@@ -56,7 +56,9 @@ OsSettings* mapSettings(const std::string& path, bool create)
     const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0600);
     if (fd < 0)
         return nullptr;
-    struct stat st{};
+    struct stat st
+    {
+    };
     void* map = MAP_FAILED;
     if (::fstat(fd, &st) == 0 &&
         (st.st_size == sizeof(OsSettings) || (create && ::ftruncate(fd, sizeof(OsSettings)) == 0)))
@@ -70,7 +72,9 @@ uint64_t storedFrequency()
     Mapping& m = mapping();
     const std::string path = settingsPath();
     std::lock_guard<std::mutex> lock(m.mutex);
-    struct stat st{};
+    struct stat st
+    {
+    };
     const bool exists = ::stat(path.c_str(), &st) == 0;
     if (path != m.path || !exists || st.st_ino != m.inode || m.settings == nullptr)
     {

@@ -1,0 +1,196 @@
+#pragma once
+
+// One console window per interface. The window owns what belongs to that interface in the console: its
+// layout, its properties file, its state block and its content. The content builds the tab bar and the
+// pages, owns the window's hardware thread, answers the session commands and runs the window's share of
+// the status poll through its own device-bound control, CwcCtrl.
+//
+// Lifetime: the application creates, lists, places and deletes windows (ConsoleApp). A window whose
+// close button was pressed hides, and its hardware thread writes a changed state block to flash, then
+// says it has finished: the window then posts a delete-window message carrying its serial number, and
+// the application deletes the window only if that serial is still listed.
+
+#include "console/ConsoleLayout.h"
+#include "console/ConsoleState.h"
+#include "console/HwCtrl.h"
+#include "console/HwThread.h"
+#include "console/Pages.h"
+#include "console/TabBar.h"
+#include "device/Vhw.h"
+
+#include <juce_data_structures/juce_data_structures.h>
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <atomic>
+#include <memory>
+
+namespace console
+{
+
+class CwContent;
+
+// The window's status control: on the hardware thread it polls the device (status and meters, then the
+// driver information) and identifies the device on request.
+class CwcCtrl : public HwCtrl
+{
+public:
+    CwcCtrl(HwCtrlList& list, CwContent& content);
+
+    void readFromDevice() override;
+    void writeToDevice() override;
+    void loadFromState(ConsoleState&, bool) override {}
+    void storeToState(ConsoleState&) override {}
+    void resetToDefault() override {}
+
+    // True when the last poll succeeded.
+    bool isValid() const { return valid_.load(); }
+
+private:
+    CwContent& content_;
+    std::atomic<bool> valid_{false};
+};
+
+// The window's session commands and their default keys.
+enum SessionCommand
+{
+    kSaveCommand = 1,
+    kSaveAsCommand = 2,
+    kLoadCommand = 3
+};
+
+// What the content needs from whoever handles the session commands (the session-files code).
+class SessionCommandHandler
+{
+public:
+    virtual ~SessionCommandHandler() = default;
+    virtual void saveSession(CwContent& content, bool saveAs) = 0;
+    virtual void loadSession(CwContent& content) = 0;
+};
+
+class CwContent : public juce::Component, public juce::ApplicationCommandTarget, public TabBarHost
+{
+public:
+    CwContent(ConsoleLayout& layout, device::vhw& device, ConsoleState& state);
+    // Stops the hardware thread (if still running) before anything it might touch goes.
+    ~CwContent() override;
+
+    // Builds the thread, the tab bar, the pages, the session box, the logo and the settings page, loads
+    // every control from the state block, selects the saved tab and starts the thread.
+    void createChildren(HwThreadHost& window, juce::PropertySet& properties);
+
+    // Every 100 ms while the window is visible: queue the status poll.
+    void poll();
+    // Queue the identify command.
+    void identifyDevice();
+    // Tell the hardware thread to finish (it writes flash first when the state changed).
+    void stopHwThread();
+    // "tab" = the current tab (-1 = settings).
+    void saveTab(juce::PropertySet& properties) const;
+
+    // Any id: refresh the view from the last poll, when it succeeded.
+    void handleCommandMessage(int commandId) override;
+
+    // TabBarHost
+    const device::HwInfoCaps& getHwInfo() const override { return device_.getCaps(); }
+    void showPage(int index) override;
+    uint32_t getOutputMeter(int i) const override { return device_.getOutputMeter(uint32_t(i)); }
+
+    // ApplicationCommandTarget
+    juce::ApplicationCommandTarget* getNextCommandTarget() override { return nullptr; }
+    void getAllCommands(juce::Array<juce::CommandID>& commands) override;
+    void getCommandInfo(juce::CommandID commandID, juce::ApplicationCommandInfo& result) override;
+    bool perform(const InvocationInfo& info) override;
+
+    // The session-files code installs itself here; until then the commands do nothing.
+    void setSessionCommandHandler(SessionCommandHandler* handler) { sessionHandler_ = handler; }
+
+    ConsoleLayout& getLayout() const { return layout_; }
+    device::vhw& getDevice() const { return device_; }
+    ConsoleState& getState() const { return state_; }
+    hwthread* getHwThread() const { return thread_.get(); }
+    HwCtrlList* getControls() const { return controls_.get(); }
+    CwcCtrl* getPollCtrl() const { return pollCtrl_.get(); }
+    VarnelTopTabBar* getTabBar() const { return tabBar_.get(); }
+    TabbedUiBox* getTabbedBox() const { return tabbedBox_.get(); }
+    SettingsPage* getSettings() const { return settings_.get(); }
+    SessionBox* getSessionBox() const { return sessionBox_.get(); }
+    juce::ApplicationCommandManager& getCommandManager() { return commandManager_; }
+
+    // Polls completed and views refreshed (for tests and the trace-minded).
+    int getRefreshCount() const { return refreshCount_; }
+
+private:
+    ConsoleLayout& layout_;
+    device::vhw& device_;
+    ConsoleState& state_;
+    std::unique_ptr<hwthread> thread_;
+    std::unique_ptr<HwCtrlList> controls_;
+    std::unique_ptr<CwcCtrl> pollCtrl_;
+    std::unique_ptr<VarnelTopTabBar> tabBar_;
+    std::unique_ptr<TabbedUiBox> tabbedBox_;
+    std::unique_ptr<SessionBox> sessionBox_;
+    std::unique_ptr<LogoBox> logoBox_;
+    std::unique_ptr<SettingsPage> settings_;
+    SessionCommandHandler* sessionHandler_ = nullptr;
+    juce::ApplicationCommandManager commandManager_;
+    int refreshCount_ = 0;
+};
+
+// The properties file of an interface: "<unique name>.properties" in "Varnel Strellis Console" under
+// the user's application-data folder, XML, saved 1000 ms after a change.
+juce::PropertiesFile::Options consolePropertiesOptions(const juce::String& uniqueName);
+
+class ConsoleWindow : public juce::DocumentWindow, public HwThreadHost
+{
+public:
+    // Builds the whole window for an open device (not yet visible).
+    explicit ConsoleWindow(device::vhw& device);
+    // Stops the hardware thread, closes the device, then frees the content, layout, state and
+    // properties.
+    ~ConsoleWindow() override;
+
+    // The application's circular window list.
+    ConsoleWindow* next = nullptr;
+    ConsoleWindow* prev = nullptr;
+
+    // A number no other window of the process has had; messages name windows by it.
+    int getSerial() const { return serial_; }
+    device::vhw& getDevice() const { return *device_; }
+    CwContent& getContent() const { return *content_; }
+    ConsoleState& getState() const { return *state_; }
+
+    // "x", "y" (default: where the window is), then the constrainer keeps it on screen.
+    void restoreWindowPosition();
+    // Once: "x", "y", the state block's keys and "tab" are written and the file is saved and
+    // forgotten. Later calls do nothing.
+    void saveProperties();
+    bool hasProperties() const { return properties_ != nullptr; }
+
+    // When enabled: save the properties, hide, and let the hardware thread finish (it writes flash
+    // when the state changed, then the window asks to be deleted).
+    void closeButtonPressed() override;
+    void userTriedToCloseWindow() override { closeButtonPressed(); }
+    void activeWindowStatusChanged() override;
+
+    // Whether the application should quit when this window's delete message removes the last window.
+    // A window closed by "Hide all windows" keeps the program running.
+    void setKeepProgramRunning(bool keep) { keepProgramRunning_ = keep; }
+    bool keepsProgramRunning() const { return keepProgramRunning_; }
+
+    // HwThreadHost
+    juce::Component* getProgressAnchor() override { return this; }
+    void hardwareThreadFinished() override;
+
+private:
+    const int serial_;
+    device::vhw::Ptr device_;
+    std::unique_ptr<ConsoleLayout> layout_;
+    std::unique_ptr<juce::PropertiesFile> properties_;
+    std::unique_ptr<ConsoleState> state_;
+    std::unique_ptr<CwContent> content_;
+    juce::ComponentBoundsConstrainer constrainer_;
+    bool keepProgramRunning_ = false;
+    bool wasActive_ = false;
+};
+
+} // namespace console

@@ -1,0 +1,127 @@
+#pragma once
+
+// The window's pages: the mixer page (TabbedUiBox) with its sections, the session box with the Load,
+// Save and Reset buttons, the logo, and the settings page. The strips, indicators and settings controls
+// come as sections: each registers with the page and is told which output pair is on show and when a
+// poll has completed. Until a section of a place exists, a backdrop shows that place's picture.
+//
+// Message thread only.
+
+#include "console/ConsoleLayout.h"
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+namespace console
+{
+
+// A part of a page that follows the selected output pair and the status poll.
+class PageSection
+{
+public:
+    virtual ~PageSection() = default;
+    // The pair whose first output channel this is is on show now.
+    virtual void showPair(int firstOutput) = 0;
+    // A poll has completed; the device's polled block is current.
+    virtual void pollCompleted() {}
+};
+
+// Draws the picture of a place whose section has not been built: the strip background once per input
+// strip, a section background, or a caption band.
+class SectionBackdrop : public juce::Component
+{
+public:
+    SectionBackdrop(const juce::String& name, juce::Image image, int repeat);
+    void paint(juce::Graphics& g) override;
+
+private:
+    juce::Image image_;
+    int repeat_;
+};
+
+// A header band with the caption of the shown pair's output type.
+class StripCaption : public juce::Component, public PageSection
+{
+public:
+    StripCaption(const juce::String& name, const device::HwInfoCaps& caps);
+    void showPair(int firstOutput) override;
+    const juce::String& getCaption() const { return caption_; }
+    void paint(juce::Graphics& g) override;
+
+private:
+    const device::HwInfoCaps& caps_;
+    juce::String caption_;
+};
+
+class TabbedUiBox : public juce::Component
+{
+public:
+    // Bounds: the layout's page rectangle; the backdrops and captions of every place are made here.
+    explicit TabbedUiBox(const ConsoleLayout& layout);
+    ~TabbedUiBox() override;
+
+    void addSection(PageSection& section) { sections_.addIfNotAlreadyThere(&section); }
+    void removeSection(PageSection& section) { sections_.removeFirstMatchingValue(&section); }
+
+    // Every section follows the pair whose first output channel this is.
+    void showTab(int firstOutput);
+    int getShownPair() const { return shownPair_; }
+    void pollCompleted();
+
+    void paint(juce::Graphics& g) override;
+
+private:
+    juce::Array<PageSection*> sections_;
+    juce::OwnedArray<juce::Component> backdrops_;
+    std::unique_ptr<StripCaption> playHeader_;
+    std::unique_ptr<StripCaption> masterHeader_;
+    int shownPair_ = 0;
+};
+
+// A button that shows one of the layout's pre-rendered faces, up and pressed.
+class FaceButton : public juce::ImageButton
+{
+public:
+    FaceButton(const juce::String& name, const juce::Image& up, const juce::Image& down,
+               juce::Point<int> position);
+    // Shows the pressed face for a moment, as after a click (a keyboard shortcut's feedback).
+    void showPressed();
+};
+
+class SessionBox : public juce::Component
+{
+public:
+    // Bounds: the layout's session-box rectangle, added to the page.
+    SessionBox(const ConsoleLayout& layout, TabbedUiBox& page);
+    FaceButton& getLoadButton() { return load_; }
+    FaceButton& getSaveButton() { return save_; }
+    FaceButton& getResetButton() { return reset_; }
+    void paint(juce::Graphics& g) override;
+
+private:
+    FaceButton load_;
+    FaceButton save_;
+    FaceButton reset_;
+};
+
+class LogoBox : public juce::Component
+{
+public:
+    LogoBox(const ConsoleLayout& layout, TabbedUiBox& page);
+    void paint(juce::Graphics& g) override;
+};
+
+// The settings page's place: same bounds as the mixer page; its controls come as sections.
+class SettingsPage : public juce::Component
+{
+public:
+    explicit SettingsPage(const ConsoleLayout& layout);
+    void addSection(PageSection& section) { sections_.addIfNotAlreadyThere(&section); }
+    void removeSection(PageSection& section) { sections_.removeFirstMatchingValue(&section); }
+    void pollCompleted();
+    void paint(juce::Graphics& g) override;
+
+private:
+    juce::Array<PageSection*> sections_;
+};
+
+} // namespace console

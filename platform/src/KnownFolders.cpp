@@ -1,0 +1,38 @@
+#include "platform/KnownFolders.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace platform
+{
+
+bool getDocumentsFolder(std::string& path)
+{
+    std::string folder;
+    if (const char* documents = std::getenv("XDG_DOCUMENTS_DIR"); documents != nullptr && *documents != '\0')
+        folder = documents;
+    else
+    {
+        const char* home = std::getenv("HOME");
+        if (home == nullptr || *home == '\0')
+        {
+            const passwd* user = ::getpwuid(::getuid());
+            home = user != nullptr ? user->pw_dir : nullptr;
+        }
+        if (home == nullptr || *home == '\0')
+            return false;
+        folder = std::string(home) + "/Documents";
+    }
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (!std::filesystem::is_directory(folder, ec))
+        return false;
+    path = folder;
+    return true;
+}
+
+} // namespace platform

@@ -1,0 +1,136 @@
+#include "simos/HostControllers.h"
+
+#include "simos/PerformanceCounter.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sim::os
+{
+
+const char* const kDefaultHostControllerId = "PCI\\VEN_FFFE&DEV_1394&SUBSYS_00000000&REV_01\\3&SIMBUS&0&0008";
+
+namespace
+{
+
+// First line of the file; then "fail" or "ok", then one instance id per line.
+constexpr const char* kMagic = "strellis-controllers 1";
+
+std::string busDirectory()
+{
+    const char* env = std::getenv("STRELLIS_SIM_DIR");
+    if (env != nullptr && env[0] != '\0')
+        return env;
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string base = (runtime != nullptr && runtime[0] != '\0') ? runtime : "/tmp";
+    return base + "/strellis-sim-" + std::to_string(::getuid());
+}
+
+std::string listPath()
+{
+    return busDirectory() + "/controllers";
+}
+
+} // namespace
+
+HostControllerList hostControllers()
+{
+    HostControllerList list;
+    std::ifstream in(listPath(), std::ios::binary);
+    std::string line;
+    if (!in || !std::getline(in, line) || line != kMagic || !std::getline(in, line))
+    {
+        list.instanceIds.push_back(kDefaultHostControllerId);
+        return list;
+    }
+    list.queryFails = line == "fail";
+    while (std::getline(in, line))
+        if (!line.empty())
+            list.instanceIds.push_back(line);
+    return list;
+}
+
+bool setHostControllers(const HostControllerList& list)
+{
+    const std::string dir = busDirectory();
+    ::mkdir(dir.c_str(), 0700);
+    const std::string path = listPath();
+    const std::string temporary = path + ".new." + std::to_string(::getpid());
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << kMagic << '\n' << (list.queryFails ? "fail" : "ok") << '\n';
+        for (const std::string& id : list.instanceIds)
+            out << id << '\n';
+        out.close();
+        if (!out)
+        {
+            std::remove(temporary.c_str());
+            return false;
+        }
+    }
+    // Readers see the old list or the new one, never a part.
+    return std::rename(temporary.c_str(), path.c_str()) == 0;
+}
+
+int devsimControllers(const std::vector<std::string>& args, std::string& out, std::string& err)
+{
+    (void)out;
+    HostControllerList list;
+    if (args.size() == 1 && args[0] == "--fail")
+        list.queryFails = true;
+    else
+        for (const std::string& id : args)
+        {
+            if (id.empty() || id.compare(0, 2, "--") == 0 || id.find_first_of("\r\n") != std::string::npos)
+            {
+                err += "devsim: not an instance id: " + id + "\n";
+                return 2;
+            }
+            list.instanceIds.push_back(id);
+        }
+    if (!setHostControllers(list))
+    {
+        err += "devsim: cannot write " + listPath() + "\n";
+        return 1;
+    }
+    return 0;
+}
+
+int devsimOs(const std::vector<std::string>& args, std::string& out, std::string& err)
+{
+    if (args.empty())
+    {
+        out += "qpf " + std::to_string(performanceFrequency()) + "\n";
+        return 0;
+    }
+    if (args.size() != 2 || args[0] != "qpf")
+    {
+        err += "devsim: usage: os [qpf <hz>]\n";
+        return 2;
+    }
+    const std::string& text = args[1];
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long hz = std::strtoull(text.c_str() + (hex ? 2 : 0), &end, hex ? 16 : 10);
+    if (text.empty() || text[0] == '-' || errno != 0 || end == nullptr || *end != '\0' || hz == 0 ||
+        hz > 10000000000ull)
+    {
+        err += "devsim: a counter frequency is 1 to 10000000000 Hz: " + text + "\n";
+        return 2;
+    }
+    ::mkdir(busDirectory().c_str(), 0700);
+    if (!setPerformanceFrequency(hz))
+    {
+        err += "devsim: cannot store the counter frequency\n";
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace sim::os

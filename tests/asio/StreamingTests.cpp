@@ -1,0 +1,433 @@
+// Buffers, streaming and the streaming thread, through the loaded library against the simulator, whose
+// period clock is stepped one period at a time unless a test runs it in real time.
+
+#include "StreamingHost.h"
+#include "platform/Registry.h"
+
+#include <cstdio>
+#include <dirent.h>
+#include <dlfcn.h>
+#include <sstream>
+
+using namespace asiodrv;
+using asiotest::CapsRecord;
+using asiotest::DriverFixture;
+using asiotest::StreamingHost;
+
+namespace
+{
+
+constexpr uint32_t kFrames = 32;
+
+ASIOBufferInfo in(int32_t channel)
+{
+    return ASIOBufferInfo{ASIOTrue, channel, {nullptr, nullptr}};
+}
+ASIOBufferInfo out(int32_t channel)
+{
+    return ASIOBufferInfo{ASIOFalse, channel, {nullptr, nullptr}};
+}
+
+// What a capture slot of the pattern becomes as a host sample: the big-endian word
+// 0xA5000000 | channel << 16 | frame, whose lower three bytes the driver takes as the sample's upper three.
+int32_t patternSample(uint32_t channel, uint64_t frame)
+{
+    return static_cast<int32_t>((channel & 0xFF) << 24 | (static_cast<uint32_t>(frame) & 0xFFFF) << 8);
+}
+
+int threadCount()
+{
+    int n = 0;
+    if (DIR* d = ::opendir("/proc/self/task"))
+    {
+        while (const dirent* e = ::readdir(d))
+            n += e->d_name[0] != '.' ? 1 : 0;
+        ::closedir(d);
+    }
+    return n;
+}
+
+class Streaming : public DriverFixture
+{
+protected:
+    void SetUp() override
+    {
+        DriverFixture::SetUp();
+        plug("u1", CapsRecord::typical());
+        devsim("set u1 buffer-size " + std::to_string(kFrames));
+        devsim("set u1 period-clock step");
+    }
+
+    void TearDown() override
+    {
+        if (driver != nullptr)
+        {
+            driver->stop();
+            driver->disposeBuffers();
+        }
+        DriverFixture::TearDown();
+    }
+
+    // Loads, initialises and prepares the driver with these records.
+    bool prepare(std::vector<ASIOBufferInfo> records)
+    {
+        driver = loadAndInit();
+        if (driver == nullptr)
+            return false;
+        host.driver = driver;
+        const ASIOError r = driver->createBuffers(records.data(), static_cast<int32_t>(records.size()),
+                                                  kFrames, &host.callbacks);
+        EXPECT_EQ(r, ASE_OK);
+        host.prepare(records, kFrames);
+        return r == ASE_OK;
+    }
+
+    // One period of the simulated clock, and the switch it brings.
+    bool step(int expectedSwitches)
+    {
+        if (bus.devsim("step u1") != 0)
+        {
+            ADD_FAILURE() << "devsim step: " << bus.err;
+            return false;
+        }
+        return host.waitForSwitches(expectedSwitches);
+    }
+
+    std::string dumped(const std::string& key)
+    {
+        EXPECT_EQ(bus.devsim("dump u1"), 0);
+        std::istringstream lines(bus.out);
+        for (std::string line; std::getline(lines, line);)
+            if (line.compare(0, key.size() + 1, key + " ") == 0)
+                return line.substr(key.size() + 1);
+        return "";
+    }
+
+    StreamingHost host;
+    IASIO* driver = nullptr;
+};
+
+} // namespace
+
+TEST_F(Streaming, EveryPeriodBringsExactlyOneSwitchWithTheHalvesTakingTurns)
+{
+    ASSERT_TRUE(prepare({in(0), out(0)}));
+    ASSERT_EQ(driver->start(), ASE_OK);
+    EXPECT_EQ(driver->start(), ASE_OK) << "a second start is a no-op";
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(host.switches(), 0) << "no switch before the first period";
+    for (int n = 1; n <= 6; ++n)
+        ASSERT_TRUE(step(n)) << "period " << n;
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ASSERT_EQ(host.switches(), 6);
+    for (int n = 0; n < 6; ++n)
+    {
+        EXPECT_EQ(host.at(n).half, n % 2);
+        EXPECT_NE(host.at(n).thread, std::this_thread::get_id());
+    }
+    EXPECT_EQ(driver->stop(), ASE_OK);
+    EXPECT_NE(bus.devsim("step u1"), 0) << "a stopped unit has no clock to step";
+    EXPECT_EQ(driver->stop(), ASE_NotPresent);
+    EXPECT_EQ(host.switches(), 6);
+}
+
+TEST_F(Streaming, NothingIsCopiedOrCalledWhilePreparedButNotRunning)
+{
+    ASSERT_TRUE(prepare({in(0), out(0)}));
+    auto* input = static_cast<int32_t*>(host.infos[0].buffers[0]);
+    input[0] = 0x5A5A5A5A;
+    EXPECT_EQ(driver->outputReady(), ASE_OK);
+    EXPECT_NE(bus.devsim("step u1"), 0) << "prepared: the clock does not run";
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(host.switches(), 0);
+    EXPECT_EQ(input[0], 0x5A5A5A5A);
+    EXPECT_EQ(dumped("streaming client").find("running 0"), dumped("streaming client").find("running"));
+}
+
+TEST_F(Streaming, InputsCarryTheCapturePatternBitForBit)
+{
+    ASSERT_TRUE(prepare({in(0), in(5), out(2)}));
+    ASSERT_EQ(driver->start(), ASE_OK);
+    for (int n = 1; n <= 3; ++n)
+        ASSERT_TRUE(step(n));
+    for (int n = 0; n < 3; ++n)
+        for (uint32_t k = 0; k < kFrames; ++k)
+        {
+            const uint64_t frame = static_cast<uint64_t>(n) * kFrames + k;
+            ASSERT_EQ(host.inputsSeen(0, n)[k], patternSample(0, frame)) << n << "/" << k;
+            ASSERT_EQ(host.inputsSeen(1, n)[k], patternSample(5, frame)) << n << "/" << k;
+        }
+}
+
+TEST_F(Streaming, OutputsReachTheFramesAndComeBackThroughTheLoopbackBitForBit)
+{
+    devsim("set u1 capture loopback:2");
+    ASSERT_TRUE(prepare({in(3), out(3)}));
+    host.outputValue = [](int, int period, uint32_t frame)
+    { return 0x80000000u ^ static_cast<uint32_t>(period) << 20 ^ frame * 0x01010101u; };
+    ASSERT_EQ(driver->start(), ASE_OK);
+    for (int n = 1; n <= 6; ++n)
+        ASSERT_TRUE(step(n));
+    for (int n = 0; n < 6; ++n)
+        for (uint32_t k = 0; k < kFrames; ++k)
+        {
+            // Switch n hears what the host wrote in switch n - 2, its lowest byte dropped on the way.
+            const int32_t expected =
+                n < 2 ? 0 : static_cast<int32_t>(host.outputValue(1, n - 2, k) & 0xFFFFFF00u);
+            ASSERT_EQ(host.inputsSeen(0, n)[k], expected) << n << "/" << k;
+        }
+    EXPECT_EQ(dumped("streaming client").find("late output 0") != std::string::npos, true);
+}
+
+TEST_F(Streaming, AChannelHeldElsewhereIsNamedInTheBoxAndItsOutputNeverPlays)
+{
+    devsim("set u1 held.out 1");
+    devsim("set u1 capture loopback:1");
+    ASSERT_TRUE(prepare({in(0), in(1), out(0), out(1)}));
+    EXPECT_TRUE(logged("Message box [ASIO Strellis] The following channels are in use by another application:"
+                       "  Analog out 2  Audio output from these channels will be muted."));
+    EXPECT_NE(host.infos[3].buffers[0], nullptr) << "the host still gets its buffers";
+    host.outputValue = [](int, int, uint32_t frame) { return 0x11223300u + (frame << 8); };
+    ASSERT_EQ(driver->start(), ASE_OK);
+    for (int n = 1; n <= 3; ++n)
+        ASSERT_TRUE(step(n));
+    for (uint32_t k = 0; k < kFrames; ++k)
+    {
+        EXPECT_EQ(host.inputsSeen(0, 2)[k], static_cast<int32_t>(0x11223300u + (k << 8)));
+        EXPECT_EQ(host.inputsSeen(1, 2)[k], 0) << "the held channel's output was written";
+    }
+    EXPECT_EQ(dumped("claimed"), "out 0 in 0,1");
+}
+
+TEST_F(Streaming, TimeInfoSwitchesCarryThePositionAndARateChangeOnlyOnce)
+{
+    host.timeInfo = true;
+    ASSERT_TRUE(prepare({in(0), out(0)}));
+    ASSERT_EQ(driver->setSampleRate(88200.0), ASE_OK);
+    ASSERT_EQ(driver->start(), ASE_OK);
+    for (int n = 1; n <= 3; ++n)
+        ASSERT_TRUE(step(n));
+    const uint32_t valid = kSystemTimeValid | kSamplePositionValid | kSampleRateValid;
+    EXPECT_EQ(host.at(0).flags, valid | kSampleRateChanged);
+    EXPECT_EQ(host.at(1).flags, valid);
+    EXPECT_EQ(host.at(2).flags, valid);
+    for (int n = 0; n < 3; ++n)
+        EXPECT_EQ(host.at(n).position, static_cast<uint64_t>(n + 1) * kFrames) << "after period " << n;
+    ASIOSamples position{};
+    ASIOTimeStamp stamp{};
+    ASSERT_EQ(driver->getSamplePosition(&position, &stamp), ASE_OK);
+    EXPECT_EQ(position.lo, 3 * kFrames);
+    EXPECT_NE(uint64_t{stamp.hi} << 32 | stamp.lo, 0u);
+}
+
+TEST_F(Streaming, BadBufferRequestsAreRefusedAndChangeNothing)
+{
+    driver = loadAndInit();
+    ASSERT_NE(driver, nullptr);
+    std::vector<ASIOBufferInfo> twice{in(1), out(0), in(1)};
+    EXPECT_EQ(driver->createBuffers(twice.data(), 3, kFrames, &host.callbacks), ASE_InvalidParameter);
+    std::vector<ASIOBufferInfo> one{in(0)};
+    EXPECT_EQ(driver->createBuffers(nullptr, 1, kFrames, &host.callbacks), ASE_InvalidParameter);
+    EXPECT_EQ(driver->createBuffers(one.data(), 0, kFrames, &host.callbacks), ASE_InvalidParameter);
+    EXPECT_EQ(driver->createBuffers(one.data(), 1, kFrames + 32, &host.callbacks), ASE_InvalidParameter);
+    ASIOCallbacks noSwitch = host.callbacks;
+    noSwitch.bufferSwitch = nullptr;
+    EXPECT_EQ(driver->createBuffers(one.data(), 1, kFrames, &noSwitch), ASE_InvalidParameter);
+    host.timeInfo = true;
+    ASIOCallbacks noTimeInfo = host.callbacks;
+    noTimeInfo.bufferSwitchTimeInfo = nullptr;
+    EXPECT_EQ(driver->createBuffers(one.data(), 1, kFrames, &noTimeInfo), ASE_InvalidParameter);
+    std::vector<ASIOBufferInfo> beyond{in(16)};
+    EXPECT_EQ(driver->createBuffers(beyond.data(), 1, kFrames, &host.callbacks), ASE_InvalidParameter);
+    EXPECT_EQ(driver->start(), ASE_NotPresent);
+    EXPECT_EQ(dumped("streaming client").rfind("none", 0), 0u) << "no request opened streaming";
+}
+
+TEST_F(Streaming, AHundredStartsAndStopsLeaveNoThreadAndNoEarlySwitch)
+{
+    ASSERT_TRUE(prepare({in(0), out(0)}));
+    const int threadsBefore = threadCount();
+    for (int cycle = 0; cycle < 100; ++cycle)
+    {
+        ASSERT_EQ(driver->start(), ASE_OK);
+        ASSERT_EQ(host.switches(), cycle) << "a switch before the period of cycle " << cycle;
+        ASSERT_TRUE(step(cycle + 1)) << "cycle " << cycle;
+        ASSERT_EQ(driver->stop(), ASE_OK);
+        ASSERT_EQ(host.at(cycle).half, 0) << "every start begins with half 0";
+    }
+    EXPECT_EQ(threadCount(), threadsBefore);
+    EXPECT_EQ(host.switches(), 100);
+}
+
+TEST_F(Streaming, StopAndDisposeFromInsideTheCallbackDoNotWaitForTheirOwnThread)
+{
+    ASSERT_TRUE(prepare({in(0), out(0)}));
+    static IASIO* self = nullptr;
+    static std::atomic<int> calls{0};
+    self = driver;
+    calls = 0;
+    ASIOCallbacks callbacks = host.callbacks;
+    callbacks.bufferSwitch = [](int32_t, ASIOBool)
+    {
+        self->stop();
+        self->disposeBuffers();
+        ++calls;
+    };
+    std::vector<ASIOBufferInfo> records{in(0), out(0)};
+    ASSERT_EQ(driver->createBuffers(records.data(), 2, kFrames, &callbacks), ASE_OK);
+    ASSERT_EQ(driver->start(), ASE_OK);
+    ASSERT_EQ(bus.devsim("step u1"), 0);
+    for (int i = 0; i < 100 && calls.load() == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(calls.load(), 1);
+    EXPECT_EQ(driver->start(), ASE_NotPresent) << "disposed";
+    EXPECT_NE(bus.devsim("step u1"), 0);
+}
+
+TEST_F(Streaming, AnotherClientIsRefusedWhileTheDriverHoldsTheUnit)
+{
+    ASSERT_TRUE(prepare({in(0)}));
+    uint32_t reply[16] = {};
+    ASSERT_TRUE(driverControl(0, 1, 1, 0x4000, reply));
+    EXPECT_NE(reply[0], 0u);
+    EXPECT_NE(bus.devsim("set u1 buffer-size 64"), 0) << "the size cannot change under a client";
+    driver->disposeBuffers();
+    EXPECT_EQ(bus.devsim("set u1 buffer-size 64"), 0);
+}
+
+// ---- scheduling --------------------------------------------------------------------------------------
+
+namespace
+{
+
+class Scheduling : public Streaming
+{
+protected:
+    void SetUp() override
+    {
+        Streaming::SetUp();
+        avrt = ::dlopen(FAKE_AVRT_PATH, RTLD_NOW | RTLD_LOCAL);
+        dwmapi = ::dlopen(FAKE_DWMAPI_PATH, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(avrt, nullptr) << ::dlerror();
+        ASSERT_NE(dwmapi, nullptr) << ::dlerror();
+        for (void* module : {avrt, dwmapi})
+            reinterpret_cast<void (*)()>(::dlsym(module, "fakeModuleClear"))();
+    }
+    void TearDown() override
+    {
+        Streaming::TearDown();
+        ::dlclose(avrt);
+        ::dlclose(dwmapi);
+    }
+
+    static std::string calls(void* module)
+    {
+        using Log = const char* (*)();
+        auto log = reinterpret_cast<Log>(::dlsym(module, "fakeModuleLog"));
+        return log != nullptr ? log() : "<no log>";
+    }
+
+    void settings(uint32_t mmcss, uint32_t dwm)
+    {
+        platform::HKEY k = nullptr;
+        ASSERT_EQ(platform::regCreateKey(platform::HKEY_CURRENT_USER, "Software\\Varnel\\ASIO Strellis", &k),
+                  0);
+        const uint32_t rate = 48000;
+        platform::regSetValue(k, "Sample rate", platform::REG_DWORD, &rate, 4);
+        platform::regSetValue(k, "Use MMCSS", platform::REG_DWORD, &mmcss, 4);
+        platform::regSetValue(k, "Lower DWM priority", platform::REG_DWORD, &dwm, 4);
+        platform::regCloseKey(k);
+    }
+
+    // One start, one period and a stop.
+    void runOnce()
+    {
+        ASSERT_TRUE(prepare({in(0), out(0)}));
+        ASSERT_EQ(driver->start(), ASE_OK);
+        ASSERT_TRUE(step(1));
+        ASSERT_EQ(driver->stop(), ASE_OK);
+    }
+
+    void* avrt = nullptr;
+    void* dwmapi = nullptr;
+};
+
+} // namespace
+
+TEST_F(Scheduling, BothSwitchesOnRegisterTheThreadAndLowerTheWindowManagerForTheRun)
+{
+    settings(1, 1);
+    runOnce();
+    EXPECT_EQ(calls(avrt), "AvSetMmThreadCharacteristicsA(Pro Audio,0);AvSetMmThreadPriority(task,2);"
+                           "AvRevertMmThreadCharacteristics(task);");
+    EXPECT_EQ(calls(dwmapi), "DwmEnableMMCSS(0);DwmEnableMMCSS(1);");
+}
+
+TEST_F(Scheduling, SwitchesOffLeaveBothModulesUntouched)
+{
+    settings(0, 0);
+    runOnce();
+    EXPECT_EQ(calls(avrt), "");
+    EXPECT_EQ(calls(dwmapi), "");
+}
+
+TEST_F(Scheduling, OnlyTheWindowManagerSwitchOnCallsOnlyIt)
+{
+    settings(0, 1);
+    runOnce();
+    EXPECT_EQ(calls(avrt), "");
+    EXPECT_EQ(calls(dwmapi), "DwmEnableMMCSS(0);DwmEnableMMCSS(1);");
+}
+
+TEST_F(Streaming, WithoutTheModulesInTheProcessTheThreadRunsAllTheSame)
+{
+    ASSERT_TRUE(prepare({in(0), out(0)}));
+    ASSERT_EQ(driver->start(), ASE_OK);
+    ASSERT_TRUE(step(1));
+    ASSERT_TRUE(step(2));
+}
+
+// ---- the statistics, read by another process during a real-time run ----------------------------------
+
+TEST_F(Streaming, TheStatisticsGrowWhileARealTimeRunGoesOn)
+{
+    devsim("set u1 period-clock real");
+    ASSERT_TRUE(prepare({in(0), out(0)}));
+    ASSERT_EQ(driver->start(), ASE_OK);
+    auto readStatistics = [&]()
+    {
+        const std::string command = std::string(DEVSIM_PATH) + " dump u1";
+        std::string text;
+        if (FILE* p = ::popen(command.c_str(), "r"))
+        {
+            char line[512];
+            while (std::fgets(line, sizeof line, p) != nullptr)
+                text += line;
+            ::pclose(p);
+        }
+        std::istringstream lines(text);
+        std::vector<uint64_t> values;
+        for (std::string l; std::getline(lines, l);)
+            if (l.rfind("statistics ", 0) == 0)
+            {
+                std::istringstream words(l);
+                for (std::string w; words >> w;)
+                    if (!w.empty() && std::isdigit(static_cast<unsigned char>(w[0])))
+                        values.push_back(std::stoull(w));
+            }
+        return values;
+    };
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::vector<uint64_t> first = readStatistics();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::vector<uint64_t> second = readStatistics();
+    // playback and record counts, then the averages and maxima of the four times.
+    ASSERT_EQ(first.size(), 10u);
+    ASSERT_EQ(second.size(), 10u);
+    EXPECT_GT(first[0], 10u);
+    EXPECT_GT(second[0], first[0]);
+    EXPECT_GT(second[1], first[1]);
+    EXPECT_GT(second[2 + 5], 0u) << "wake-up maximum";
+    EXPECT_GT(second[2 + 7], 0u) << "host maximum";
+    EXPECT_GT(host.switches(), 10);
+}

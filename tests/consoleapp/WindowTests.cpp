@@ -1,0 +1,215 @@
+// A console window built in the test process for a simulated interface: its content, pages, poll,
+// identify, properties and close path.
+
+#include "ConsoleTestSupport.h"
+#include "console/ConsoleApp.h"
+#include "console/ConsoleLookAndFeel.h"
+#include "console/ConsoleWindow.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace
+{
+
+using consoletest::pumpUntil;
+
+class ConsoleWindowTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        REQUIRE_DISPLAY();
+        const char* home = std::getenv("HOME");
+        oldHome_ = home != nullptr ? home : "";
+        home_ = bus_.dir + "/home";
+        std::filesystem::create_directories(home_);
+        ::setenv("HOME", home_.c_str(), 1);
+        ::unsetenv("XDG_CONFIG_HOME");
+        console::installConsoleLookAndFeel();
+        ASSERT_EQ(bus_.devsim("plug u1 --model st8 --unique-name Win8"), 0) << bus_.err;
+        device_ = consoletest::firstDevice();
+        ASSERT_NE(device_, nullptr);
+        ASSERT_TRUE(device_->open());
+    }
+
+    void TearDown() override
+    {
+        window_.reset();
+        device_ = nullptr;
+        if (!oldHome_.empty())
+            ::setenv("HOME", oldHome_.c_str(), 1);
+    }
+
+    std::string propertiesPath() const { return home_ + "/.config/Varnel Strellis Console/Win8.properties"; }
+
+    void writeProperties(const std::string& values)
+    {
+        std::filesystem::create_directories(home_ + "/.config/Varnel Strellis Console");
+        std::ofstream(propertiesPath()) << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<PROPERTIES>\n"
+                                        << values << "</PROPERTIES>\n";
+    }
+
+    void open()
+    {
+        window_ = std::make_unique<console::ConsoleWindow>(*device_);
+        window_->setVisible(true);
+    }
+
+    bool threadEnded() const
+    {
+        console::hwthread* thread = window_->getContent().getHwThread();
+        return thread == nullptr || !thread->isThreadRunning();
+    }
+
+    testsupport::TempBus bus_;
+    consoletest::Trace trace_{bus_.dir};
+    std::string home_;
+    std::string oldHome_;
+    device::vhw::Ptr device_;
+    std::unique_ptr<console::ConsoleWindow> window_;
+};
+
+TEST_F(ConsoleWindowTest, ContentHasTheLayoutSizeAndTheTitleNamesTheInterface)
+{
+    open();
+    console::CwContent& content = window_->getContent();
+    EXPECT_EQ(window_->getName(), "Win8 Console");
+    EXPECT_EQ(content.getName(), "Win8");
+    // st8: 10 inputs, 12 outputs.
+    EXPECT_EQ(content.getWidth(), 10 * 54 + 221);
+    EXPECT_EQ(content.getHeight(), 536);
+    EXPECT_EQ(content.getTabBar()->getTabs().size(), 7u);
+    EXPECT_EQ(content.getTabbedBox()->getBounds(), juce::Rectangle<int>(0, 30, 761, 506));
+    EXPECT_TRUE(content.getTabbedBox()->isVisible());
+    EXPECT_FALSE(content.getSettings()->isVisible());
+    EXPECT_EQ(content.getSessionBox()->getParentComponent(), content.getTabbedBox());
+}
+
+TEST_F(ConsoleWindowTest, APollSendsPolledThenDriverInfoAndRefreshesTheView)
+{
+    open();
+    console::CwContent& content = window_->getContent();
+    trace_.clear();
+    bus_.devsim("set u1 meter.out.1 0x20000000");
+    content.poll();
+    ASSERT_TRUE(pumpUntil([&] { return content.getRefreshCount() > 0; }));
+    EXPECT_TRUE(content.getPollCtrl()->isValid());
+    // Requests the window queued while opening may still be in the trace; the poll is the GetPolled
+    // request and the driver-information request right after it.
+    const auto lines = trace_.lines();
+    size_t polled = 0;
+    while (polled < lines.size() && lines[polled].find(" VDC 0 1 ") == std::string::npos)
+        ++polled;
+    ASSERT_LT(polled + 1, lines.size());
+    EXPECT_NE(lines[polled + 1].find(" DC 3"), std::string::npos) << lines[polled + 1];
+    EXPECT_EQ(content.getTabBar()->getLights()[1]->getFrame(), 2);
+}
+
+TEST_F(ConsoleWindowTest, AFailedPollLeavesTheViewAlone)
+{
+    open();
+    console::CwContent& content = window_->getContent();
+    bus_.devsim("fault u1 vdc:0/1 fail always");
+    content.poll();
+    pumpUntil([&] { return !trace_.vdc(0).empty(); }, 2000);
+    pumpUntil([] { return false; }, 200);
+    EXPECT_FALSE(content.getPollCtrl()->isValid());
+    EXPECT_EQ(content.getRefreshCount(), 0);
+}
+
+TEST_F(ConsoleWindowTest, IdentifySendsTheIdentifyCommand)
+{
+    open();
+    trace_.clear();
+    window_->getContent().identifyDevice();
+    ASSERT_TRUE(pumpUntil([&] { return !trace_.vdc(3).empty(); }));
+    pumpUntil([] { return false; }, 200);
+    const auto identify = trace_.vdc(3);
+    ASSERT_EQ(identify.size(), 1u);
+    EXPECT_EQ(identify[0].command, 5u);
+}
+
+TEST_F(ConsoleWindowTest, ASavedSettingsTabReopensOnTheSettingsPageAndPropertiesAreSavedOnce)
+{
+    writeProperties("  <VALUE name=\"tab\" val=\"-1\"/>\n");
+    open();
+    console::CwContent& content = window_->getContent();
+    EXPECT_TRUE(content.getSettings()->isVisible());
+    EXPECT_FALSE(content.getTabbedBox()->isVisible());
+    content.showPage(4);
+    EXPECT_TRUE(content.getTabbedBox()->isVisible());
+    EXPECT_EQ(content.getTabbedBox()->getShownPair(), 4);
+    content.getTabBar()->setCurrentTab(-1);
+
+    window_->setTopLeftPosition(210, 160);
+    window_->saveProperties();
+    EXPECT_FALSE(window_->hasProperties());
+    juce::PropertiesFile saved(juce::File(propertiesPath()), console::consolePropertiesOptions("Win8"));
+    EXPECT_EQ(saved.getIntValue("tab", 99), -1);
+    EXPECT_EQ(saved.getIntValue("x"), 210);
+    EXPECT_EQ(saved.getIntValue("y"), 160);
+    EXPECT_TRUE(saved.containsKey("input gangs"));
+    // A second save changes nothing.
+    window_->setTopLeftPosition(400, 400);
+    window_->saveProperties();
+    juce::PropertiesFile again(juce::File(propertiesPath()), console::consolePropertiesOptions("Win8"));
+    EXPECT_EQ(again.getIntValue("x"), 210);
+}
+
+TEST_F(ConsoleWindowTest, ASavedPositionIsRestoredInTheSameCoordinates)
+{
+    writeProperties("  <VALUE name=\"x\" val=\"333\"/>\n  <VALUE name=\"y\" val=\"222\"/>\n");
+    open();
+    window_->setTopLeftPosition(10, 10);
+    window_->restoreWindowPosition();
+    EXPECT_EQ(window_->getPosition(), juce::Point<int>(333, 222));
+}
+
+TEST_F(ConsoleWindowTest, CloseWithAnUnchangedStateHidesAndEndsTheThreadWithoutFlash)
+{
+    open();
+    trace_.clear();
+    window_->closeButtonPressed();
+    EXPECT_FALSE(window_->isVisible());
+    ASSERT_TRUE(pumpUntil([&] { return threadEnded(); }));
+    EXPECT_TRUE(trace_.flashSequence().empty());
+    EXPECT_TRUE(juce::File(propertiesPath()).existsAsFile());
+}
+
+TEST_F(ConsoleWindowTest, CloseWithAChangedNameWritesTheSessionToFlash)
+{
+    writeProperties("  <VALUE name=\"input alias 0\" val=\"Vocal\"/>\n");
+    open();
+    trace_.clear();
+    window_->closeButtonPressed();
+    ASSERT_TRUE(pumpUntil([&] { return threadEnded(); }, 20000));
+    const auto sequence = trace_.flashSequence();
+    EXPECT_EQ(consoletest::count(sequence, "1/2"), 53);
+    EXPECT_EQ(consoletest::count(sequence, "1/0:0x1f0000"), 1);
+}
+
+TEST_F(ConsoleWindowTest, SessionCommandsHaveTheirNamesAndKeys)
+{
+    open();
+    console::CwContent& content = window_->getContent();
+    juce::Array<juce::CommandID> ids;
+    content.getAllCommands(ids);
+    EXPECT_EQ(ids, juce::Array<juce::CommandID>({1, 2, 3}));
+    juce::ApplicationCommandInfo save(1);
+    content.getCommandInfo(1, save);
+    EXPECT_EQ(save.shortName, "Save");
+    EXPECT_EQ(save.categoryName, "Session");
+    ASSERT_EQ(save.defaultKeypresses.size(), 1);
+    EXPECT_EQ(save.defaultKeypresses[0], juce::KeyPress('s', juce::ModifierKeys::ctrlModifier, 0));
+    juce::ApplicationCommandInfo saveAs(2);
+    content.getCommandInfo(2, saveAs);
+    EXPECT_TRUE(saveAs.defaultKeypresses.isEmpty());
+    EXPECT_FALSE(content.perform(juce::ApplicationCommandTarget::InvocationInfo(99)));
+    EXPECT_TRUE(content.perform(juce::ApplicationCommandTarget::InvocationInfo(3)));
+}
+
+} // namespace

@@ -1,0 +1,398 @@
+#!/usr/bin/python3
+"""End-to-end tests of the console program under an X display (a bare Xvfb is enough).
+
+Each case gets a private simulator bus, registry, home folder, trace, debug log and instance-lock name,
+plugs simulated interfaces with devsim, runs StrellisConsole and watches its windows with xdotool and
+python3-xlib. Usage: console_e2e.py <console> <devsim> <case>. Exit status 77 = skipped (no display).
+"""
+
+import os
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+try:
+    from Xlib import X, display, protocol
+except ImportError:  # pragma: no cover - the package list installs python3-xlib
+    display = None
+
+SKIP = 77
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def wait_for(predicate, timeout=10.0, step=0.05):
+    end = time.time() + timeout
+    while time.time() < end:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(step)
+    return predicate()
+
+
+def caps_record(vendor, model, inputs, outputs, dsp=0x04080000, arm=0x04080000):
+    """A 260-byte capability record with one analog input group and one analog output group."""
+    record = bytearray(260)
+    struct.pack_into("<IIIII", record, 0, 0, vendor << 8, 0x1000 + model, model, 1)
+    record[52:52 + 11] = b"Test record"
+    struct.pack_into("<IIIIII", record, 84, 3, outputs, inputs, outputs, inputs, 1)
+    struct.pack_into("<BB", record, 108, 0, outputs)
+    struct.pack_into("<I", record, 124, 1)
+    struct.pack_into("<BB", record, 128, 0, inputs)
+    struct.pack_into("<IIIIIII", record, 144, 0, 0, 96000, 44100, dsp, arm, outputs)
+    return bytes(record)
+
+
+class Session:
+    """One console run's private world."""
+
+    def __init__(self, console, devsim, name):
+        self.console = console
+        self.devsim_path = devsim
+        self.dir = tempfile.mkdtemp(prefix="strellis-e2e-%s-" % name)
+        self.home = os.path.join(self.dir, "home")
+        os.makedirs(self.home)
+        self.trace = os.path.join(self.dir, "trace.txt")
+        self.debug = os.path.join(self.dir, "debug.log")
+        self.env = dict(os.environ)
+        self.env.update({
+            "STRELLIS_SIM_DIR": os.path.join(self.dir, "bus"),
+            "STRELLIS_REGISTRY": os.path.join(self.dir, "registry"),
+            "HOME": self.home,
+            "XDG_CONFIG_HOME": os.path.join(self.home, ".config"),
+            "STRELLIS_TRACE": self.trace,
+            "STRELLIS_DEBUG_LOG": self.debug,
+            "STRELLIS_CONSOLE_LOCK": "strellis-e2e-%d-%s" % (os.getpid(), name),
+        })
+        self.env.pop("STRELLIS_WINDOWS", None)
+        self.processes = []
+
+    def devsim(self, *args):
+        result = subprocess.run([self.devsim_path] + list(args), env=self.env, capture_output=True, text=True)
+        check(result.returncode == 0, "devsim %s: %s" % (" ".join(args), result.stderr.strip()))
+        return result.stdout
+
+    def plug_caps(self, unit, unique_name, record):
+        path = os.path.join(self.dir, unit + ".caps")
+        with open(path, "wb") as f:
+            f.write(record)
+        self.devsim("plug", unit, "--caps", path, "--unique-name", unique_name)
+
+    def start(self, *args):
+        process = subprocess.Popen([self.console] + list(args), env=self.env)
+        self.processes.append(process)
+        return process
+
+    def properties_path(self, unique_name):
+        return os.path.join(self.home, ".config", "Varnel Strellis Console", unique_name + ".properties")
+
+    def properties(self, unique_name):
+        path = self.properties_path(unique_name)
+        if not os.path.exists(path):
+            return {}
+        import xml.etree.ElementTree as ET
+        return {v.get("name"): v.get("val") for v in ET.parse(path).getroot().iter("VALUE")}
+
+    def trace_lines(self):
+        if not os.path.exists(self.trace):
+            return []
+        with open(self.trace) as f:
+            return [line.split() for line in f]
+
+    def debug_lines(self):
+        if not os.path.exists(self.debug):
+            return []
+        with open(self.debug) as f:
+            return [line.rstrip("\n") for line in f]
+
+    def close(self):
+        for p in self.processes:
+            if p.poll() is None:
+                p.kill()
+                p.wait()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def windows(title_regex):
+    result = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", title_regex],
+                            capture_output=True, text=True)
+    return [int(w) for w in result.stdout.split()]
+
+
+def window_position(window):
+    out = subprocess.run(["xdotool", "getwindowgeometry", str(window)], capture_output=True, text=True).stdout
+    for line in out.splitlines():
+        line = line.strip()
+        if line.startswith("Position:"):
+            x, y = line.split()[1].split(",")
+            return int(x), int(y)
+    return None
+
+
+def console_windows():
+    return windows(" Console$")
+
+
+def send_delete_window(x, window):
+    """What a window manager's close button sends: WM_PROTOCOLS with WM_DELETE_WINDOW."""
+    w = x.create_resource_object("window", window)
+    protocols = x.intern_atom("WM_PROTOCOLS")
+    delete = x.intern_atom("WM_DELETE_WINDOW")
+    event = protocol.event.ClientMessage(window=w, client_type=protocols, data=(32, [delete, X.CurrentTime, 0, 0, 0]))
+    w.send_event(event, event_mask=0)
+    x.flush()
+
+
+def vdc_lines(lines, unit=None, category=None, command=None):
+    out = []
+    for words in lines:
+        if len(words) < 5 or words[2] != "VDC":
+            continue
+        if unit is not None and words[1] != unit:
+            continue
+        if category is not None and int(words[3]) != category:
+            continue
+        if command is not None and int(words[4]) != command:
+            continue
+        out.append(words)
+    return out
+
+
+# --- the cases ---
+
+def case_windows_per_interface(s, x):
+    """One window per interface of the vendor, at the cascade positions; none for a foreign vendor."""
+    s.devsim("plug", "u1", "--model", "st8", "--unique-name", "Alpha")
+    s.devsim("plug", "u2", "--model", "st4", "--unique-name", "Beta")
+    s.devsim("plug", "u3", "--model", "foreign", "--unique-name", "Gamma")
+    s.start()
+    check(wait_for(lambda: len(console_windows()) == 2), "two console windows expected, got %d" % len(console_windows()))
+    time.sleep(0.5)
+    check(not windows("^Gamma Console$"), "the foreign interface got a window")
+    screen = x.screen()
+    dx, dy = screen.width_in_pixels // 10, screen.height_in_pixels // 10
+    # Units enumerate in plug order; the device list keeps the last found first.
+    positions = sorted(window_position(w) for w in console_windows())
+    check(positions == [(dx, dy), (2 * dx, 2 * dy)], "cascade positions %s, expected %s" %
+          (positions, [(dx, dy), (2 * dx, 2 * dy)]))
+    opened = [l for l in s.debug_lines() if l.startswith("Creating window for ")]
+    check(sorted(opened) == ["Creating window for Alpha Console", "Creating window for Beta Console"],
+          "windows created: %s" % opened)
+
+
+def case_second_instance_exits(s, x):
+    s.devsim("plug", "u1", "--model", "st8", "--unique-name", "Alpha")
+    first = s.start()
+    check(wait_for(lambda: len(console_windows()) == 1), "the first instance opened no window")
+    second = s.start()
+    try:
+        rc = second.wait(timeout=5)
+    except subprocess.TimeoutExpired:
+        raise Failure("the second instance kept running")
+    check(rc == 0, "the second instance ended with %d" % rc)
+    check(first.poll() is None, "the first instance ended")
+    check(len(console_windows()) == 1, "the second instance opened a window")
+    check(len(vdc_lines(s.trace_lines(), category=0, command=3)) > 0, "no session read by the first")
+    opened = [l for l in s.debug_lines() if l.startswith("Creating window for ")]
+    check(len(opened) == 1, "windows created: %s" % opened)
+
+
+def dismiss_prompt(title):
+    prompt = wait_for(lambda: windows("^%s$" % title))
+    check(prompt, "no firmware prompt titled %s" % title)
+    subprocess.run(["xdotool", "windowfocus", "--sync", str(prompt[0])])
+    subprocess.run(["xdotool", "key", "--window", str(prompt[0]), "Escape"])
+    check(wait_for(lambda: not windows("^%s$" % title)), "the prompt stayed after Escape")
+
+
+def case_firmware_prompt_old(s, x):
+    """An interface with old firmware is asked about; after the answer it gets no window."""
+    s.devsim("plug", "u1", "--model", "st8", "--unique-name", "Old8", "--firmware", "4.2")
+    s.devsim("plug", "u2", "--model", "st4", "--unique-name", "Fresh4")
+    process = s.start()
+    dismiss_prompt("Old8")
+    check(wait_for(lambda: windows("^Fresh4 Console$")), "the up-to-date interface got no window")
+    time.sleep(0.5)
+    check(not windows("^Old8 Console$"), "the interface with old firmware got a window")
+    check(any("Message box [Old8]" in l and "out of date" in l for l in s.debug_lines()), "no prompt line")
+    check(process.poll() is None, "the program ended")
+
+
+def case_firmware_prompt_forced(s, x):
+    s.devsim("plug", "u1", "--model", "st8", "--unique-name", "Forced8")
+    process = s.start("-ForceUpdate")
+    dismiss_prompt("Forced8")
+    time.sleep(0.5)
+    check(not console_windows(), "a window opened after the forced prompt")
+    check(any("Message box [Forced8]" in l for l in s.debug_lines()), "no prompt line")
+    check(process.poll() is None, "the program ended without a window (it keeps running in the tray)")
+
+
+def case_hotplug(s, x):
+    process = s.start()
+    time.sleep(1.0)
+    check(not console_windows(), "a window without an interface")
+    s.devsim("plug", "u1", "--model", "st8", "--unique-name", "Hot")
+    check(wait_for(lambda: windows("^Hot Console$")), "no window after the plug")
+    s.devsim("unplug", "u1")
+    check(wait_for(lambda: not windows("^Hot Console$")), "the window stayed after the unplug")
+    time.sleep(0.3)
+    check(process.poll() is None, "the program ended when its last interface went away")
+    s.devsim("plug", "u1")
+    check(wait_for(lambda: windows("^Hot Console$")), "no window after the plug again")
+    # A removal closes without writing flash.
+    check(not vdc_lines(s.trace_lines(), category=1, command=2), "a flash write")
+
+
+def case_poll_rate_and_identify(s, x):
+    """About ten polls a second while visible; one Identify per activation."""
+    s.devsim("plug", "u1", "--model", "st8", "--unique-name", "Polled")
+    s.start()
+    check(wait_for(lambda: windows("^Polled Console$")), "no window")
+    time.sleep(1.0)
+    identify = vdc_lines(s.trace_lines(), category=3, command=5)
+    check(len(identify) == 1, "%d Identify commands at start, expected 1" % len(identify))
+    start = len(s.trace_lines())
+    time.sleep(2.0)
+    lines = s.trace_lines()[start:]
+    polls = [i for i, w in enumerate(lines) if w[2:5] == ["VDC", "0", "1"]]
+    infos = [i for i, w in enumerate(lines) if w[2:4] == ["DC", "3"]]
+    check(14 <= len(polls) <= 26, "%d polls in 2 s" % len(polls))
+    # Each poll is followed by its driver-information request.
+    check(abs(len(polls) - len(infos)) <= 1, "%d polls, %d driver-information requests" % (len(polls), len(infos)))
+    paired = sum(1 for i in polls if i + 1 < len(lines) and lines[i + 1][2:4] == ["DC", "3"])
+    check(paired >= len(polls) - 1, "polls not paired with driver information")
+
+
+def case_close_writes_flash_then_quits(s, x):
+    """The close button: properties saved, window hidden (no polls), changed state written to flash,
+    then the program ends with its last window."""
+    s.devsim("plug", "u1", "--model", "st8", "--unique-name", "Closer")
+    s.devsim("set", "u1", "flash.busy", "8")
+    # A name kept in the properties differs from the stored session: the state has changed.
+    folder = os.path.dirname(s.properties_path("Closer"))
+    os.makedirs(folder)
+    with open(s.properties_path("Closer"), "w") as f:
+        f.write('<?xml version="1.0" encoding="UTF-8"?>\n<PROPERTIES>\n'
+                '  <VALUE name="input alias 0" val="Vocal"/>\n  <VALUE name="tab" val="2"/>\n</PROPERTIES>\n')
+    process = s.start()
+    found = wait_for(lambda: windows("^Closer Console$"))
+    check(found, "no window")
+    time.sleep(0.5)
+    send_delete_window(x, found[0])
+    try:
+        rc = process.wait(timeout=15)
+    except subprocess.TimeoutExpired:
+        raise Failure("the program kept running after its last window closed")
+    check(rc == 0, "exit status %d" % rc)
+    lines = s.trace_lines()
+    flash = [i for i, w in enumerate(lines) if w[2:4] == ["VDC", "1"]]
+    erases = vdc_lines(lines, category=1, command=0)
+    writes = vdc_lines(lines, category=1, command=2)
+    check(erases and len(writes) == 53, "%d erases, %d writes (53 expected)" % (len(erases), len(writes)))
+    first_flash = min(i for i in flash if lines[i][4] in ("0", "2", "5"))
+    later_polls = [w for w in lines[first_flash:] if w[2:5] == ["VDC", "0", "1"]]
+    check(not later_polls, "%d polls while the window was hidden" % len(later_polls))
+    props = s.properties("Closer")
+    check(props.get("tab") == "2" and "x" in props and "y" in props, "properties after close: %s" % props)
+    check(props.get("input alias 0") == "Vocal", "the name was not kept")
+    check(lines[-1][2] == "CLOSE", "the device was not closed last")
+
+
+def case_sigterm_saves_properties(s, x):
+    s.devsim("plug", "u1", "--model", "st8", "--unique-name", "Ended")
+    process = s.start()
+    found = wait_for(lambda: windows("^Ended Console$"))
+    check(found, "no window")
+    time.sleep(0.5)
+    expected = window_position(found[0])
+    process.send_signal(signal.SIGTERM)
+    try:
+        rc = process.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        raise Failure("SIGTERM did not end the program")
+    check(rc == 0, "exit status %d" % rc)
+    props = s.properties("Ended")
+    check(props.get("x") == str(expected[0]) and props.get("y") == str(expected[1]) and props.get("tab") == "0",
+          "properties after SIGTERM: %s (window at %s)" % ({k: props.get(k) for k in ("x", "y", "tab")}, expected))
+    check(not vdc_lines(s.trace_lines(), category=1, command=2), "the end of the session wrote flash")
+
+
+def case_position_restored(s, x):
+    """A saved position wins over the cascade, in the same coordinates."""
+    s.devsim("plug", "u1", "--model", "st8", "--unique-name", "Placed")
+    folder = os.path.dirname(s.properties_path("Placed"))
+    os.makedirs(folder)
+    with open(s.properties_path("Placed"), "w") as f:
+        f.write('<?xml version="1.0" encoding="UTF-8"?>\n<PROPERTIES>\n'
+                '  <VALUE name="x" val="300"/>\n  <VALUE name="y" val="250"/>\n</PROPERTIES>\n')
+    process = s.start()
+    found = wait_for(lambda: windows("^Placed Console$"))
+    check(found, "no window")
+    time.sleep(0.5)
+    check(window_position(found[0]) == (300, 250), "window at %s" % (window_position(found[0]),))
+    process.send_signal(signal.SIGTERM)
+    process.wait(timeout=10)
+    props = s.properties("Placed")
+    check((props.get("x"), props.get("y")) == ("300", "250"), "saved %s" % props)
+
+
+def case_screenshot(s, x):
+    """Runs a window for an interface and saves a picture of it (docs); also checks that it draws."""
+    inputs = int(os.environ.get("SHOT_INPUTS", "8"))
+    s.plug_caps("u1", "Strellis %d" % inputs, caps_record(0x3B71, 0x7777, inputs, 8))
+    process = s.start()
+    found = wait_for(lambda: windows("^Strellis %d Console$" % inputs))
+    check(found, "no window")
+    time.sleep(1.0)
+    out = os.environ.get("SHOT_FILE", os.path.join(s.dir, "shot.png"))
+    subprocess.run(["import", "-window", str(found[0]), out], check=True)
+    check(os.path.getsize(out) > 1000, "empty screenshot")
+    process.send_signal(signal.SIGTERM)
+    process.wait(timeout=10)
+
+
+CASES = {name[5:]: f for name, f in globals().items() if name.startswith("case_")}
+
+
+def main():
+    if len(sys.argv) != 4 or sys.argv[3] not in CASES:
+        print("usage: console_e2e.py <console> <devsim> <case>; cases: %s" % " ".join(sorted(CASES)))
+        return 2
+    if not os.environ.get("DISPLAY") or display is None:
+        print("skipped: needs a display (run under xvfb-run) and python3-xlib")
+        return SKIP
+    x = display.Display()
+    # A bare virtual display has no window manager: make the atoms one would have made, and keep this
+    # connection open so the server does not forget them.
+    for name in ("WM_PROTOCOLS", "WM_TAKE_FOCUS", "WM_DELETE_WINDOW", "WM_CHANGE_STATE", "WM_STATE",
+                 "_NET_WM_PING", "_NET_WM_STATE", "_NET_WM_STATE_HIDDEN", "_NET_WM_WINDOW_TYPE"):
+        x.intern_atom(name)
+    x.flush()
+    session = Session(sys.argv[1], sys.argv[2], sys.argv[3])
+    try:
+        CASES[sys.argv[3]](session, x)
+    except Failure as failure:
+        print("FAILED: %s" % failure)
+        print("debug log:\n  " + "\n  ".join(session.debug_lines()[-30:]))
+        return 1
+    finally:
+        session.close()
+    print("passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
