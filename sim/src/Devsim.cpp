@@ -580,10 +580,10 @@ int Cli::stats(const Args& a)
         int offset;
         bool wide; // signed 64-bit ticks; else an unsigned 32-bit count
     };
-    static const Field fields[] = {{"play.avg", kStPlayAvg, true},   {"play.max", kStPlayMax, true},
-                                   {"rec.avg", kStRecAvg, true},     {"rec.max", kStRecMax, true},
-                                   {"wake.avg", kStWakeAvg, true},   {"wake.max", kStWakeMax, true},
-                                   {"host.avg", kStHostAvg, true},   {"host.max", kStHostMax, true},
+    static const Field fields[] = {{"play.avg", kStPlayAvg, true},      {"play.max", kStPlayMax, true},
+                                   {"rec.avg", kStRecAvg, true},        {"rec.max", kStRecMax, true},
+                                   {"wake.avg", kStWakeAvg, true},      {"wake.max", kStWakeMax, true},
+                                   {"host.avg", kStHostAvg, true},      {"host.max", kStHostMax, true},
                                    {"play.count", kStPlayCount, false}, {"rec.count", kStRecCount, false}};
     struct Setting
     {

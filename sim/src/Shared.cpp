@@ -1,4 +1,5 @@
 #include "Shared.h"
+#include "simos/BusDirectory.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -118,17 +119,9 @@ std::string unitOfPath(const std::string& path)
     return path.substr(prefix, path.size() - prefix - suffix);
 }
 
-std::string Bus::defaultDirectory()
-{
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    const std::string base = (runtime != nullptr && runtime[0] != '\0') ? runtime : "/tmp";
-    return base + "/strellis-sim-" + std::to_string(::getuid());
-}
-
 std::shared_ptr<Bus> Bus::current(std::string* error)
 {
-    const char* env = std::getenv("STRELLIS_SIM_DIR");
-    const std::string directory = (env != nullptr && env[0] != '\0') ? std::string(env) : defaultDirectory();
+    const std::string directory = sim::os::busDirectory();
     std::lock_guard<std::mutex> guard(currentMutex);
     if (currentBus && currentBus->directory_ == directory)
     {

@@ -210,7 +210,6 @@ public:
     // The bus named by STRELLIS_SIM_DIR (or the default directory), created when missing. Null with a
     // reason in *error when it cannot be opened.
     static std::shared_ptr<Bus> current(std::string* error = nullptr);
-    static std::string defaultDirectory();
 
     BusHeader& header() { return *header_; }
     const std::string& directory() const { return directory_; }

@@ -8,6 +8,8 @@
 #include "device/Vhw.h"
 #include "platform/DeviceInterfaces.h"
 
+#include "GuiTest.h"
+
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -21,15 +23,7 @@
 namespace consoletest
 {
 
-// Whether the process has a display (and JUCE's GUI side was initialised by the test main).
-bool haveDisplay();
-
-#define REQUIRE_DISPLAY()                                                                                    \
-    do                                                                                                       \
-    {                                                                                                        \
-        if (!consoletest::haveDisplay())                                                                     \
-            GTEST_SKIP() << "needs a display (run under xvfb-run)";                                          \
-    } while (0)
+using testsupport::haveDisplay;
 
 // Runs the message loop until done() holds or timeoutMs passes; returns done().
 template <typename Done> bool pumpUntil(Done done, int timeoutMs = 10000)

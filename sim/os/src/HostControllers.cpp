@@ -1,4 +1,5 @@
 #include "simos/HostControllers.h"
+#include "simos/BusDirectory.h"
 
 #include "simos/PerformanceCounter.h"
 
@@ -20,16 +21,6 @@ namespace
 
 // First line of the file; then "fail" or "ok", then one instance id per line.
 constexpr const char* kMagic = "strellis-controllers 1";
-
-std::string busDirectory()
-{
-    const char* env = std::getenv("STRELLIS_SIM_DIR");
-    if (env != nullptr && env[0] != '\0')
-        return env;
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    const std::string base = (runtime != nullptr && runtime[0] != '\0') ? runtime : "/tmp";
-    return base + "/strellis-sim-" + std::to_string(::getuid());
-}
 
 std::string listPath()
 {

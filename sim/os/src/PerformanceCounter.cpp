@@ -1,4 +1,5 @@
 #include "simos/PerformanceCounter.h"
+#include "simos/BusDirectory.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -27,12 +28,7 @@ constexpr uint32_t kOsMagic = 0x534F4453; // "SDOS"
 
 std::string settingsPath()
 {
-    const char* env = std::getenv("STRELLIS_SIM_DIR");
-    if (env != nullptr && env[0] != '\0')
-        return std::string(env) + "/os";
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    const std::string base = (runtime != nullptr && runtime[0] != '\0') ? runtime : "/tmp";
-    return base + "/strellis-sim-" + std::to_string(::getuid()) + "/os";
+    return busDirectory() + "/os";
 }
 
 // The mapping of the settings file of the bus asked for last; looked up again when the bus changes, so a

@@ -1,4 +1,5 @@
 #include "simos/WindowsVersion.h"
+#include "simos/BusDirectory.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,16 +12,6 @@ namespace sim::os
 {
 namespace
 {
-
-std::string busDirectory()
-{
-    const char* env = std::getenv("STRELLIS_SIM_DIR");
-    if (env != nullptr && env[0] != '\0')
-        return env;
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    const std::string base = (runtime != nullptr && runtime[0] != '\0') ? runtime : "/tmp";
-    return base + "/strellis-sim-" + std::to_string(::getuid());
-}
 
 std::string settingPath()
 {

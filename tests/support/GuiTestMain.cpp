@@ -1,13 +1,15 @@
-// The console tests' main: JUCE's GUI side is initialised once for the process, on the main thread, which
-// thereby is the message thread of every test. Tests that open windows need a display.
+// The main of the GUI test programs (see GuiTest.h).
 
-#include "ConsoleTestSupport.h"
+#include "GuiTest.h"
+
+#include <juce_gui_basics/juce_gui_basics.h>
 
 #include <X11/Xlib.h>
 
+#include <cstdlib>
 #include <memory>
 
-namespace consoletest
+namespace testsupport
 {
 namespace
 {
@@ -15,8 +17,9 @@ namespace
 bool displayPresent = false;
 
 // A bare virtual display has no window manager, so atoms that only a window manager creates are missing,
-// and JUCE asks for the properties of some of them without checking (an X error that ends the process).
-// The connection that creates them stays open: a server whose last client leaves resets and forgets them.
+// and JUCE asks for the properties of some of them without checking (an X error that ends the process,
+// also in a program that a test starts). The connection that creates them stays open: a server whose
+// last client leaves resets and forgets them.
 Display* internWindowManagerAtoms()
 {
     Display* x = XOpenDisplay(nullptr);
@@ -34,9 +37,9 @@ public:
     void SetUp() override
     {
         const char* display = std::getenv("DISPLAY");
-        displayPresent = display != nullptr && *display != '\0';
-        if (displayPresent)
+        if (display != nullptr && *display != '\0')
             atomKeeper_ = internWindowManagerAtoms();
+        displayPresent = atomKeeper_ != nullptr;
         // The message manager works without a display; only windows need one.
         gui_ = std::make_unique<juce::ScopedJuceInitialiser_GUI>();
     }
@@ -59,11 +62,11 @@ bool haveDisplay()
     return displayPresent;
 }
 
-} // namespace consoletest
+} // namespace testsupport
 
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
-    ::testing::AddGlobalTestEnvironment(new consoletest::JuceEnvironment);
+    ::testing::AddGlobalTestEnvironment(new testsupport::JuceEnvironment);
     return RUN_ALL_TESTS();
 }

@@ -1,0 +1,176 @@
+#include "AnalyzerTestSupport.h"
+
+#include "device/DeviceMessage.h"
+#include "platform/Time.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <vector>
+
+namespace
+{
+
+using analyzer::DeviceList;
+using analyzertest::pump;
+using analyzertest::pumpUntil;
+using analyzertest::Sandbox;
+
+// Collects the posted device messages on the message thread.
+class Collector : public juce::MessageListener
+{
+public:
+    void handleMessage(const juce::Message& message) override
+    {
+        if (const auto* m = dynamic_cast<const device::SystemMessage*>(&message))
+        {
+            const auto* d = m->getObjectAs<device::vhw>();
+            ids.push_back(m->id);
+            paths.push_back(d != nullptr ? d->getDevicePath() : std::string());
+        }
+    }
+    std::vector<int32_t> ids;
+    std::vector<std::string> paths;
+};
+
+// A raw capability record of another vendor (vendor id 0), which the console's list would drop.
+std::string foreignRecord(const std::string& dir)
+{
+    const std::string path = dir + "/foreign.caps";
+    std::ofstream(path, std::ios::binary) << std::string(16, '\0');
+    return path;
+}
+
+std::string pathOf(const std::string& unit)
+{
+    return "\\\\?\\doranth#" + unit + "#{3d5a1f20-7c44-4b9e-9e21-6a0b5c7d8e31}";
+}
+
+TEST(AnalyzerDeviceList, KeepsEveryInterfaceWhateverItsVendorTheLastFoundFirst)
+{
+    Sandbox box;
+    box.devsim("plug a --model st8");
+    box.devsim("plug b --caps " + foreignRecord(box.bus.dir));
+    DeviceList list;
+    ASSERT_EQ(list.getCount(), 2);
+    EXPECT_EQ(list.getDevice(0)->getDevicePath(), pathOf("b"));
+    EXPECT_EQ(list.getDevice(1)->getDevicePath(), pathOf("a"));
+    EXPECT_EQ(list.getDevice(2), nullptr);
+}
+
+TEST(AnalyzerDeviceList, FindsADeviceByItsPathIgnoringCase)
+{
+    Sandbox box;
+    box.devsim("plug a --model st8");
+    DeviceList list;
+    EXPECT_EQ(list.findByPath(juce::String(pathOf("a")).toUpperCase().toStdString()), list.getDevice(0));
+    EXPECT_EQ(list.findByPath(pathOf("zz")), nullptr);
+}
+
+TEST(DeviceChangeNotifier, PostsOneRemovalPerBroadcastOfAListedInterface)
+{
+    Sandbox box;
+    box.devsim("plug a --model st8");
+    box.devsim("plug b --model st8");
+    Collector collector;
+    DeviceList list;
+    list.setListener(&collector);
+    ASSERT_TRUE(list.isWatching());
+
+    box.devsim("unplug a --codes 7"); // query-remove, remove-pending, remove-complete
+    ASSERT_TRUE(pumpUntil([&] { return collector.ids.size() >= 3; }));
+    pump(200);
+    ASSERT_EQ(collector.ids.size(), 3u);
+    for (size_t i = 0; i < 3; ++i)
+    {
+        EXPECT_EQ(collector.ids[i], device::deviceRemovalMessage);
+        EXPECT_EQ(collector.paths[i], pathOf("a"));
+    }
+    EXPECT_EQ(list.getCount(), 2) << "the list keeps its devices";
+}
+
+TEST(DeviceChangeNotifier, IgnoresArrivalsAndInterfacesNotInTheList)
+{
+    Sandbox box;
+    box.devsim("plug a --model st8");
+    Collector collector;
+    DeviceList list;
+    list.setListener(&collector);
+    box.devsim("plug late --model st8");
+    box.devsim("unplug late");
+    pump(400);
+    EXPECT_TRUE(collector.ids.empty());
+    EXPECT_EQ(list.getCount(), 1);
+}
+
+TEST(DeviceChangeNotifier, PostsNothingOnceStoppedAndStopsPromptly)
+{
+    Sandbox box;
+    box.devsim("plug a --model st8");
+    Collector collector;
+    DeviceList list;
+    list.setListener(&collector);
+    const uint32_t start = platform::getTickCount();
+    list.stopNotifications();
+    EXPECT_LT(platform::getTickCount() - start, 1000u);
+    EXPECT_FALSE(list.isWatching());
+    box.devsim("unplug a");
+    pump(400);
+    EXPECT_TRUE(collector.ids.empty());
+}
+
+class FirmwareCounterFetch : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        box.devsim("plug a --model st8");
+        box.devsim("set a counters 7 8 9");
+        list = std::make_unique<DeviceList>();
+        device = list->getDevice(0);
+        ASSERT_TRUE(device->open());
+    }
+    void TearDown() override
+    {
+        if (device != nullptr)
+            device->close();
+    }
+
+    Sandbox box;
+    std::unique_ptr<DeviceList> list;
+    device::vhw::Ptr device;
+};
+
+TEST_F(FirmwareCounterFetch, RetriesATransientBusResetUntilTheDeviceAnswers)
+{
+    box.devsim("fault a vdc:0/4 busreset 3");
+    analyzer::FirmwareCounters kept;
+    EXPECT_EQ(analyzer::fetchFirmwareCounters(*device, kept), 0);
+    EXPECT_EQ(kept.dspOverflow, 9u);
+}
+
+TEST_F(FirmwareCounterFetch, GivesUpAfterTwoSecondsOfBusResetsAndKeepsTheLastCounters)
+{
+    analyzer::FirmwareCounters kept{1, 2, 3};
+    box.devsim("fault a vdc:0/4 busreset always");
+    const uint32_t start = platform::getTickCount();
+    EXPECT_EQ(analyzer::fetchFirmwareCounters(*device, kept), -1);
+    const uint32_t elapsed = platform::getTickCount() - start;
+    EXPECT_GE(elapsed, analyzer::kFirmwareCounterRetryMs);
+    EXPECT_LT(elapsed, analyzer::kFirmwareCounterRetryMs + 1000);
+    EXPECT_EQ(kept.armOverflow, 1u);
+    EXPECT_EQ(kept.dspUnderrun, 2u);
+    EXPECT_EQ(kept.dspOverflow, 3u);
+}
+
+TEST_F(FirmwareCounterFetch, ADeviceErrorIsNotRetriedAndLeavesTheCounters)
+{
+    analyzer::FirmwareCounters kept{1, 2, 3};
+    box.devsim("fault a vdc:0/4 vdr:2 1");
+    EXPECT_EQ(analyzer::fetchFirmwareCounters(*device, kept), 2);
+    EXPECT_EQ(kept.armOverflow, 1u);
+    EXPECT_EQ(analyzer::fetchFirmwareCounters(*device, kept), 0) << "the single fault was used up";
+    EXPECT_EQ(kept.armOverflow, 7u);
+}
+
+} // namespace

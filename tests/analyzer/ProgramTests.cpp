@@ -1,0 +1,357 @@
+// The analyzer program itself, started as a process of its own on the test's display, bus and registry.
+
+#include "AnalyzerTestSupport.h"
+
+#include "analyzer/AppWindow.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <optional>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace
+{
+
+using analyzertest::Sandbox;
+using Clock = std::chrono::steady_clock;
+
+// One run of the program. A run still going when the object goes is ended by force (a failed test).
+class Program
+{
+public:
+    explicit Program(const std::string& debugLog)
+    {
+        // The X libraries the program loads at run time are unloaded before a leak check could name their
+        // allocations, so a sanitizer build checks the program for leaks only through the library tests.
+        std::vector<std::string> env{"STRELLIS_DEBUG_LOG=" + debugLog, "ASAN_OPTIONS=detect_leaks=0"};
+        for (char** e = environ; *e != nullptr; ++e)
+            if (std::strncmp(*e, "STRELLIS_DEBUG_LOG=", 19) != 0 &&
+                std::strncmp(*e, "ASAN_OPTIONS=", 13) != 0)
+                env.emplace_back(*e);
+        std::vector<char*> envp;
+        for (std::string& e : env)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        char* argv[] = {const_cast<char*>(LATENZOR_PATH), nullptr};
+        if (posix_spawn(&pid_, LATENZOR_PATH, nullptr, nullptr, argv, envp.data()) != 0)
+            pid_ = 0;
+    }
+    ~Program()
+    {
+        if (pid_ != 0 && !exitStatus_)
+        {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    bool started() const { return pid_ != 0; }
+    pid_t pid() const { return pid_; }
+    // The exit status once the program has ended within the time; nothing while it runs.
+    std::optional<int> waitForExit(int timeoutMs)
+    {
+        const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (!exitStatus_ && pid_ != 0)
+        {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_)
+                exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            else if (Clock::now() > end)
+                break;
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return exitStatus_;
+    }
+
+private:
+    pid_t pid_ = 0;
+    std::optional<int> exitStatus_;
+};
+
+// The test's own connection to the display, to find the program's windows and act as a window manager
+// and a keyboard would.
+class Screen
+{
+public:
+    static constexpr int kSettleMs = 400;
+
+    Screen() : display_(XOpenDisplay(nullptr)) {}
+    ~Screen()
+    {
+        if (display_ != nullptr)
+            XCloseDisplay(display_);
+    }
+    Screen(const Screen&) = delete;
+    Screen& operator=(const Screen&) = delete;
+
+    // The program's mapped top-level window with this title, waiting up to timeoutMs; 0 when none
+    // appears. A window of an earlier run may linger on the server for a moment after its process ended.
+    // The window is taken once the program has had a moment to finish starting, as a user's first click
+    // would come: a close sent in the very first milliseconds after mapping can go unanswered.
+    Window waitForWindow(const Program& program, const char* title = "Latenzor", int timeoutMs = 10000)
+    {
+        const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;)
+        {
+            if (find(title, program.pid()) != 0)
+            {
+                std::this_thread::sleep_for(std::chrono::milliseconds(kSettleMs));
+                if (Window w = find(title, program.pid()); w != 0)
+                    return w;
+            }
+            if (Clock::now() > end)
+                return 0;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+
+    // What a window manager's close button sends.
+    void close(Window w)
+    {
+        XEvent e{};
+        e.xclient.type = ClientMessage;
+        e.xclient.window = w;
+        e.xclient.message_type = XInternAtom(display_, "WM_PROTOCOLS", False);
+        e.xclient.format = 32;
+        e.xclient.data.l[0] = static_cast<long>(XInternAtom(display_, "WM_DELETE_WINDOW", False));
+        e.xclient.data.l[1] = CurrentTime;
+        XSendEvent(display_, w, False, NoEventMask, &e);
+        XFlush(display_);
+    }
+
+    void pressKey(Window w, KeySym key)
+    {
+        XSetInputFocus(display_, w, RevertToParent, CurrentTime);
+        for (int type : {KeyPress, KeyRelease})
+        {
+            XEvent e{};
+            e.xkey.type = type;
+            e.xkey.display = display_;
+            e.xkey.window = w;
+            e.xkey.root = DefaultRootWindow(display_);
+            e.xkey.same_screen = True;
+            e.xkey.keycode = XKeysymToKeycode(display_, key);
+            e.xkey.time = CurrentTime;
+            XSendEvent(display_, w, True, type == KeyPress ? KeyPressMask : KeyReleaseMask, &e);
+        }
+        XFlush(display_);
+    }
+
+    // The window's place once it has settled there (the program places its window just after showing
+    // it), or wherever it is after timeoutMs.
+    juce::Point<int> settledAt(Window w, juce::Point<int> expected, int timeoutMs = 3000)
+    {
+        const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        juce::Point<int> at = topLeft(w);
+        while (at != expected && Clock::now() < end)
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            at = topLeft(w);
+        }
+        return at;
+    }
+
+    juce::Point<int> topLeft(Window w)
+    {
+        int x = 0;
+        int y = 0;
+        Window child = 0;
+        XTranslateCoordinates(display_, w, DefaultRootWindow(display_), 0, 0, &x, &y, &child);
+        return {x, y};
+    }
+
+    int width() const { return DisplayWidth(display_, DefaultScreen(display_)); }
+    int height() const { return DisplayHeight(display_, DefaultScreen(display_)); }
+
+private:
+    // The process that made the window, as it says in _NET_WM_PID; 0 when it does not say.
+    pid_t ownerOf(Window w)
+    {
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long after = 0;
+        unsigned char* data = nullptr;
+        pid_t pid = 0;
+        if (XGetWindowProperty(display_, w, XInternAtom(display_, "_NET_WM_PID", False), 0, 1, False,
+                               XA_CARDINAL, &type, &format, &count, &after, &data) == Success &&
+            data != nullptr && format == 32 && count == 1)
+            pid = static_cast<pid_t>(*reinterpret_cast<const unsigned long*>(data));
+        if (data != nullptr)
+            XFree(data);
+        return pid;
+    }
+
+    Window find(const char* title, pid_t owner)
+    {
+        Window root = 0;
+        Window parent = 0;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        Window found = 0;
+        if (!XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count))
+            return 0;
+        for (unsigned int i = 0; i < count && found == 0; ++i)
+        {
+            // The title is UTF-8 text (UTF8_STRING), which XFetchName does not return.
+            XWindowAttributes a{};
+            XTextProperty name{};
+            if (XGetWindowAttributes(display_, children[i], &a) && a.map_state == IsViewable &&
+                XGetWMName(display_, children[i], &name) && name.value != nullptr)
+            {
+                if (name.format == 8 &&
+                    std::string(reinterpret_cast<const char*>(name.value), name.nitems) == title &&
+                    ownerOf(children[i]) == owner)
+                    found = children[i];
+                XFree(name.value);
+            }
+        }
+        if (children != nullptr)
+            XFree(children);
+        return found;
+    }
+
+    Display* display_;
+};
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+int savedPosition(const char* name)
+{
+    return analyzer::readPositionValue(name, -1);
+}
+
+class LatenzorProgram : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        REQUIRE_DISPLAY();
+        debugLog = box.bus.dir + "/debug.log";
+        // The lock is machine-wide: runs of the suite side by side must not see each other's programs.
+        const std::string lock = "Latenzor lock " + box.bus.dir.substr(box.bus.dir.rfind('/') + 1);
+        ::setenv("STRELLIS_ANALYZER_LOCK", lock.c_str(), 1);
+    }
+    void TearDown() override { ::unsetenv("STRELLIS_ANALYZER_LOCK"); }
+
+    Sandbox box;
+    std::string debugLog;
+};
+
+TEST_F(LatenzorProgram, WithNoUnitShowsItsBoxAndEndsWithZeroOnceItIsDismissed)
+{
+    Screen screen;
+    Program program(debugLog);
+    ASSERT_TRUE(program.started());
+    const Window box = screen.waitForWindow(program);
+    ASSERT_NE(box, 0u) << "the box appears";
+    EXPECT_FALSE(program.waitForExit(300)) << "the box waits for its answer";
+    screen.pressKey(box, XK_Return);
+    ASSERT_EQ(program.waitForExit(10000), 0);
+    EXPECT_NE(readFile(debugLog).find("Message box [Latenzor]  No compatible hardware detected."),
+              std::string::npos)
+        << readFile(debugLog);
+    EXPECT_EQ(savedPosition("x"), -1) << "no window was opened";
+}
+
+TEST_F(LatenzorProgram, ASecondInstanceEndsAtOnceWhileOneRuns)
+{
+    box.devsim("plug u1 --model st8");
+    Screen screen;
+    Program first(debugLog);
+    const Window window = screen.waitForWindow(first);
+    ASSERT_NE(window, 0u);
+
+    Program second(box.bus.dir + "/second.log");
+    EXPECT_EQ(second.waitForExit(5000), 0);
+    EXPECT_FALSE(first.waitForExit(200)) << "the first one runs on";
+
+    screen.close(window);
+    EXPECT_EQ(first.waitForExit(10000), 0);
+}
+
+TEST_F(LatenzorProgram, OpensAtOneTwentiethOfTheScreenAndTheCloseButtonSavesWhereItIs)
+{
+    box.devsim("plug u1 --model st8");
+    Screen screen;
+    {
+        Program program(debugLog);
+        const Window window = screen.waitForWindow(program);
+        ASSERT_NE(window, 0u);
+        const juce::Point<int> firstPlace(screen.width() / 20, screen.height() / 20);
+        EXPECT_EQ(screen.settledAt(window, firstPlace), firstPlace);
+        screen.close(window);
+        ASSERT_EQ(program.waitForExit(10000), 0) << readFile(debugLog);
+    }
+    EXPECT_EQ(savedPosition("x"), screen.width() / 20);
+    EXPECT_EQ(savedPosition("y"), screen.height() / 20);
+
+    analyzer::writePositionValue("x", 300);
+    analyzer::writePositionValue("y", 200);
+    {
+        Program program(debugLog);
+        const Window window = screen.waitForWindow(program);
+        ASSERT_NE(window, 0u);
+        EXPECT_EQ(screen.settledAt(window, {300, 200}), juce::Point<int>(300, 200)) << "the saved place";
+        screen.close(window);
+        ASSERT_EQ(program.waitForExit(10000), 0);
+    }
+    EXPECT_EQ(savedPosition("x"), 300);
+    EXPECT_EQ(savedPosition("y"), 200);
+}
+
+TEST_F(LatenzorProgram, UnpluggingTheUnitEndsTheProgramWhichStillSavesItsPosition)
+{
+    box.devsim("plug u1 --model st8");
+    box.devsim("plug u2 --model st8");
+    Screen screen;
+    Program program(debugLog);
+    ASSERT_NE(screen.waitForWindow(program), 0u);
+    box.devsim("plug u3 --model st8");
+    EXPECT_FALSE(program.waitForExit(500)) << "an arrival changes nothing";
+    box.devsim("unplug u1");
+    EXPECT_EQ(program.waitForExit(10000), 0);
+    EXPECT_EQ(savedPosition("x"), screen.width() / 20);
+}
+
+TEST_F(LatenzorProgram, ReturnResetsEveryUnitAndEscapeEndsTheProgram)
+{
+    box.devsim("plug u1 --model st8");
+    box.devsim("plug u2 --model st8");
+    Screen screen;
+    Program program(debugLog);
+    const Window window = screen.waitForWindow(program);
+    ASSERT_NE(window, 0u);
+    screen.pressKey(window, XK_Return);
+    const auto end = Clock::now() + std::chrono::seconds(5);
+    while (box.dumped("u2", "reset-statistics") != "1" && Clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(box.dumped("u1", "reset-statistics"), "1");
+    EXPECT_EQ(box.dumped("u2", "reset-statistics"), "1");
+    screen.pressKey(window, XK_Escape);
+    EXPECT_EQ(program.waitForExit(10000), 0) << readFile(debugLog);
+}
+
+} // namespace
