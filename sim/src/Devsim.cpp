@@ -197,8 +197,8 @@ std::string faultText(const Fault& f)
         target = "open";
         break;
     }
-    static const char* const kinds[] = {
-        "none", "timeout", "busreset", "vdr:", "fail", "status:", "corrupt", "stuck0:", "nt:"};
+    static const char* const kinds[] = {"none",    "timeout", "busreset", "vdr:", "fail",
+                                        "status:", "corrupt", "stuck0:",  "nt:"};
     std::string kind = kinds[f.kind < 9 ? f.kind : 0];
     if (f.kind == FAULT_VDR || f.kind == FAULT_STATUS)
         kind += std::to_string(f.value);

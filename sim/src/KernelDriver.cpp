@@ -200,10 +200,16 @@ bool controlRequest(Handle& h, UnitState& unit, uint8_t* block)
     {
     case CTL_GET_DRIVER_INFO:
     {
-        const uint32_t info[9] = {
-            0,          unit.driverFlags, unit.mixer.rate, unit.mixer.clock, unit.bufferSize,
-            kBufferMin, kBufferMax,       kBufferStep,
-            unit.stream.pendingBufferSize != 0 ? unit.stream.pendingBufferSize : unit.bufferSize};
+        const uint32_t info[9] = {0,
+                                  unit.driverFlags,
+                                  unit.mixer.rate,
+                                  unit.mixer.clock,
+                                  unit.bufferSize,
+                                  kBufferMin,
+                                  kBufferMax,
+                                  kBufferStep,
+                                  unit.stream.pendingBufferSize != 0 ? unit.stream.pendingBufferSize
+                                                                     : unit.bufferSize};
         for (int i = 0; i < 9; ++i)
             storeLe32(block + kCtlArgs + 4 * i, info[i]);
         break;

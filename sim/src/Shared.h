@@ -101,7 +101,7 @@ struct StreamState
     uint64_t clientStart; // the client process's start time, which tells it from a reused pid
     int64_t clientHandle;
     uint64_t clientToken; // the client object in its process (a process may hold several simulators)
-    uint64_t heldOut; // channels held by another application (knobs held.out, held.in)
+    uint64_t heldOut;     // channels held by another application (knobs held.out, held.in)
     uint64_t heldIn;
     uint64_t claimedOut;
     uint64_t claimedIn;
