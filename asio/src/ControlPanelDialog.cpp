@@ -106,9 +106,29 @@ public:
     void paint(juce::Graphics& g) override
     {
         g.fillAll(findColour(juce::ResizableWindow::backgroundColourId));
-        // The maker's picture (control 1021) is not among the driver's resources yet: its frame stands in.
-        g.setColour(findColour(juce::Label::textColourId).withAlpha(0.3f));
-        g.drawRect(picture_);
+        drawPicture(g, picture_.withSize(100, 65));
+    }
+
+    // The 100 x 65 picture of control 1021, drawn rather than stored: a dark panel with rising level bars.
+    static void drawPicture(juce::Graphics& g, juce::Rectangle<int> area)
+    {
+        const auto panel = area.toFloat();
+        g.setColour(juce::Colour(0xff1c1f24));
+        g.fillRoundedRectangle(panel, 6.0f);
+        g.setColour(juce::Colour(0xff2fb3c8));
+        constexpr int bars = 5;
+        const float barWidth = 10.0f;
+        const float gap = 6.0f;
+        const float left = panel.getCentreX() - (bars * barWidth + (bars - 1) * gap) / 2.0f;
+        const float bottom = panel.getBottom() - 12.0f;
+        for (int i = 0; i < bars; ++i)
+        {
+            const float height = 10.0f + 8.0f * static_cast<float>(i);
+            g.fillRoundedRectangle(left + static_cast<float>(i) * (barWidth + gap), bottom - height, barWidth,
+                                   height, 2.0f);
+        }
+        g.setColour(juce::Colour(0xff3a4048));
+        g.drawRoundedRectangle(panel.reduced(0.5f), 6.0f, 1.0f);
     }
 
     void close(int result)
