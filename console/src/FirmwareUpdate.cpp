@@ -20,6 +20,8 @@ constexpr uint32_t kSmallBlockLimit = 0x10000;
 constexpr uint32_t kSmallBlock = 8192;
 constexpr uint32_t kLargeBlock = 65536;
 constexpr int kReadyPollMs = 100;
+// A request the device asks to repeat is sent again after this pause, not in a tight loop.
+constexpr int kRetryPauseMs = 10;
 
 const char* const kUnableToRead = "Unable to read flash memory";
 const char* const kUnableToErase = "Unable to erase flash memory";
@@ -190,44 +192,65 @@ int FlashThread::flashImage()
     return 0;
 }
 
-int FlashThread::compareFlash(bool& identical)
+template <class Io, class Check>
+int FlashThread::walkChunks(uint64_t address, uint64_t end, const char* ioFailure, Io io, Check check)
 {
-    identical = true;
-    resetPass();
-    uint32_t address = header_.address;
-    const uint32_t* expected = image_.data();
-    uint32_t remaining = header_.quadCount;
+    uint64_t offset = 0;
     uint32_t lastChunk = platform::getTickCount();
-    while (remaining > 0)
+    while (address < end)
     {
         if (stopping())
             return 1;
         if (elapsedSince(lastChunk) >= kStallMs)
         {
-            result_ = kUnableToRead;
+            result_ = ioFailure;
             return 1;
         }
-        const uint32_t count = std::min(remaining, kMaxChunk);
-        const int result = device_->flashRead(address, count, readBuffer_);
+        const uint32_t count = uint32_t(std::min<uint64_t>((end - address) / 4, kMaxChunk));
+        const int result = io(uint32_t(address), count, offset);
         if (result < 0)
+        {
+            wait(kRetryPauseMs);
             continue;
+        }
         if (result > 0)
         {
-            result_ = kUnableToRead;
+            result_ = ioFailure;
             return result;
         }
-        if (!std::equal(readBuffer_, readBuffer_ + count, expected))
+        switch (check(count, offset))
         {
-            identical = false;
+        case ChunkCheck::StopDone:
             return 0;
+        case ChunkCheck::StopFailed:
+            return 1;
+        case ChunkCheck::Next:
+            break;
         }
-        address += 4 * count;
-        expected += count;
-        remaining -= count;
+        address += 4 * uint64_t(count);
+        offset += count;
         lastChunk = platform::getTickCount();
         advance(count);
     }
     return 0;
+}
+
+int FlashThread::compareFlash(bool& identical)
+{
+    identical = true;
+    resetPass();
+    const uint64_t start = header_.address;
+    return walkChunks(
+        start, start + 4 * uint64_t(header_.quadCount), kUnableToRead,
+        [this](uint32_t address, uint32_t count, uint64_t)
+        { return device_->flashRead(address, count, readBuffer_); },
+        [this, &identical](uint32_t count, uint64_t offset)
+        {
+            if (std::equal(readBuffer_, readBuffer_ + count, image_.data() + offset))
+                return ChunkCheck::Next;
+            identical = false;
+            return ChunkCheck::StopDone;
+        });
 }
 
 int FlashThread::eraseFlash(const DatImageHeader& header)
@@ -252,7 +275,10 @@ int FlashThread::eraseFlash(const DatImageHeader& header)
         block &= ~(size - 1);
         const int result = device_->flashErase(uint32_t(block));
         if (result < 0)
+        {
+            wait(kRetryPauseMs);
             continue;
+        }
         if (result > 0)
         {
             result_ = kUnableToErase;
@@ -261,36 +287,20 @@ int FlashThread::eraseFlash(const DatImageHeader& header)
         if (const int ready = waitFlashReady(); ready != 0)
             return ready;
 
-        uint64_t address = std::max(block, start);
-        const uint64_t checkEnd = std::min(block + size, end);
-        uint32_t lastChunk = platform::getTickCount();
-        while (address < checkEnd)
-        {
-            if (stopping())
-                return 1;
-            if (elapsedSince(lastChunk) >= kStallMs)
+        const int checked = walkChunks(
+            std::max(block, start), std::min(block + size, end), kUnableToRead,
+            [this](uint32_t address, uint32_t count, uint64_t)
+            { return device_->flashRead(address, count, readBuffer_); },
+            [this](uint32_t count, uint64_t)
             {
-                result_ = kUnableToRead;
-                return 1;
-            }
-            const uint32_t count = uint32_t(std::min<uint64_t>((checkEnd - address) / 4, kMaxChunk));
-            const int read = device_->flashRead(uint32_t(address), count, readBuffer_);
-            if (read < 0)
-                continue;
-            if (read > 0)
-            {
-                result_ = kUnableToRead;
-                return read;
-            }
-            if (!std::all_of(readBuffer_, readBuffer_ + count, [](uint32_t q) { return q == 0xFFFFFFFFu; }))
-            {
+                if (std::all_of(readBuffer_, readBuffer_ + count,
+                                [](uint32_t q) { return q == 0xFFFFFFFFu; }))
+                    return ChunkCheck::Next;
                 result_ = "Verification failed - unable to erase flash memory";
-                return 1;
-            }
-            address += 4 * count;
-            lastChunk = platform::getTickCount();
-            advance(count);
-        }
+                return ChunkCheck::StopFailed;
+            });
+        if (checked != 0)
+            return checked;
         block += size;
         lastBlock = platform::getTickCount();
     }
@@ -321,35 +331,12 @@ int FlashThread::waitFlashReady()
 int FlashThread::writeFlash()
 {
     resetPass();
-    uint32_t address = header_.address;
-    const uint32_t* source = image_.data();
-    uint32_t remaining = header_.quadCount;
-    uint32_t lastChunk = platform::getTickCount();
-    while (remaining > 0)
-    {
-        if (stopping())
-            return 1;
-        if (elapsedSince(lastChunk) >= kStallMs)
-        {
-            result_ = kUnableToWrite;
-            return 1;
-        }
-        const uint32_t count = std::min(remaining, kMaxChunk);
-        const int result = device_->flashWrite(address, count, source);
-        if (result < 0)
-            continue;
-        if (result > 0)
-        {
-            result_ = kUnableToWrite;
-            return result;
-        }
-        address += 4 * count;
-        source += count;
-        remaining -= count;
-        lastChunk = platform::getTickCount();
-        advance(count);
-    }
-    return 0;
+    const uint64_t start = header_.address;
+    return walkChunks(
+        start, start + 4 * uint64_t(header_.quadCount), kUnableToWrite,
+        [this](uint32_t address, uint32_t count, uint64_t offset)
+        { return device_->flashWrite(address, count, image_.data() + offset); },
+        [](uint32_t, uint64_t) { return ChunkCheck::Next; });
 }
 
 void FlashThread::eraseSessionBlock()

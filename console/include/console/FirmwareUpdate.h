@@ -39,6 +39,18 @@ private:
     int eraseFlash(const DatImageHeader& header);
     int waitFlashReady();
     int writeFlash();
+    // What a chunk's check says of the data a chunk operation moved.
+    enum class ChunkCheck
+    {
+        Next,
+        StopDone,
+        StopFailed
+    };
+    // Walks [address, end) in chunks of at most 64 quadlets: io(address, count, offset in quadlets) moves
+    // one chunk (a 'try again' is repeated after a short pause, a failure ends the walk with ioFailure),
+    // then check(count, offset) looks at it. A pass that makes no progress for kStallMs fails too.
+    template <class Io, class Check>
+    int walkChunks(uint64_t address, uint64_t end, const char* ioFailure, Io io, Check check);
     void eraseSessionBlock();
     void closeProgressWindow();
     void setStatus(const char* text);
