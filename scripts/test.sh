@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds everything and runs every test: once in a normal build (build/) and once
-# with AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/).
+# Sets up the machine, builds everything and runs every test: once in a normal build (build/), once with
+# AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/), and the threaded suites once more with
+# ThreadSanitizer (build-tsan/). Each stage prints how long it took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -10,18 +11,30 @@ jobs=$(nproc)
 export STRELLIS_SIM_DIR="${STRELLIS_SIM_DIR:-$(mktemp -d /tmp/strellis-test-bus.XXXXXX)}"
 export STRELLIS_REGISTRY="${STRELLIS_REGISTRY:-$(mktemp -d /tmp/strellis-test-registry.XXXXXX)}"
 
-run_suite() {
-    local dir=$1
-    shift
+# The suites whose code runs on more than one thread: device list and notification thread, hardware
+# thread and flash thread, ASIO streaming, the analyzer's notifier, the console window's poll.
+threaded='^(DeviceListTest|NotificationWindow|HwThreadTest|FirmwareUpdate|FlashProgressWindowTest|Streaming|Stream|StreamRestart|Scheduling|DeviceChangeNotifier|ConsoleWindowTest|PolledSnapshot|SessionEnd)\.'
+
+stage() {
+    local name=$1 dir=$2 filter=$3
+    shift 3
+    local start=$SECONDS
     cmake -S . -B "$dir" "$@"
     cmake --build "$dir" -j"$jobs"
+    local built=$SECONDS
+    local args=(--test-dir "$dir" --output-on-failure -j"$jobs")
+    [[ -n "$filter" ]] && args+=(-R "$filter")
     # GUI tests need a display: without one, the whole run gets a virtual one.
     if [[ -z "${DISPLAY:-}" ]]; then
-        xvfb-run -a -s "-screen 0 1920x1200x24" ctest --test-dir "$dir" --output-on-failure -j"$jobs"
+        xvfb-run -a -s "-screen 0 1920x1200x24" ctest "${args[@]}"
     else
-        ctest --test-dir "$dir" --output-on-failure -j"$jobs"
+        ctest "${args[@]}"
     fi
+    echo "stage $name: build $((built - start)) s, tests $((SECONDS - built)) s"
 }
 
-run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DSTRELLIS_SANITIZE=ON -DSTRELLIS_BENCHMARKS=OFF
+stage normal build "" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+stage asan build-asan "" -DCMAKE_BUILD_TYPE=Debug -DSTRELLIS_SANITIZE=ON -DSTRELLIS_BENCHMARKS=OFF
+# Any ThreadSanitizer report fails the test that printed it.
+TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 ${TSAN_OPTIONS:-}" \
+    stage tsan build-tsan "$threaded" -DCMAKE_BUILD_TYPE=Debug -DSTRELLIS_TSAN=ON -DSTRELLIS_BENCHMARKS=OFF
