@@ -58,6 +58,9 @@ void Fader::createValueBox(juce::Component& parent, int x, int y, int width, int
     valueBox_ = std::make_unique<FaderTextBox>(*this);
     valueBox_->setBounds(x, y, width, height);
     valueBox_->setJustificationType(juce::Justification::centred);
+    // The whole width for the text: with the label's usual side margins "-10.0" would not fit in 28
+    // pixels and would be cut to dots.
+    valueBox_->setBorderSize(juce::BorderSize<int>(1, 0, 1, 0));
     valueBox_->setEditable(true, false, false);
     content_.getLayout().setValueBoxColours(*valueBox_);
     juce::Font font = valueBox_->getFont().boldened();
