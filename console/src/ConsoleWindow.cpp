@@ -1,6 +1,7 @@
 #include "console/ConsoleWindow.h"
 
 #include "console/ConsoleApp.h"
+#include "console/Fader.h"
 #include "platform/Debug.h"
 
 namespace console
@@ -91,11 +92,10 @@ void CwContent::createChildren(HwThreadHost& window, juce::PropertySet& properti
 
     tabBar_ = std::make_unique<VarnelTopTabBar>(*this, getWidth());
     addAndMakeVisible(*tabBar_);
-    tabbedBox_ = std::make_unique<TabbedUiBox>(layout_);
-    addAndMakeVisible(*tabbedBox_);
-    sessionBox_ = std::make_unique<SessionBox>(layout_, *tabbedBox_);
-    logoBox_ = std::make_unique<LogoBox>(layout_, *tabbedBox_);
-    settings_ = std::make_unique<SettingsPage>(layout_);
+    tabbedBox_ = std::make_unique<TabbedUiBox>(*this);
+    sessionBox_ = std::make_unique<SessionBox>(*this);
+    logoBox_ = std::make_unique<LogoBox>(*this);
+    settings_ = std::make_unique<SettingsPage>(*this);
     addChildComponent(*settings_);
 
     for (HwCtrl* control = controls_->getFirst(); control != nullptr; control = control->getNextInList())
@@ -157,6 +157,43 @@ void CwContent::showPage(int index)
         settings_->setVisible(false);
     }
     tabbedBox_->showTab(index);
+}
+
+void CwContent::addFader(Fader& fader)
+{
+    FaderTextBox* box = fader.getValueBox();
+    if (box == nullptr)
+        return;
+    if (faderRing_ == nullptr)
+    {
+        box->next_ = box->prev_ = box;
+        faderRing_ = &fader;
+        return;
+    }
+    FaderTextBox* first = faderRing_->getValueBox();
+    FaderTextBox* last = first->prev_;
+    last->next_ = box;
+    box->prev_ = last;
+    box->next_ = first;
+    first->prev_ = box;
+}
+
+void CwContent::removeFader(Fader& fader)
+{
+    FaderTextBox* box = fader.getValueBox();
+    if (box == nullptr || faderRing_ == nullptr)
+        return;
+    if (box->next_ == box)
+    {
+        if (faderRing_ == &fader)
+            faderRing_ = nullptr;
+        return;
+    }
+    box->prev_->next_ = box->next_;
+    box->next_->prev_ = box->prev_;
+    if (faderRing_ == &fader)
+        faderRing_ = &box->next_->getFader();
+    box->next_ = box->prev_ = box;
 }
 
 void CwContent::getAllCommands(juce::Array<juce::CommandID>& commands)

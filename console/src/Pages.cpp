@@ -1,6 +1,8 @@
 #include "console/Pages.h"
 
+#include "console/Alias.h"
 #include "console/ConsoleLookAndFeel.h"
+#include "console/ConsoleWindow.h"
 #include "console/TabBar.h"
 
 namespace console
@@ -56,35 +58,38 @@ void StripCaption::paint(juce::Graphics& g)
 
 // --- TabbedUiBox ---
 
-TabbedUiBox::TabbedUiBox(const ConsoleLayout& layout) : juce::Component("tabbed UI box")
+TabbedUiBox::TabbedUiBox(CwContent& content) : juce::Component("tabbed UI box")
 {
+    const ConsoleLayout& layout = content.getLayout();
     setBounds(layout.getPageBounds());
     setOpaque(true);
+    content.addAndMakeVisible(this);
     const ConsoleImages& im = consoleImages();
 
-    auto* inputs =
-        backdrops_.add(new SectionBackdrop("input section", im.stripBackground, layout.getInputStripCount()));
-    inputs->setBounds(layout.getInputSectionBounds());
-    auto* solo = backdrops_.add(new SectionBackdrop("rude solo", im.soloBackground, 1));
-    solo->setBounds(layout.getRudeSoloBounds());
-    auto* play = backdrops_.add(new SectionBackdrop("play strip box", im.playBackground, 1));
-    play->setBounds(layout.getPlayBoxBounds());
-    auto* master = backdrops_.add(new SectionBackdrop("master strip box", im.masterBackground, 1));
-    master->setBounds(layout.getMasterBoxBounds());
-    auto* midi = backdrops_.add(new SectionBackdrop("midi status", im.midiBackground, 1));
-    midi->setBounds(juce::Rectangle<int>(im.midiBackground.getWidth(), im.midiBackground.getHeight())
-                        .withPosition(layout.getMidiStatusPosition()));
-    for (auto* b : backdrops_)
-        addAndMakeVisible(b);
-
+    addBackdrop("input section", im.stripBackground, layout.getInputStripCount(),
+                layout.getInputSectionBounds());
+    addBackdrop("rude solo", im.soloBackground, 1, layout.getRudeSoloBounds());
     playHeader_ = std::make_unique<StripCaption>("play strip hdr", layout.getCaps());
     playHeader_->setBounds(layout.getPlayHeaderBounds());
     addAndMakeVisible(*playHeader_);
+    addSection(*playHeader_);
+    addBackdrop("play strip box", im.playBackground, 1, layout.getPlayBoxBounds());
     masterHeader_ = std::make_unique<StripCaption>("master strip hdr", layout.getCaps());
     masterHeader_->setBounds(layout.getMasterHeaderBounds());
     addAndMakeVisible(*masterHeader_);
-    addSection(*playHeader_);
     addSection(*masterHeader_);
+    addBackdrop("master strip box", im.masterBackground, 1, layout.getMasterBoxBounds());
+    addBackdrop("midi status", im.midiBackground, 1,
+                juce::Rectangle<int>(im.midiBackground.getWidth(), im.midiBackground.getHeight())
+                    .withPosition(layout.getMidiStatusPosition()));
+}
+
+void TabbedUiBox::addBackdrop(const juce::String& name, const juce::Image& image, int repeat,
+                              juce::Rectangle<int> bounds)
+{
+    auto* backdrop = backdrops_.add(new SectionBackdrop(name, image, repeat));
+    backdrop->setBounds(bounds);
+    addAndMakeVisible(backdrop);
 }
 
 TabbedUiBox::~TabbedUiBox()
@@ -94,6 +99,9 @@ TabbedUiBox::~TabbedUiBox()
 
 void TabbedUiBox::showTab(int firstOutput)
 {
+    // A name label that follows the pair would otherwise drop an open editor's text, or later store it
+    // under the channel of the new pair.
+    Alias::commitOpenEditors(*this);
     shownPair_ = firstOutput;
     for (PageSection* section : sections_)
         section->showPair(firstOutput);
@@ -135,19 +143,20 @@ void FaceButton::showPressed()
 
 // --- SessionBox ---
 
-SessionBox::SessionBox(const ConsoleLayout& layout, TabbedUiBox& page)
-    : juce::Component("session box"),
-      load_("load button", consoleImages().loadUp, consoleImages().loadDown, layout.getLoadButtonPosition()),
-      save_("save button", consoleImages().saveUp, consoleImages().saveDown, layout.getSaveButtonPosition()),
+SessionBox::SessionBox(CwContent& content)
+    : juce::Component("session box"), load_("load button", consoleImages().loadUp, consoleImages().loadDown,
+                                            content.getLayout().getLoadButtonPosition()),
+      save_("save button", consoleImages().saveUp, consoleImages().saveDown,
+            content.getLayout().getSaveButtonPosition()),
       reset_("reset button", consoleImages().resetUp, consoleImages().resetDown,
-             layout.getResetButtonPosition())
+             content.getLayout().getResetButtonPosition())
 {
-    setBounds(layout.getSessionBoxBounds());
+    setBounds(content.getLayout().getSessionBoxBounds());
     setOpaque(true);
     addAndMakeVisible(load_);
     addAndMakeVisible(save_);
     addAndMakeVisible(reset_);
-    page.addAndMakeVisible(this);
+    content.getTabbedBox()->addAndMakeVisible(this);
 }
 
 void SessionBox::paint(juce::Graphics& g)
@@ -157,11 +166,11 @@ void SessionBox::paint(juce::Graphics& g)
 
 // --- LogoBox ---
 
-LogoBox::LogoBox(const ConsoleLayout& layout, TabbedUiBox& page) : juce::Component("logo box")
+LogoBox::LogoBox(CwContent& content) : juce::Component("logo box")
 {
-    setBounds(layout.getLogoBounds());
+    setBounds(content.getLayout().getLogoBounds());
     setOpaque(true);
-    page.addAndMakeVisible(this);
+    content.getTabbedBox()->addAndMakeVisible(this);
 }
 
 void LogoBox::paint(juce::Graphics& g)
@@ -172,9 +181,9 @@ void LogoBox::paint(juce::Graphics& g)
 
 // --- SettingsPage ---
 
-SettingsPage::SettingsPage(const ConsoleLayout& layout) : juce::Component("settings")
+SettingsPage::SettingsPage(CwContent& content) : juce::Component("settings")
 {
-    setBounds(layout.getPageBounds());
+    setBounds(content.getLayout().getPageBounds());
     setOpaque(true);
 }
 

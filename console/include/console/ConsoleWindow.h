@@ -28,6 +28,7 @@ namespace console
 {
 
 class CwContent;
+class Fader;
 
 // The window's status control: on the hardware thread it polls the device (status and meters, then the
 // driver information) and identifies the device on request.
@@ -101,6 +102,13 @@ public:
     void getCommandInfo(juce::CommandID commandID, juce::ApplicationCommandInfo& result) override;
     bool perform(const InvocationInfo& info) override;
 
+    // The ring of the window's faders in order of creation, closed on itself: the value boxes move the
+    // keyboard focus along it. A fader joins at the end when its value box is made and leaves when it
+    // goes.
+    void addFader(Fader& fader);
+    void removeFader(Fader& fader);
+    Fader* getFaderRing() const { return faderRing_; }
+
     // The session-files code installs itself here; until then the commands do nothing.
     void setSessionCommandHandler(SessionCommandHandler* handler) { sessionHandler_ = handler; }
 
@@ -132,6 +140,7 @@ private:
     std::unique_ptr<LogoBox> logoBox_;
     std::unique_ptr<SettingsPage> settings_;
     SessionCommandHandler* sessionHandler_ = nullptr;
+    Fader* faderRing_ = nullptr;
     juce::ApplicationCommandManager commandManager_;
     int refreshCount_ = 0;
 };

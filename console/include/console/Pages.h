@@ -1,9 +1,11 @@
 #pragma once
 
 // The window's pages: the mixer page (TabbedUiBox) with its sections, the session box with the Load,
-// Save and Reset buttons, the logo, and the settings page. The strips, indicators and settings controls
+// Save and Reset buttons, the logo, and the settings page. Every page and box is built with the window's
+// content (device, state, hardware thread, controls), while the content builds its children and before
+// its controls load their values from the state block. The strips, indicators and settings controls
 // come as sections: each registers with the page and is told which output pair is on show and when a
-// poll has completed. Until a section of a place exists, a backdrop shows that place's picture.
+// poll has completed. A place whose section is not built yet shows its picture on a backdrop instead.
 //
 // Message thread only.
 
@@ -13,6 +15,8 @@
 
 namespace console
 {
+
+class CwContent;
 
 // A part of a page that follows the selected output pair and the status poll.
 class PageSection
@@ -25,8 +29,8 @@ public:
     virtual void pollCompleted() {}
 };
 
-// Draws the picture of a place whose section has not been built: the strip background once per input
-// strip, a section background, or a caption band.
+// Draws the picture of a place whose section is not built: the strip background once per input strip,
+// or a section background.
 class SectionBackdrop : public juce::Component
 {
 public:
@@ -55,14 +59,17 @@ private:
 class TabbedUiBox : public juce::Component
 {
 public:
-    // Bounds: the layout's page rectangle; the backdrops and captions of every place are made here.
-    explicit TabbedUiBox(const ConsoleLayout& layout);
+    // Bounds: the layout's page rectangle; added to the content. Builds the page's places in their order
+    // (input strips, solo indicator, playback header and strips, output header and strips, MIDI
+    // indicator), each as its section or, until that exists, as its backdrop.
+    explicit TabbedUiBox(CwContent& content);
     ~TabbedUiBox() override;
 
     void addSection(PageSection& section) { sections_.addIfNotAlreadyThere(&section); }
     void removeSection(PageSection& section) { sections_.removeFirstMatchingValue(&section); }
 
-    // Every section follows the pair whose first output channel this is.
+    // Every section follows the pair whose first output channel this is. A channel name being edited on
+    // the page is committed to the channel it was opened for first.
     void showTab(int firstOutput);
     int getShownPair() const { return shownPair_; }
     void pollCompleted();
@@ -70,6 +77,9 @@ public:
     void paint(juce::Graphics& g) override;
 
 private:
+    void addBackdrop(const juce::String& name, const juce::Image& image, int repeat,
+                     juce::Rectangle<int> bounds);
+
     juce::Array<PageSection*> sections_;
     juce::OwnedArray<juce::Component> backdrops_;
     std::unique_ptr<StripCaption> playHeader_;
@@ -90,8 +100,8 @@ public:
 class SessionBox : public juce::Component
 {
 public:
-    // Bounds: the layout's session-box rectangle, added to the page.
-    SessionBox(const ConsoleLayout& layout, TabbedUiBox& page);
+    // Bounds: the layout's session-box rectangle, added to the content's mixer page.
+    explicit SessionBox(CwContent& content);
     FaceButton& getLoadButton() { return load_; }
     FaceButton& getSaveButton() { return save_; }
     FaceButton& getResetButton() { return reset_; }
@@ -106,7 +116,8 @@ private:
 class LogoBox : public juce::Component
 {
 public:
-    LogoBox(const ConsoleLayout& layout, TabbedUiBox& page);
+    // Bounds: the layout's logo rectangle, added to the content's mixer page.
+    explicit LogoBox(CwContent& content);
     void paint(juce::Graphics& g) override;
 };
 
@@ -114,7 +125,7 @@ public:
 class SettingsPage : public juce::Component
 {
 public:
-    explicit SettingsPage(const ConsoleLayout& layout);
+    explicit SettingsPage(CwContent& content);
     void addSection(PageSection& section) { sections_.addIfNotAlreadyThere(&section); }
     void removeSection(PageSection& section) { sections_.removeFirstMatchingValue(&section); }
     void pollCompleted();
