@@ -49,6 +49,8 @@ AppWindow::AppWindow(DeviceList& devices, int defaultX, int defaultY)
     setContentOwned(new Content(devices_), true);
     const int x = readPositionValue("x", defaultX);
     const int y = readPositionValue("y", defaultY);
+    constrainer_.setMinimumOnscreenAmounts(0x10000, 100, 100, 100);
+    setConstrainer(&constrainer_);
     setBoundsConstrained(getBounds().withPosition(x, y));
 }
 

@@ -134,7 +134,9 @@ void vhw::close()
     DeviceLock lock(*this);
     if (openCount_ == 0)
         return;
-    if (--openCount_ == 0 && valid_ && handle_ != platform::INVALID_HANDLE_VALUE)
+    // Whatever the registry gave: a device without a record (the analyzer opens those too) holds a handle
+    // all the same.
+    if (--openCount_ == 0 && handle_ != platform::INVALID_HANDLE_VALUE)
     {
         platform::closeHandle(handle_);
         handle_ = platform::INVALID_HANDLE_VALUE;

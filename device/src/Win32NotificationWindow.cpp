@@ -1,14 +1,27 @@
 #include "device/Win32NotificationWindow.h"
 
-#include <mutex>
+#include "platform/Debug.h"
 
 namespace device
 {
 namespace
 {
 
-std::mutex instanceMutex;
-std::atomic<Win32NotificationWindow*> instance{nullptr}; // made under instanceMutex
+// How long closing should take: the thread ends as soon as its window is gone, unless a listener is still
+// in a call.
+constexpr uint32_t kCloseTimeoutMs = 2000;
+
+// Guards the instance pointer and the instance's listener list. One lock for both: removeListener must
+// keep the instance alive while it waits for a call in progress, and a listener may add or remove
+// listeners from inside its call (it is recursive), so a second lock would only add an order to break.
+// Never destroyed: a thread still dispatching while the process exits finds it intact.
+juce::CriticalSection& listenerLock()
+{
+    static auto* const lock = new juce::CriticalSection();
+    return *lock;
+}
+
+std::atomic<Win32NotificationWindow*> instance{nullptr}; // set and cleared under listenerLock()
 
 } // namespace
 
@@ -19,29 +32,38 @@ Win32NotificationWindow::Win32NotificationWindow() : juce::Thread("win32 notific
 
 Win32NotificationWindow::~Win32NotificationWindow()
 {
-    {
-        std::lock_guard<std::mutex> guard(instanceMutex);
-        Win32NotificationWindow* self = this;
-        instance.compare_exchange_strong(self, nullptr);
-    }
-    // The thread ends as soon as its window is gone. It may still be making the window: it checks the
-    // exit flag once the window exists, and the close is posted again until the thread has ended.
+    // The thread ends as soon as its window is gone. It may still be making the window: it checks the exit
+    // flag once the window exists, so the close is posted only to a window that is there.
     signalThreadShouldExit();
     const uint32_t start = juce::Time::getMillisecondCounter();
-    while (isThreadRunning() && juce::Time::getMillisecondCounter() - start < 2000)
+    bool closePosted = false;
+    bool overdue = false;
+    while (isThreadRunning())
     {
-        if (const platform::HWND w = window_.load(); w != 0)
-            platform::postMessage(w, platform::WM_CLOSE, 0, 0);
+        if (const platform::HWND w = window_.load(); w != 0 && !closePosted)
+            closePosted = platform::postMessage(w, platform::WM_CLOSE, 0, 0);
         waitForThreadToExit(20);
+        // A listener that does not return holds the thread, and the listeners and this object with it:
+        // waiting on is the only way out that frees nothing still in use.
+        if (!overdue && juce::Time::getMillisecondCounter() - start >= kCloseTimeoutMs && isThreadRunning())
+        {
+            overdue = true;
+            platform::outputDebugString("win32 notification thread: a listener has not returned within "
+                                        "2000 ms of the close; waiting for it");
+        }
     }
-    stopThread(2000);
+
+    // Only now, with no call in progress or to come, may the instance be forgotten.
+    const juce::ScopedLock sl(listenerLock());
+    Win32NotificationWindow* self = this;
+    instance.compare_exchange_strong(self, nullptr);
 }
 
 Win32NotificationWindow* Win32NotificationWindow::getInstance()
 {
     if (Win32NotificationWindow* existing = instance.load())
         return existing;
-    std::lock_guard<std::mutex> guard(instanceMutex);
+    const juce::ScopedLock sl(listenerLock());
     if (instance.load() == nullptr)
         instance.store(new Win32NotificationWindow());
     return instance.load();
@@ -59,21 +81,16 @@ platform::HWND Win32NotificationWindow::getWindowHandle()
 
 void Win32NotificationWindow::addListener(Win32MessageListener* listener)
 {
+    const juce::ScopedLock sl(listenerLock());
     if (Win32NotificationWindow* self = getInstance())
-    {
-        const juce::ScopedLock sl(self->lock_);
         self->listeners_.addIfNotAlreadyThere(listener);
-    }
 }
 
 void Win32NotificationWindow::removeListener(Win32MessageListener* listener)
 {
-    std::lock_guard<std::mutex> guard(instanceMutex);
+    const juce::ScopedLock sl(listenerLock());
     if (Win32NotificationWindow* self = instance.load())
-    {
-        const juce::ScopedLock sl(self->lock_);
         self->listeners_.removeFirstMatchingValue(listener);
-    }
 }
 
 bool Win32NotificationWindow::exists()
@@ -104,9 +121,13 @@ platform::LRESULT Win32NotificationWindow::windowProc(platform::HWND window, uin
 {
     if (auto* self = static_cast<Win32NotificationWindow*>(platform::getWindowUserData(window)))
     {
-        const juce::ScopedLock sl(self->lock_);
-        for (auto* listener : self->listeners_)
-            listener->handleWin32Message(message, wParam, lParam);
+        // A listener may add or remove listeners during its call (a device object made or deleted on this
+        // thread does), which may move the list: walk a copy, and pass over a listener removed meanwhile.
+        const juce::ScopedLock sl(listenerLock());
+        const juce::Array<Win32MessageListener*> listeners(self->listeners_);
+        for (auto* listener : listeners)
+            if (self->listeners_.contains(listener))
+                listener->handleWin32Message(message, wParam, lParam);
     }
     return platform::defWindowProc(window, message, wParam, lParam);
 }

@@ -36,13 +36,14 @@ const char* const kHelp = R"(Usage: devsim <command> [arguments]
 The simulated bus of the audio interfaces. The bus lives in the folder named by STRELLIS_SIM_DIR
 (default ${XDG_RUNTIME_DIR:-/tmp}/strellis-sim-<uid>); every process using that folder sees the same units.
 
-  plug <unit> (--model <preset> | --caps <file>) [--unique-name <text> | --empty-unique-name]
-       [--blank-flash] [--firmware <version>]
+  plug <unit> (--model <preset> | --caps <file> | --no-caps) [--unique-name <text> |
+       --empty-unique-name] [--blank-flash] [--firmware <version>]
         Plug a unit in. A new unit needs a record: a preset or a raw "hwinfo_caps" file of up to 260
-        bytes. Without --unique-name the unit has no "unique_name" value; --empty-unique-name gives it
-        an empty one. A new unit's flash holds the factory session (and a preset's firmware, of the
-        preset's version or --firmware) unless --blank-flash. Plugging a known unit again keeps its
-        record and flash unless told otherwise; it boots from its flash either way.
+        bytes, or --no-caps for a unit without an "hwinfo_caps" value. Without --unique-name the unit
+        has no "unique_name" value; --empty-unique-name gives it an empty one. A new unit's flash
+        holds the factory session (and a preset's firmware, of the preset's version or --firmware)
+        unless --blank-flash. Plugging a known unit again keeps its record and flash unless told
+        otherwise; it boots from its flash either way.
   unplug <unit> [--codes <mask>]
         Pull a unit out. The removal broadcasts sent: bit 0 query-remove, bit 1 remove-pending,
         bit 2 remove-complete (default 5).
@@ -101,7 +102,7 @@ struct Args
 
 bool parseArgs(const std::vector<std::string>& in, size_t from, Args& out, std::string& why)
 {
-    static const char* const switches[] = {"--blank-flash", "--empty-unique-name"};
+    static const char* const switches[] = {"--blank-flash", "--empty-unique-name", "--no-caps"};
     for (size_t i = from; i < in.size(); ++i)
     {
         const std::string& a = in[i];
@@ -341,8 +342,8 @@ int Cli::plug(const Args& a)
     const std::string& name = a.positional[0];
     if (!validUnitName(name))
         return usage("a unit name has 1 to 31 letters, digits, '-' or '_': " + name);
-    if (a.has("--model") && a.has("--caps"))
-        return usage("plug takes --model or --caps, not both");
+    if (int(a.has("--model")) + int(a.has("--caps")) + int(a.has("--no-caps")) > 1)
+        return usage("plug takes one of --model, --caps and --no-caps");
     if (a.has("--unique-name") && a.has("--empty-unique-name"))
         return usage("plug takes --unique-name or --empty-unique-name, not both");
     const ModelSpec* model = nullptr;
@@ -372,7 +373,7 @@ int Cli::plug(const Args& a)
         if (uniqueName.size() >= size_t(kUniqueNameBytes))
             return usage("a unique name has at most 255 characters");
     }
-    const bool newRecord = model != nullptr || !record.empty();
+    const bool newRecord = model != nullptr || !record.empty() || a.has("--no-caps");
 
     BusLock lock(*bus_);
     BusHeader& h = bus_->header();
@@ -381,7 +382,7 @@ int Cli::plug(const Args& a)
     if (!fresh && h.units[slot].plugged)
         return failure(name + " is plugged in already");
     if (fresh && !newRecord)
-        return usage("a new unit needs --model or --caps");
+        return usage("a new unit needs --model, --caps or --no-caps");
     if (fresh)
     {
         for (int i = 0; i < kMaxUnits && slot < 0; ++i)
@@ -419,7 +420,7 @@ int Cli::plug(const Args& a)
             std::memcpy(st.caps, record.data(), record.size());
             st.capsSize = uint32_t(record.size());
         }
-        st.hasCaps = 1;
+        st.hasCaps = a.has("--no-caps") ? 0 : 1;
         st.hasUniqueName = 0;
         resetKnobs(st);
     }
@@ -466,8 +467,11 @@ int Cli::list()
             continue;
         std::shared_ptr<UnitFiles> files = bus_->files(i, false, nullptr);
         const uint32_t preset = files ? files->state().preset : 0;
+        const char* record = files && files->state().hasCaps ? "record" : "none";
+        if (preset > 0 && preset <= sim::models().size())
+            record = sim::models()[preset - 1].key;
         line(std::string(s.name) + (s.plugged ? " plugged " : " unplugged ") + interfacePath(s.name) + " " +
-             (preset > 0 && preset <= sim::models().size() ? sim::models()[preset - 1].key : "record"));
+             record);
     }
     return kOk;
 }

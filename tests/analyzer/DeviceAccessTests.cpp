@@ -46,16 +46,19 @@ std::string pathOf(const std::string& unit)
     return "\\\\?\\doranth#" + unit + "#{3d5a1f20-7c44-4b9e-9e21-6a0b5c7d8e31}";
 }
 
-TEST(AnalyzerDeviceList, KeepsEveryInterfaceWhateverItsVendorTheLastFoundFirst)
+TEST(AnalyzerDeviceList, KeepsEveryInterfaceWhateverItsVendorOrRecordTheLastFoundFirst)
 {
     Sandbox box;
     box.devsim("plug a --model st8");
     box.devsim("plug b --caps " + foreignRecord(box.bus.dir));
+    box.devsim("plug c --no-caps");
     DeviceList list;
-    ASSERT_EQ(list.getCount(), 2);
-    EXPECT_EQ(list.getDevice(0)->getDevicePath(), pathOf("b"));
-    EXPECT_EQ(list.getDevice(1)->getDevicePath(), pathOf("a"));
-    EXPECT_EQ(list.getDevice(2), nullptr);
+    ASSERT_EQ(list.getCount(), 3);
+    EXPECT_EQ(list.getDevice(0)->getDevicePath(), pathOf("c"));
+    EXPECT_FALSE(list.getDevice(0)->isValid());
+    EXPECT_EQ(list.getDevice(1)->getDevicePath(), pathOf("b"));
+    EXPECT_EQ(list.getDevice(2)->getDevicePath(), pathOf("a"));
+    EXPECT_EQ(list.getDevice(3), nullptr);
 }
 
 TEST(AnalyzerDeviceList, FindsADeviceByItsPathIgnoringCase)

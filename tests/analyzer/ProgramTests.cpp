@@ -1,4 +1,5 @@
-// The analyzer program itself, started as a process of its own on the test's display, bus and registry.
+// The analyzer program itself, started as a process of its own on the test's display, bus and registry,
+// and its window made in the test's process.
 
 #include "AnalyzerTestSupport.h"
 
@@ -352,6 +353,25 @@ TEST_F(LatenzorProgram, ReturnResetsEveryUnitAndEscapeEndsTheProgram)
     EXPECT_EQ(box.dumped("u2", "reset-statistics"), "1");
     screen.pressKey(window, XK_Escape);
     EXPECT_EQ(program.waitForExit(10000), 0) << readFile(debugLog);
+}
+
+TEST(AnalyzerWindow, ASavedPlaceOffEveryScreenOpensWithItsTitleBarAndAGoodPartOfItOnTheScreen)
+{
+    REQUIRE_DISPLAY();
+    Sandbox box;
+    box.devsim("plug u1 --model st8");
+    analyzer::DeviceList devices;
+    const juce::Rectangle<int> screen = juce::Desktop::getInstance().getDisplays().getTotalBounds(true);
+    for (const juce::Point<int> saved : {juce::Point<int>(5000, -3000), juce::Point<int>(-5000, 5000)})
+    {
+        analyzer::writePositionValue("x", saved.x);
+        analyzer::writePositionValue("y", saved.y);
+        analyzer::AppWindow window(devices, 10, 10);
+        const juce::Rectangle<int> seen = screen.getIntersection(window.getBounds());
+        EXPECT_GE(window.getY(), screen.getY()) << saved.toString();
+        EXPECT_GE(seen.getWidth(), 100) << saved.toString() << ": " << window.getBounds().toString();
+        EXPECT_GE(seen.getHeight(), 100) << saved.toString() << ": " << window.getBounds().toString();
+    }
 }
 
 } // namespace

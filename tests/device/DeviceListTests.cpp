@@ -1,6 +1,7 @@
 #include "device/DeviceList.h"
 #include "device/DeviceMessage.h"
 #include "device/Win32NotificationWindow.h"
+#include "platform/Debug.h"
 #include "platform/MessageWindow.h"
 
 #include "TempBus.h"
@@ -12,6 +13,7 @@
 #include <mutex>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -258,6 +260,107 @@ TEST(NotificationWindow, TheWindowExistsAsSoonAsTheFirstListenerIsAddedAndTheThr
         EXPECT_FALSE(Win32NotificationWindow::exists());
         EXPECT_FALSE(platform::postMessage(window, 0x400, 0, 0)); // the window is gone
     }
+}
+
+TEST(NotificationWindow, ListenersAddingAndRemovingListenersDuringACallAreSafeAndRemovedOnesAreNotCalled)
+{
+    // Counts the messages 0x400 and 0x401.
+    struct Counter : Win32MessageListener
+    {
+        void handleWin32Message(uint32_t message, platform::WPARAM, platform::LPARAM) override
+        {
+            if (message == 0x400 || message == 0x401)
+                ++calls;
+        }
+        std::atomic<int> calls{0};
+    };
+    // On 0x401: removes the listener after it, adds many (moving the list) and removes itself.
+    struct Reshuffler : Win32MessageListener
+    {
+        void handleWin32Message(uint32_t message, platform::WPARAM, platform::LPARAM) override
+        {
+            if (message != 0x401)
+                return;
+            Win32NotificationWindow::removeListener(next);
+            for (Counter& c : *added)
+                Win32NotificationWindow::addListener(&c);
+            Win32NotificationWindow::removeListener(this);
+        }
+        Win32MessageListener* next = nullptr;
+        std::vector<Counter>* added = nullptr;
+    } first;
+    Counter second;
+    std::vector<Counter> added(64);
+    first.next = &second;
+    first.added = &added;
+    Win32NotificationWindow::addListener(&first);
+    Win32NotificationWindow::addListener(&second);
+    const platform::HWND window = Win32NotificationWindow::getWindowHandle();
+    ASSERT_NE(window, 0u);
+
+    platform::postMessage(window, 0x401, 0, 0);
+    platform::postMessage(window, 0x400, 0, 0);
+    for (int i = 0; i < 500 && added.back().calls == 0; ++i)
+        juce::Thread::sleep(10);
+    delete Win32NotificationWindow::getInstance();
+    EXPECT_EQ(second.calls.load(), 0);
+    for (const Counter& c : added)
+        EXPECT_EQ(c.calls.load(), 1) << "the added ones hear the next message only";
+}
+
+TEST(NotificationWindow, ARemovalDuringDeletionWaitsForTheCallInProgress)
+{
+    // The listener is in its WM_CLOSE call while the instance is being deleted: its removal must still
+    // find the instance and wait for that call to return.
+    struct SlowClose : Win32MessageListener
+    {
+        void handleWin32Message(uint32_t message, platform::WPARAM, platform::LPARAM) override
+        {
+            if (message != platform::WM_CLOSE)
+                return;
+            inCall = true;
+            entered = true;
+            juce::Thread::sleep(300);
+            inCall = false;
+        }
+        std::atomic<bool> entered{false};
+        std::atomic<bool> inCall{false};
+    } listener;
+    Win32NotificationWindow::addListener(&listener);
+    ASSERT_NE(Win32NotificationWindow::getWindowHandle(), 0u);
+
+    std::thread deleter([] { delete Win32NotificationWindow::getInstance(); });
+    for (int i = 0; i < 500 && !listener.entered; ++i)
+        juce::Thread::sleep(10);
+    ASSERT_TRUE(listener.entered);
+    EXPECT_TRUE(Win32NotificationWindow::exists());
+    Win32NotificationWindow::removeListener(&listener);
+    EXPECT_FALSE(listener.inCall);
+    deleter.join();
+    EXPECT_FALSE(Win32NotificationWindow::exists());
+}
+
+TEST(NotificationWindow, DeletionWaitsForAListenerPastTheCloseTimeOutAndNeverKillsTheThread)
+{
+    // Longer than any wait followed by a kill could last.
+    struct Stuck : Win32MessageListener
+    {
+        void handleWin32Message(uint32_t message, platform::WPARAM, platform::LPARAM) override
+        {
+            if (message != platform::WM_CLOSE)
+                return;
+            juce::Thread::sleep(4500);
+            returned = true;
+        }
+        std::atomic<bool> returned{false};
+    } listener;
+    Win32NotificationWindow::addListener(&listener);
+    ASSERT_NE(Win32NotificationWindow::getWindowHandle(), 0u);
+    platform::DebugCapture debug;
+    delete Win32NotificationWindow::getInstance();
+    EXPECT_TRUE(listener.returned);
+    EXPECT_FALSE(Win32NotificationWindow::exists());
+    EXPECT_EQ(debug.lines().size(), 1u);
 }
 
 TEST(NotificationWindow, DeletingRightAfterCreationNeverHangs)

@@ -193,6 +193,25 @@ TEST_F(VhwOpen, OpeningTwiceAndClosingOnceLeavesTheDeviceClosed)
     EXPECT_EQ(lines[2], "u1 CLOSE");
 }
 
+TEST_F(VhwOpen, ADeviceWithoutARecordClosesItsHandleOnCloseAndWhenDestroyed)
+{
+    devsim("plug bare --no-caps");
+    platform::DeviceInterfaceSet set(kDeviceInterfaceClass);
+    ASSERT_EQ(set.size(), 1u);
+    TraceFile trace;
+    vhw::Ptr dev = new vhw(set.path(0));
+    EXPECT_FALSE(dev->isValid());
+    ASSERT_TRUE(dev->open());
+    dev->close();
+    ASSERT_TRUE(dev->open());
+    dev = nullptr;
+    Lines lines = trace.lines();
+    lines.erase(std::remove_if(lines.begin(), lines.end(),
+                               [](const std::string& l) { return l.compare(0, 7, "bare DC") == 0; }),
+                lines.end());
+    EXPECT_EQ(lines, (Lines{"bare OPEN", "bare CLOSE", "bare OPEN", "bare CLOSE"}));
+}
+
 TEST_F(VhwOpen, AFailedOpenInvalidatesTheDeviceAndEveryRequestFails)
 {
     vhw::Ptr dev = new vhw(plug("u1", CapsBytes::typical()));

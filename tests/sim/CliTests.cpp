@@ -41,6 +41,7 @@ TEST(SimCli, MistakesGetOneLineAndANonzeroStatus)
         "plug u2",
         "plug u2 --model nothing",
         "plug u2 --model st8 --caps /dev/null",
+        "plug u2 --model st8 --no-caps",
         "plug u2 --caps /nonexistent",
         "plug u1 --model st8",
         "plug u2 --model st8 --unique-name",
@@ -85,9 +86,10 @@ TEST(SimCli, ListShowsEveryUnitWithItsStateAndPath)
     bus.run("plug desk --model st12");
     bus.run("plug spare --model foreign");
     bus.run("unplug spare");
+    bus.run("plug bare --no-caps");
     ASSERT_EQ(bus.devsim("list"), 0);
-    EXPECT_EQ(bus.out,
-              "desk plugged " + pathOf("desk") + " st12\nspare unplugged " + pathOf("spare") + " foreign\n");
+    EXPECT_EQ(bus.out, "desk plugged " + pathOf("desk") + " st12\nspare unplugged " + pathOf("spare") +
+                           " foreign\nbare plugged " + pathOf("bare") + " none\n");
 }
 
 TEST(SimCli, DumpShowsTheRecordTheMixerAndTheDriver)

@@ -31,6 +31,9 @@ public:
 
 private:
     DeviceList& devices_;
+    // Keeps the whole title bar and at least 100 pixels of the window on a screen, so a saved place on a
+    // screen that is gone still opens where it can be reached.
+    juce::ComponentBoundsConstrainer constrainer_;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(AppWindow)
 };

@@ -42,7 +42,10 @@ public:
     // Whether the instance exists (made and not yet deleted).
     static bool exists();
 
-    // Closes the window, waits up to 2000 ms for the thread and forgets the instance.
+    // Closes the window and waits for the thread, which ends at once unless a listener is still in a call
+    // (the wait is meant to stay within 2000 ms; past that it goes on, with a debug line, rather than kill
+    // the thread). The instance stays findable until the thread has ended, so a listener removing itself
+    // meanwhile still waits for its call in progress.
     ~Win32NotificationWindow() override;
 
 private:
@@ -52,8 +55,9 @@ private:
                                         platform::LPARAM lParam);
 
     std::atomic<platform::HWND> window_{0};
-    juce::Array<Win32MessageListener*> listeners_; // guarded by lock_
-    juce::CriticalSection lock_;
+    // Guarded by the process-wide listener lock, which also guards the instance pointer: a caller that
+    // found the instance under it keeps the instance alive until it lets go.
+    juce::Array<Win32MessageListener*> listeners_;
 
     JUCE_DECLARE_NON_COPYABLE(Win32NotificationWindow)
 };
