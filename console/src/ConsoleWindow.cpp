@@ -1,6 +1,7 @@
 #include "console/ConsoleWindow.h"
 
 #include "console/ConsoleApp.h"
+#include "console/FlashProgressWindow.h"
 #include "platform/Debug.h"
 
 namespace console
@@ -317,6 +318,11 @@ void ConsoleWindow::activeWindowStatusChanged()
         content_->identifyDevice();
     wasActive_ = active;
     juce::DocumentWindow::activeWindowStatusChanged();
+}
+
+std::unique_ptr<FlashProgress> ConsoleWindow::createFlashProgress()
+{
+    return std::make_unique<FlashProgressWindow>(this, false);
 }
 
 void ConsoleWindow::hardwareThreadFinished()

@@ -177,8 +177,8 @@ public:
     void setKeepProgramRunning(bool keep) { keepProgramRunning_ = keep; }
     bool keepsProgramRunning() const { return keepProgramRunning_; }
 
-    // HwThreadHost
-    juce::Component* getProgressAnchor() override { return this; }
+    // HwThreadHost: the progress window is centred on this window.
+    std::unique_ptr<FlashProgress> createFlashProgress() override;
     void hardwareThreadFinished() override;
 
 private:
