@@ -99,10 +99,10 @@ void TabbedUiBox::showTab(int firstOutput)
         section->showPair(firstOutput);
 }
 
-void TabbedUiBox::pollCompleted()
+void TabbedUiBox::pollCompleted(const PolledSnapshot& snapshot)
 {
     for (PageSection* section : sections_)
-        section->pollCompleted();
+        section->pollCompleted(snapshot);
 }
 
 void TabbedUiBox::paint(juce::Graphics& g)
@@ -178,10 +178,10 @@ SettingsPage::SettingsPage(const ConsoleLayout& layout) : juce::Component("setti
     setOpaque(true);
 }
 
-void SettingsPage::pollCompleted()
+void SettingsPage::pollCompleted(const PolledSnapshot& snapshot)
 {
     for (PageSection* section : sections_)
-        section->pollCompleted();
+        section->pollCompleted(snapshot);
 }
 
 void SettingsPage::paint(juce::Graphics& g)

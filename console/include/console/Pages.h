@@ -8,6 +8,7 @@
 // Message thread only.
 
 #include "console/ConsoleLayout.h"
+#include "console/PolledSnapshot.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -21,8 +22,8 @@ public:
     virtual ~PageSection() = default;
     // The pair whose first output channel this is is on show now.
     virtual void showPair(int firstOutput) = 0;
-    // A poll has completed; the device's polled block is current.
-    virtual void pollCompleted() {}
+    // A poll has completed: what it found.
+    virtual void pollCompleted(const PolledSnapshot& /*snapshot*/) {}
 };
 
 // Draws the picture of a place whose section has not been built: the strip background once per input
@@ -65,7 +66,7 @@ public:
     // Every section follows the pair whose first output channel this is.
     void showTab(int firstOutput);
     int getShownPair() const { return shownPair_; }
-    void pollCompleted();
+    void pollCompleted(const PolledSnapshot& snapshot);
 
     void paint(juce::Graphics& g) override;
 
@@ -117,7 +118,7 @@ public:
     explicit SettingsPage(const ConsoleLayout& layout);
     void addSection(PageSection& section) { sections_.addIfNotAlreadyThere(&section); }
     void removeSection(PageSection& section) { sections_.removeFirstMatchingValue(&section); }
-    void pollCompleted();
+    void pollCompleted(const PolledSnapshot& snapshot);
     void paint(juce::Graphics& g) override;
 
 private:
