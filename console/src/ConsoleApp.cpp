@@ -2,6 +2,7 @@
 
 #include "console/ConsoleLookAndFeel.h"
 #include "console/FirmwareUpdate.h"
+#include "console/FlashProgressWindow.h"
 #include "console/JuceMessageBox.h"
 #include "platform/Debug.h"
 #include "platform/SystemInfo.h"
@@ -109,6 +110,7 @@ void ConsoleApp::initialise(const juce::String& commandLine)
     runningOnVista = platform::isWindowsVistaOrLater();
     installConsoleLookAndFeel();
     installJuceMessageBoxPresenter();
+    installFirmwareProgressWindow();
     if (isAnotherInstanceRunning())
     {
         platform::outputDebugString("Console - another instance is running");

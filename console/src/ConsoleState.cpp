@@ -125,9 +125,11 @@ int ConsoleState::readFromDevice()
     std::memcpy(image_, buffer.data(), sizeof image_);
     byteSwapQuadlets(reinterpret_cast<uint8_t*>(image_) + kByteArea, kImageBytes - kByteArea);
     imageIsWhole_ = true;
+    // Names end within their records whatever was read: a session of the wrong size is kept (and may
+    // be stored back) as well.
+    terminateAliasesLocked();
     if (image_[kSizeWord] != uint32_t(kImageQuads))
         return 1;
-    terminateAliasesLocked();
     image_[kCrcWord] = crc32(reinterpret_cast<const uint8_t*>(image_) + 8, kImageBytes - 8);
     return 0;
 }

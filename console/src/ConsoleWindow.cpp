@@ -2,6 +2,7 @@
 
 #include "console/ConsoleApp.h"
 #include "console/Fader.h"
+#include "console/FlashProgressWindow.h"
 #include "platform/Debug.h"
 
 namespace console
@@ -45,8 +46,19 @@ void CwcCtrl::readFromDevice()
         valid_.store(false);
         return;
     }
+    {
+        std::lock_guard<std::mutex> lock(snapshotLock_);
+        snapshot_.polled = device.getPolledBlock();
+        snapshot_.driverInfo = device.getDriverInfo();
+    }
     valid_.store(true);
     handleGetResult(0, &content_);
+}
+
+PolledSnapshot CwcCtrl::getSnapshot() const
+{
+    std::lock_guard<std::mutex> lock(snapshotLock_);
+    return snapshot_;
 }
 
 void CwcCtrl::writeToDevice()
@@ -134,9 +146,10 @@ void CwContent::handleCommandMessage(int)
     if (pollCtrl_ == nullptr || !pollCtrl_->isValid())
         return;
     ++refreshCount_;
-    tabbedBox_->pollCompleted();
-    tabBar_->refresh();
-    settings_->pollCompleted();
+    const PolledSnapshot snapshot = pollCtrl_->getSnapshot();
+    tabbedBox_->pollCompleted(snapshot);
+    tabBar_->refresh(snapshot);
+    settings_->pollCompleted(snapshot);
 }
 
 void CwContent::showPage(int index)
@@ -354,6 +367,11 @@ void ConsoleWindow::activeWindowStatusChanged()
         content_->identifyDevice();
     wasActive_ = active;
     juce::DocumentWindow::activeWindowStatusChanged();
+}
+
+std::unique_ptr<FlashProgress> ConsoleWindow::createFlashProgress()
+{
+    return std::make_unique<FlashProgressWindow>(this, false);
 }
 
 void ConsoleWindow::hardwareThreadFinished()

@@ -1,9 +1,7 @@
 #include "console/FirmwareUpdate.h"
 
 #include "console/ConsoleState.h"
-#include "console/FlashProgressWindow.h"
 #include "platform/MessageBox.h"
-#include "platform/Time.h"
 
 #include <algorithm>
 #include <mutex>
@@ -14,19 +12,6 @@ namespace console
 {
 namespace
 {
-
-constexpr uint32_t kMaxChunk = 64;
-constexpr uint32_t kSmallBlockLimit = 0x10000;
-constexpr uint32_t kSmallBlock = 8192;
-constexpr uint32_t kLargeBlock = 65536;
-constexpr int kReadyPollMs = 100;
-// A request the device asks to repeat is sent again after this pause, not in a tight loop.
-constexpr int kRetryPauseMs = 10;
-
-const char* const kUnableToRead = "Unable to read flash memory";
-const char* const kUnableToErase = "Unable to erase flash memory";
-const char* const kUnableToWrite = "Unable to write flash memory";
-const char* const kInterrupted = "Flash update interrupted";
 
 std::mutex runningMutex;
 std::set<std::string> runningUpdates; // device paths, guarded by runningMutex
@@ -52,10 +37,7 @@ private:
     std::string path_;
 };
 
-uint32_t elapsedSince(uint32_t tick)
-{
-    return platform::getTickCount() - tick;
-}
+FlashProgressFactory firmwareProgressFactory; // message thread
 
 } // namespace
 
@@ -65,9 +47,15 @@ bool isFirmwareUpdateRunning(const device::vhw& device)
     return runningUpdates.count(device.getDevicePath()) != 0;
 }
 
-FlashThread::FlashThread(device::vhw& device, FlashProgressWindow* window,
-                         const juce::Array<juce::File>& files)
-    : juce::Thread("FlashThread"), device_(&device), window_(window), files_(files)
+FlashProgressFactory setFirmwareProgressFactory(FlashProgressFactory factory)
+{
+    std::swap(firmwareProgressFactory, factory);
+    return factory;
+}
+
+FlashThread::FlashThread(device::vhw& device, FlashProgress* progress, const juce::Array<juce::File>& files)
+    : juce::Thread("FlashThread"), device_(&device), view_(progress), files_(files),
+      writer_(device, *this, this, {.interruptible = true, .checkErased = true})
 {
 }
 
@@ -98,8 +86,8 @@ void FlashThread::run()
         }
         header_ = image_.header();
         step_ = 1.0f / float(header_.quadCount);
-        if (window_ != nullptr)
-            window_->setDescription(image_.describe());
+        if (view_ != nullptr)
+            view_->setDescription(image_.describe());
         if (flashImage() != 0)
         {
             done = false;
@@ -119,37 +107,29 @@ void FlashThread::run()
 
 void FlashThread::showImageTitle(int index)
 {
-    if (window_ != nullptr)
-        window_->setTitle(juce::String(device_->getUniqueName()) +
-                          juce::String::formatted(" - Updating image %d of %d", index + 1, files_.size()));
-}
-
-bool FlashThread::stopping()
-{
-    if (!threadShouldExit())
-        return false;
-    result_ = kInterrupted;
-    return true;
+    if (view_ != nullptr)
+        view_->setTitle(juce::String(device_->getUniqueName()) +
+                        juce::String::formatted(" - Updating image %d of %d", index + 1, files_.size()));
 }
 
 void FlashThread::setStatus(const char* text)
 {
-    if (window_ != nullptr)
-        window_->setStatus(text);
+    if (view_ != nullptr)
+        view_->setStatus(text);
 }
 
 void FlashThread::resetPass()
 {
     accumulated_ = 0.0f;
-    if (window_ != nullptr)
-        window_->resetProgress();
+    if (view_ != nullptr)
+        view_->resetProgress();
 }
 
 void FlashThread::advance(uint32_t quads)
 {
     accumulated_ += step_ * float(quads);
-    if (window_ != nullptr)
-        window_->setProgress(accumulated_);
+    if (view_ != nullptr)
+        view_->setProgress(accumulated_);
 }
 
 int FlashThread::flashImage()
@@ -176,10 +156,10 @@ int FlashThread::flashImage()
 
     setStatus("verifying...");
     result = compareFlash(identical);
-    if (window_ != nullptr)
+    if (view_ != nullptr)
     {
-        window_->setMinimumStep(0.0f);
-        window_->setProgress(1.0f);
+        view_->setMinimumStep(0.0f);
+        view_->setProgress(1.0f);
     }
     sleep(100);
     if (result != 0)
@@ -192,151 +172,60 @@ int FlashThread::flashImage()
     return 0;
 }
 
-template <class Io, class Check>
-int FlashThread::walkChunks(uint64_t address, uint64_t end, const char* ioFailure, Io io, Check check)
+int FlashThread::noted(int result)
 {
-    uint64_t offset = 0;
-    uint32_t lastChunk = platform::getTickCount();
-    while (address < end)
+    if (result == 0)
+        return 0;
+    switch (writer_.getFailure())
     {
-        if (stopping())
-            return 1;
-        if (elapsedSince(lastChunk) >= kStallMs)
-        {
-            result_ = ioFailure;
-            return 1;
-        }
-        const uint32_t count = uint32_t(std::min<uint64_t>((end - address) / 4, kMaxChunk));
-        const int result = io(uint32_t(address), count, offset);
-        if (result < 0)
-        {
-            wait(kRetryPauseMs);
-            continue;
-        }
-        if (result > 0)
-        {
-            result_ = ioFailure;
-            return result;
-        }
-        switch (check(count, offset))
-        {
-        case ChunkCheck::StopDone:
-            return 0;
-        case ChunkCheck::StopFailed:
-            return 1;
-        case ChunkCheck::Next:
-            break;
-        }
-        address += 4 * uint64_t(count);
-        offset += count;
-        lastChunk = platform::getTickCount();
-        advance(count);
+    case FlashWriter::Failure::Interrupted:
+        result_ = "Flash update interrupted";
+        break;
+    case FlashWriter::Failure::Erase:
+        result_ = "Unable to erase flash memory";
+        break;
+    case FlashWriter::Failure::Status:
+        result_ = "Unable to get flash memory status";
+        break;
+    case FlashWriter::Failure::Read:
+        result_ = "Unable to read flash memory";
+        break;
+    case FlashWriter::Failure::NotBlank:
+        result_ = "Verification failed - unable to erase flash memory";
+        break;
+    case FlashWriter::Failure::Write:
+        result_ = "Unable to write flash memory";
+        break;
+    case FlashWriter::Failure::NotReady: // the text of an earlier step stands, or "Unknown error"
+    case FlashWriter::Failure::None:
+        break;
     }
-    return 0;
+    return result;
+}
+
+void FlashThread::flashStepDone(FlashWriter::Step step, uint32_t quads)
+{
+    // The bar follows the quadlets read, checked and written; an erase itself shows nothing.
+    if (step != FlashWriter::Step::BlockErased)
+        advance(quads);
 }
 
 int FlashThread::compareFlash(bool& identical)
 {
-    identical = true;
     resetPass();
-    const uint64_t start = header_.address;
-    return walkChunks(
-        start, start + 4 * uint64_t(header_.quadCount), kUnableToRead,
-        [this](uint32_t address, uint32_t count, uint64_t)
-        { return device_->flashRead(address, count, readBuffer_); },
-        [this, &identical](uint32_t count, uint64_t offset)
-        {
-            if (std::equal(readBuffer_, readBuffer_ + count, image_.data() + offset))
-                return ChunkCheck::Next;
-            identical = false;
-            return ChunkCheck::StopDone;
-        });
+    return noted(writer_.compare(header_.address, image_.data(), header_.quadCount, identical));
 }
 
 int FlashThread::eraseFlash(const DatImageHeader& header)
 {
     resetPass();
-    // Every block the image overlaps, whatever its alignment; each block is checked blank where the
-    // image will go.
-    const uint64_t start = header.address;
-    const uint64_t end = start + 4 * uint64_t(header.quadCount);
-    uint64_t block = start;
-    uint32_t lastBlock = platform::getTickCount();
-    while (block < end)
-    {
-        if (stopping())
-            return 1;
-        if (elapsedSince(lastBlock) >= kStallMs)
-        {
-            result_ = kUnableToErase;
-            return 1;
-        }
-        const uint64_t size = block < kSmallBlockLimit ? kSmallBlock : kLargeBlock;
-        block &= ~(size - 1);
-        const int result = device_->flashErase(uint32_t(block));
-        if (result < 0)
-        {
-            wait(kRetryPauseMs);
-            continue;
-        }
-        if (result > 0)
-        {
-            result_ = kUnableToErase;
-            return result;
-        }
-        if (const int ready = waitFlashReady(); ready != 0)
-            return ready;
-
-        const int checked = walkChunks(
-            std::max(block, start), std::min(block + size, end), kUnableToRead,
-            [this](uint32_t address, uint32_t count, uint64_t)
-            { return device_->flashRead(address, count, readBuffer_); },
-            [this](uint32_t count, uint64_t)
-            {
-                if (std::all_of(readBuffer_, readBuffer_ + count,
-                                [](uint32_t q) { return q == 0xFFFFFFFFu; }))
-                    return ChunkCheck::Next;
-                result_ = "Verification failed - unable to erase flash memory";
-                return ChunkCheck::StopFailed;
-            });
-        if (checked != 0)
-            return checked;
-        block += size;
-        lastBlock = platform::getTickCount();
-    }
-    return 0;
-}
-
-int FlashThread::waitFlashReady()
-{
-    const uint32_t start = platform::getTickCount();
-    while (elapsedSince(start) < kStallMs)
-    {
-        bool ready = false;
-        const int result = device_->flashGetStatus(ready);
-        if (result > 0)
-        {
-            result_ = "Unable to get flash memory status";
-            return result;
-        }
-        if (result == 0 && ready)
-            return 0;
-        wait(kReadyPollMs);
-        if (stopping())
-            return 1;
-    }
-    return 1;
+    return noted(writer_.erase(header.address, header.quadCount));
 }
 
 int FlashThread::writeFlash()
 {
     resetPass();
-    const uint64_t start = header_.address;
-    return walkChunks(
-        start, start + 4 * uint64_t(header_.quadCount), kUnableToWrite,
-        [this](uint32_t address, uint32_t count, uint64_t offset)
-        { return device_->flashWrite(address, count, image_.data() + offset); },
-        [](uint32_t, uint64_t) { return ChunkCheck::Next; });
+    return noted(writer_.write(header_.address, image_.data(), header_.quadCount));
 }
 
 void FlashThread::eraseSessionBlock()
@@ -356,8 +245,8 @@ void FlashThread::eraseSessionBlock()
 
 void FlashThread::closeProgressWindow()
 {
-    if (window_ != nullptr)
-        window_->signalFinished();
+    if (view_ != nullptr)
+        view_->signalFinished();
 }
 
 bool checkFirmware(device::vhw& device, bool force, const juce::String& prompt)
@@ -408,16 +297,17 @@ juce::String startFirmwareUpdate(device::vhw& device, const FirmwareEntry& entry
     }
 
     RunningUpdate running(device);
-    auto window = std::make_unique<FlashProgressWindow>(nullptr, true);
-    auto thread = std::make_unique<FlashThread>(device, window.get(), files);
+    std::unique_ptr<FlashProgress> view = firmwareProgressFactory ? firmwareProgressFactory() : nullptr;
+    auto thread = std::make_unique<FlashThread>(device, view.get(), files);
     thread->startThread();
-    window->runModalLoopUntilFinished();
-    window->setVisible(false);
-    // The thread has signalled its end; only closing the device is left.
+    if (view != nullptr)
+        view->runUntilFinished();
+    // The thread has signalled its end; only closing the device is left (without a view: the whole
+    // update, every wait in it bounded).
     thread->waitForThreadToExit(-1);
     const juce::String result = thread->getResultText();
     thread.reset();
-    window.reset();
+    view.reset();
     platform::messageBox(device.getUniqueName(), result.toStdString(), platform::MB_OK);
     return result;
 }

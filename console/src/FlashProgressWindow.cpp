@@ -96,12 +96,13 @@ void FlashProgressWindow::handleAsyncUpdate()
         exitModalState(0);
 }
 
-void FlashProgressWindow::runModalLoopUntilFinished()
+void FlashProgressWindow::runUntilFinished()
 {
     // The end is delivered as a message, and messages are only dispatched inside the loop, so an
     // operation that ended before this point is seen here or in the loop's first dispatch.
     if (!finished_)
         runModalLoop();
+    setVisible(false);
 }
 
 void FlashProgressWindow::paint(juce::Graphics& g)
@@ -140,6 +141,11 @@ void FlashProgressWindow::paint(juce::Graphics& g)
 
     g.setFont(juce::Font(15.0f));
     g.drawFittedText(description, b, 125, c, 35, juce::Justification::centred, 1, 0.7f);
+}
+
+void installFirmwareProgressWindow()
+{
+    setFirmwareProgressFactory([] { return std::make_unique<FlashProgressWindow>(nullptr, true); });
 }
 
 } // namespace console

@@ -1,24 +1,14 @@
 #include "console/HwThread.h"
 
 #include "console/ConsoleState.h"
-#include "console/FlashProgressWindow.h"
 #include "device/Vhw.h"
 #include "platform/Debug.h"
-#include "platform/Time.h"
-
-#include <algorithm>
 
 namespace console
 {
 namespace
 {
 
-constexpr uint32_t kStallMs = 2000;
-constexpr uint32_t kReadyPollMs = 100;
-constexpr uint32_t kSmallBlockLimit = 0x10000;
-constexpr uint32_t kSmallBlock = 8192;
-constexpr uint32_t kLargeBlock = 65536;
-constexpr uint32_t kMaxChunk = 64;
 constexpr float kProgressPerStep = 0.018181818f; // about one 55th: the erase blocks and the 53 writes
 constexpr int kFailureShownMs = 1000;
 
@@ -87,7 +77,7 @@ void hwthread::stop()
     stopRequested_ = true;
     if (HwThreadHost* window = window_.load(); window != nullptr && state_.prepareFlashSave(snapshot_))
     {
-        progress_ = std::make_unique<FlashProgressWindow>(window->getProgressAnchor(), false);
+        progress_ = window->createFlashProgress();
         flashPending_.store(true);
     }
     signalThreadShouldExit();
@@ -148,23 +138,32 @@ void hwthread::drainGet()
     }
 }
 
-void hwthread::showProgress(float progress)
+void hwthread::setFlashStatus(const char* text)
 {
     if (progress_ != nullptr)
-        progress_->setProgress(progress);
+        progress_->setStatus(text);
 }
 
 void hwthread::showFailure(const char* text)
 {
-    if (progress_ != nullptr)
-        progress_->setStatus(text);
-    // Long enough to be read before the window goes.
+    setFlashStatus(text);
+    // Long enough to be read before the view goes.
     sleep(kFailureShownMs);
+}
+
+void hwthread::flashStepDone(FlashWriter::Step step, uint32_t)
+{
+    // One step per erased block and per written chunk: about one 55th of the bar each.
+    if (step == FlashWriter::Step::ChunkRead)
+        return;
+    flashProgress_ += kProgressPerStep;
+    if (progress_ != nullptr)
+        progress_->setProgress(flashProgress_);
 }
 
 void hwthread::saveSessionToFlash()
 {
-    float progress = 0.0f;
+    flashProgress_ = 0.0f;
     uint32_t base = 0;
     if (const int result = device_.getSessionBase(base); result != 0)
     {
@@ -181,15 +180,25 @@ void hwthread::saveSessionToFlash()
         platform::debugPrintf("Console - flash lock failed - rval %d", result);
         failure = "Unable to lock flash memory";
     }
-    else if (const int erased = eraseSessionArea(progress); erased != 0)
+    else
     {
-        platform::debugPrintf("Console - flash erase failed - rval %d", erased);
-        failure = "Unable to erase flash memory";
-    }
-    else if (const int written = writeSessionArea(progress); written != 0)
-    {
-        platform::debugPrintf("Console - flash write failed - rval %d", written);
-        failure = "Unable to write flash memory";
+        setFlashStatus("erasing...");
+        if (const int erased = writer_.erase(base, ConsoleState::kImageQuads); erased != 0)
+        {
+            platform::debugPrintf("Console - flash erase failed - rval %d", erased);
+            failure = "Unable to erase flash memory";
+        }
+        else
+        {
+            setFlashStatus("writing...");
+            if (progress_ != nullptr)
+                progress_->setMinimumStep(0.2f);
+            if (const int written = writer_.write(base, snapshot_, ConsoleState::kImageQuads); written != 0)
+            {
+                platform::debugPrintf("Console - flash write failed - rval %d", written);
+                failure = "Unable to write flash memory";
+            }
+        }
     }
 
     if (failure == nullptr && progress_ != nullptr)
@@ -202,84 +211,6 @@ void hwthread::saveSessionToFlash()
     if (failure != nullptr)
         showFailure(failure);
     closer_.triggerAsyncUpdate();
-}
-
-int hwthread::eraseSessionArea(float& progress)
-{
-    if (progress_ != nullptr)
-        progress_->setStatus("erasing...");
-    const uint32_t base = sessionBase_.load();
-    // Every block the session touches, whatever the base's alignment.
-    const uint64_t end = uint64_t(base) + ConsoleState::kImageBytes;
-    uint64_t address = base;
-    uint32_t lastProgress = platform::getTickCount();
-    while (address < end)
-    {
-        if (platform::getTickCount() - lastProgress >= kStallMs)
-            return 1;
-        const uint64_t block = address < kSmallBlockLimit ? kSmallBlock : kLargeBlock;
-        address &= ~(block - 1);
-        const int result = device_.flashErase(uint32_t(address));
-        if (result < 0)
-            continue;
-        if (result > 0)
-            return result;
-        if (const int ready = waitFlashReady(); ready != 0)
-            return ready;
-        progress += kProgressPerStep;
-        showProgress(progress);
-        address += block;
-        lastProgress = platform::getTickCount();
-    }
-    return 0;
-}
-
-int hwthread::writeSessionArea(float& progress)
-{
-    if (progress_ != nullptr)
-    {
-        progress_->setStatus("writing...");
-        progress_->setMinimumStep(0.2f);
-    }
-    uint32_t address = sessionBase_.load();
-    const uint32_t* source = snapshot_;
-    uint32_t remaining = ConsoleState::kImageQuads;
-    uint32_t lastProgress = platform::getTickCount();
-    while (remaining > 0)
-    {
-        if (platform::getTickCount() - lastProgress >= kStallMs)
-            return 1;
-        const uint32_t count = std::min(remaining, kMaxChunk);
-        const int result = device_.flashWrite(address, count, source);
-        if (result < 0)
-            continue;
-        if (result > 0)
-            return result;
-        progress += kProgressPerStep;
-        showProgress(progress);
-        remaining -= count;
-        address += 4 * count;
-        source += count;
-        lastProgress = platform::getTickCount();
-    }
-    return 0;
-}
-
-int hwthread::waitFlashReady()
-{
-    const uint32_t start = platform::getTickCount();
-    for (;;)
-    {
-        bool ready = false;
-        const int result = device_.flashGetStatus(ready);
-        if (result > 0)
-            return result;
-        if (result == 0 && ready)
-            return 0;
-        wait(int(kReadyPollMs));
-        if (platform::getTickCount() - start >= kStallMs)
-            return 1;
-    }
 }
 
 void hwthread::ProgressCloser::handleAsyncUpdate()

@@ -107,10 +107,10 @@ void TabbedUiBox::showTab(int firstOutput)
         section->showPair(firstOutput);
 }
 
-void TabbedUiBox::pollCompleted()
+void TabbedUiBox::pollCompleted(const PolledSnapshot& snapshot)
 {
     for (PageSection* section : sections_)
-        section->pollCompleted();
+        section->pollCompleted(snapshot);
 }
 
 void TabbedUiBox::paint(juce::Graphics& g)
@@ -187,10 +187,10 @@ SettingsPage::SettingsPage(CwContent& content) : juce::Component("settings")
     setOpaque(true);
 }
 
-void SettingsPage::pollCompleted()
+void SettingsPage::pollCompleted(const PolledSnapshot& snapshot)
 {
     for (PageSection* section : sections_)
-        section->pollCompleted();
+        section->pollCompleted(snapshot);
 }
 
 void SettingsPage::paint(juce::Graphics& g)

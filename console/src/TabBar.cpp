@@ -185,12 +185,12 @@ int VarnelTopTabBar::getCurrentTab() const
     return selected_ == int(tabs_.size()) - 1 ? -1 : selected_;
 }
 
-void VarnelTopTabBar::refresh()
+void VarnelTopTabBar::refresh(const PolledSnapshot& snapshot)
 {
     // Lights of channels the device does not have stay dark.
     const int outputs = int(host_.getHwInfo().getOutputCount());
     for (int i = 0; i < lights_.size(); ++i)
-        lights_[i]->setLevel(i < outputs ? host_.getOutputMeter(i) : 0);
+        lights_[i]->setLevel(i < outputs ? snapshot.getOutputMeter(uint32_t(i)) : 0);
 }
 
 void VarnelTopTabBar::selectTab(int index)

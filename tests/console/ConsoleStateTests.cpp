@@ -236,7 +236,7 @@ TEST_F(StateTest, ReadThatFailsAtOnceLeavesAZeroedImage)
     EXPECT_FALSE(state->mayWriteFlash());
 }
 
-TEST_F(StateTest, SessionOfTheWrongSizeIsReadButReported)
+TEST_F(StateTest, SessionOfTheWrongSizeIsReadButReportedWithItsNamesTerminated)
 {
     uint32_t base = 0;
     ASSERT_EQ(device->getSessionBase(base), 0);
@@ -246,6 +246,12 @@ TEST_F(StateTest, SessionOfTheWrongSizeIsReadButReported)
         device->flashGetStatus(ready);
     EXPECT_EQ(state->readFromDevice(), 1);
     EXPECT_EQ(state->getWord(0), 0xFFFFFFFFu);
+    // Erased flash reads as names of 0xFF bytes without end: every one is cut at byte 23 all the same.
+    for (int base :
+         {ConsoleState::kInputRecords, ConsoleState::kOutputRecords, ConsoleState::kPlaybackRecords})
+        for (int i = 0; i < ConsoleState::kMaxChannels; ++i)
+            ASSERT_EQ(state->getByte(base + i * ConsoleState::kRecordBytes + 23), 0) << base << " " << i;
+    EXPECT_EQ(state->getInputAlias(0).length(), ConsoleState::kMaxNameChars);
 }
 
 TEST_F(StateTest, ReadGivesUpAfterTwoSecondsOfTryAgain)

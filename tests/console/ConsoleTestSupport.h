@@ -1,9 +1,11 @@
 #pragma once
 
 // Helpers of the console tests: hand-built DAT files and capability records, the simulator's trace of
-// the test, the device of a plugged unit, and a message loop for the GUI tests.
+// the test, the device of a plugged unit, a message loop for the GUI tests, and a flash progress view
+// that only records.
 
 #include "TempBus.h"
+#include "console/FlashProgress.h"
 #include "device/HwInfoCaps.h"
 #include "device/Vhw.h"
 #include "platform/DeviceInterfaces.h"
@@ -13,9 +15,13 @@
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -33,6 +39,57 @@ template <typename Done> bool pumpUntil(Done done, int timeoutMs = 10000)
         juce::MessageManager::getInstance()->runDispatchLoopUntil(5);
     return done();
 }
+
+// --- flash progress ---
+// What a RecordingFlashProgress was shown; it outlives the view (which its operation deletes).
+struct FlashProgressLog
+{
+    std::vector<std::string> statuses() const
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return statusList;
+    }
+    bool showed(const std::string& status) const
+    {
+        const auto all = statuses();
+        return std::find(all.begin(), all.end(), status) != all.end();
+    }
+
+    mutable std::mutex mutex;
+    std::vector<std::string> statusList; // guarded by mutex
+    std::atomic<float> progress{0.0f};   // the last value offered
+    std::atomic<bool> finished{false};
+};
+
+// A view without a window: it records the statuses and progress, and runs the message loop until its
+// operation has finished.
+class RecordingFlashProgress : public console::FlashProgress
+{
+public:
+    explicit RecordingFlashProgress(std::shared_ptr<FlashProgressLog> log) : log_(std::move(log))
+    {
+        log_->finished.store(false);
+    }
+
+    void setTitle(const juce::String&) override {}
+    void setStatus(const juce::String& text) override
+    {
+        std::lock_guard<std::mutex> lock(log_->mutex);
+        log_->statusList.push_back(text.toStdString());
+    }
+    void setDescription(const juce::String&) override {}
+    void setMinimumStep(float) override {}
+    void setProgress(float value) override { log_->progress.store(value); }
+    void resetProgress() override { log_->progress.store(0.0f); }
+    void signalFinished() override { log_->finished.store(true); }
+    void runUntilFinished() override
+    {
+        pumpUntil([this] { return log_->finished.load(); }, 60000);
+    }
+
+private:
+    std::shared_ptr<FlashProgressLog> log_;
+};
 
 // --- DAT files ---
 struct DatHeader

@@ -3,13 +3,10 @@
 
 #include "ConsoleTestSupport.h"
 #include "console/FirmwareUpdate.h"
-#include "console/FlashProgressWindow.h"
-#include "console/JuceMessageBox.h"
 #include "platform/MessageBox.h"
 
 #include <functional>
 #include <memory>
-#include <thread>
 
 using namespace console;
 using namespace consoletest;
@@ -170,8 +167,8 @@ protected:
 
     void SetUp() override
     {
-        if (!haveDisplay())
-            GTEST_SKIP() << "needs a display (run under xvfb-run)";
+        previousFactory =
+            setFirmwareProgressFactory([this] { return std::make_unique<RecordingFlashProgress>(progress); });
         ASSERT_EQ(bus.devsim("plug u1 --model st2"), 0) << bus.err;
         ASSERT_EQ(bus.devsim("set u1 session-base 0x20000"), 0) << bus.err;
         device = firstDevice();
@@ -184,7 +181,11 @@ protected:
         writeImage(patternData(kImageQuads));
     }
 
-    void TearDown() override { setFirmwareFolder({}); }
+    void TearDown() override
+    {
+        setFirmwareFolder({});
+        setFirmwareProgressFactory(previousFactory);
+    }
 
     void writeImage(const std::vector<uint32_t>& data)
     {
@@ -211,6 +212,8 @@ protected:
 
     testsupport::TempBus bus;
     BoxCapture boxes{platform::IDYES};
+    std::shared_ptr<FlashProgressLog> progress = std::make_shared<FlashProgressLog>();
+    FlashProgressFactory previousFactory;
     device::vhw::Ptr device;
     const FirmwareEntry* entry = nullptr;
     juce::File folder;
@@ -248,6 +251,8 @@ TEST_F(FirmwareUpdate, ImageIsFlashedVerifiedAndASecondRunWritesNothing)
     EXPECT_EQ(update(), kComplete);
     const std::vector<std::string> second = {"1/1", "1/4", "1/0:0x20000", "1/3", "1/1"};
     EXPECT_EQ(collapsed(trace.flashSequence()), second);
+    EXPECT_TRUE(progress->showed("verifying..."));
+    EXPECT_TRUE(progress->finished.load());
 }
 
 TEST_F(FirmwareUpdate, UnalignedImageErasesEveryBlockItOverlaps)
@@ -365,75 +370,4 @@ TEST_F(FirmwareUpdate, SecondCheckWhileTheUpdateRunsIsIgnored)
     EXPECT_FALSE(second);
     EXPECT_EQ(boxes.boxes.size(), boxesBefore + 1) << "only the outcome box follows";
     EXPECT_FALSE(isFirmwareUpdateRunning(*device));
-}
-
-TEST(FlashProgressWindowTest, EndBeforeTheModalLoopDoesNotHang)
-{
-    REQUIRE_DISPLAY();
-    FlashProgressWindow window(nullptr, true);
-    window.signalFinished();
-    bool rescued = false;
-    // Ends a loop that would otherwise never end; long enough for a slow build to end it on its own.
-    Later rescue(
-        [&]
-        {
-            rescued = true;
-            window.exitModalState(0);
-        },
-        5000);
-    window.runModalLoopUntilFinished();
-    EXPECT_TRUE(window.hasFinished());
-    EXPECT_FALSE(rescued);
-}
-
-TEST(FlashProgressWindowTest, ProgressMovesForwardByAtLeastTheMinimumStep)
-{
-    REQUIRE_DISPLAY();
-    FlashProgressWindow window(nullptr, false);
-    window.setProgress(0.04f);
-    EXPECT_EQ(window.getProgress(), 0.0f);
-    window.setProgress(0.05f);
-    EXPECT_FLOAT_EQ(window.getProgress(), 0.05f);
-    window.setProgress(0.02f);
-    EXPECT_FLOAT_EQ(window.getProgress(), 0.05f);
-    window.setMinimumStep(0.0f);
-    window.setProgress(0.051f);
-    EXPECT_FLOAT_EQ(window.getProgress(), 0.051f);
-    window.resetProgress();
-    EXPECT_EQ(window.getProgress(), 0.0f);
-    EXPECT_EQ(window.getTitle(), "Flash update");
-    EXPECT_EQ(window.getWidth(), 350);
-    EXPECT_EQ(window.getHeight(), 180);
-    EXPECT_TRUE(window.isOnDesktop());
-}
-
-TEST(JuceMessageBoxTest, AlertAnswersItsButtonsAndOtherThreadsGetTheCautiousAnswer)
-{
-    REQUIRE_DISPLAY();
-    const auto present = makeJuceMessageBoxPresenter();
-    juce::String title;
-    Later press(
-        [&]
-        {
-            auto* alert = dynamic_cast<juce::AlertWindow*>(
-                juce::ModalComponentManager::getInstance()->getModalComponent(0));
-            ASSERT_NE(alert, nullptr);
-            title = alert->getName();
-            alert->exitModalState(1); // the first button
-        });
-    EXPECT_EQ(present("u1", "Update now?", platform::MB_YESNO), platform::IDYES);
-    EXPECT_EQ(title, "u1");
-
-    int answers[3] = {};
-    std::thread other(
-        [&]
-        {
-            answers[0] = present("t", "x", platform::MB_YESNO);
-            answers[1] = present("t", "x", platform::MB_OKCANCEL);
-            answers[2] = present("t", "x", platform::MB_OK);
-        });
-    other.join();
-    EXPECT_EQ(answers[0], platform::IDNO);
-    EXPECT_EQ(answers[1], platform::IDCANCEL);
-    EXPECT_EQ(answers[2], platform::IDOK);
 }

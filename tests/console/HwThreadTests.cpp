@@ -3,7 +3,6 @@
 
 #include "ConsoleTestSupport.h"
 #include "console/ConsoleState.h"
-#include "console/FlashProgressWindow.h"
 #include "console/HwThread.h"
 #include "platform/Debug.h"
 
@@ -19,9 +18,13 @@ namespace
 class TestWindow : public HwThreadHost
 {
 public:
-    juce::Component* getProgressAnchor() override { return nullptr; }
+    std::unique_ptr<FlashProgress> createFlashProgress() override
+    {
+        return std::make_unique<RecordingFlashProgress>(progress);
+    }
     void hardwareThreadFinished() override { finished.store(true); }
     std::atomic<bool> finished{false};
+    std::shared_ptr<FlashProgressLog> progress = std::make_shared<FlashProgressLog>();
 };
 
 // Output 0's mute: one value, stored into the image by the message thread, sent from the image.
@@ -147,7 +150,7 @@ protected:
     {
         thread->stop();
         ASSERT_TRUE(pumpUntil([&] { return window.finished.load() && !thread->isThreadRunning(); }, 20000));
-        pumpUntil([&] { return thread->getProgressWindow() == nullptr; }, 2000);
+        pumpUntil([&] { return thread->getFlashProgress() == nullptr; }, 2000);
     }
 
     uint32_t sessionBase()
@@ -292,7 +295,6 @@ TEST_F(HwThreadTest, BankedControlSendsEveryDirtyChannelAndRetriesTheOneThatFail
 
 TEST_F(HwThreadTest, ClosingUnchangedWindowSendsNoFlashCommand)
 {
-    REQUIRE_DISPLAY();
     // First close stores the state, so the second window starts equal to the flash.
     state->setMonitorGain(0, 0, -3.0f);
     thread->startThread();
@@ -306,7 +308,7 @@ TEST_F(HwThreadTest, ClosingUnchangedWindowSendsNoFlashCommand)
     thread2.startThread();
     thread2.stop();
     ASSERT_TRUE(pumpUntil([&] { return second.finished.load(); }));
-    EXPECT_EQ(thread2.getProgressWindow(), nullptr);
+    EXPECT_EQ(thread2.getFlashProgress(), nullptr);
     EXPECT_TRUE(trace.vdc(1).empty());
     EXPECT_NEAR(reopened.getMonitorGain(0, 0), -3.0f, 0.01f);
 }
@@ -365,13 +367,12 @@ void expectSessionWrite(const Trace& trace, uint32_t base, const std::vector<uin
 
 TEST_F(HwThreadTest, ChangedStateIsWrittenAtCloseFromAnAlignedSessionBase)
 {
-    REQUIRE_DISPLAY();
     ASSERT_EQ(bus.devsim("set u1 session-base 0x20000"), 0) << bus.err;
     state->setOutputGain(1, -6.0f);
     Trace trace(bus.dir);
     thread->startThread();
     thread->stop();
-    ASSERT_NE(thread->getProgressWindow(), nullptr);
+    ASSERT_NE(thread->getFlashProgress(), nullptr);
     ASSERT_TRUE(pumpUntil([&] { return window.finished.load(); }, 20000));
 
     std::vector<uint32_t> image(ConsoleState::kImageQuads);
@@ -382,12 +383,13 @@ TEST_F(HwThreadTest, ChangedStateIsWrittenAtCloseFromAnAlignedSessionBase)
     expectSessionWrite(trace, 0x20000, {0x20000}, true, image);
     EXPECT_EQ(readFlash(*device, 0x20000, ConsoleState::kImageQuads), image);
     EXPECT_EQ(thread->getSessionBase(), 0x20000u);
-    ASSERT_TRUE(pumpUntil([&] { return thread->getProgressWindow() == nullptr; }));
+    ASSERT_TRUE(pumpUntil([&] { return thread->getFlashProgress() == nullptr; }));
+    EXPECT_EQ(window.progress->statuses(), (std::vector<std::string>{"erasing...", "writing..."}));
+    EXPECT_EQ(window.progress->progress.load(), 1.0f);
 }
 
 TEST_F(HwThreadTest, EraseCoversEveryBlockOfAnUnalignedSessionBase)
 {
-    REQUIRE_DISPLAY();
     ASSERT_EQ(bus.devsim("set u1 session-base 0x9000"), 0) << bus.err;
     state->setOutputGain(1, -6.0f);
     Trace trace(bus.dir);
@@ -401,7 +403,6 @@ TEST_F(HwThreadTest, EraseCoversEveryBlockOfAnUnalignedSessionBase)
 
 TEST_F(HwThreadTest, SessionBaseBelow64KUsesSmallBlocks)
 {
-    REQUIRE_DISPLAY();
     ASSERT_EQ(bus.devsim("set u1 session-base 0x8000"), 0) << bus.err;
     state->setOutputGain(1, -6.0f);
     Trace trace(bus.dir);
@@ -414,7 +415,6 @@ TEST_F(HwThreadTest, SessionBaseBelow64KUsesSmallBlocks)
 
 TEST_F(HwThreadTest, DeviceWithoutFlashLockGetsNoLockCommands)
 {
-    REQUIRE_DISPLAY();
     thread.reset();
     list.reset();
     ASSERT_EQ(bus.devsim("unplug u1"), 0) << bus.err;
@@ -456,21 +456,14 @@ TEST_F(HwThreadTest, FailedSessionReadIsNeverWrittenAtClose)
 
 TEST_F(HwThreadTest, EraseThatNeverBecomesReadySkipsTheWriteAndUnlocks)
 {
-    REQUIRE_DISPLAY();
     ASSERT_EQ(bus.devsim("set u1 flash.busy 1000"), 0) << bus.err;
     state->setOutputGain(1, -6.0f);
     platform::DebugCapture debug;
     Trace trace(bus.dir);
     thread->startThread();
     thread->stop();
-    ASSERT_TRUE(pumpUntil(
-        [&]
-        {
-            return thread->getProgressWindow() != nullptr &&
-                   thread->getProgressWindow()->getStatus() == "Unable to erase flash memory";
-        },
-        10000));
     ASSERT_TRUE(pumpUntil([&] { return window.finished.load(); }, 10000));
+    EXPECT_EQ(window.progress->statuses().back(), "Unable to erase flash memory");
     const auto seq = trace.flashSequence();
     EXPECT_EQ(count(seq, "1/2"), 0);
     ASSERT_FALSE(seq.empty());
@@ -480,7 +473,6 @@ TEST_F(HwThreadTest, EraseThatNeverBecomesReadySkipsTheWriteAndUnlocks)
 
 TEST_F(HwThreadTest, FailingWriteStopsAndUnlocks)
 {
-    REQUIRE_DISPLAY();
     ASSERT_EQ(bus.devsim("fault u1 vdc:1/2 vdr:4 1 --after 3"), 0) << bus.err;
     state->setOutputGain(1, -6.0f);
     platform::DebugCapture debug;
@@ -491,6 +483,42 @@ TEST_F(HwThreadTest, FailingWriteStopsAndUnlocks)
     EXPECT_EQ(count(seq, "1/2"), 4);
     EXPECT_EQ(seq.back(), "1/5:0");
     EXPECT_TRUE(debug.contains("Console - flash write failed - rval 2"));
+}
+
+TEST_F(HwThreadTest, EraseAndWriteTheDeviceAsksToRepeatArePausedBetweenTries)
+{
+    struct Case
+    {
+        const char* fault;
+        uint32_t command;
+        const char* logged;
+    };
+    for (const Case& c :
+         {Case{"fault u1 vdc:1/0 busreset always", 0, "Console - flash erase failed - rval 1"},
+          Case{"fault u1 vdc:1/2 busreset always", 2, "Console - flash write failed - rval 1"}})
+    {
+        SCOPED_TRACE(c.fault);
+        ASSERT_EQ(bus.devsim("fault u1 clear"), 0) << bus.err;
+        ASSERT_EQ(bus.devsim(c.fault), 0) << bus.err;
+        ConsoleState changed(*device);
+        ASSERT_EQ(changed.readFromDevice(), 0);
+        changed.setOutputGain(1, -6.0f);
+        TestWindow w;
+        hwthread t(&w, changed, *device);
+        platform::DebugCapture debug;
+        Trace trace(bus.dir);
+        t.startThread();
+        t.stop();
+        ASSERT_TRUE(pumpUntil([&] { return w.finished.load(); }, 20000));
+        int tries = 0;
+        for (const VdcLine& v : trace.vdc(1))
+            tries += v.command == c.command ? 1 : 0;
+        // The step gives up after two seconds without progress; with a 10 ms pause before each repeat
+        // that is about 200 tries, not a tight loop of thousands.
+        EXPECT_GE(tries, 2);
+        EXPECT_LE(tries, 2000 / 10 + 10);
+        EXPECT_TRUE(debug.contains(c.logged));
+    }
 }
 
 TEST_F(HwThreadTest, WindowClosedByTheApplicationSkipsFlashAndFinish)

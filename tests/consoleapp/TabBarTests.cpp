@@ -27,10 +27,8 @@ public:
     explicit FakeHost(device::HwInfoCaps caps) : caps_(caps) { console::ConsoleLayout layout(caps_); }
     const device::HwInfoCaps& getHwInfo() const override { return caps_; }
     void showPage(int index) override { shown.push_back(index); }
-    uint32_t getOutputMeter(int i) const override { return i < 64 ? meters[i] : 0; }
 
     std::vector<int> shown;
-    uint32_t meters[64] = {};
 
 private:
     device::HwInfoCaps caps_;
@@ -174,9 +172,10 @@ TEST(ActivityLights, FollowTheOutputLevelsInFourSteps)
     FakeHost host(makeCaps({{0, 2}}, {{0, 4}}));
     console::VarnelTopTabBar bar(host, 700);
     ASSERT_EQ(bar.getLights().size(), 4);
-    host.meters[1] = 1u << 29;
-    host.meters[2] = 90u << 24;
-    bar.refresh();
+    console::PolledSnapshot poll;
+    poll.polled.meters[1] = 1u << 29;
+    poll.polled.meters[2] = 90u << 24;
+    bar.refresh(poll);
     EXPECT_EQ(bar.getLights()[0]->getFrame(), 0);
     EXPECT_EQ(bar.getLights()[1]->getFrame(), 2);
     EXPECT_EQ(bar.getLights()[2]->getFrame(), 3);
@@ -187,9 +186,10 @@ TEST(ActivityLights, ALightWithoutAChannelStaysDark)
     FakeHost host(makeCaps({{0, 2}}, {{0, 1}}));
     console::VarnelTopTabBar bar(host, 400);
     ASSERT_EQ(bar.getLights().size(), 2);
-    host.meters[0] = 0x7FFFFFFF;
-    host.meters[1] = 0x7FFFFFFF;
-    bar.refresh();
+    console::PolledSnapshot poll;
+    poll.polled.meters[0] = 0x7FFFFFFF;
+    poll.polled.meters[1] = 0x7FFFFFFF;
+    bar.refresh(poll);
     EXPECT_EQ(bar.getLights()[0]->getFrame(), 3);
     EXPECT_EQ(bar.getLights()[1]->getFrame(), 0);
 }

@@ -109,6 +109,50 @@ TEST_F(ConsoleWindowTest, APollSendsPolledThenDriverInfoAndRefreshesTheView)
     EXPECT_EQ(content.getTabBar()->getLights()[1]->getFrame(), 2);
 }
 
+TEST_F(ConsoleWindowTest, TheSnapshotOfAPollHoldsItsStatusMetersAndDriverInformation)
+{
+    open();
+    console::CwContent& content = window_->getContent();
+    bus_.devsim("set u1 meter.out.1 0x20000000");
+    bus_.devsim("set u1 meter.in.2 0x40000000");
+    bus_.devsim("set u1 midi 0x0C");
+    bus_.devsim("set u1 clocks 0x5");
+    const int shown = content.getRefreshCount();
+    content.poll();
+    ASSERT_TRUE(pumpUntil([&] { return content.getRefreshCount() > shown; }));
+    const console::PolledSnapshot snapshot = content.getPollCtrl()->getSnapshot();
+    EXPECT_EQ(snapshot.getOutputMeter(1), 0x20000000u);
+    EXPECT_EQ(snapshot.getInputMeter(2), 0x40000000u);
+    EXPECT_TRUE(snapshot.isMidiInActive(1));
+    EXPECT_TRUE(snapshot.isMidiOutActive(1));
+    EXPECT_FALSE(snapshot.isMidiInActive(0));
+    EXPECT_TRUE(snapshot.isClockDetected(2));
+    EXPECT_FALSE(snapshot.isClockDetected(1));
+    int rate = 0;
+    int clock = 0;
+    ASSERT_EQ(device_->getClock(rate, clock), 0);
+    EXPECT_EQ(snapshot.driverInfo.sampleRate, uint32_t(rate));
+}
+
+TEST_F(ConsoleWindowTest, TheViewRefreshingWhileTheNextPollRunsReadsNothingThePollWrites)
+{
+    // The timer queues the next poll whether or not the view has shown the last one, so the view may
+    // refresh while a poll is writing. Under ThreadSanitizer this test fails on any such race.
+    open();
+    console::CwContent& content = window_->getContent();
+    bus_.devsim("set u1 meter.out.1 0x20000000");
+    for (int round = 0; round < 20; ++round)
+    {
+        const int shown = content.getRefreshCount();
+        content.poll();
+        ASSERT_TRUE(pumpUntil([&] { return content.getRefreshCount() > shown; }));
+        content.poll();
+        content.handleCommandMessage(0);
+    }
+    pumpUntil([] { return false; }, 100);
+    EXPECT_EQ(content.getTabBar()->getLights()[1]->getFrame(), 2);
+}
+
 TEST_F(ConsoleWindowTest, AFailedPollLeavesTheViewAlone)
 {
     open();

@@ -15,6 +15,7 @@
 #include "console/HwCtrl.h"
 #include "console/HwThread.h"
 #include "console/Pages.h"
+#include "console/PolledSnapshot.h"
 #include "console/TabBar.h"
 #include "device/Vhw.h"
 
@@ -23,6 +24,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 namespace console
 {
@@ -31,7 +33,9 @@ class CwContent;
 class Fader;
 
 // The window's status control: on the hardware thread it polls the device (status and meters, then the
-// driver information) and identifies the device on request.
+// driver information) and identifies the device on request. A poll that completes copies what it read
+// into the snapshot, under the control's lock; views read only that snapshot, never the device's polled
+// block, which the next poll may be writing.
 class CwcCtrl : public HwCtrl
 {
 public:
@@ -45,10 +49,14 @@ public:
 
     // True when the last poll succeeded.
     bool isValid() const { return valid_.load(); }
+    // Any thread: a copy of the last completed poll (all zero before the first).
+    PolledSnapshot getSnapshot() const;
 
 private:
     CwContent& content_;
     std::atomic<bool> valid_{false};
+    mutable std::mutex snapshotLock_;
+    PolledSnapshot snapshot_; // guarded by snapshotLock_
 };
 
 // The window's session commands and their default keys.
@@ -88,13 +96,12 @@ public:
     // "tab" = the current tab (-1 = settings).
     void saveTab(juce::PropertySet& properties) const;
 
-    // Any id: refresh the view from the last poll, when it succeeded.
+    // Any id: when the last poll succeeded, refresh the view from a snapshot of it.
     void handleCommandMessage(int commandId) override;
 
     // TabBarHost
     const device::HwInfoCaps& getHwInfo() const override { return device_.getCaps(); }
     void showPage(int index) override;
-    uint32_t getOutputMeter(int i) const override { return device_.getOutputMeter(uint32_t(i)); }
 
     // ApplicationCommandTarget
     juce::ApplicationCommandTarget* getNextCommandTarget() override { return nullptr; }
@@ -186,8 +193,8 @@ public:
     void setKeepProgramRunning(bool keep) { keepProgramRunning_ = keep; }
     bool keepsProgramRunning() const { return keepProgramRunning_; }
 
-    // HwThreadHost
-    juce::Component* getProgressAnchor() override { return this; }
+    // HwThreadHost: the progress window is centred on this window.
+    std::unique_ptr<FlashProgress> createFlashProgress() override;
     void hardwareThreadFinished() override;
 
 private:

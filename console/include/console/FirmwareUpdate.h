@@ -8,6 +8,8 @@
 
 #include "console/DatImage.h"
 #include "console/Firmware.h"
+#include "console/FlashProgress.h"
+#include "console/FlashWriter.h"
 #include "device/Vhw.h"
 
 #include <juce_core/juce_core.h>
@@ -15,15 +17,12 @@
 namespace console
 {
 
-class FlashProgressWindow;
-
-class FlashThread : public juce::Thread
+class FlashThread : public juce::Thread, private FlashWriter::Listener
 {
 public:
-    static constexpr uint32_t kStallMs = 2000;
-
     // The device is opened for the update only when it is not open already, and then closed again.
-    FlashThread(device::vhw& device, FlashProgressWindow* window, const juce::Array<juce::File>& files);
+    // The progress view may be null (no view).
+    FlashThread(device::vhw& device, FlashProgress* progress, const juce::Array<juce::File>& files);
     // Asks the thread to stop and waits for it (every wait inside it is bounded).
     ~FlashThread() override;
 
@@ -33,24 +32,13 @@ public:
 private:
     void run() override;
     void showImageTitle(int index);
-    bool stopping();
     int flashImage();
     int compareFlash(bool& identical);
     int eraseFlash(const DatImageHeader& header);
-    int waitFlashReady();
     int writeFlash();
-    // What a chunk's check says of the data a chunk operation moved.
-    enum class ChunkCheck
-    {
-        Next,
-        StopDone,
-        StopFailed
-    };
-    // Walks [address, end) in chunks of at most 64 quadlets: io(address, count, offset in quadlets) moves
-    // one chunk (a 'try again' is repeated after a short pause, a failure ends the walk with ioFailure),
-    // then check(count, offset) looks at it. A pass that makes no progress for kStallMs fails too.
-    template <class Io, class Check>
-    int walkChunks(uint64_t address, uint64_t end, const char* ioFailure, Io io, Check check);
+    // A nonzero result of the writer puts the text of its failure into the result text.
+    int noted(int result);
+    void flashStepDone(FlashWriter::Step step, uint32_t quads) override;
     void eraseSessionBlock();
     void closeProgressWindow();
     void setStatus(const char* text);
@@ -59,9 +47,9 @@ private:
 
     juce::String result_{"Unknown error"};
     device::vhw::Ptr device_;
-    FlashProgressWindow* window_;
+    FlashProgress* view_;
     juce::Array<juce::File> files_;
-    uint32_t readBuffer_[64];
+    FlashWriter writer_;
     DatImage image_;
     DatImageHeader header_{};
     float accumulated_ = 0.0f;

@@ -4,6 +4,8 @@
 // inside it and a description line below. Worker threads set the texts and the progress; the window
 // repaints itself every 30 ms on the message thread. The user cannot close it: the operation ends it.
 
+#include "console/FlashProgress.h"
+
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <atomic>
@@ -12,7 +14,10 @@
 namespace console
 {
 
-class FlashProgressWindow : public juce::Component, private juce::Timer, private juce::AsyncUpdater
+class FlashProgressWindow : public juce::Component,
+                            public FlashProgress,
+                            private juce::Timer,
+                            private juce::AsyncUpdater
 {
 public:
     // Message thread. Centred on centreOn (or on the screen), on the desktop as its own window, in
@@ -21,26 +26,27 @@ public:
     ~FlashProgressWindow() override;
 
     // Any thread.
-    void setTitle(const juce::String& text);
-    void setStatus(const juce::String& text);
-    void setDescription(const juce::String& text);
+    void setTitle(const juce::String& text) override;
+    void setStatus(const juce::String& text) override;
+    void setDescription(const juce::String& text) override;
     juce::String getTitle() const;
     juce::String getStatus() const;
     juce::String getDescription() const;
 
     // Any thread. The shown progress moves only forward and only by at least the minimum step, so a
     // flood of tiny advances costs no repaints.
-    void setMinimumStep(float step) { minimumStep_.store(step); }
-    void setProgress(float value);
-    void resetProgress() { progress_.store(0.0f); }
+    void setMinimumStep(float step) override { minimumStep_.store(step); }
+    void setProgress(float value) override;
+    void resetProgress() override { progress_.store(0.0f); }
     float getProgress() const { return progress_.load(); }
 
     // Any thread: the operation has ended. The window leaves its modal loop on the message thread;
     // when the loop has not started yet, it will not start.
-    void signalFinished();
+    void signalFinished() override;
 
-    // Message thread: runs the modal loop until signalFinished (returns at once when that came first).
-    void runModalLoopUntilFinished();
+    // Message thread: runs the modal loop until signalFinished (returns at once when that came first),
+    // then hides the window.
+    void runUntilFinished() override;
     bool hasFinished() const { return finished_; }
 
     void paint(juce::Graphics& g) override;
@@ -59,5 +65,8 @@ private:
     bool finished_ = false; // message thread
     std::unique_ptr<juce::Label> warning_;
 };
+
+// Message thread: firmware updates show their progress in a FlashProgressWindow from now on.
+void installFirmwareProgressWindow();
 
 } // namespace console

@@ -5,11 +5,13 @@
 // writes the state block to the device's flash if it changed, then tells the window it has finished.
 //
 // Threads and waits: the thread never waits on the message thread (the image is prepared for flash and
-// the progress window created by stop(), on the message thread, before the thread is told to finish;
-// the progress window is closed by a posted message). Every device request and every flash stall is
+// the progress view created by stop(), on the message thread, before the thread is told to finish;
+// the view is deleted through a posted message). Every device request and every flash stall is
 // bounded, so waiting for the thread to end always ends: it is never killed.
 
 #include "console/ConsoleState.h"
+#include "console/FlashProgress.h"
+#include "console/FlashWriter.h"
 #include "console/HwCtrl.h"
 
 #include <juce_core/juce_core.h>
@@ -26,21 +28,19 @@ class vhw;
 namespace console
 {
 
-class FlashProgressWindow;
-
 // What the hardware thread needs of its console window.
 class HwThreadHost
 {
 public:
     virtual ~HwThreadHost() = default;
-    // Message thread: the component the flash progress window is centred on (null = the screen).
-    virtual juce::Component* getProgressAnchor() = 0;
+    // Message thread: the view of the session's flash write (null = none).
+    virtual std::unique_ptr<FlashProgress> createFlashProgress() = 0;
     // Hardware thread, its last act, only while the window is attached: the window may be deleted now
     // (the window posts its delete-window message to the application).
     virtual void hardwareThreadFinished() = 0;
 };
 
-class hwthread : public juce::Thread
+class hwthread : public juce::Thread, private FlashWriter::Listener
 {
 public:
     hwthread(HwThreadHost* window, ConsoleState& state, device::vhw& device);
@@ -56,7 +56,7 @@ public:
     void requeueSet(HwCtrl& control);
 
     // Message thread: the window is closing. While the window is attached, the image gets its size,
-    // version and CRC words; when it changed since it was read (and may be written), a progress window
+    // version and CRC words; when it changed since it was read (and may be written), a progress view
     // appears and the thread writes it to flash after leaving its loop. Then the thread is told to
     // finish. Queued controls not yet taken stay undone (their values are in the image).
     void stop();
@@ -76,21 +76,19 @@ public:
     ConsoleState& getState() const { return state_; }
     // The stored session's flash address, known after the final flash step fetched it.
     uint32_t getSessionBase() const { return sessionBase_.load(); }
-    // The final flash step's progress window (message thread; null when none is shown).
-    FlashProgressWindow* getProgressWindow() const { return progress_.get(); }
+    // The final flash step's progress view (message thread; null when none is shown).
+    FlashProgress* getFlashProgress() const { return progress_.get(); }
 
 private:
     void run() override;
     void drainSet();
     void drainGet();
     void saveSessionToFlash();
-    int eraseSessionArea(float& progress);
-    int writeSessionArea(float& progress);
-    int waitFlashReady();
-    void showProgress(float progress);
+    void setFlashStatus(const char* text);
     void showFailure(const char* text);
+    void flashStepDone(FlashWriter::Step step, uint32_t quads) override;
 
-    // Deletes the progress window on the message thread once the flash step is over.
+    // Deletes the progress view on the message thread once the flash step is over.
     class ProgressCloser : public juce::AsyncUpdater
     {
     public:
@@ -112,7 +110,10 @@ private:
     HwCtrl* setTail_ = nullptr;
     bool stopRequested_ = false; // message thread
     std::atomic<bool> flashPending_{false};
-    std::unique_ptr<FlashProgressWindow> progress_; // made by stop(), used by the thread, reset by closer_
+    std::unique_ptr<FlashProgress> progress_; // made by stop(), used by the thread, reset by closer_
+    // The session is written after the thread was told to finish: that request must not end the write.
+    FlashWriter writer_{device_, *this, this, {.interruptible = false, .checkErased = false}};
+    float flashProgress_ = 0.0f; // hardware thread
     std::atomic<uint32_t> sessionBase_{0};
     uint32_t snapshot_[ConsoleState::kImageQuads]; // the image as it goes to flash, taken by stop()
     ProgressCloser closer_{*this};

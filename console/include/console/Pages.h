@@ -10,6 +10,7 @@
 // Message thread only.
 
 #include "console/ConsoleLayout.h"
+#include "console/PolledSnapshot.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -25,8 +26,8 @@ public:
     virtual ~PageSection() = default;
     // The pair whose first output channel this is is on show now.
     virtual void showPair(int firstOutput) = 0;
-    // A poll has completed; the device's polled block is current.
-    virtual void pollCompleted() {}
+    // A poll has completed: what it found.
+    virtual void pollCompleted(const PolledSnapshot& /*snapshot*/) {}
 };
 
 // Draws the picture of a place whose section is not built: the strip background once per input strip,
@@ -72,7 +73,7 @@ public:
     // the page is committed to the channel it was opened for first.
     void showTab(int firstOutput);
     int getShownPair() const { return shownPair_; }
-    void pollCompleted();
+    void pollCompleted(const PolledSnapshot& snapshot);
 
     void paint(juce::Graphics& g) override;
 
@@ -128,7 +129,7 @@ public:
     explicit SettingsPage(CwContent& content);
     void addSection(PageSection& section) { sections_.addIfNotAlreadyThere(&section); }
     void removeSection(PageSection& section) { sections_.removeFirstMatchingValue(&section); }
-    void pollCompleted();
+    void pollCompleted(const PolledSnapshot& snapshot);
     void paint(juce::Graphics& g) override;
 
 private:

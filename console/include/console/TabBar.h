@@ -6,6 +6,7 @@
 //
 // Message thread only.
 
+#include "console/PolledSnapshot.h"
 #include "device/HwInfoCaps.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -24,8 +25,6 @@ public:
     virtual const device::HwInfoCaps& getHwInfo() const = 0;
     // -1: the settings page; otherwise the mixer page for the pair whose first output channel this is.
     virtual void showPage(int index) = 0;
-    // The output meter word of channel i from the last poll.
-    virtual uint32_t getOutputMeter(int i) const = 0;
 };
 
 // The header caption of an output type: "ANALOG", "DIGITAL" (types 1 to 3), "HEADPHONES",
@@ -69,8 +68,8 @@ public:
     virtual void setCurrentTab(int index) = 0;
     // -1 while "SETTINGS" is selected.
     virtual int getCurrentTab() const = 0;
-    // The lights from the last poll's output meters.
-    virtual void refresh() = 0;
+    // The lights from a completed poll's output meters.
+    virtual void refresh(const PolledSnapshot& snapshot) = 0;
 
 protected:
     TabBarHost& host_;
@@ -88,7 +87,7 @@ public:
     // An index at or past the last tab becomes 0; a negative one the settings tab.
     void setCurrentTab(int index) override;
     int getCurrentTab() const override;
-    void refresh() override;
+    void refresh(const PolledSnapshot& snapshot) override;
 
     // Selects a tab (index into the tabs, the last being "SETTINGS"); selecting the selected one does
     // nothing.

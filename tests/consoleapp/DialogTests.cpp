@@ -1,0 +1,104 @@
+// The UI's dialogs: the flash progress window and the message boxes shown as alert windows.
+
+#include "ConsoleTestSupport.h"
+#include "console/FlashProgressWindow.h"
+#include "console/JuceMessageBox.h"
+#include "platform/MessageBox.h"
+
+#include <functional>
+#include <thread>
+
+using namespace console;
+
+namespace
+{
+
+// Runs a function on the message thread once the modal loop is running.
+class Later : private juce::Timer
+{
+public:
+    explicit Later(std::function<void()> f, int delayMs = 50) : f_(std::move(f)) { startTimer(delayMs); }
+    ~Later() override { stopTimer(); }
+
+private:
+    void timerCallback() override
+    {
+        stopTimer();
+        f_();
+    }
+    std::function<void()> f_;
+};
+
+} // namespace
+
+TEST(FlashProgressWindowTest, EndBeforeTheModalLoopDoesNotHang)
+{
+    REQUIRE_DISPLAY();
+    FlashProgressWindow window(nullptr, true);
+    window.signalFinished();
+    bool rescued = false;
+    // Ends a loop that would otherwise never end; long enough for a slow build to end it on its own.
+    Later rescue(
+        [&]
+        {
+            rescued = true;
+            window.exitModalState(0);
+        },
+        5000);
+    window.runUntilFinished();
+    EXPECT_TRUE(window.hasFinished());
+    EXPECT_FALSE(rescued);
+    EXPECT_FALSE(window.isVisible());
+}
+
+TEST(FlashProgressWindowTest, ProgressMovesForwardByAtLeastTheMinimumStep)
+{
+    REQUIRE_DISPLAY();
+    FlashProgressWindow window(nullptr, false);
+    window.setProgress(0.04f);
+    EXPECT_EQ(window.getProgress(), 0.0f);
+    window.setProgress(0.05f);
+    EXPECT_FLOAT_EQ(window.getProgress(), 0.05f);
+    window.setProgress(0.02f);
+    EXPECT_FLOAT_EQ(window.getProgress(), 0.05f);
+    window.setMinimumStep(0.0f);
+    window.setProgress(0.051f);
+    EXPECT_FLOAT_EQ(window.getProgress(), 0.051f);
+    window.resetProgress();
+    EXPECT_EQ(window.getProgress(), 0.0f);
+    EXPECT_EQ(window.getTitle(), "Flash update");
+    EXPECT_EQ(window.getWidth(), 350);
+    EXPECT_EQ(window.getHeight(), 180);
+    EXPECT_TRUE(window.isOnDesktop());
+}
+
+TEST(JuceMessageBoxTest, AlertAnswersItsButtonsAndOtherThreadsGetTheCautiousAnswer)
+{
+    REQUIRE_DISPLAY();
+    const auto present = makeJuceMessageBoxPresenter();
+    juce::String title;
+    Later press(
+        [&]
+        {
+            auto* alert = dynamic_cast<juce::AlertWindow*>(
+                juce::ModalComponentManager::getInstance()->getModalComponent(0));
+            ASSERT_NE(alert, nullptr);
+            title = alert->getName();
+            alert->exitModalState(1); // the first button
+        });
+    EXPECT_EQ(present("u1", "Update now?", platform::MB_YESNO), platform::IDYES);
+    EXPECT_EQ(title, "u1");
+
+    int answers[3] = {};
+    std::thread other(
+        [&]
+        {
+            answers[0] = present("t", "x", platform::MB_YESNO);
+            answers[1] = present("t", "x", platform::MB_OKCANCEL);
+            answers[2] = present("t", "x", platform::MB_OK);
+        });
+    other.join();
+    EXPECT_EQ(answers[0], platform::IDNO);
+    EXPECT_EQ(answers[1], platform::IDCANCEL);
+    EXPECT_EQ(answers[2], platform::IDOK);
+}
