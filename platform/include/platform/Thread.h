@@ -4,9 +4,10 @@
 // body, waited for with or without a time-out. A thread never outlives its Thread object: the destructor
 // waits for it without limit.
 //
-// No thread ever joins itself. A Thread that is joined or destroyed on its own thread (a body that ends
-// the life of the object holding it, as its last act) cannot wait for itself: it hands the thread to the
-// process's retired threads, which collectRetired joins once their bodies have returned.
+// The one exception: no thread ever joins itself. A Thread that is joined or destroyed on its own thread
+// (a body that ends the life of the object holding it, as its last act) cannot wait for itself: it hands
+// the thread to the process's retired threads, which collectRetired joins once their bodies have returned
+// (and the process's exit joins in any case).
 
 #include <cstddef>
 #include <cstdint>
