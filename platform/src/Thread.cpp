@@ -124,11 +124,8 @@ bool Thread::joinFor(uint32_t timeoutMs)
     lock.lock();
     if (state_ != state)
         return true; // handed to another holder while it ended, which collects it
-    std::thread ending = std::move(thread_);
-    state_.reset();
-    id_ = std::thread::id();
     lock.unlock();
-    ending.join(); // the body has returned: this only collects the thread
+    join(); // the body has returned: this only collects the thread
     return true;
 }
 
@@ -139,13 +136,20 @@ void Thread::join()
         return;
     std::thread ending = std::move(thread_);
     std::shared_ptr<Run> state = std::move(state_);
-    const bool self = id_ == std::this_thread::get_id();
-    id_ = std::thread::id();
-    lock.unlock();
-    if (self)
+    const std::thread::id id = id_;
+    if (id == std::this_thread::get_id())
+    {
+        id_ = std::thread::id();
+        lock.unlock();
         retire(std::move(ending), std::move(state));
-    else
-        ending.join();
+        return;
+    }
+    // The thread stays current to itself until it is joined.
+    lock.unlock();
+    ending.join();
+    lock.lock();
+    if (id_ == id)
+        id_ = std::thread::id();
 }
 
 void Thread::retire(std::thread thread, std::shared_ptr<Run> state)
