@@ -2,6 +2,7 @@
 
 #include "asio/ControlPanel.h"
 #include "platform/Debug.h"
+#include "platform/LastError.h"
 #include "platform/MessageBox.h"
 #include "platform/Modules.h"
 #include "platform/PerformanceCounter.h"
@@ -97,6 +98,13 @@ ASIOError toAsioError(Result result)
     return ASE_HWMalfunction;
 }
 
+void logLastError(const char* operation)
+{
+    const uint32_t error = platform::getLastError();
+    platform::debugPrintf("%s failed with error %d: %s\n", operation, static_cast<int>(error),
+                          platform::systemErrorText(error).c_str());
+}
+
 AsioDriver::AsioDriver()
 {
     asioTime_.timeInfo.sampleRate = sampleRate_;
@@ -106,9 +114,12 @@ AsioDriver::~AsioDriver()
 {
     stop();
     disposeBuffers();
-    // A streaming thread that outlived its stop (a host callback that did not return) still uses this
-    // object: it is waited for, without limit, before anything goes.
+    // Streaming threads that outlived their stop (a host callback that did not return) still use this
+    // object: they are waited for, without limit, before anything goes. On a streaming thread itself (the
+    // host released the object from its callback) there is nothing to wait for: that thread only returns
+    // from here, and platform::Thread hands it over instead of joining it.
     thread_.join();
+    retiring_.join();
     releaseDevices();
     // A driver that never read its settings and never had its rate set has nothing worth storing.
     if (settingsRead_ || rateSet_)
@@ -581,6 +592,8 @@ Result AsioDriver::createBuffers(ASIOBufferInfo* infos, int32_t count, int32_t b
         asioTime_.timeCode.speed = 1.0;
     }
     completed_.store(0);
+    // A rate change made before these buffers is no news to their session.
+    pendingTimeFlags_.store(0);
     callbacks_.store(callbacks);
     state_.store(kStatePrepared);
     return Result::Ok;
@@ -688,11 +701,13 @@ void AsioDriver::switchBuffers()
         return;
     const int32_t half = currentHalf_.load();
     handedHalf_.store(half);
+    // The half flips before the host is called: a host that starts streaming again from inside the
+    // callback finds the new start as it made it.
+    currentHalf_.store(half ^ 1);
     if (timeInfoMode_)
         switchBuffersWithTimeInfo(callbacks, half);
     else
         callbacks->bufferSwitch(half, ASIOTrue);
-    currentHalf_.store(half ^ 1);
 }
 
 void AsioDriver::switchBuffersWithTimeInfo(ASIOCallbacks* callbacks, int32_t half)
@@ -703,8 +718,11 @@ void AsioDriver::switchBuffersWithTimeInfo(ASIOCallbacks* callbacks, int32_t hal
     asioTime_.timeInfo.sampleRate = sampleRate_;
     asioTime_.timeInfo.flags = kSystemTimeValid | kSamplePositionValid | kSampleRateValid |
                                (pendingTimeFlags_.exchange(0) & (kSampleRateChanged | kClockSourceChanged));
+    const uint32_t generation = generation_.load();
     callbacks->bufferSwitchTimeInfo(&asioTime_, half, ASIOFalse);
-    asioTime_.timeInfo.flags &= ~(kSampleRateChanged | kClockSourceChanged);
+    // After a restart from inside the callback the record belongs to the new session.
+    if (!threadRetired(generation))
+        asioTime_.timeInfo.flags &= ~(kSampleRateChanged | kClockSourceChanged);
 }
 
 void AsioDriver::sendResetRequest()
@@ -712,8 +730,25 @@ void AsioDriver::sendResetRequest()
     ASIOCallbacks* const callbacks = callbacks_.load();
     if (callbacks == nullptr || callbacks->asioMessage == nullptr)
         return;
-    callbacks->asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
+    // Cleared first: the host may answer from inside the call, and may ask for another reset there.
     resetPending_.store(false);
+    callbacks->asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
+}
+
+bool AsioDriver::deferDestruction(void (*destroy)(void* owner), void* owner)
+{
+    if (!thread_.isCurrent() && !retiring_.isCurrent())
+        return false;
+    destroyOwner_ = destroy;
+    owner_ = owner;
+    destroyingThread_.store(std::this_thread::get_id());
+    runFlag_.store(false);
+    return true;
+}
+
+bool AsioDriver::threadRetired(uint32_t generation) const
+{
+    return generation_.load() != generation || destroyingThread_.load() != std::thread::id();
 }
 
 // ---- the streaming thread ------------------------------------------------------------------------------
@@ -741,31 +776,56 @@ struct AsioDriver::Priority
 
 bool AsioDriver::startThread()
 {
-    // A thread that outlived its last stop ends now (its run flag is down and its event was set).
-    thread_.join();
+    if (thread_.isCurrent())
+    {
+        // Started again from inside a host callback on the streaming thread itself: this thread ends when
+        // the callback returns (its generation is no longer current), and is joined later.
+        retiring_ = std::move(thread_);
+    }
+    else
+    {
+        // Threads that outlived their last stop end now (their run flag is down, their event was set).
+        thread_.join();
+        if (!retiring_.isCurrent())
+            retiring_.join();
+    }
+    generation_.fetch_add(1);
     runFlag_.store(true);
     return thread_.start(&AsioDriver::streamingThreadProc, this);
 }
 
 void AsioDriver::stopThread()
 {
+    // The thread stopped here is the one running now: one that a host starts from inside its last
+    // callback (answering the reset request) is not waited for.
+    const platform::Thread::Ending ending = thread_.ending();
     runFlag_.store(false);
     if (streamingEvent_)
         streamingEvent_->set(); // wakes the thread at once
     // Called from inside a host callback on the thread itself: it ends when the callback returns.
     if (thread_.isCurrent())
         return;
-    if (!thread_.joinFor(kThreadStopWaitMs))
+    if (!ending.waitFor(kThreadStopWaitMs))
         platform::outputDebugString("ASIO Strellis: the streaming thread did not end within 1000 ms");
+    // Collected wherever a restart from its callback moved it.
+    thread_.joinFor(0);
+    if (!retiring_.isCurrent())
+        retiring_.joinFor(0);
 }
 
-void AsioDriver::streamingThreadProc(void* driver)
+void AsioDriver::streamingThreadProc(void* argument)
 {
-    static_cast<AsioDriver*>(driver)->streamingLoop();
+    auto* const driver = static_cast<AsioDriver*>(argument);
+    driver->streamingLoop();
+    // The host released the object from a callback on this thread: it goes now that nothing of the
+    // thread uses it any more.
+    if (driver->destroyingThread_.load() == std::this_thread::get_id())
+        driver->destroyOwner_(driver->owner_);
 }
 
 void AsioDriver::streamingLoop()
 {
+    const uint32_t generation = generation_.load();
     // The thread's own reference: the event stays while the thread waits on it, whatever closes.
     const std::shared_ptr<platform::Event> event = streamingEvent_;
     if (!event)
@@ -778,11 +838,14 @@ void AsioDriver::streamingLoop()
         const platform::Event::WaitResult r = event->wait(kPeriodWaitMs);
         if (r == platform::Event::Failed)
         {
-            platform::outputDebugString("WaitForSingleObject failed with error 6: The handle is invalid.");
+            logLastError("WaitForSingleObject");
             break;
         }
-        if (r == platform::Event::Signalled && state_.load() == kStateRunning)
+        // The set that stops the thread is no period: a lowered run flag serves none.
+        if (r == platform::Event::Signalled && runFlag_.load() && state_.load() == kStateRunning)
             servePeriod();
+        if (threadRetired(generation))
+            break;
         if (!runFlag_.load())
         {
             byRunFlag = true;

@@ -15,6 +15,17 @@ INonDelegatingUnknown* AsioVarnel::createInstance(IUnknown* outer, HRESULT*)
 
 AsioVarnel::AsioVarnel(IUnknown* outer) : CUnknown("ASIOVARNEL", outer) {}
 
+void AsioVarnel::destroy()
+{
+    if (!driver_.deferDestruction(&AsioVarnel::destroyNow, this))
+        delete this;
+}
+
+void AsioVarnel::destroyNow(void* object)
+{
+    delete static_cast<AsioVarnel*>(object);
+}
+
 HRESULT AsioVarnel::NonDelegatingQueryInterface(const IID& riid, void** object)
 {
     if (object != nullptr && isEqualGuid(riid, CLSID_AsioStrellis))
@@ -117,7 +128,12 @@ ASIOError AsioVarnel::disposeBuffers()
 
 ASIOError AsioVarnel::controlPanel()
 {
-    return toAsioError(driver_.controlPanel());
+    // A changed buffer size asks the host for a reset, from the streaming thread while this call waits for
+    // it, or from here. A host may answer by releasing the driver: the object stays until this call is done.
+    NonDelegatingAddRef();
+    const ASIOError result = toAsioError(driver_.controlPanel());
+    NonDelegatingRelease();
+    return result;
 }
 
 ASIOError AsioVarnel::future(int32_t, void*)

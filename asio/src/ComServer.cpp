@@ -2,6 +2,7 @@
 
 #include "asio/AsioVarnel.h"
 #include "asio/DriverIdentity.h"
+#include "platform/Thread.h"
 
 #include <new>
 
@@ -77,7 +78,7 @@ ULONG CUnknown::NonDelegatingRelease()
     {
         // A release during destruction must not destroy the object a second time.
         refs_.store(1);
-        delete this;
+        destroy();
         return 0;
     }
     return static_cast<ULONG>(count > 1 ? count : 1);
@@ -186,7 +187,11 @@ HRESULT serverGetClassObject(const CLSID& clsid, const IID& riid, void** object)
 
 HRESULT serverCanUnloadNow()
 {
-    return serverLocks.load() > 0 || activeObjects.load() != 0 ? S_FALSE : S_OK;
+    if (serverLocks.load() > 0 || activeObjects.load() != 0)
+        return S_FALSE;
+    // A streaming thread that ended its object's life (the host released it from a callback) may still
+    // be returning through the library's code.
+    return platform::Thread::collectRetired() == 0 ? S_OK : S_FALSE;
 }
 
 } // namespace asiodrv

@@ -1,6 +1,7 @@
 #include "asio/ControlPanel.h"
 
 #include "platform/Debug.h"
+#include "platform/SystemInfo.h"
 
 #include <atomic>
 #include <cstdio>
@@ -23,8 +24,9 @@ int clampInt(int value, int low, int high)
 
 } // namespace
 
-ControlPanelModel::ControlPanelModel(const ControlPanelData& data)
-    : step_(data.step == 0 ? 1 : data.step), mmcss_(data.useMmcss != 0), dwm_(data.lowerDwm != 0)
+ControlPanelModel::ControlPanelModel(const ControlPanelData& data, bool switchesAvailable)
+    : step_(data.step == 0 ? 1 : data.step), switchesEnabled_(switchesAvailable),
+      mmcss_(switchesAvailable && data.useMmcss != 0), dwm_(switchesAvailable && data.lowerDwm != 0)
 {
     // The slider's range is 16 bits each way.
     low_ = static_cast<int>((data.minimum / step_) & 0xFFFF);
@@ -93,7 +95,7 @@ int runControlPanel(ControlPanelData& data)
 {
     if (panelOpen.exchange(true))
         return 2;
-    ControlPanelModel model(data);
+    ControlPanelModel model(data, platform::isWindowsVistaOrLater());
     int result = 0;
     if (const ControlPanelRunner runner = installedRunner.load(); runner != nullptr)
         result = runner(model);

@@ -68,6 +68,8 @@ public:
         dwm_.setToggleState(model.dwmChecked(), juce::dontSendNotification);
         dwm_.onClick = [this] { model_.setDwm(dwm_.getToggleState()); };
         addAndMakeVisible(dwm_);
+        mmcss_.setEnabled(model.switchesEnabled());
+        dwm_.setEnabled(model.switchesEnabled());
 
         ok_.setButtonText(panel::kOk);
         ok_.addShortcut(juce::KeyPress(juce::KeyPress::returnKey));

@@ -142,7 +142,8 @@ int getStringValue(platform::HKEY root, const char* path, const char* name, char
     if (platform::regQueryValue(key, name, &type, nullptr, &needed) == platform::ERROR_SUCCESS &&
         needed < size)
     {
-        uint32_t got = static_cast<uint32_t>(size);
+        // Room for the terminator is kept back: a value that grew since the size query does not fit.
+        uint32_t got = static_cast<uint32_t>(size - 1);
         if (platform::regQueryValue(key, name, &type, buffer, &got) == platform::ERROR_SUCCESS)
         {
             buffer[got] = '\0';

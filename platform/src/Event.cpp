@@ -1,6 +1,9 @@
 #include "platform/Event.h"
 
+#include "platform/LastError.h"
 #include "simos/Event.h"
+
+#include <cerrno>
 
 namespace platform
 {
@@ -38,7 +41,10 @@ void Event::reset()
 Event::WaitResult Event::wait(uint32_t timeoutMs)
 {
     if (!object_)
+    {
+        setLastError(EBADF); // the handle names no event
         return Failed;
+    }
     return object_->wait(timeoutMs) == sim::os::EventObject::Signalled ? Signalled : TimedOut;
 }
 

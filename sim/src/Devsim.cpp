@@ -63,6 +63,7 @@ The simulated bus of the audio interfaces. The bus lives in the folder named by 
         held.out <list>, held.in <list>   channels held by another application, e.g. 3,5 (or none)
         capture pattern|silence|loopback:<k>   what the capture frames hold while streaming
         period-clock real|step  the streaming period clock runs in real time, or one period per step
+        completed <count>       the completed-period count a streaming client's shared block starts at
   stats <unit> <field>=<value> ...
         Set fields of the unit's timing statistics block: play.avg, play.max, rec.avg, rec.max,
         wake.avg, wake.max, host.avg, host.max (performance-counter ticks), play.count, rec.count.
@@ -637,7 +638,8 @@ int Cli::set(const Args& a)
     if (a.positional.size() < 3)
         return usage("set takes a unit, a knob and its value");
     const std::string& knob = a.positional[1];
-    if (knob == "held.out" || knob == "held.in" || knob == "capture" || knob == "period-clock")
+    if (knob == "held.out" || knob == "held.in" || knob == "capture" || knob == "period-clock" ||
+        knob == "completed")
     {
         if (a.positional.size() != 3)
             return usage(knob + " takes one value");

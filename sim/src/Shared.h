@@ -26,7 +26,7 @@ constexpr int kIsocWords = 70;
 
 constexpr uint32_t kBusMagic = 0x42534453;  // "SDSB"
 constexpr uint32_t kUnitMagic = 0x55534453; // "SDSU"
-constexpr uint32_t kLayoutVersion = 3;
+constexpr uint32_t kLayoutVersion = 4;
 
 struct UnitSlot
 {
@@ -114,6 +114,7 @@ struct StreamState
     uint64_t periods; // since the last start
     uint64_t lateOutput;
     uint64_t lateInput;
+    uint32_t completedStart; // the completed count a new client's shared block starts at (knob completed)
 };
 
 // The unit's live mixer and settings: what the mixer commands set and get.

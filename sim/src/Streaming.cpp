@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -457,6 +458,7 @@ void openStreaming(const Caller& caller, UnitState& u, uint8_t* block)
         setStatus(block, STATUS_NO_MEMORY);
         return;
     }
+    client->store<uint32_t>(kSbCompleted, u.stream.completedStart);
     {
         ClientTable& t = clientTable();
         std::lock_guard<std::mutex> lock(t.mutex);
@@ -699,6 +701,19 @@ bool setKnob(UnitState& unit, const std::string& knob, const std::string& value,
             why = "capture is pattern, silence or loopback:<periods>";
             return false;
         }
+        return true;
+    }
+    if (knob == "completed")
+    {
+        char* end = nullptr;
+        errno = 0;
+        const unsigned long long n = std::strtoull(value.c_str(), &end, 0);
+        if (value.empty() || value[0] == '-' || *end != '\0' || errno != 0 || n > 0xFFFFFFFFull)
+        {
+            why = "completed takes a count from 0 to 0xFFFFFFFF";
+            return false;
+        }
+        s.completedStart = static_cast<uint32_t>(n);
         return true;
     }
     if (knob == "period-clock")

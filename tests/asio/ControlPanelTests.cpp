@@ -79,6 +79,17 @@ TEST(ControlPanelModel, OkHandsBackTheChosenSizeAndSwitches)
     EXPECT_EQ(playControlPanelScript(other, "volume=3 ok"), -1);
 }
 
+TEST(ControlPanelModel, WithoutTheSwitchesBothBoxesAreClearedAndCannotBeChecked)
+{
+    ControlPanelModel m(data(64, 2048, 32, 256), false);
+    EXPECT_FALSE(m.switchesEnabled());
+    EXPECT_FALSE(m.mmcssChecked());
+    m.setMmcss(true);
+    m.setDwm(true);
+    EXPECT_FALSE(m.mmcssChecked());
+    EXPECT_FALSE(m.dwmChecked());
+}
+
 TEST(ControlPanelModel, ASecondPanelWhileOneIsOpenAnswersAtOnce)
 {
     static int nested = -1;
@@ -237,4 +248,14 @@ TEST_F(Panel, SettingsCountOnlyAsFourByteDwordsWithAPlausibleRate)
     answer("ok");
     EXPECT_EQ(driver->controlPanel(), ASE_OK);
     EXPECT_EQ(storedDword("Use MMCSS"), 1u) << "not read without a valid rate: the default stays";
+}
+
+TEST_F(Panel, BeforeVistaBothSwitchesAreOffAndOkStoresThemOff)
+{
+    devsim("os windows xp");
+    ASSERT_TRUE(prepare());
+    answer("mmcss=1 dwm=1 ok");
+    EXPECT_EQ(driver->controlPanel(), ASE_OK);
+    EXPECT_EQ(storedDword("Use MMCSS"), 0u);
+    EXPECT_EQ(storedDword("Lower DWM priority"), 0u);
 }

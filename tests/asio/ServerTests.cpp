@@ -7,10 +7,13 @@
 #include "platform/MessageBox.h"
 #include "simos/Registry.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <dlfcn.h>
 #include <filesystem>
 #include <set>
+#include <thread>
 
 using namespace asiodrv;
 using asiotest::DriverFixture;
@@ -161,6 +164,43 @@ TEST_F(Server, RegistrationWithoutTheModuleLoadedFailsWithTheCodeInABox)
     EXPECT_EQ(boxes, (std::vector<std::string>{"[ASIO Varnel 1394] Register Server failed ! (-101)",
                                                "[ASIO Strellis] Unregister Server failed ! (-101)"}));
     EXPECT_EQ(dump(sim::os::Hive::LocalMachine), (std::set<std::string>{"SOFTWARE"}));
+}
+
+TEST_F(Server, AStringValueThatGrowsWhileItIsReadNeverRunsPastTheBuffer)
+{
+    // Another process rewrites the value between the size query and the read, one byte too long and back.
+    constexpr size_t kSize = 16;
+    const std::string fits(kSize - 1, 'a');
+    const std::string tooLong(kSize, 'b');
+    sim::os::RegistryStore(sim::os::registryRoot())
+        .createKey(sim::os::Hive::ClassesRoot, "Growing", nullptr, nullptr);
+    setValue(sim::os::Hive::ClassesRoot, "Growing", "", fits);
+    std::atomic<bool> done{false};
+    std::thread writer(
+        [&]
+        {
+            for (bool grow = true; !done.load(); grow = !grow)
+                setValue(sim::os::Hive::ClassesRoot, "Growing", "", grow ? tooLong : fits);
+        });
+    int read = 0;
+    bool overrun = false;
+    // The window is narrow: two seconds of reads, by the clock, give the writer enough chances to hit it.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (!overrun && std::chrono::steady_clock::now() < end)
+    {
+        char buffer[kSize + 1];
+        buffer[kSize] = 'X';
+        if (getStringValue(platform::HKEY_CLASSES_ROOT, "Growing", nullptr, buffer, kSize) == 0)
+        {
+            ++read;
+            EXPECT_EQ(std::string(buffer), fits);
+        }
+        overrun = buffer[kSize] != 'X';
+    }
+    done.store(true);
+    writer.join();
+    EXPECT_FALSE(overrun);
+    EXPECT_GT(read, 0);
 }
 
 TEST_F(Server, GetClassObjectChecksTheInterfaceBeforeTheClass)

@@ -43,6 +43,9 @@ public:
     std::vector<asiodrv::ASIOBufferInfo> infos;
     // Output sample k of period n of output record r: outputValue(r, n, k); 0 leaves outputs as they are.
     uint32_t (*outputValue)(int record, int period, uint32_t frame) = nullptr;
+    // Called at the end of switch n, and in the reset request before it is counted (on the calling thread).
+    void (*afterSwitch)(StreamingHost& host, int n) = nullptr;
+    void (*onReset)(StreamingHost& host) = nullptr;
 
     asiodrv::ASIOCallbacks callbacks{&onSwitch, &onRateChange, &onMessage, &onSwitchTimeInfo};
 
@@ -105,6 +108,8 @@ private:
         }
         if (outputReadyInside && driver != nullptr)
             driver->outputReady();
+        if (afterSwitch != nullptr)
+            afterSwitch(*this, n);
         {
             std::lock_guard<std::mutex> lock(mutex_);
             switchCount_.store(n + 1);
@@ -127,6 +132,8 @@ private:
             return h->timeInfo ? 1 : 0;
         if (selector == asiodrv::kAsioResetRequest)
         {
+            if (h->onReset != nullptr)
+                h->onReset(*h);
             {
                 std::lock_guard<std::mutex> lock(h->mutex_);
                 h->resetThread_ = std::this_thread::get_id();

@@ -2,9 +2,14 @@
 // period clock is stepped one period at a time unless a test runs it in real time.
 
 #include "StreamingHost.h"
+#include "asio/AsioDriver.h"
+#include "platform/Debug.h"
+#include "platform/Event.h"
 #include "platform/Registry.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <dirent.h>
 #include <dlfcn.h>
 #include <sstream>
@@ -35,8 +40,16 @@ int32_t patternSample(uint32_t channel, uint64_t frame)
     return static_cast<int32_t>((channel & 0xFF) << 24 | (static_cast<uint32_t>(frame) & 0xFFFF) << 8);
 }
 
+// The threads of the process. A sanitizer starts a thread of its own with the process's first thread; one
+// is made before the first count, so that thread is there before as after.
 int threadCount()
 {
+    static const bool sanitizerThreadStarted = []
+    {
+        std::thread([] {}).join();
+        return true;
+    }();
+    (void)sanitizerThreadStarted;
     int n = 0;
     if (DIR* d = ::opendir("/proc/self/task"))
     {
@@ -72,8 +85,12 @@ protected:
     bool prepare(std::vector<ASIOBufferInfo> records)
     {
         driver = loadAndInit();
-        if (driver == nullptr)
-            return false;
+        return driver != nullptr && create(std::move(records));
+    }
+
+    // Prepares the loaded driver with these records.
+    bool create(std::vector<ASIOBufferInfo> records)
+    {
         host.driver = driver;
         const ASIOError r = driver->createBuffers(records.data(), static_cast<int32_t>(records.size()),
                                                   kFrames, &host.callbacks);
@@ -93,9 +110,26 @@ protected:
         return host.waitForSwitches(expectedSwitches);
     }
 
-    std::string dumped(const std::string& key)
+    // The module unloads once nothing of the driver is left, its threads included.
+    bool unloads()
     {
-        EXPECT_EQ(bus.devsim("dump u1"), 0);
+        bool unloadable = false;
+        for (int i = 0; i < 500 && !unloadable; ++i)
+        {
+            unloadable = loader.canUnloadNow() == S_OK;
+            if (!unloadable)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        loader.unload();
+        void* still = ::dlopen(ASIO_DRIVER_PATH, RTLD_NOW | RTLD_NOLOAD);
+        if (still != nullptr)
+            ::dlclose(still);
+        return unloadable && still == nullptr;
+    }
+
+    std::string dumped(const std::string& key, const std::string& unit = "u1")
+    {
+        EXPECT_EQ(bus.devsim("dump " + unit), 0);
         std::istringstream lines(bus.out);
         for (std::string line; std::getline(lines, line);)
             if (line.compare(0, key.size() + 1, key + " ") == 0)
@@ -220,6 +254,34 @@ TEST_F(Streaming, TimeInfoSwitchesCarryThePositionAndARateChangeOnlyOnce)
     EXPECT_NE(uint64_t{stamp.hi} << 32 | stamp.lo, 0u);
 }
 
+TEST_F(Streaming, ARateChangeMadeBeforeTheBuffersIsNotReportedToTheirSession)
+{
+    host.timeInfo = true;
+    driver = loadAndInit();
+    ASSERT_NE(driver, nullptr);
+    ASSERT_EQ(driver->setSampleRate(88200.0), ASE_OK);
+    ASSERT_TRUE(create({in(0), out(0)}));
+    ASSERT_EQ(driver->start(), ASE_OK);
+    ASSERT_TRUE(step(1));
+    EXPECT_EQ(host.at(0).flags, kSystemTimeValid | kSamplePositionValid | kSampleRateValid);
+}
+
+TEST_F(Streaming, TheSamplePositionGoesOnPastTheWrapOfTheCompletedCount)
+{
+    devsim("set u1 completed 0xFFFFFFFE");
+    host.timeInfo = true;
+    ASSERT_TRUE(prepare({in(0), out(0)}));
+    ASSERT_EQ(driver->start(), ASE_OK);
+    for (int n = 1; n <= 4; ++n)
+        ASSERT_TRUE(step(n));
+    for (int n = 0; n < 4; ++n)
+        EXPECT_EQ(host.at(n).position, (0xFFFFFFFEull + static_cast<uint64_t>(n) + 1) * kFrames) << n;
+    ASIOSamples position{};
+    ASIOTimeStamp stamp{};
+    ASSERT_EQ(driver->getSamplePosition(&position, &stamp), ASE_OK);
+    EXPECT_EQ(uint64_t{position.hi} << 32 | position.lo, 0x100000002ull * kFrames);
+}
+
 TEST_F(Streaming, BadBufferRequestsAreRefusedAndChangeNothing)
 {
     driver = loadAndInit();
@@ -287,6 +349,95 @@ TEST_F(Streaming, StopAndDisposeFromInsideTheCallbackDoNotWaitForTheirOwnThread)
     EXPECT_NE(bus.devsim("step u1"), 0);
 }
 
+TEST_F(Streaming, StopAndStartFromInsideTheBufferSwitchHandTheNextPeriodsToOneNewThread)
+{
+    ASSERT_TRUE(prepare({in(0), out(0)}));
+    const int threadsBefore = threadCount();
+    static ASIOError restarted = ASE_HWMalfunction;
+    host.afterSwitch = [](StreamingHost& h, int n)
+    {
+        if (n == 0 && h.driver->stop() == ASE_OK)
+            restarted = h.driver->start();
+    };
+    ASSERT_EQ(driver->start(), ASE_OK);
+    for (int n = 1; n <= 3; ++n)
+        ASSERT_TRUE(step(n)) << "period " << n;
+    EXPECT_EQ(restarted, ASE_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ASSERT_EQ(host.switches(), 3);
+    EXPECT_NE(host.at(1).thread, host.at(0).thread);
+    EXPECT_EQ(host.at(2).thread, host.at(1).thread);
+    EXPECT_EQ(host.at(1).half, 0) << "the restart begins with half 0";
+    EXPECT_EQ(host.at(2).half, 1);
+    EXPECT_EQ(driver->stop(), ASE_OK);
+    EXPECT_EQ(threadCount(), threadsBefore) << "both streaming threads were joined";
+}
+
+TEST_F(Streaming, AHostThatRestartsFromInsideTheResetRequestStreamsAgainOnANewThread)
+{
+    ASSERT_TRUE(prepare({in(0), out(0)}));
+    const int threadsBefore = threadCount();
+    static ASIOError restarted = ASE_HWMalfunction;
+    // As some hosts do: everything torn down and built again at once, at the new size.
+    host.onReset = [](StreamingHost& h)
+    {
+        h.driver->stop();
+        h.driver->disposeBuffers();
+        int32_t minimum = 0, maximum = 0, preferred = 0, granularity = 0;
+        h.driver->getBufferSize(&minimum, &maximum, &preferred, &granularity);
+        h.bufferSize = static_cast<uint32_t>(preferred);
+        if (h.driver->createBuffers(h.infos.data(), static_cast<int32_t>(h.infos.size()), preferred,
+                                    &h.callbacks) == ASE_OK)
+            restarted = h.driver->start();
+    };
+    ASSERT_EQ(driver->start(), ASE_OK);
+    ASSERT_TRUE(step(1));
+    ::setenv("STRELLIS_CONTROL_PANEL", "size=64 ok", 1);
+    EXPECT_EQ(driver->controlPanel(), ASE_OK);
+    ::unsetenv("STRELLIS_CONTROL_PANEL");
+    ASSERT_TRUE(host.waitForResets(1));
+    EXPECT_EQ(restarted, ASE_OK);
+    ASSERT_TRUE(step(2));
+    EXPECT_NE(host.at(1).thread, host.at(0).thread);
+    EXPECT_EQ(host.at(1).half, 0);
+    ASSERT_EQ(host.inputsSeen(0, 1).size(), 64u);
+    for (uint32_t k = 0; k < 64; ++k)
+        ASSERT_EQ(host.inputsSeen(0, 1)[k], patternSample(0, k)) << k;
+    EXPECT_EQ(driver->stop(), ASE_OK);
+    EXPECT_EQ(threadCount(), threadsBefore) << "both streaming threads were joined";
+}
+
+TEST_F(Streaming, AHostThatReleasesTheDriverFromInsideTheResetRequestLetsTheLibraryUnload)
+{
+    ASSERT_TRUE(prepare({in(0), out(0)}));
+    static asiohost::DriverLoader* owner = nullptr;
+    owner = &loader;
+    host.onReset = [](StreamingHost&) { owner->releaseDriver(); };
+    ASSERT_EQ(driver->start(), ASE_OK);
+    ASSERT_TRUE(step(1));
+    ::setenv("STRELLIS_CONTROL_PANEL", "size=64 ok", 1);
+    EXPECT_EQ(driver->controlPanel(), ASE_OK);
+    ::unsetenv("STRELLIS_CONTROL_PANEL");
+    ASSERT_TRUE(host.waitForResets(1));
+    driver = nullptr;
+    EXPECT_TRUE(unloads());
+    EXPECT_EQ(dumped("streaming client").rfind("none", 0), 0u) << "streaming was closed";
+}
+
+TEST_F(Streaming, AHostThatReleasesTheDriverFromInsideTheBufferSwitchLetsTheLibraryUnload)
+{
+    ASSERT_TRUE(prepare({in(0), out(0)}));
+    static asiohost::DriverLoader* owner = nullptr;
+    owner = &loader;
+    host.outputReadyInside = false;
+    host.afterSwitch = [](StreamingHost&, int) { owner->releaseDriver(); };
+    ASSERT_EQ(driver->start(), ASE_OK);
+    ASSERT_TRUE(step(1));
+    driver = nullptr;
+    EXPECT_TRUE(unloads());
+    EXPECT_EQ(dumped("streaming client").rfind("none", 0), 0u) << "streaming was closed";
+}
+
 TEST_F(Streaming, AnotherClientIsRefusedWhileTheDriverHoldsTheUnit)
 {
     ASSERT_TRUE(prepare({in(0)}));
@@ -296,6 +447,86 @@ TEST_F(Streaming, AnotherClientIsRefusedWhileTheDriverHoldsTheUnit)
     EXPECT_NE(bus.devsim("set u1 buffer-size 64"), 0) << "the size cannot change under a client";
     driver->disposeBuffers();
     EXPECT_EQ(bus.devsim("set u1 buffer-size 64"), 0);
+}
+
+// ---- two interfaces, and devices that refuse ---------------------------------------------------------
+
+namespace
+{
+
+// u2, plugged after u1, comes first in the driver's tables (16 inputs, 12 playback channels each).
+class TwoUnits : public Streaming
+{
+protected:
+    void SetUp() override
+    {
+        Streaming::SetUp();
+        plug("u2", CapsRecord::typical());
+        devsim("set u2 buffer-size " + std::to_string(kFrames));
+        devsim("set u2 period-clock step");
+    }
+
+    // One period of both clocks; the unit whose event the driver waits on goes last.
+    bool stepBoth(int expectedSwitches, const std::string& signalling)
+    {
+        const std::string other = signalling == "u1" ? "u2" : "u1";
+        if (bus.devsim("step " + other) != 0 || bus.devsim("step " + signalling) != 0)
+        {
+            ADD_FAILURE() << "devsim step: " << bus.err;
+            return false;
+        }
+        return host.waitForSwitches(expectedSwitches);
+    }
+};
+
+} // namespace
+
+TEST_F(TwoUnits, TheSecondUnitsChannelsCarryTheirPatternAtTheNumbersAfterTheFirstUnits)
+{
+    devsim("set u2 capture silence");
+    ASSERT_TRUE(prepare({in(0), in(16), in(21), out(0), out(12)}));
+    ASSERT_EQ(driver->start(), ASE_OK);
+    for (int n = 1; n <= 3; ++n)
+        ASSERT_TRUE(stepBoth(n, "u2")) << "period " << n;
+    for (int n = 0; n < 3; ++n)
+        for (uint32_t k = 0; k < kFrames; ++k)
+        {
+            const uint64_t frame = static_cast<uint64_t>(n) * kFrames + k;
+            ASSERT_EQ(host.inputsSeen(0, n)[k], 0) << n << "/" << k;
+            ASSERT_EQ(host.inputsSeen(1, n)[k], patternSample(0, frame)) << n << "/" << k;
+            ASSERT_EQ(host.inputsSeen(2, n)[k], patternSample(5, frame)) << n << "/" << k;
+        }
+    EXPECT_EQ(dumped("claimed", "u2"), "out 0 in 0");
+    EXPECT_EQ(dumped("claimed", "u1"), "out 0 in 0,5");
+}
+
+TEST_F(TwoUnits, ARefusedStartLeavesThemPreparedWithoutAThreadAndARefusedStopStopsTheOthers)
+{
+    ASSERT_TRUE(prepare({in(0), in(16)}));
+    const int threadsBefore = threadCount();
+    devsim("fault u1 dc:5 fail");
+    EXPECT_EQ(driver->start(), ASE_NotPresent);
+    EXPECT_EQ(threadCount(), threadsBefore) << "no streaming thread is left";
+    EXPECT_NE(dumped("streaming client", "u2").find("running 0"), std::string::npos);
+    EXPECT_EQ(driver->stop(), ASE_NotPresent) << "not running";
+
+    ASSERT_EQ(driver->start(), ASE_OK) << "still prepared";
+    ASSERT_TRUE(stepBoth(1, "u2"));
+    devsim("fault u2 dc:6 fail");
+    EXPECT_EQ(driver->stop(), ASE_NotPresent);
+    EXPECT_NE(dumped("streaming client", "u1").find("running 0"), std::string::npos);
+}
+
+TEST_F(TwoUnits, ARefusedOpenFreesWhatWasBuiltAndLeavesTheDriverInitialised)
+{
+    driver = loadAndInit();
+    ASSERT_NE(driver, nullptr);
+    devsim("fault u1 dc:1 fail");
+    std::vector<ASIOBufferInfo> records{in(0), in(16)};
+    EXPECT_EQ(driver->createBuffers(records.data(), 2, kFrames, &host.callbacks), ASE_NotPresent);
+    EXPECT_EQ(dumped("streaming client", "u2").rfind("none", 0), 0u) << "the first unit's streaming closed";
+    EXPECT_EQ(driver->start(), ASE_NotPresent) << "nothing prepared";
+    EXPECT_EQ(driver->createBuffers(records.data(), 2, kFrames, &host.callbacks), ASE_OK);
 }
 
 // ---- scheduling --------------------------------------------------------------------------------------
@@ -388,6 +619,17 @@ TEST_F(Streaming, WithoutTheModulesInTheProcessTheThreadRunsAllTheSame)
     ASSERT_EQ(driver->start(), ASE_OK);
     ASSERT_TRUE(step(1));
     ASSERT_TRUE(step(2));
+}
+
+TEST(StreamingThread, AFailedWaitIsLoggedWithTheErrorNumberAndTheSystemsText)
+{
+    platform::DebugCapture capture;
+    platform::Event never; // not made: waiting on it fails as on a closed handle
+    ASSERT_EQ(never.wait(0), platform::Event::Failed);
+    logLastError("WaitForSingleObject");
+    EXPECT_EQ(capture.lines(),
+              (std::vector<std::string>{"WaitForSingleObject failed with error " + std::to_string(EBADF) +
+                                        ": " + std::strerror(EBADF)}));
 }
 
 // ---- the statistics, read by another process during a real-time run ----------------------------------

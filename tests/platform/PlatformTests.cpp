@@ -2,10 +2,13 @@
 #include "platform/DeviceFile.h"
 #include "platform/DeviceInterfaces.h"
 #include "platform/Sync.h"
+#include "platform/Thread.h"
 #include "platform/Time.h"
 
 #include "TempBus.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -98,6 +101,27 @@ TEST(Mutex, CanBeTakenAgainByItsOwnerAndExcludesOthers)
     for (auto& th : threads)
         th.join();
     EXPECT_EQ(counter, 4000);
+}
+
+TEST(Thread, AHolderDestroyedOnItsOwnThreadHandsTheThreadOverToBeCollected)
+{
+    static platform::Thread* holder = nullptr;
+    static std::atomic<bool> destroyed{false};
+    holder = new platform::Thread;
+    ASSERT_TRUE(holder->start(
+        [](void*)
+        {
+            delete holder; // cannot wait for itself
+            destroyed.store(true);
+        },
+        nullptr));
+    size_t running = 1;
+    for (int i = 0; i < 500 && running != 0; ++i)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        running = destroyed.load() ? platform::Thread::collectRetired() : 1;
+    }
+    EXPECT_EQ(running, 0u);
 }
 
 TEST(TickCount, AdvancesWithSleep)

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <thread>
 
 namespace asiodrv
 {
@@ -29,6 +30,10 @@ enum class Result
 };
 
 ASIOError toAsioError(Result result);
+
+// One line to the debugger output: "<operation> failed with error <n>: <the system's text for n>", n being
+// the calling thread's last error.
+void logLastError(const char* operation);
 
 // One channel of the merged input or output table.
 struct ChannelEntry
@@ -103,7 +108,13 @@ public:
     bool lowerDwmPriority() const { return lowerDwm_.load() != 0; }
     bool timeInfoMode() const { return timeInfoMode_; }
     // Whether a streaming thread of this object still exists (it may be ending).
-    bool hasStreamingThread() const { return thread_.isRunning(); }
+    bool hasStreamingThread() const { return thread_.isRunning() || retiring_.isRunning(); }
+
+    // The owner's last release. Made on a streaming thread of this object (from inside a host callback),
+    // the object is still in use below that callback: the thread serves no more periods, and once its
+    // function has returned it calls destroy(owner) as its last act. False on any other thread: the
+    // caller deletes the owner at once.
+    bool deferDestruction(void (*destroy)(void* owner), void* owner);
 
     // The streaming thread's side: once per period, and the host's reset request.
     void switchBuffers();
@@ -121,6 +132,9 @@ private:
     void restoreThreadPriority(Priority& priority);
     void servePeriod();
     void switchBuffersWithTimeInfo(ASIOCallbacks* callbacks, int32_t half);
+    // Whether the calling streaming thread was replaced (streaming restarted from inside a callback) or
+    // its object released: it then touches nothing more and ends.
+    bool threadRetired(uint32_t generation) const;
     bool startThread();
     void stopThread();
     // The buffer size the kernel driver streams at, read again while no buffers are prepared.
@@ -143,6 +157,15 @@ private:
     DeviceStream** streams_ = nullptr;
     int32_t openStreams_ = 0;
     platform::Thread thread_;
+    // A streaming thread replaced by a start from inside one of its own host callbacks: it ends once the
+    // callback returns. The next start, stop or destructor on another thread joins it.
+    platform::Thread retiring_;
+    // Raised by every thread start; a thread whose number is no longer current was replaced.
+    std::atomic<uint32_t> generation_{0};
+    // Set by a release made on a streaming thread: that thread destroys the owner as it ends.
+    std::atomic<std::thread::id> destroyingThread_{};
+    void (*destroyOwner_)(void*) = nullptr; // written and read by that thread only
+    void* owner_ = nullptr;
     std::atomic<bool> runFlag_{false};
     std::atomic<bool> resetPending_{false};
     std::atomic<uint32_t> useMmcss_{1};

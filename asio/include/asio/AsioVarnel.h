@@ -55,6 +55,10 @@ public:
     AsioDriver& driver() { return driver_; }
 
 private:
+    // Released from a host callback on the streaming thread, the object goes when that thread ends.
+    void destroy() override;
+    static void destroyNow(void* object);
+
     AsioDriver driver_;
 };
 

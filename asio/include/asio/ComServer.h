@@ -69,6 +69,10 @@ public:
     ULONG NonDelegatingRelease() override;
 
 protected:
+    // The object's end at its last release. An object still in use below the releasing call (by a
+    // thread of its own) may put it off.
+    virtual void destroy() { delete this; }
+
     // Hands out an interface of this object, counted once.
     static HRESULT exposeInterface(IUnknown* itf, void** object);
 

@@ -23,8 +23,9 @@ struct ControlPanelData
 class ControlPanelModel
 {
 public:
-    // The dialog opens on the data's current size; the check boxes follow the switches.
-    explicit ControlPanelModel(const ControlPanelData& data);
+    // The dialog opens on the data's current size; the check boxes follow the switches. Before Vista
+    // (switchesAvailable false) the two check boxes are cleared and disabled, so OK stores both as 0.
+    explicit ControlPanelModel(const ControlPanelData& data, bool switchesAvailable = true);
 
     // The slider counts steps: position p stands for p x step samples (a step of 0 counts as 1).
     int rangeLow() const { return low_; }
@@ -39,11 +40,12 @@ public:
 
     bool mmcssChecked() const { return mmcss_; }
     bool dwmChecked() const { return dwm_; }
+    bool switchesEnabled() const { return switchesEnabled_; }
 
-    // The user moves the slider (clamped to the range) or clicks a check box.
+    // The user moves the slider (clamped to the range) or clicks a check box (a disabled one stays).
     void moveTo(int position);
-    void setMmcss(bool checked) { mmcss_ = checked; }
-    void setDwm(bool checked) { dwm_ = checked; }
+    void setMmcss(bool checked) { mmcss_ = checked && switchesEnabled_; }
+    void setDwm(bool checked) { dwm_ = checked && switchesEnabled_; }
 
     // OK: the data takes the chosen size and switches.
     void accept(ControlPanelData& data) const;
@@ -54,6 +56,7 @@ private:
     int high_;
     int ticks_;
     int position_;
+    bool switchesEnabled_;
     bool mmcss_;
     bool dwm_;
 };

@@ -39,7 +39,7 @@ public:
 
     void set();
     void reset();
-    // Takes no lock and allocates nothing.
+    // Takes no lock and allocates nothing. Failed (with the last error set) for an event never made.
     WaitResult wait(uint32_t timeoutMs);
 
 private:
