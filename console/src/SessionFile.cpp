@@ -68,16 +68,12 @@ uint32_t swapped(uint32_t v)
 // Reads exactly size bytes of a file that must be exactly that long: cannotOpen when it is not (or does
 // not open), short when fewer bytes came than the size said.
 ConsoleState::FileError readWhole(const juce::File& file, uint8_t* data, int size,
-                                  ConsoleState::FileError shortError, int firstPart = 0)
+                                  ConsoleState::FileError shortError)
 {
     juce::FileInputStream in(file);
     if (!in.openedOk() || in.getTotalLength() != size)
         return ConsoleState::FileError::cannotOpen;
-    if (firstPart > 0 && in.read(data, firstPart) != firstPart)
-        return shortError;
-    if (in.read(data + firstPart, size - firstPart) != size - firstPart)
-        return shortError;
-    return ConsoleState::FileError::none;
+    return in.read(data, size) == size ? ConsoleState::FileError::none : shortError;
 }
 
 // The image of a file (little-endian words, then the byte area in record order) as it lies in memory.
@@ -145,8 +141,7 @@ void ConsoleState::applyFileHeader(const uint32_t (&header)[kFileHeaderWords])
 ConsoleState::FileError ConsoleState::readSessionFile(const juce::File& file)
 {
     std::array<uint8_t, kSessionFileBytes> bytes;
-    if (const FileError e =
-            readWhole(file, bytes.data(), kSessionFileBytes, FileError::headerTooSmall, kFileHeaderBytes);
+    if (const FileError e = readWhole(file, bytes.data(), kSessionFileBytes, FileError::headerTooSmall);
         e != FileError::none)
         return e;
 
