@@ -3,6 +3,7 @@
 #include "console/ConsoleApp.h"
 #include "console/Fader.h"
 #include "console/FlashProgressWindow.h"
+#include "console/SessionFiles.h"
 #include "platform/Debug.h"
 
 namespace console
@@ -73,6 +74,9 @@ CwContent::CwContent(ConsoleLayout& layout, device::vhw& device, ConsoleState& s
       device_(device), state_(state)
 {
     setOpaque(true);
+    // The window's commands always reach this content, wherever the keyboard focus is and whichever
+    // window is active.
+    commandManager_.setFirstCommandTarget(this);
 }
 
 CwContent::~CwContent()
@@ -229,26 +233,36 @@ void CwContent::getCommandInfo(juce::CommandID commandID, juce::ApplicationComma
 
 bool CwContent::perform(const InvocationInfo& info)
 {
+    void (*action)(CwContent&) = nullptr;
     switch (info.commandID)
     {
     case kSaveCommand:
         if (sessionBox_ != nullptr)
             sessionBox_->getSaveButton().showPressed();
-        if (sessionHandler_ != nullptr)
-            sessionHandler_->saveSession(*this, false);
+        action = [](CwContent& content) { saveSession(content, false); };
         break;
     case kSaveAsCommand:
-        if (sessionHandler_ != nullptr)
-            sessionHandler_->saveSession(*this, true);
+        action = [](CwContent& content) { saveSession(content, true); };
         break;
     case kLoadCommand:
-        if (sessionHandler_ != nullptr)
-            sessionHandler_->loadSession(*this);
+        action = [](CwContent& content) { loadSession(content); };
         break;
     default:
         return false;
     }
-    repaint();
+    // The session commands show choosers and alerts, whose modal loops may close this window (its
+    // interface removed): they run from the message loop, so that no dispatch of the command (key
+    // mappings, command manager, this call) is left on the stack of a window that is gone.
+    juce::Component::SafePointer<CwContent> self(this);
+    juce::MessageManager::callAsync(
+        [self, action]
+        {
+            if (self == nullptr)
+                return;
+            action(*self);
+            if (self != nullptr)
+                self->repaint();
+        });
     return true;
 }
 
@@ -314,6 +328,7 @@ ConsoleWindow::ConsoleWindow(device::vhw& device)
 
 ConsoleWindow::~ConsoleWindow()
 {
+    removeKeyListener(content_->getCommandManager().getKeyMappings());
     clearContentComponent();
     // The content's destructor waits for the hardware thread before it frees the controls and pages;
     // the device closes only after the thread that used it has ended.

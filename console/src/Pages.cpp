@@ -7,13 +7,6 @@
 
 namespace console
 {
-namespace
-{
-
-constexpr int kPressedFeedbackMs = 150;
-
-} // namespace
-
 // --- SectionBackdrop ---
 
 SectionBackdrop::SectionBackdrop(const juce::String& name, juce::Image image, int repeat)
@@ -118,38 +111,10 @@ void TabbedUiBox::paint(juce::Graphics& g)
     g.fillAll(kDark);
 }
 
-// --- FaceButton ---
-
-FaceButton::FaceButton(const juce::String& name, const juce::Image& up, const juce::Image& down,
-                       juce::Point<int> position)
-    : juce::ImageButton(name)
-{
-    setImages(false, false, true, up, 1.0f, {}, up, 1.0f, juce::Colours::white.withAlpha(0.08f), down, 1.0f,
-              {});
-    setBounds(position.x, position.y, up.getWidth(), up.getHeight());
-}
-
-void FaceButton::showPressed()
-{
-    setState(juce::Button::buttonDown);
-    juce::Component::SafePointer<FaceButton> self(this);
-    juce::Timer::callAfterDelay(kPressedFeedbackMs,
-                                [self]
-                                {
-                                    if (self != nullptr)
-                                        self->setState(juce::Button::buttonNormal);
-                                });
-}
-
 // --- SessionBox ---
 
 SessionBox::SessionBox(CwContent& content)
-    : juce::Component("session box"), load_("load button", consoleImages().loadUp, consoleImages().loadDown,
-                                            content.getLayout().getLoadButtonPosition()),
-      save_("save button", consoleImages().saveUp, consoleImages().saveDown,
-            content.getLayout().getSaveButtonPosition()),
-      reset_("reset button", consoleImages().resetUp, consoleImages().resetDown,
-             content.getLayout().getResetButtonPosition())
+    : juce::Component("session box"), load_(content), save_(content), reset_(content)
 {
     setBounds(content.getLayout().getSessionBoxBounds());
     setOpaque(true);

@@ -153,7 +153,56 @@ public:
     // Reverses the byte order of each quadlet of the byte area (the device delivers it that way).
     void swapTextArea();
 
-    // --- session files ---
+    // --- session files: a 64-byte header and the image, 13456 bytes, little-endian words ---
+    static constexpr uint32_t kSessionMagic = 0x4B616D6F; // the bytes "omaK"
+    static constexpr int kFileHeaderWords = 16;
+    static constexpr int kFileHeaderBytes = kFileHeaderWords * 4;
+    static constexpr int kSessionFileBytes = kFileHeaderBytes + kImageBytes;
+    static constexpr int kLegacyFileBytes = 8192;
+
+    // Why a session file was refused; each has its alert text.
+    enum class FileError
+    {
+        none,
+        cannotOpen,     // "Unable to open the file."
+        headerTooSmall, // "The file header is too small."
+        wrongSize,      // "The file is the wrong size."
+        headerInvalid,  // "The file header is invalid."
+        dataInvalid,    // "The data is invalid."
+        versionWrong,   // "The session version is wrong."
+        cannotWrite     // "Unable to write the file."
+    };
+    static const char* getErrorText(FileError error);
+
+    // Header words: magic, file size, the interface's vendor, model and hardware version, the three gang
+    // masks (input, playback, output) and the header word; the rest 0.
+    void makeFileHeader(uint32_t (&header)[kFileHeaderWords]) const;
+    // Takes the three gang masks and the header word.
+    void applyFileHeader(const uint32_t (&header)[kFileHeaderWords]);
+
+    // A session file of this interface (either byte order) replaces the image and takes the header's
+    // masks and header word. On any refusal nothing changes. The CRC is not checked.
+    FileError readSessionFile(const juce::File& file);
+    // A legacy 8192-byte file is converted into the image (the fields it has; everything else stays).
+    // On any refusal nothing changes.
+    FileError readLegacySessionFile(const juce::File& file);
+    // Writes header and image to a temporary file beside the target, checks it, then puts it in the
+    // target's place. On failure (cannotWrite) the target is as it was and no temporary file is left.
+    FileError writeSessionFile(const juce::File& file) const;
+
+    // ".ST8session" for model 0x5E8, ".ST12session" for 0x5E12, empty for every other model.
+    static juce::String getLegacyExtension(uint32_t modelId);
+    // The file's extension (from its last dot) is the model's legacy one, in any letter case.
+    static bool isLegacyFile(uint32_t modelId, const juce::File& file);
+    // The wildcard, plus ";*" and the legacy extension when the model has one.
+    static juce::String getLoadWildcard(uint32_t modelId, const juce::String& wildcard);
+    // The model name followed by " session".
+    juce::String getSessionExtension() const;
+    // The most recent folder; without one, the documents folder's "<model name> sessions".
+    juce::File getDefaultSessionFolder() const;
+    // The default folder, made with its parents when missing; a nonexistent File() when it cannot be.
+    juce::File getSessionFolder() const;
+
     int32_t getHeaderWord() const { return headerWord_; }
     void setHeaderWord(int32_t word) { headerWord_ = word; }
     const juce::String& getCurrentSessionName() const { return sessionName_; }

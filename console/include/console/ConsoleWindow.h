@@ -67,15 +67,6 @@ enum SessionCommand
     kLoadCommand = 3
 };
 
-// What the content needs from whoever handles the session commands (the session-files code).
-class SessionCommandHandler
-{
-public:
-    virtual ~SessionCommandHandler() = default;
-    virtual void saveSession(CwContent& content, bool saveAs) = 0;
-    virtual void loadSession(CwContent& content) = 0;
-};
-
 class CwContent : public juce::Component, public juce::ApplicationCommandTarget, public TabBarHost
 {
 public:
@@ -116,9 +107,6 @@ public:
     void removeFader(Fader& fader);
     Fader* getFaderRing() const { return faderRing_; }
 
-    // The session-files code installs itself here; until then the commands do nothing.
-    void setSessionCommandHandler(SessionCommandHandler* handler) { sessionHandler_ = handler; }
-
     ConsoleLayout& getLayout() const { return layout_; }
     device::vhw& getDevice() const { return device_; }
     ConsoleState& getState() const { return state_; }
@@ -146,7 +134,6 @@ private:
     std::unique_ptr<SessionBox> sessionBox_;
     std::unique_ptr<LogoBox> logoBox_;
     std::unique_ptr<SettingsPage> settings_;
-    SessionCommandHandler* sessionHandler_ = nullptr;
     Fader* faderRing_ = nullptr;
     juce::ApplicationCommandManager commandManager_;
     int refreshCount_ = 0;

@@ -54,8 +54,10 @@ public:
     virtual void readFromDevice() = 0;
     // Hardware thread: send what the image holds and report with handleSetResult.
     virtual void writeToDevice() = 0;
-    // Message thread: take the value from the image without notifying listeners; with send, prepare
-    // everything for sending (the caller then queues the SET).
+    // Message thread: take the value from the image without notifying listeners; with send (a session
+    // load), prepare everything for sending: a banked control marks every channel it keeps, shown or
+    // not (every solo of the session, not only those on screen). The caller then queues the SET
+    // without storing, so the image is sent as it was loaded.
     virtual void loadFromState(ConsoleState& state, bool send) = 0;
     // Message thread: write the control's current value into the image.
     virtual void storeToState(ConsoleState& state) = 0;

@@ -52,7 +52,8 @@ public:
     // Message thread: store the control's value into the image (every call), then queue it for a SET
     // unless it is queued already, and wake the thread.
     void queueSet(HwCtrl& control);
-    // Hardware thread: queue the control for a SET again without storing (retries, next dirty channel).
+    // Any thread: queue the control for a SET without storing (retries, the next dirty channel, and a
+    // loaded session, which the controls send as the image holds it).
     void requeueSet(HwCtrl& control);
 
     // Message thread: the window is closing. While the window is attached, the image gets its size,

@@ -11,6 +11,7 @@
 
 #include "console/ConsoleLayout.h"
 #include "console/PolledSnapshot.h"
+#include "console/SessionFiles.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -88,30 +89,21 @@ private:
     int shownPair_ = 0;
 };
 
-// A button that shows one of the layout's pre-rendered faces, up and pressed.
-class FaceButton : public juce::ImageButton
-{
-public:
-    FaceButton(const juce::String& name, const juce::Image& up, const juce::Image& down,
-               juce::Point<int> position);
-    // Shows the pressed face for a moment, as after a click (a keyboard shortcut's feedback).
-    void showPressed();
-};
-
 class SessionBox : public juce::Component
 {
 public:
-    // Bounds: the layout's session-box rectangle, added to the content's mixer page.
+    // Bounds: the layout's session-box rectangle, added to the content's mixer page; the Load, Save and
+    // Reset buttons at their places.
     explicit SessionBox(CwContent& content);
-    FaceButton& getLoadButton() { return load_; }
-    FaceButton& getSaveButton() { return save_; }
-    FaceButton& getResetButton() { return reset_; }
+    LoadButton& getLoadButton() { return load_; }
+    SaveButton& getSaveButton() { return save_; }
+    ResetButton& getResetButton() { return reset_; }
     void paint(juce::Graphics& g) override;
 
 private:
-    FaceButton load_;
-    FaceButton save_;
-    FaceButton reset_;
+    LoadButton load_;
+    SaveButton save_;
+    ResetButton reset_;
 };
 
 class LogoBox : public juce::Component

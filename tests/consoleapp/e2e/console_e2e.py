@@ -141,6 +141,16 @@ def window_position(window):
     return None
 
 
+def window_size(window):
+    out = subprocess.run(["xdotool", "getwindowgeometry", str(window)], capture_output=True, text=True).stdout
+    for line in out.splitlines():
+        line = line.strip()
+        if line.startswith("Geometry:"):
+            w, h = line.split()[1].split("x")
+            return int(w), int(h)
+    return None
+
+
 def console_windows():
     return windows(" Console$")
 
@@ -352,6 +362,59 @@ def case_position_restored(s, x):
     process.wait(timeout=10)
     props = s.properties("Placed")
     check((props.get("x"), props.get("y")) == ("300", "250"), "saved %s" % props)
+
+
+def open_chooser(window, key, title):
+    """Types the key into the window until its chooser opens (a key typed before the window has the
+    focus is lost); returns the chooser's window."""
+    for _ in range(10):
+        subprocess.run(["xdotool", "windowfocus", "--sync", str(window)], stderr=subprocess.DEVNULL)
+        subprocess.run(["xdotool", "key", "--clearmodifiers", key], stderr=subprocess.DEVNULL)
+        found = wait_for(lambda: windows("^%s$" % title), timeout=2.0)
+        if found:
+            return found[0]
+    raise Failure("%s opened no chooser titled %s" % (key, title))
+
+
+def type_into(window, *keys):
+    subprocess.run(["xdotool", "windowfocus", "--sync", str(window)], stderr=subprocess.DEVNULL)
+    for k in keys:
+        if k.startswith("text:"):
+            subprocess.run(["xdotool", "type", "--delay", "20", k[5:]], stderr=subprocess.DEVNULL)
+        else:
+            subprocess.run(["xdotool", "key", "--clearmodifiers", k], stderr=subprocess.DEVNULL)
+
+
+def case_session_keys(s, x):
+    """Ctrl+S and Ctrl+O typed into a console window run its Save and Load: the first save asks for a
+    name, later ones write the same file without asking."""
+    s.devsim("plug", "u1", "--model", "st8", "--unique-name", "Keys")
+    s.start()
+    found = wait_for(lambda: windows("^Keys Console$"))
+    check(found, "no window")
+    time.sleep(0.5)
+    target = os.path.join(s.home, "Documents", "Strellis 8 sessions", "Studio A.Strellis 8 session")
+
+    chooser = open_chooser(found[0], "ctrl+s", "Save settings")
+    # The file name box lies across the chooser's foot.
+    width, height = window_size(chooser)
+    subprocess.run(["xdotool", "mousemove", "--window", str(chooser), str(width // 2), str(height - 62),
+                    "click", "1"], stderr=subprocess.DEVNULL)
+    type_into(chooser, "text:Studio A", "Return")
+    check(wait_for(lambda: os.path.exists(target) and os.path.getsize(target) == 13456),
+          "no session file after the first save")
+    with open(target, "rb") as f:
+        check(f.read(4) == b"omaK", "the file does not start with the magic")
+
+    os.remove(target)
+    type_into(found[0], "ctrl+s")
+    check(wait_for(lambda: os.path.exists(target)), "the second save wrote nothing")
+    check(not windows("^Save settings$"), "the second save asked for a name")
+
+    chooser = open_chooser(found[0], "ctrl+o", "Load settings")
+    type_into(chooser, "Escape")
+    check(wait_for(lambda: not windows("^Load settings$")), "the load chooser stayed")
+    check(not [l for l in s.debug_lines() if "Console settings" in l], "an alert: %s" % s.debug_lines()[-5:])
 
 
 def case_screenshot(s, x):

@@ -1,0 +1,99 @@
+#pragma once
+
+// Session files in the window: the Load, Save and Reset buttons of the session box, the "Save", "Save as"
+// and "Load" commands with their choosers and alerts, and bringing a loaded or reset session onto every
+// control of the window and into the interface.
+//
+// The choosers and alerts go through SessionDialogs, which tests replace; the program shows the
+// framework's file choosers and the platform's message boxes titled "Console settings".
+//
+// Choosers and alerts run modal loops, in which the window may be closed (its interface removed): the
+// commands then stop at once. Message thread only.
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+namespace console
+{
+
+class CwContent;
+
+class SessionDialogs
+{
+public:
+    virtual ~SessionDialogs() = default;
+    // A chooser to open an existing file, or to save one (asking before an existing file is replaced).
+    // The file chosen; a File() with an empty path when cancelled.
+    virtual juce::File chooseFileToLoad(const juce::String& title, const juce::File& initial,
+                                        const juce::String& wildcard) = 0;
+    virtual juce::File chooseFileToSave(const juce::String& title, const juce::File& initial,
+                                        const juce::String& wildcard) = 0;
+    // A message box titled "Console settings" with one OK button.
+    virtual void alert(const juce::String& text) = 0;
+};
+
+// The dialogs in use: the installed ones, else the program's own.
+SessionDialogs& sessionDialogs();
+// Installs dialogs (null: the program's own again); returns those replaced. Not owned.
+SessionDialogs* setSessionDialogs(SessionDialogs* dialogs);
+
+// "Load": a file chosen in the session folder (or a legacy file of the model) replaces the session,
+// which then goes to every control and the interface. A refused file is reported and changes nothing,
+// not even the session's name and folder; the session in the window is sent again all the same.
+void loadSession(CwContent& content);
+// "Save" (without saveAs and with a session name known: the same file again, no chooser) and "Save as".
+void saveSession(CwContent& content, bool saveAs);
+// Every gang button and channel name shows the state block again; every control takes its value from
+// the image and sends it, as the image holds it.
+void applyToConsole(CwContent& content);
+
+// The walkers over a component tree: every gang button ("console_gang_button") reloads from its gang
+// mask; every channel-name label ("alias") reloads its names, after clearing them when reset is set.
+void refreshGangButtons(juce::Component& component);
+void refreshAliasLabels(juce::Component& component, bool reset);
+
+// A session button: its up face (with a faint white veil under the mouse) and its pressed face, sized to
+// the face, at its place in the session box.
+class SessionButton : public juce::ImageButton
+{
+public:
+    SessionButton(const juce::String& name, const juce::Image& up, const juce::Image& down,
+                  juce::Point<int> position);
+};
+
+// Triggers "Save" through the window's command manager; shows pressed for 500 ms after each save, from
+// the keyboard too.
+class SaveButton : public SessionButton, private juce::Timer
+{
+public:
+    explicit SaveButton(CwContent& content);
+    void showPressed();
+    bool isShowingPressed() const { return isTimerRunning(); }
+
+protected:
+    void paintButton(juce::Graphics& g, bool isMouseOver, bool isButtonDown) override;
+
+private:
+    void timerCallback() override;
+};
+
+// Triggers "Load" through the window's command manager.
+class LoadButton : public SessionButton
+{
+public:
+    explicit LoadButton(CwContent& content);
+};
+
+// Brings every control and name to its default (the gang masks stay) and sends the result.
+class ResetButton : public SessionButton
+{
+public:
+    explicit ResetButton(CwContent& content);
+
+protected:
+    void clicked() override;
+
+private:
+    CwContent& content_;
+};
+
+} // namespace console

@@ -1,0 +1,702 @@
+// Session files in a console window of a simulated interface: the commands with their choosers and
+// alerts, what a load and a reset send, the gang buttons and names they refresh, and the round trip.
+// The window's controls here are small stand-ins that send from the image as the strip controls do.
+
+#include "ConsoleTestSupport.h"
+#include "console/Alias.h"
+#include "console/ConsoleApp.h"
+#include "console/ConsoleLookAndFeel.h"
+#include "console/ConsoleWindow.h"
+#include "console/SessionFiles.h"
+#include "console/Toggle.h"
+#include "device/Conversions.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <functional>
+
+namespace
+{
+
+using console::ConsoleState;
+using console::CwContent;
+using consoletest::pumpUntil;
+
+// --- stand-ins for the strip controls ---
+
+int outputsOf(CwContent& content)
+{
+    return int(content.getHwInfo().getOutputCount());
+}
+
+// The monitor gains of one input in every mix, sent from the image. Like a fader it shows mix 0 within
+// its range, and stores what it shows.
+class TestMonitorGain : public console::HwCtrlBanked
+{
+public:
+    TestMonitorGain(CwContent& content, int input)
+        : HwCtrlBanked(*content.getControls()), content_(content), input_(input)
+    {
+    }
+    void readFromDevice() override {}
+    void writeToDevice() override
+    {
+        const int mix = nextDirty();
+        if (mix >= 0)
+            handleBankedSetResult(mix, content_.getDevice().setMonitorGain(
+                                           input_, mix, content_.getState().getMonitorGain(input_, mix)));
+    }
+    void loadFromState(ConsoleState& state, bool send) override
+    {
+        shown_ = juce::jlimit(-60.0f, 0.0f, state.getMonitorGain(input_, 0));
+        if (send)
+            markDirtyRange(0, outputsOf(content_), 2);
+    }
+    void storeToState(ConsoleState& state) override { state.setMonitorGain(input_, 0, shown_); }
+    void resetToDefault() override
+    {
+        ++resets;
+        shown_ = 0.0f;
+        for (int mix = 0; mix < outputsOf(content_); ++mix)
+            content_.getState().setMonitorGain(input_, mix, 0.0f);
+        markDirtyRange(0, outputsOf(content_), 2);
+    }
+
+    int resets = 0;
+
+private:
+    CwContent& content_;
+    int input_;
+    float shown_ = 0.0f;
+};
+
+// The playback solos of one parity: every one of them is sent after a load, not only the one shown.
+class TestPlaySolo : public console::HwCtrlBanked
+{
+public:
+    TestPlaySolo(CwContent& content, int parity)
+        : HwCtrlBanked(*content.getControls()), content_(content), parity_(parity)
+    {
+    }
+    void readFromDevice() override {}
+    void writeToDevice() override
+    {
+        const int c = nextDirty();
+        if (c >= 0)
+            handleBankedSetResult(
+                c, content_.getDevice().setPlaybackSolo(c, content_.getState().getByte(solo(c))));
+    }
+    void loadFromState(ConsoleState&, bool send) override
+    {
+        if (send)
+            markDirtyRange(parity_, outputsOf(content_), 2);
+    }
+    void storeToState(ConsoleState&) override {}
+    void resetToDefault() override
+    {
+        for (int c = parity_; c < outputsOf(content_); c += 2)
+            content_.getState().setByte(solo(c), 0);
+        markDirtyRange(parity_, outputsOf(content_), 2);
+    }
+
+private:
+    static int solo(int c) { return ConsoleState::kPlaybackRecords + c * ConsoleState::kRecordBytes + 1; }
+    CwContent& content_;
+    int parity_;
+};
+
+class TestGang : public console::Gang
+{
+public:
+    TestGang(ConsoleState& state, int channel) : state_(state), channel_(channel) {}
+    void clicked() override { state_.setInputGanged(getToggleState(), channel_); }
+    void reload() override { setToggleState(state_.isInputGanged(channel_), juce::dontSendNotification); }
+
+private:
+    ConsoleState& state_;
+    int channel_;
+};
+
+class TestInAlias : public console::Alias
+{
+public:
+    TestInAlias(CwContent& content, juce::Component& parent) : Alias(content)
+    {
+        setBounds(content.getLayout().getAliasBounds(0));
+        attach(parent);
+    }
+    static juce::String defaultFor(const device::HwInfoCaps& caps)
+    {
+        return defaultName("In ", caps.getInputGroupShortName(caps.getInputMapGroup(0)),
+                           caps.getInputMapIndex(0));
+    }
+    void clearNames() override { getContent().getState().setInputAlias(0, {}); }
+    void reloadText() override
+    {
+        ConsoleState& state = getContent().getState();
+        if (state.getInputAlias(0).isEmpty())
+            state.setInputAlias(0, defaultFor(getContent().getHwInfo()));
+        setText(state.getInputAlias(0), juce::dontSendNotification);
+    }
+    void labelTextChanged(juce::Label*) override { getContent().getState().setInputAlias(0, getText()); }
+};
+
+// --- the scripted choosers and alerts ---
+
+struct ScriptedDialogs : console::SessionDialogs
+{
+    struct Call
+    {
+        juce::String title;
+        juce::File initial;
+        juce::String wildcard;
+        bool windowEnabled;
+    };
+
+    juce::File chooseFileToLoad(const juce::String& title, const juce::File& initial,
+                                const juce::String& wildcard) override
+    {
+        return choose(title, initial, wildcard);
+    }
+    juce::File chooseFileToSave(const juce::String& title, const juce::File& initial,
+                                const juce::String& wildcard) override
+    {
+        return choose(title, initial, wildcard);
+    }
+    void alert(const juce::String& text) override { alerts.push_back(text); }
+
+    juce::File choose(const juce::String& title, const juce::File& initial, const juce::String& wildcard)
+    {
+        calls.push_back({title, initial, wildcard, window != nullptr && window->isEnabled()});
+        if (whileOpen)
+            whileOpen();
+        if (answers.empty())
+            return {};
+        const juce::File answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+
+    juce::Component* window = nullptr;
+    std::function<void()> whileOpen; // what happens while a chooser is open
+    std::vector<Call> calls;
+    std::deque<juce::File> answers; // none left: cancelled
+    std::vector<juce::String> alerts;
+};
+
+// A VDC request as text, for comparing what was sent as a multiset.
+std::vector<std::string> sentCommands(const consoletest::Trace& trace)
+{
+    std::vector<std::string> out;
+    for (const consoletest::VdcLine& v : trace.vdc())
+    {
+        if (v.category == 3 && v.command == 5)
+            continue; // identify: also sent whenever the window becomes active
+        std::string s = std::to_string(v.category) + "/" + std::to_string(v.command);
+        for (uint32_t p : v.params)
+            s += " " + std::to_string(p);
+        out.push_back(s);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// --- the fixture ---
+
+class SessionTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        REQUIRE_DISPLAY();
+        const char* home = std::getenv("HOME");
+        oldHome_ = home != nullptr ? home : "";
+        home_ = bus_.dir + "/home";
+        std::filesystem::create_directories(home_);
+        ::setenv("HOME", home_.c_str(), 1);
+        ::unsetenv("XDG_CONFIG_HOME");
+        ::unsetenv("XDG_DOCUMENTS_DIR");
+        console::installConsoleLookAndFeel();
+        previous_ = console::setSessionDialogs(&dialogs_);
+    }
+
+    void TearDown() override
+    {
+        closeWindow();
+        device_ = nullptr;
+        console::setSessionDialogs(previous_);
+        console::runningOnVista = true;
+        if (!oldHome_.empty())
+            ::setenv("HOME", oldHome_.c_str(), 1);
+    }
+
+    // A window for the model with the stand-in controls; its session read fails when asked, so the
+    // window starts with an image it may not store.
+    void open(const char* model, bool failSessionRead = false)
+    {
+        ASSERT_EQ(bus_.devsim(std::string("plug u1 --model ") + model + " --unique-name S"), 0) << bus_.err;
+        if (failSessionRead)
+        {
+            ASSERT_EQ(bus_.devsim("fault u1 vdc:0/3 vdr:7 1"), 0) << bus_.err;
+        }
+        device_ = consoletest::firstDevice();
+        ASSERT_NE(device_, nullptr);
+        ASSERT_TRUE(device_->open());
+        window_ = std::make_unique<console::ConsoleWindow>(*device_);
+        window_->setVisible(true);
+        dialogs_.window = window_.get();
+        gains_ = std::make_unique<TestMonitorGain>(content(), 0);
+        solos_[0] = std::make_unique<TestPlaySolo>(content(), 0);
+        solos_[1] = std::make_unique<TestPlaySolo>(content(), 1);
+        gang_ = std::make_unique<TestGang>(state(), 2);
+        gang_->setup(*content().getTabbedBox());
+        gang_->reload();
+        alias_ = std::make_unique<TestInAlias>(content(), *content().getTabbedBox());
+    }
+
+    // As the application closes a window whose interface went away.
+    void closeWindow()
+    {
+        if (window_ != nullptr)
+        {
+            // The test's controls go before the window: the thread that may still hold them stops first.
+            console::hwthread* thread = content().getHwThread();
+            thread->clearWindow();
+            thread->signalThreadShouldExit();
+            thread->notify();
+            thread->waitForStop(-1);
+        }
+        gains_.reset();
+        solos_[0].reset();
+        solos_[1].reset();
+        gang_.reset();
+        alias_.reset();
+        window_.reset();
+        dialogs_.window = nullptr;
+    }
+
+    CwContent& content() const { return window_->getContent(); }
+    ConsoleState& state() const { return window_->getState(); }
+
+    // Runs a session command as the window's command manager does, until it has finished.
+    void command(int id)
+    {
+        content().getCommandManager().invokeDirectly(id, false);
+        bool done = false;
+        juce::MessageManager::callAsync([&done] { done = true; });
+        ASSERT_TRUE(pumpUntil([&] { return done; }));
+    }
+
+    juce::File sessionFolder() const
+    {
+        return juce::File(juce::String(home_))
+            .getChildFile("Documents")
+            .getChildFile(juce::String(device_->getCaps().getModelName()) + " sessions");
+    }
+
+    std::vector<uint32_t> image() const
+    {
+        std::vector<uint32_t> out(ConsoleState::kImageQuads);
+        state().copyImage(out.data());
+        return out;
+    }
+
+    // Waits until count VDC requests besides identify were sent, and a little longer for any more.
+    std::vector<std::string> sentAfter(size_t count)
+    {
+        pumpUntil([&] { return sentCommands(trace_).size() >= count; });
+        pumpUntil([] { return false; }, 150);
+        return sentCommands(trace_);
+    }
+
+    testsupport::TempBus bus_;
+    consoletest::Trace trace_{bus_.dir};
+    std::string home_;
+    std::string oldHome_;
+    ScriptedDialogs dialogs_;
+    console::SessionDialogs* previous_ = nullptr;
+    device::vhw::Ptr device_;
+    std::unique_ptr<console::ConsoleWindow> window_;
+    std::unique_ptr<TestMonitorGain> gains_;
+    std::unique_ptr<TestPlaySolo> solos_[2];
+    std::unique_ptr<TestGang> gang_;
+    std::unique_ptr<TestInAlias> alias_;
+};
+
+std::vector<uint8_t> bytesOf(const juce::File& file)
+{
+    juce::MemoryBlock block;
+    file.loadFileAsData(block);
+    const auto* p = static_cast<const uint8_t*>(block.getData());
+    return std::vector<uint8_t>(p, p + block.getSize());
+}
+
+void putLe(std::vector<uint8_t>& b, size_t at, uint32_t v)
+{
+    for (int k = 0; k < 4; ++k)
+        b[at + size_t(k)] = uint8_t(v >> (8 * k));
+}
+
+bool bit(int32_t mask, int channel)
+{
+    return (uint32_t(mask) >> (channel / 2) & 1u) != 0;
+}
+
+// The legacy file of a session, for an interface with these counts (at most 16 inputs, 12 outputs).
+std::vector<uint8_t> legacyFile(const std::vector<uint32_t>& image, int32_t inputGangs, int32_t playbackGangs,
+                                int32_t outputGangs, int inputs, int outputs)
+{
+    const auto* e = reinterpret_cast<const uint8_t*>(image.data());
+    std::vector<uint8_t> b(8192, 0);
+    putLe(b, 0, 2048);
+    putLe(b, 36, 256);
+    putLe(b, 40, image[3]);
+    for (int i = 0; i < inputs; ++i)
+    {
+        std::memcpy(&b[size_t(44 + 24 * i)], e + 7312 + 24 * i, 24);
+        for (int j = 0; j < outputs; j += 2)
+        {
+            const size_t cell = size_t(620 + 192 * i + 8 * j);
+            putLe(b, cell, image[size_t(8 + i * 40 + j)]);
+            b[cell + 4] = e[8272 + i * 40 + j];
+            b[cell + 5] = (e[9872 + i * 40 + j] & 2) != 0 ? 1 : 0;
+            b[cell + 6] = (e[9872 + i * 40 + j] & 1) != 0 ? 1 : 0;
+        }
+        b[size_t(5228 + 12 * i)] = bit(inputGangs, i) ? 1 : 0;
+    }
+    for (int j = 0; j < outputs; ++j)
+    {
+        const size_t play = size_t(5516 + 28 * j);
+        putLe(b, play, image[size_t(1608 + j)]);
+        b[play + 4] = e[11472 + 24 * j];
+        std::memcpy(&b[play + 6], e + 11472 + 24 * j + 2, 21);
+        b[size_t(6188 + j)] = bit(playbackGangs, j) ? 1 : 0;
+        const size_t out = size_t(6200 + 28 * j);
+        putLe(b, out, image[size_t(1648 + j)]);
+        b[out + 4] = e[12432 + 24 * j];
+        b[out + 5] = e[12432 + 24 * j + 1];
+        std::memcpy(&b[out + 6], e + 12432 + 24 * j + 2, 21);
+        b[size_t(6872 + j)] = bit(outputGangs, j) ? 1 : 0;
+    }
+    putLe(b, 6884, image[4]);
+    putLe(b, 6892, image[6]);
+    putLe(b, 6896, image[7]);
+    return b;
+}
+
+// A session file of the image, in the interface's byte order or the other one.
+std::vector<uint8_t> sessionFile(const device::vhw& device, const std::vector<uint32_t>& image,
+                                 int32_t inputGangs, int32_t playbackGangs, int32_t outputGangs,
+                                 bool otherOrder)
+{
+    std::vector<uint8_t> b(13456, 0);
+    const uint32_t header[16] = {
+        0x4B616D6F, 13456, device.getVendorId(), device.getModelId(),     device.getHwVersion(),
+        0,          0,     uint32_t(inputGangs), uint32_t(playbackGangs), uint32_t(outputGangs),
+        0};
+    std::memcpy(b.data() + 64, image.data(), 13392);
+    for (int i = 0; i < 16; ++i)
+        putLe(b, size_t(4 * i), header[i]);
+    if (otherOrder)
+        console::byteSwapQuadlets(b.data(), 64 + 7312);
+    return b;
+}
+
+} // namespace
+
+TEST_F(SessionTest, SaveAsksForANameOnceAndGivesEveryFileTheSessionExtension)
+{
+    open("st8");
+    const juce::File folder = sessionFolder();
+    dialogs_.answers = {folder.getChildFile("Studio A")};
+    command(console::kSaveCommand);
+
+    ASSERT_EQ(dialogs_.calls.size(), 1u);
+    EXPECT_EQ(dialogs_.calls[0].title, "Save settings");
+    EXPECT_EQ(dialogs_.calls[0].wildcard, "*.Strellis 8 session");
+    EXPECT_EQ(dialogs_.calls[0].initial, folder.getChildFile("*.Strellis 8 session"));
+    EXPECT_FALSE(dialogs_.calls[0].windowEnabled);
+    EXPECT_TRUE(window_->isEnabled());
+    const juce::File a = folder.getChildFile("Studio A.Strellis 8 session");
+    EXPECT_EQ(a.getSize(), 13456);
+    EXPECT_EQ(state().getCurrentSessionName(), "Studio A");
+    EXPECT_EQ(state().getMostRecentFolder(), folder.getFullPathName());
+
+    // The same file again, without a chooser.
+    state().setOutputGain(1, -12.0f);
+    command(console::kSaveCommand);
+    EXPECT_EQ(dialogs_.calls.size(), 1u);
+    EXPECT_EQ(std::memcmp(bytesOf(a).data() + 64, image().data(), ConsoleState::kImageBytes), 0);
+
+    // "Save as" always asks; an extension in other letters is kept, any other gets the session's added.
+    const juce::File b = folder.getChildFile("Studio B.strellis 8 SESSION");
+    const juce::File c = folder.getChildFile("Studio C.txt");
+    dialogs_.answers = {b, c};
+    command(console::kSaveAsCommand);
+    EXPECT_TRUE(b.existsAsFile());
+    EXPECT_EQ(state().getCurrentSessionName(), "Studio B");
+    command(console::kSaveAsCommand);
+    EXPECT_TRUE(folder.getChildFile("Studio C.txt.Strellis 8 session").existsAsFile());
+    EXPECT_FALSE(c.exists());
+    EXPECT_EQ(state().getCurrentSessionName(), "Studio C.txt");
+    command(console::kSaveAsCommand); // cancelled
+    EXPECT_EQ(dialogs_.calls.size(), 4u);
+    EXPECT_EQ(state().getCurrentSessionName(), "Studio C.txt");
+    EXPECT_TRUE(dialogs_.alerts.empty());
+}
+
+TEST_F(SessionTest, RefusedLoadsAlertAndKeepTheSessionItsNameAndItsFolder)
+{
+    open("st8");
+    const juce::File folder = sessionFolder();
+    dialogs_.answers = {folder.getChildFile("Base")};
+    command(console::kSaveCommand);
+    const std::vector<uint32_t> before = image();
+    const juce::String wildcard = "*.Strellis 8 session;*.ST8session";
+
+    dialogs_.answers = {folder.getChildFile("Gone.Strellis 8 session")};
+    command(console::kLoadCommand);
+    ASSERT_EQ(dialogs_.calls.size(), 2u);
+    EXPECT_EQ(dialogs_.calls[1].title, "Load settings");
+    EXPECT_EQ(dialogs_.calls[1].wildcard, wildcard);
+    EXPECT_EQ(dialogs_.calls[1].initial, folder.getChildFile(wildcard));
+    EXPECT_FALSE(dialogs_.calls[1].windowEnabled);
+    ASSERT_EQ(dialogs_.alerts.size(), 1u);
+    EXPECT_EQ(dialogs_.alerts[0], "The specified file does not exist.");
+
+    // A file of a later session version, elsewhere: refused, and the session in the window is sent
+    // again. Before Vista the chooser starts at the folder itself.
+    console::runningOnVista = false;
+    const juce::File other = juce::File(juce::String(bus_.dir)).getChildFile("other/New.Strellis 8 session");
+    ASSERT_TRUE(other.getParentDirectory().createDirectory());
+    std::vector<uint8_t> later = bytesOf(folder.getChildFile("Base.Strellis 8 session"));
+    putLe(later, 64 + 8, 513);
+    other.replaceWithData(later.data(), later.size());
+    trace_.clear();
+    dialogs_.answers = {other};
+    command(console::kLoadCommand);
+    EXPECT_EQ(dialogs_.calls[2].initial, folder);
+    ASSERT_EQ(dialogs_.alerts.size(), 2u);
+    EXPECT_EQ(dialogs_.alerts[1], "The session version is wrong.");
+    EXPECT_EQ(image(), before);
+    EXPECT_EQ(state().getCurrentSessionName(), "Base");
+    EXPECT_EQ(state().getMostRecentFolder(), folder.getFullPathName());
+    EXPECT_EQ(sentAfter(18).size(), 18u); // 6 monitor gains, 12 playback solos
+
+    command(console::kLoadCommand); // cancelled
+    EXPECT_EQ(dialogs_.alerts.size(), 2u);
+
+    // A folder that cannot be made.
+    const juce::File blocker = juce::File(juce::String(bus_.dir)).getChildFile("file");
+    ASSERT_TRUE(blocker.replaceWithText("x"));
+    state().setMostRecentFolder(blocker.getChildFile("sub").getFullPathName());
+    command(console::kLoadCommand);
+    command(console::kSaveAsCommand);
+    ASSERT_EQ(dialogs_.alerts.size(), 4u);
+    EXPECT_EQ(dialogs_.alerts[2], "Cannot open folder.");
+    EXPECT_EQ(dialogs_.alerts[3], "Cannot create folder.");
+    EXPECT_EQ(dialogs_.calls.size(), 4u);
+}
+
+TEST_F(SessionTest, FilesInBothByteOrdersAndALegacyFileLoadTheSameSessionAndSendTheSameCommands)
+{
+    // The interface's session cannot be read: only a whole session loaded may go to flash.
+    open("st8", true);
+    ASSERT_FALSE(state().mayWriteFlash());
+
+    // The session before: a whole image with values in places the legacy format does not have.
+    std::vector<uint32_t> start(ConsoleState::kImageQuads, 0);
+    auto* s = reinterpret_cast<uint8_t*>(start.data());
+    start[0] = 3348;
+    start[2] = 512;
+    start[8 + 1] = 0x123;      // monitor gain of input 0 in odd mix 1
+    s[9872 + 4] = 0x10;        // a monitor flag bit other than mute and solo
+    s[11472 + 5 * 24 + 1] = 1; // playback solo 5
+    const int32_t startGangs = -1;
+
+    // The session loaded: every field the legacy format has.
+    std::vector<uint32_t> loaded = start;
+    auto* l = reinterpret_cast<uint8_t*>(loaded.data());
+    loaded[3] = 0x80000002;
+    loaded[4] = 0x1234;
+    loaded[6] = 2;
+    loaded[7] = 96000;
+    std::memcpy(l + 7312, "\x02\x07Vocal", 7);
+    std::memcpy(l + 7312 + 9 * 24 + 2, "Bass", 4);
+    loaded[8 + 2] = device::dbToGain(-6.0f);
+    loaded[8 + 3 * 40 + 10] = 0x00800000;
+    l[8272 + 2] = 40;
+    l[9872 + 4] = 0x13;
+    loaded[1608 + 3] = device::dbToGain(-3.0f);
+    std::memcpy(l + 11472 + 3 * 24, "\x01\x00Synth", 7);
+    loaded[1648 + 5] = device::dbToGain(-1.0f);
+    std::memcpy(l + 12432 + 5 * 24, "\x01\x02Mains", 7);
+    const int32_t inputGangs = ~(1 << 1); // inputs 2 and 3 not ganged
+    const int32_t playbackGangs = ~(1 << 2);
+    const int32_t outputGangs = ~(1 << 0);
+
+    const juce::File dir(juce::String(bus_.dir));
+    const juce::File legacy = dir.getChildFile("Old.st8SESSION");
+    const juce::File ours = dir.getChildFile("Ours.Strellis 8 session");
+    const juce::File theirs = dir.getChildFile("Theirs.Strellis 8 session");
+    const std::vector<uint8_t> legacyBytes =
+        legacyFile(loaded, inputGangs, playbackGangs, outputGangs, 10, 12);
+    legacy.replaceWithData(legacyBytes.data(), legacyBytes.size());
+    const std::vector<uint8_t> ourBytes =
+        sessionFile(*device_, loaded, inputGangs, playbackGangs, outputGangs, false);
+    ours.replaceWithData(ourBytes.data(), ourBytes.size());
+    const std::vector<uint8_t> theirBytes =
+        sessionFile(*device_, loaded, inputGangs, playbackGangs, outputGangs, true);
+    theirs.replaceWithData(theirBytes.data(), theirBytes.size());
+
+    std::vector<std::string> first;
+    for (const juce::File& file : {legacy, ours, theirs})
+    {
+        SCOPED_TRACE(file.getFileName().toStdString());
+        state().replaceImage(start.data());
+        state().setInputGangs(startGangs);
+        state().setPlaybackGangs(startGangs);
+        state().setOutputGangs(startGangs);
+        console::refreshGangButtons(content());
+        ASSERT_TRUE(gang_->getToggleState());
+        trace_.clear();
+        dialogs_.answers = {file};
+        command(console::kLoadCommand);
+
+        EXPECT_TRUE(dialogs_.alerts.empty());
+        EXPECT_EQ(image(), loaded);
+        EXPECT_EQ(state().getInputGangs(), inputGangs);
+        EXPECT_EQ(state().getPlaybackGangs(), playbackGangs);
+        EXPECT_EQ(state().getOutputGangs(), outputGangs);
+        EXPECT_TRUE(state().mayWriteFlash());
+        EXPECT_FALSE(gang_->getToggleState());
+        EXPECT_EQ(alias_->getText(), "Vocal");
+        EXPECT_EQ(state().getMostRecentFolder(), dir.getFullPathName());
+        EXPECT_EQ(state().getCurrentSessionName(), file.getFileNameWithoutExtension());
+        const std::vector<std::string> sent = sentAfter(18);
+        EXPECT_EQ(sent.size(), 18u);
+        if (first.empty())
+            first = sent;
+        EXPECT_EQ(sent, first);
+    }
+    // Every playback solo of the session was sent, also those not on screen.
+    EXPECT_EQ(std::count(first.begin(), first.end(), "6/4 5 1"), 1);
+    const uint32_t sentGain = device::dbToGain(device::gainToDb(device::dbToGain(-6.0f)));
+    EXPECT_EQ(std::count(first.begin(), first.end(), "8/0 0 2 " + std::to_string(sentGain)), 1);
+}
+
+TEST_F(SessionTest, ResetSendsEveryDefaultShowsTheDefaultNamesAndKeepsTheGangs)
+{
+    open("st8", true);
+    state().setInputGangs(0x5);
+    state().setMonitorGain(0, 4, -30.0f);
+    state().setByte(ConsoleState::kPlaybackRecords + 7 * ConsoleState::kRecordBytes + 1, 1);
+    state().setInputAlias(0, "Vocal");
+    console::refreshAliasLabels(content(), false);
+    ASSERT_EQ(alias_->getText(), "Vocal");
+    const bool gangShown = gang_->getToggleState();
+    trace_.clear();
+
+    content().getSessionBox()->getResetButton().triggerClick();
+    ASSERT_TRUE(pumpUntil([&] { return gains_->resets == 1; }));
+
+    EXPECT_EQ(alias_->getText(), TestInAlias::defaultFor(content().getHwInfo()));
+    EXPECT_EQ(state().getInputAlias(0), alias_->getText());
+    EXPECT_EQ(state().getInputGangs(), 0x5);
+    EXPECT_EQ(gang_->getToggleState(), gangShown);
+    EXPECT_TRUE(state().mayWriteFlash());
+    std::vector<std::string> expected;
+    for (int mix = 0; mix < 12; mix += 2)
+        expected.push_back("8/0 0 " + std::to_string(mix) + " " + std::to_string(device::kUnityGain));
+    for (int c = 0; c < 12; ++c)
+        expected.push_back("6/4 " + std::to_string(c) + " 0");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(sentAfter(expected.size()), expected);
+    EXPECT_EQ(gains_->resets, 1);
+}
+
+TEST_F(SessionTest, TheSessionButtonsTriggerTheWindowsCommandsAndCtrlSShowsSavePressed)
+{
+    open("st8");
+    console::SessionBox& box = *content().getSessionBox();
+    const console::ConsoleLayout& layout = content().getLayout();
+    EXPECT_EQ(box.getLoadButton().getName(), "LoadButton");
+    EXPECT_EQ(box.getSaveButton().getName(), "SaveButton");
+    EXPECT_EQ(box.getResetButton().getName(), "ResetButton");
+    EXPECT_EQ(box.getLoadButton().getBounds(),
+              juce::Rectangle<int>(60, 25).withPosition(layout.getLoadButtonPosition()));
+    EXPECT_EQ(box.getSaveButton().getPosition(), layout.getSaveButtonPosition());
+    EXPECT_EQ(box.getResetButton().getPosition(), layout.getResetButtonPosition());
+
+    box.getLoadButton().triggerClick();
+    ASSERT_TRUE(pumpUntil([&] { return dialogs_.calls.size() == 1; }));
+    EXPECT_EQ(dialogs_.calls[0].title, "Load settings");
+    box.getSaveButton().triggerClick();
+    ASSERT_TRUE(pumpUntil([&] { return dialogs_.calls.size() == 2; }));
+    EXPECT_EQ(dialogs_.calls[1].title, "Save settings");
+
+    juce::KeyPressMappingSet& keys = *content().getCommandManager().getKeyMappings();
+    pumpUntil([&] { return !box.getSaveButton().isShowingPressed(); });
+    ASSERT_TRUE(keys.keyPressed(juce::KeyPress('o', juce::ModifierKeys::ctrlModifier, 0), window_.get()));
+    ASSERT_TRUE(pumpUntil([&] { return dialogs_.calls.size() == 3; }));
+    EXPECT_EQ(dialogs_.calls[2].title, "Load settings");
+    EXPECT_FALSE(box.getSaveButton().isShowingPressed());
+    ASSERT_TRUE(keys.keyPressed(juce::KeyPress('s', juce::ModifierKeys::ctrlModifier, 0), window_.get()));
+    EXPECT_TRUE(box.getSaveButton().isShowingPressed());
+    ASSERT_TRUE(pumpUntil([&] { return dialogs_.calls.size() == 4; }));
+    EXPECT_EQ(dialogs_.calls[3].title, "Save settings");
+    ASSERT_TRUE(pumpUntil([&] { return !box.getSaveButton().isShowingPressed(); }));
+    EXPECT_EQ(box.getSaveButton().getState(), juce::Button::buttonNormal);
+}
+
+TEST_F(SessionTest, ASaveLoadSaveRoundTripIsByteIdenticalOnTheLargestModel)
+{
+    open("st12");
+    std::vector<uint32_t> session(ConsoleState::kImageQuads);
+    for (size_t i = 0; i < session.size(); ++i)
+        session[i] = uint32_t(i * 0x9E3779B1u);
+    session[0] = 3348;
+    session[2] = 512;
+    state().replaceImage(session.data()); // names end at byte 23
+    state().copyImage(session.data());
+    state().setInputGangs(0x0F0F0F0F);
+    state().setPlaybackGangs(0x3C);
+    state().setOutputGangs(0x7);
+    state().setHeaderWord(0x55);
+
+    const juce::File folder = sessionFolder();
+    dialogs_.answers = {folder.getChildFile("First"), folder.getChildFile("First.Strellis 12 session"),
+                        folder.getChildFile("Second")};
+    command(console::kSaveCommand);
+    state().setInputGangs(0);
+    state().replaceImage(std::vector<uint32_t>(ConsoleState::kImageQuads, 0).data());
+    command(console::kLoadCommand);
+    EXPECT_EQ(image(), session);
+    EXPECT_EQ(state().getInputGangs(), 0x0F0F0F0F);
+    pumpUntil([] { return false; }, 200); // the load's sends
+    command(console::kSaveAsCommand);
+
+    ASSERT_TRUE(dialogs_.alerts.empty());
+    const std::vector<uint8_t> first = bytesOf(folder.getChildFile("First.Strellis 12 session"));
+    ASSERT_EQ(first.size(), 13456u);
+    EXPECT_EQ(bytesOf(folder.getChildFile("Second.Strellis 12 session")), first);
+}
+
+TEST_F(SessionTest, AWindowClosedWhileItsChooserIsOpenIsLeftAlone)
+{
+    open("st8");
+    const juce::File folder = sessionFolder();
+    dialogs_.answers = {folder.getChildFile("Base")};
+    command(console::kSaveCommand);
+
+    dialogs_.answers = {folder.getChildFile("Base.Strellis 8 session")};
+    dialogs_.whileOpen = [this] { closeWindow(); };
+    content().getCommandManager().invokeDirectly(console::kLoadCommand, false);
+    ASSERT_TRUE(pumpUntil([&] { return window_ == nullptr; }));
+    pumpUntil([] { return false; }, 100);
+    EXPECT_TRUE(dialogs_.alerts.empty());
+}
