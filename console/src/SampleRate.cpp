@@ -32,12 +32,31 @@ StSampleRateLock::StSampleRateLock(CwContent& content)
     content.getHwThread()->queueGet(*this);
 }
 
-void StSampleRateLock::readFromDevice() {}
-
-void StSampleRateLock::writeToDevice() {}
-
-void StSampleRateLock::handleCommandMessage(int)
+void StSampleRateLock::readFromDevice()
 {
+    // A click's lock is on its way: the driver's is about to change.
+    if (isSetQueued())
+        return;
+    bool locked = false;
+    const int result = content_.getDevice().isSampleRateLocked(locked);
+    if (result == 0)
+        lock_.store(locked);
+    handleGetResult(result, this);
+}
+
+void StSampleRateLock::writeToDevice()
+{
+    handleSetResult(content_.getDevice().setSampleRateLock(lock_.load()) ? 0 : 1);
+}
+
+void StSampleRateLock::handleCommandMessage(int commandId)
+{
+    // Other ids are the button's own (a triggered click).
+    if (commandId != 0)
+    {
+        juce::ToggleButton::handleCommandMessage(commandId);
+        return;
+    }
     setToggleState(lock_.load(), juce::dontSendNotification);
 }
 
@@ -119,9 +138,59 @@ int SampleRate::shownRate() const
     return vista_ ? state.getSampleRate() : int(state.getWord(ConsoleState::kRateWord));
 }
 
-void SampleRate::readFromDevice() {}
+void SampleRate::readFromDevice()
+{
+    // A write is on its way: what the device has now is about to change.
+    if (isSetQueued())
+        return;
+    const uint32_t clicks = userChanges_.load();
+    device::vhw& device = content_.getDevice();
+    int rate = 0;
+    int result;
+    if (vista_)
+    {
+        uint32_t driverRate = 0;
+        result = device.getDriverSampleRate(driverRate);
+        rate = int(driverRate);
+    }
+    else
+    {
+        int clock = 0;
+        result = device.getClock(rate, clock);
+    }
+    if (result == 0)
+    {
+        readRate_.store(rate);
+        readAfter_.store(clicks);
+        haveRead_.store(true);
+    }
+    handleGetResult(result, this);
+}
 
-void SampleRate::writeToDevice() {}
+void SampleRate::writeToDevice()
+{
+    device::vhw& device = content_.getDevice();
+    if (vista_)
+    {
+        // 0 until the driver's rate was first read: nothing to send yet.
+        const int rate = content_.getState().getSampleRate();
+        if (isOffered(rate))
+            handleSetResult(device.setDriverSampleRate(uint32_t(rate)));
+        return;
+    }
+    changePending_.store(false);
+    const int rate = int(content_.getState().getWord(ConsoleState::kRateWord));
+    if (!isOffered(rate))
+        return;
+    // A locked rate is unlocked for the change and locked again after it, keeping the other driver flags.
+    const bool locked = lock_ != nullptr && lock_->getLockValue();
+    if (locked)
+        device.setDriverFlags(0, ~device::kDriverFlagRateLocked);
+    const int result = device.setClock(rate, -1);
+    if (locked)
+        device.setDriverFlags(device::kDriverFlagRateLocked, 0xFFFFFFFF);
+    handleSetResult(result);
+}
 
 void SampleRate::loadFromState(ConsoleState& state, bool)
 {
@@ -133,15 +202,52 @@ void SampleRate::loadFromState(ConsoleState& state, bool)
 
 void SampleRate::handleCommandMessage(int)
 {
+    // A rate read before the user's latest click would undo that click.
+    if (haveRead_.exchange(false) && readAfter_.load() == userChanges_.load())
+    {
+        ConsoleState& state = content_.getState();
+        if (vista_)
+            state.setSampleRate(readRate_.load());
+        else
+            state.setWord(ConsoleState::kRateWord, uint32_t(readRate_.load()));
+    }
     const int rate = shownRate();
     for (int k = 0; k < count_; ++k)
         buttons_[size_t(k)]->setToggleState(rates_[size_t(k)] == rate, juce::dontSendNotification);
     page_.refreshBufferSizeText();
 }
 
-void SampleRate::refresh(const PolledSnapshot&) {}
+void SampleRate::refresh(const PolledSnapshot& snapshot)
+{
+    if (!changePending_.load() &&
+        snapshot.driverInfo.sampleRate != content_.getState().getWord(ConsoleState::kRateWord))
+        content_.getHwThread()->queueGet(*this);
+}
 
-void SampleRate::buttonClicked(juce::Button*) {}
+void SampleRate::buttonClicked(juce::Button* button)
+{
+    // The radio group reports the button it turns off as clicked too: only the one turned on counts.
+    if (!button->getToggleState())
+        return;
+    int k = 0;
+    while (k < count_ && buttons_[size_t(k)].get() != button)
+        ++k;
+    if (k < count_)
+    {
+        ConsoleState& state = content_.getState();
+        if (vista_)
+            state.setSampleRate(rates_[size_t(k)]);
+        else
+            state.setWord(ConsoleState::kRateWord, uint32_t(rates_[size_t(k)]));
+    }
+    userChanges_.fetch_add(1);
+    if (vista_)
+        page_.disableForChange();
+    else
+        page_.refreshBufferSizeText();
+    changePending_.store(true);
+    content_.getHwThread()->queueSet(*this);
+}
 
 // --- SampleRateDisplay ---
 
@@ -161,15 +267,35 @@ SampleRateDisplay::SampleRateDisplay(CwContent& content, Settings& page)
     content.getHwThread()->queueGet(*this);
 }
 
-void SampleRateDisplay::readFromDevice() {}
+void SampleRateDisplay::readFromDevice()
+{
+    int rate = 0;
+    int clock = 0;
+    const int result = content_.getDevice().getClock(rate, clock);
+    if (result == 0)
+    {
+        readRate_.store(rate);
+        haveRead_.store(true);
+    }
+    handleGetResult(result, this);
+}
 
 void SampleRateDisplay::handleCommandMessage(int)
 {
+    if (haveRead_.exchange(false))
+    {
+        ConsoleState& state = content_.getState();
+        if (state.getWord(ConsoleState::kRateWord) != uint32_t(readRate_.load()))
+            state.setWord(ConsoleState::kRateWord, uint32_t(readRate_.load()));
+    }
     label_.setText(formatSampleRate(int(content_.getState().getWord(ConsoleState::kRateWord))),
                    juce::dontSendNotification);
     page_.refreshBufferSizeText();
 }
 
-void SampleRateDisplay::refresh(const PolledSnapshot&) {}
+void SampleRateDisplay::refresh(const PolledSnapshot&)
+{
+    content_.getHwThread()->queueGet(*this);
+}
 
 } // namespace console

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 namespace
@@ -85,10 +86,13 @@ protected:
 
     // Plugs u1 ("--model st8", "--caps <file>", ...) on a machine running XP or Vista, and opens its
     // window with every read its controls queued done.
-    void open(const std::string& plugArguments, bool vista = true)
+    void open(const std::string& plugArguments, bool vista = true,
+              const std::function<void()>& beforeWindow = {})
     {
         ASSERT_EQ(bus_.devsim(std::string("os windows ") + (vista ? "vista" : "xp")), 0) << bus_.err;
         ASSERT_EQ(bus_.devsim("plug u1 " + plugArguments), 0) << bus_.err;
+        if (beforeWindow)
+            beforeWindow();
         device_ = consoletest::firstDevice();
         ASSERT_NE(device_, nullptr);
         ASSERT_TRUE(device_->open());
@@ -341,3 +345,136 @@ TEST_F(SettingsTest, ThePhantomSpdifAndWaveDeviceGroupsHaveTheirButtonsAndStarti
 }
 
 } // namespace
+
+// --- sample rate ---
+
+class SampleRateTest : public SettingsTest
+{
+protected:
+    console::SampleRate& rate() const { return *page().getSampleRate(); }
+
+    void click(juce::Button& button)
+    {
+        trace_.clear();
+        button.triggerClick();
+        pumpUntil([&] { return button.getToggleState(); }, 2000);
+        drain();
+    }
+
+    juce::ToggleButton& rateButton(int hz) const
+    {
+        for (int k = 0; k < rate().getButtonCount(); ++k)
+            if (rate().getButtonRate(k) == hz)
+                return *rate().getButton(k);
+        ADD_FAILURE() << hz << " not offered";
+        return *rate().getButton(0);
+    }
+
+    int deviceRate() const
+    {
+        int hz = 0;
+        int clock = 0;
+        device_->getClock(hz, clock);
+        return hz;
+    }
+
+    void pollOnce()
+    {
+        const int shown = content().getRefreshCount();
+        content().poll();
+        ASSERT_TRUE(pumpUntil([&] { return content().getRefreshCount() > shown; }));
+        drain();
+    }
+};
+
+TEST_F(SampleRateTest, BeforeVistaALockedRateIsUnlockedSetAndLockedAgainKeepingTheOtherDriverFlags)
+{
+    open("--model st8", false);
+    EXPECT_TRUE(rateButton(48000).getToggleState());
+    console::StSampleRateLock& lock = *rate().getLock();
+    EXPECT_FALSE(lock.getToggleState());
+
+    click(lock);
+    EXPECT_EQ(requests(), std::vector<std::string>({"DC 10 4294967295 1"}));
+    ASSERT_TRUE(device_->setDriverFlags(2, 0xFFFFFFFF)); // surround
+    click(rateButton(96000));
+    EXPECT_EQ(requests(),
+              std::vector<std::string>({"DC 10 4294967294", "3/0 4294967295 96000 0", "DC 10 4294967295 1"}));
+    EXPECT_EQ(state().getWord(ConsoleState::kRateWord), 96000u);
+    EXPECT_EQ(deviceRate(), 96000);
+    ASSERT_EQ(device_->readDriverInfo(), 0);
+    EXPECT_EQ(device_->getDriverInfo().flags, 3u);
+
+    lock.triggerClick();
+    ASSERT_TRUE(pumpUntil([&] { return !lock.getToggleState(); }, 2000));
+    click(rateButton(44100));
+    EXPECT_EQ(requests(), std::vector<std::string>({"3/0 4294967295 44100 0"}));
+}
+
+TEST_F(SampleRateTest, TheLockShowsTheDriversFlag)
+{
+    open("--model st8", false);
+    ASSERT_TRUE(device_->setSampleRateLock(true));
+    console::StSampleRateLock& lock = *rate().getLock();
+    content().getHwThread()->queueGet(lock);
+    drain();
+    EXPECT_TRUE(lock.getToggleState());
+    EXPECT_TRUE(lock.getLockValue());
+}
+
+TEST_F(SampleRateTest, BeforeVistaTheRateFollowsTheDriverWhenAPollShowsAnotherRate)
+{
+    open("--model st8", false);
+    ASSERT_EQ(device_->setClock(88200, -1), 0);
+    pollOnce();
+    EXPECT_EQ(state().getWord(ConsoleState::kRateWord), 88200u);
+    EXPECT_TRUE(rateButton(88200).getToggleState());
+    EXPECT_FALSE(rateButton(48000).getToggleState());
+}
+
+TEST_F(SampleRateTest, BeforeVistaARateTheDeviceDoesNotOfferIsShownAsNoneAndNeverSent)
+{
+    open("--model d8", false); // 44.1 to 96 kHz
+    for (uint32_t hz : {22050u, 32000u, 192000u})
+    {
+        state().setWord(ConsoleState::kRateWord, hz);
+        rate().handleCommandMessage(0);
+        for (int k = 0; k < rate().getButtonCount(); ++k)
+            EXPECT_FALSE(rate().getButton(k)->getToggleState()) << hz;
+        trace_.clear();
+        content().getHwThread()->queueSet(rate()); // as a session load sends every control
+        drain();
+        EXPECT_TRUE(requests().empty()) << hz;
+    }
+}
+
+TEST_F(SampleRateTest, OnVistaARateClickSetsTheCoreAudioRateAndPausesThePage)
+{
+    open("--model st8");
+    EXPECT_EQ(state().getSampleRate(), 48000);
+    EXPECT_TRUE(rateButton(48000).getToggleState());
+    EXPECT_EQ(page().getSampleRateDisplay()->getLabel().getText(), "48 kHz");
+
+    click(rateButton(96000));
+    EXPECT_EQ(requests(), std::vector<std::string>({"DC 16 96000"}));
+    EXPECT_EQ(state().getSampleRate(), 96000);
+    EXPECT_FALSE(page().isEnabled());
+    EXPECT_FALSE(rateButton(44100).isEnabled());
+    ASSERT_TRUE(pumpUntil([&] { return page().isEnabled(); }));
+
+    // The display reads the clock after every poll.
+    pollOnce();
+    EXPECT_EQ(page().getSampleRateDisplay()->getLabel().getText(), "96 kHz");
+    EXPECT_EQ(state().getWord(ConsoleState::kRateWord), 96000u);
+}
+
+TEST_F(SampleRateTest, OnVistaNothingIsSentBeforeTheDriversRateWasRead)
+{
+    // The driver never answers its rate: the Core Audio rate stays unknown.
+    open("--model st8", true, [&] { ASSERT_EQ(bus_.devsim("fault u1 dc:15 fail always"), 0); });
+    EXPECT_EQ(state().getSampleRate(), 0);
+    trace_.clear();
+    content().getHwThread()->queueSet(rate()); // as a session load sends every control
+    drain();
+    EXPECT_TRUE(requests().empty());
+}

@@ -59,7 +59,7 @@ public:
     void storeToState(ConsoleState&) override {}
     void resetToDefault() override {}
 
-    // The toggle follows the lock value.
+    // Id 0: the toggle follows the lock value. Other ids are the button's own.
     void handleCommandMessage(int commandId) override;
     // Any thread: the lock the control stands for (what a rate change restores).
     bool getLockValue() const { return lock_.load(); }
