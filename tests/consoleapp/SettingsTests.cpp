@@ -8,11 +8,15 @@
 #include "console/SampleRate.h"
 #include "console/Settings.h"
 #include "console/SettingsGroups.h"
+#include "device/Wire.h"
+#include "platform/DeviceFile.h"
+#include "platform/Event.h"
 #include "platform/MessageBox.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -477,4 +481,256 @@ TEST_F(SampleRateTest, OnVistaNothingIsSentBeforeTheDriversRateWasRead)
     content().getHwThread()->queueSet(rate()); // as a session load sends every control
     drain();
     EXPECT_TRUE(requests().empty());
+}
+
+// --- clock source ---
+
+TEST_F(SettingsTest, ChoosingAClockSendsItWithTheRateKeptAndStoresIt)
+{
+    open("--model st8");
+    console::ClockSource& clock = *page().getClockSource();
+    EXPECT_EQ(clock.getSelected(), 0);
+    EXPECT_TRUE(clock.getButton(0)->getToggleState());
+    trace_.clear();
+    clock.getButton(2)->triggerClick(); // Word
+    ASSERT_TRUE(pumpUntil([&] { return clock.getSelected() == 2; }));
+    drain();
+    EXPECT_EQ(requests(), std::vector<std::string>({"3/0 2 4294967295 0"}));
+    EXPECT_EQ(state().getWord(ConsoleState::kClockWord), 2u);
+    EXPECT_FALSE(clock.getButton(0)->getToggleState());
+}
+
+TEST_F(SettingsTest, ClockButtonsAreGreyedWhileTheirClockIsNotDetectedButInternalNever)
+{
+    open("--model st8");
+    console::ClockSource& clock = *page().getClockSource();
+    state().setWord(ConsoleState::kClockWord, 1);
+    clock.loadFromState(state(), false);
+    console::PolledSnapshot snapshot = content().getPollCtrl()->getSnapshot();
+    snapshot.polled.status = 0x4; // Word only
+    clock.updateLockStatus(snapshot);
+    EXPECT_TRUE(clock.getButton(0)->isEnabled());
+    EXPECT_FALSE(clock.getButton(1)->isEnabled());
+    EXPECT_TRUE(clock.getButton(2)->isEnabled());
+    EXPECT_FALSE(clock.getButton(3)->isEnabled());
+    // The source chosen before its clock was lost stays on.
+    EXPECT_TRUE(clock.getButton(1)->getToggleState());
+    snapshot.polled.status = 0xF | 0x100; // and MIDI activity
+    clock.updateLockStatus(snapshot);
+    EXPECT_TRUE(clock.getButton(1)->isEnabled());
+}
+
+TEST_F(SettingsTest, AStoredClockIndexTheDeviceLacksKeepsTheSelectionAndIsOverwritten)
+{
+    open("--model st8"); // no ADAT
+    console::ClockSource& clock = *page().getClockSource();
+    for (uint32_t index : {4u, 6u, 0xFFFFFFFFu, 40u})
+    {
+        state().setWord(ConsoleState::kClockWord, 3);
+        clock.loadFromState(state(), false);
+        state().setWord(ConsoleState::kClockWord, index);
+        clock.loadFromState(state(), false);
+        EXPECT_EQ(clock.getSelected(), 3) << index;
+        EXPECT_EQ(state().getWord(ConsoleState::kClockWord), 3u) << index;
+    }
+}
+
+// --- buffer size ---
+
+// Another process's ASIO driver streaming from the unit (while it lives).
+class StreamingClient
+{
+public:
+    explicit StreamingClient(const std::string& path) : handle_(platform::createFile(path))
+    {
+        event_.create();
+        device::DriverControlBlock block{};
+        block.flag = 1;
+        block.subCode = device::kDcOpenStreaming;
+        block.setWordAt(12, 1);
+        const uint64_t event = event_.handle();
+        std::memcpy(reinterpret_cast<uint8_t*>(&block) + 16, &event, sizeof event);
+        opened_ = platform::deviceIoControl(handle_, device::IOCTL_DRIVER_CONTROL, &block, sizeof block,
+                                            &block, sizeof block, nullptr) &&
+                  block.status == 0;
+    }
+    ~StreamingClient() { platform::closeHandle(handle_); }
+    bool isOpen() const { return opened_; }
+
+private:
+    platform::Handle handle_;
+    platform::Event event_;
+    bool opened_ = false;
+};
+
+TEST_F(SettingsTest, TheBufferSizeShowsItsLengthAtTheRateAndADragSendsIt)
+{
+    open("--model st8");
+    console::BufferSize& buffer = *page().getBufferSize();
+    console::StBufferSizeSlider& slider = buffer.getSlider();
+    EXPECT_EQ(buffer.getSize(), 256);
+    EXPECT_EQ(slider.getTextFromValue(256), "256 samples / 5.3 msec");
+    state().setWord(ConsoleState::kRateWord, 44100);
+    EXPECT_EQ(slider.getTextFromValue(2048), "2048 samples / 46.4 msec");
+    state().setWord(ConsoleState::kRateWord, 0);
+    EXPECT_EQ(slider.getTextFromValue(2048), "");
+
+    trace_.clear();
+    {
+        juce::Slider::ScopedDragNotification drag(slider);
+        slider.setValue(500, juce::sendNotificationSync);
+    }
+    drain();
+    EXPECT_EQ(requests(), std::vector<std::string>({"DC 9 512"}));
+
+    // A size set elsewhere shows after the next poll.
+    ASSERT_EQ(bus_.devsim("set u1 buffer-size 128"), 0);
+    const int shown = content().getRefreshCount();
+    content().poll();
+    ASSERT_TRUE(pumpUntil([&] { return content().getRefreshCount() > shown; }));
+    drain();
+    EXPECT_EQ(slider.getValue(), 128);
+}
+
+TEST_F(SettingsTest, WhileAnAsioApplicationStreamsABufferSizeIsRefusedWithAnAlertAndTheSliderGoesBack)
+{
+    open("--model st8");
+    StreamingClient client(device_->getDevicePath());
+    ASSERT_TRUE(client.isOpen());
+    console::BufferSize& buffer = *page().getBufferSize();
+    trace_.clear();
+    {
+        juce::Slider::ScopedDragNotification drag(buffer.getSlider());
+        buffer.getSlider().setValue(1024, juce::sendNotificationSync);
+    }
+    ASSERT_TRUE(pumpUntil([&] { return !boxes_.empty(); }));
+    drain();
+    EXPECT_EQ(requests(), std::vector<std::string>({"DC 9 1024", "DC 3"}));
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].title, "Varnel Strellis Console");
+    EXPECT_EQ(boxes_[0].text,
+              "\nYour device is currently being used by an ASIO application.\n\nPlease change the "
+              "buffer size from that application using\nthe ASIO control panel.");
+    EXPECT_EQ(buffer.getSize(), 256);
+    EXPECT_EQ(buffer.getSlider().getValue(), 256);
+}
+
+// --- routing ---
+
+TEST_F(SettingsTest, AChosenPairSendsTheWholeRoutingRecordFromTheImage)
+{
+    open("--model st8");
+    console::IsocMap& routing = *page().getIsocMap();
+    for (int i : {0, 1, 3, 7, 69})
+        state().setWord(ConsoleState::kRoutingWords + i, uint32_t(100 + i));
+    trace_.clear();
+    routing.getComboBox(0).setSelectedItemIndex(2, juce::sendNotificationSync);
+    drain();
+    std::string expected = "9/6";
+    for (int i = 0; i < 70; ++i)
+        expected += " " + std::to_string(state().getWord(ConsoleState::kRoutingWords + i));
+    EXPECT_EQ(requests(), std::vector<std::string>({expected}));
+    EXPECT_EQ(state().getWord(ConsoleState::kRoutingWords + 4), 4u);
+    EXPECT_EQ(state().getWord(ConsoleState::kRoutingWords + 7), 107u);
+}
+
+TEST_F(SettingsTest, RoutingShowsThePairOfEachWordAndABoxShowingNoneKeepsItsWord)
+{
+    open("--model st8");
+    console::IsocMap& routing = *page().getIsocMap();
+    state().setWord(ConsoleState::kRoutingWords + 4, 5);
+    state().setWord(ConsoleState::kRoutingWords + 5, 6);
+    state().setWord(ConsoleState::kRoutingWords + 6, 0xFFFFFFFF);
+    routing.loadFromState(state(), false);
+    EXPECT_EQ(routing.getComboBox(0).getSelectedItemIndex(), 2);
+    EXPECT_EQ(routing.getComboBox(1).getSelectedItemIndex(), -1);
+    EXPECT_EQ(routing.getComboBox(2).getSelectedItemIndex(), 0);
+
+    routing.getComboBox(2).setSelectedItemIndex(1, juce::sendNotificationSync);
+    EXPECT_EQ(state().getWord(ConsoleState::kRoutingWords + 5), 6u);
+    EXPECT_EQ(state().getWord(ConsoleState::kRoutingWords + 6), 2u);
+
+    routing.resetToDefault();
+    const uint32_t reset[] = {0, 0, 3, 0, 0, 2, 4, 0};
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(state().getWord(ConsoleState::kRoutingWords + i), reset[i]) << i;
+    for (int row = 0; row < 3; ++row)
+        EXPECT_EQ(routing.getComboBox(row).getSelectedItemIndex(), row);
+}
+
+// --- phantom power, S/PDIF format, wave devices ---
+
+TEST_F(SettingsTest, PhantomPowerAndTheSpdifFormatShareTheFlagsWordAndSendTheirCommands)
+{
+    open("--model st8");
+    console::PhantomPower& phantom = *page().getPhantomPower();
+    console::SpdifFormat& spdif = *page().getSpdifFormat();
+    trace_.clear();
+    phantom.getButton().triggerClick();
+    ASSERT_TRUE(pumpUntil([&] { return phantom.getValue() == 1; }));
+    spdif.getProfessionalButton().triggerClick();
+    ASSERT_TRUE(pumpUntil([&] { return spdif.getValue() == 1; }));
+    drain();
+    EXPECT_EQ(state().getWord(ConsoleState::kFlagsWord), 0x80000002u);
+    spdif.getConsumerButton().triggerClick();
+    ASSERT_TRUE(pumpUntil([&] { return spdif.getValue() == 0; }));
+    drain();
+    EXPECT_EQ(requests(), std::vector<std::string>({"9/4 1", "3/3 2 0", "3/3 0 2"}));
+    EXPECT_EQ(state().getWord(ConsoleState::kFlagsWord), 0x80000000u);
+
+    // A session with phantom power and the professional format shows both and sends them.
+    state().setWord(ConsoleState::kFlagsWord, 0x80000002u);
+    trace_.clear();
+    for (console::HwCtrl* control :
+         {static_cast<console::HwCtrl*>(&phantom), static_cast<console::HwCtrl*>(&spdif)})
+    {
+        control->loadFromState(state(), true);
+        content().getHwThread()->queueSet(*control);
+    }
+    drain();
+    EXPECT_TRUE(phantom.getButton().getToggleState());
+    EXPECT_TRUE(spdif.getProfessionalButton().getToggleState());
+    EXPECT_EQ(requests(), std::vector<std::string>({"9/4 1", "3/3 2 0"}));
+    spdif.resetToDefault();
+    EXPECT_TRUE(spdif.getConsumerButton().getToggleState());
+    EXPECT_EQ(state().getWord(ConsoleState::kFlagsWord), 0x80000000u);
+}
+
+TEST_F(SettingsTest, BeforeVistaAWaveDeviceChangeSetsTheDriverFlagAndAsksForARestart)
+{
+    open("--model st8", false);
+    console::Surround& waves = *page().getSurround();
+    EXPECT_TRUE(waves.getStereoButton().getToggleState()); // the driver's mode
+    trace_.clear();
+    waves.getStereoButton().triggerClick();
+    pumpUntil([] { return false; }, 50);
+    drain();
+    EXPECT_TRUE(requests().empty());
+    EXPECT_TRUE(boxes_.empty());
+
+    waves.getSurroundButton().triggerClick();
+    ASSERT_TRUE(pumpUntil([&] { return waves.getValue() == 1; }));
+    drain();
+    EXPECT_EQ(requests(), std::vector<std::string>({"DC 10 4294967295 2"}));
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].text, "To apply this change, please restart or reconnect your Strellis.");
+    trace_.clear();
+    waves.getStereoButton().triggerClick();
+    ASSERT_TRUE(pumpUntil([&] { return waves.getValue() == 0; }));
+    drain();
+    EXPECT_EQ(requests(), std::vector<std::string>({"DC 10 4294967293"}));
+}
+
+TEST_F(SettingsTest, OnVistaAWaveDeviceChangePausesThePageAndAFailedOneShowsTheDriversModeAgain)
+{
+    open("--model st8");
+    console::Surround& waves = *page().getSurround();
+    ASSERT_EQ(bus_.devsim("fault u1 dc:10 fail"), 0);
+    waves.getSurroundButton().triggerClick();
+    ASSERT_TRUE(pumpUntil([&] { return !page().isEnabled(); }));
+    drain();
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_EQ(waves.getValue(), 0);
+    EXPECT_TRUE(waves.getStereoButton().getToggleState());
+    EXPECT_FALSE(waves.getSurroundButton().getToggleState());
 }

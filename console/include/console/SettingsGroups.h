@@ -60,6 +60,8 @@ public:
 
 private:
     void buttonClicked(juce::Button* button) override;
+    // The device has clock i (0 to 5).
+    bool isSupported(int clock) const;
 
     CwContent& content_;
     std::atomic<int> selected_{0};
