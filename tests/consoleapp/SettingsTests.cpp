@@ -1,17 +1,21 @@
 // The settings page of a console window for simulated interfaces: which groups it has and where, and
-// what each group sends to the device, read from the simulator's trace.
+// what each group sends to the device, read from the simulator's trace; and the version information the
+// About window shows.
 
 #include "CapsBuilder.h"
 #include "ConsoleTestSupport.h"
 #include "console/ConsoleLookAndFeel.h"
 #include "console/ConsoleWindow.h"
+#include "console/Firmware.h"
 #include "console/SampleRate.h"
 #include "console/Settings.h"
 #include "console/SettingsGroups.h"
+#include "console/Versions.h"
 #include "device/Wire.h"
 #include "platform/DeviceFile.h"
 #include "platform/Event.h"
 #include "platform/MessageBox.h"
+#include "platform/VersionBlock.h"
 
 #include <gtest/gtest.h>
 
@@ -733,4 +737,62 @@ TEST_F(SettingsTest, OnVistaAWaveDeviceChangePausesThePageAndAFailedOneShowsTheD
     EXPECT_EQ(waves.getValue(), 0);
     EXPECT_TRUE(waves.getStereoButton().getToggleState());
     EXPECT_FALSE(waves.getSurroundButton().getToggleState());
+}
+
+// --- version information ---
+
+// A file with a version block, as a deliverable carries it.
+void writeVersionedFile(const std::string& path, uint16_t major, uint16_t minor, uint16_t build,
+                        uint16_t revision)
+{
+    const platform::FileVersionBlock block{
+        {'S', 'T', 'R', 'E', 'L', 'L', 'I', 'S', ':', 'F', 'I', 'L', 'E', 'V', 'E', 'R'},
+        major,
+        minor,
+        build,
+        revision,
+        platform::fileVersionCheck(major, minor, build, revision),
+        1};
+    std::ofstream out(path, std::ios::binary);
+    out << "code before the block";
+    out.write(reinterpret_cast<const char*>(&block), sizeof block);
+}
+
+TEST_F(SettingsTest, TheVersionTextNamesEachPieceWithItsVersionOneLineEach)
+{
+    open("--model st8");
+    const std::string system = bus_.dir + "/system32";
+    std::filesystem::create_directories(system);
+    writeVersionedFile(system + "/ASIOStrellis.so", 4, 8, 0, 3);
+    ASSERT_EQ(bus_.devsim("os system-dir " + system), 0);
+    ASSERT_EQ(bus_.devsim("set u1 driver-version 0x04090100"), 0);
+    juce::Component about;
+    console::StVersions versions(content(), about);
+    EXPECT_EQ(versions.getParentComponent(), &about);
+    EXPECT_EQ(versions.getName(), "versions");
+    EXPECT_EQ(versions.juce::GroupComponent::getText(), "Version information");
+    EXPECT_EQ(versions.getBounds().getWidth(), 220);
+    EXPECT_EQ(versions.getNameLabel(4).getBounds(), juce::Rectangle<int>(26, 108, 100, 20));
+    EXPECT_EQ(versions.getValueLabel(4)->getBounds(), juce::Rectangle<int>(136, 108, 70, 20));
+    // The test program carries no version of its own; the console program does (below).
+    EXPECT_EQ(versions.getText(), juce::String("WDM driver 4.9.1\r\nASIO driver 4.8.0.3\r\nConsole \r\n"
+                                               "ARM firmware 4.8\r\nDSP firmware 4.8\r\n"));
+}
+
+TEST_F(SettingsTest, WithoutASystemFolderOnlyTheAsioDriverRowIsEmptyAndAnFpgaIsNamed)
+{
+    open("--model m1200f");
+    ASSERT_EQ(bus_.devsim("os system-dir --fail"), 0);
+    juce::Component about;
+    console::StVersions versions(content(), about);
+    EXPECT_EQ(versions.getValueLabel(1), nullptr);
+    EXPECT_EQ(versions.getText(), juce::String("WDM driver 4.8\r\nASIO driver \r\nConsole \r\n"
+                                               "ARM firmware 4.7\r\nFPGA 4.7\r\n"));
+}
+
+TEST(ConsoleProgram, CarriesItsFileVersion)
+{
+    juce::String text;
+    ASSERT_TRUE(console::getFileVersionText(STRELLIS_CONSOLE_FILE, text));
+    EXPECT_EQ(text, "4.8");
 }
