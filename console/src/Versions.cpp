@@ -46,7 +46,7 @@ StVersions::StVersions(CwContent& content, juce::Component& aboutContent)
     addValueLabel(0, firmwareVersionText(device.getDriverVersion()));
     // Only the ASIO driver's row needs the system folder: without one the other rows are still shown.
     char folder[kSystemFolderBuffer];
-    const uint32_t length = platform::getSystemDirectoryA(folder, sizeof folder);
+    const uint32_t length = platform::getSystemDirectory(folder, sizeof folder);
     if (length != 0 && length < sizeof folder)
         addValueLabel(1, fileVersion(juce::String::fromUTF8(folder) + "/" + kAsioDriverFileName));
     addValueLabel(

@@ -38,7 +38,7 @@ bool getDocumentsFolder(std::string& path)
     return true;
 }
 
-uint32_t getSystemDirectoryA(char* buffer, uint32_t size)
+uint32_t getSystemDirectory(char* buffer, uint32_t size)
 {
     std::string folder;
     if (!sim::os::systemDirectory(folder) || folder.empty())

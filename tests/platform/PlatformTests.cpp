@@ -149,7 +149,7 @@ TEST(SystemFolder, IsTheSettingOrWhereTheDriverIsRegisteredOrBuiltAndCanFail)
     const std::string keptRegistry = oldRegistry != nullptr ? oldRegistry : "";
     ::setenv("STRELLIS_REGISTRY", (bus.dir + "/registry").c_str(), 1);
     char folder[261];
-    uint32_t length = platform::getSystemDirectoryA(folder, sizeof folder);
+    uint32_t length = platform::getSystemDirectory(folder, sizeof folder);
     EXPECT_EQ(std::string(folder, length), STRELLIS_ASIO_BUILD_DIR);
 
     // Registered from another folder: that one.
@@ -163,20 +163,20 @@ TEST(SystemFolder, IsTheSettingOrWhereTheDriverIsRegisteredOrBuiltAndCanFail)
               0);
     platform::regSetValue(key, "", platform::REG_SZ, file.c_str(), uint32_t(file.size() + 1));
     platform::regCloseKey(key);
-    length = platform::getSystemDirectoryA(folder, sizeof folder);
+    length = platform::getSystemDirectory(folder, sizeof folder);
     EXPECT_EQ(std::string(folder, length), installed);
 
     ASSERT_EQ(bus.devsim("os system-dir /opt/windows/system32/"), 0) << bus.err;
-    EXPECT_EQ(platform::getSystemDirectoryA(folder, sizeof folder), 21u);
+    EXPECT_EQ(platform::getSystemDirectory(folder, sizeof folder), 21u);
     EXPECT_STREQ(folder, "/opt/windows/system32");
     char small[8] = "keep";
-    EXPECT_EQ(platform::getSystemDirectoryA(small, sizeof small), 22u);
+    EXPECT_EQ(platform::getSystemDirectory(small, sizeof small), 22u);
     EXPECT_STREQ(small, "keep");
 
     ASSERT_EQ(bus.devsim("os system-dir --fail"), 0);
-    EXPECT_EQ(platform::getSystemDirectoryA(folder, sizeof folder), 0u);
+    EXPECT_EQ(platform::getSystemDirectory(folder, sizeof folder), 0u);
     ASSERT_EQ(bus.devsim("os system-dir --default"), 0);
-    EXPECT_EQ(platform::getSystemDirectoryA(folder, sizeof folder), uint32_t(installed.size()));
+    EXPECT_EQ(platform::getSystemDirectory(folder, sizeof folder), uint32_t(installed.size()));
     if (oldRegistry != nullptr)
         ::setenv("STRELLIS_REGISTRY", keptRegistry.c_str(), 1);
     else

@@ -17,6 +17,6 @@ bool getDocumentsFolder(std::string& path);
 // The system folder without a trailing separator, as GetSystemDirectoryA answers: its length when it fits
 // into size bytes with its terminator (copied into buffer); the size it needs, terminator included, when
 // it does not (buffer unchanged); 0 when the query fails.
-uint32_t getSystemDirectoryA(char* buffer, uint32_t size);
+uint32_t getSystemDirectory(char* buffer, uint32_t size);
 
 } // namespace platform
