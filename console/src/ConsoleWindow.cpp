@@ -111,8 +111,7 @@ void CwContent::createChildren(HwThreadHost& window, juce::PropertySet& properti
     tabbedBox_ = std::make_unique<TabbedUiBox>(*this);
     sessionBox_ = std::make_unique<SessionBox>(*this);
     logoBox_ = std::make_unique<LogoBox>(*this);
-    settings_ = std::make_unique<SettingsPage>(*this);
-    addChildComponent(*settings_);
+    settings_ = std::make_unique<Settings>(*this);
 
     for (HwCtrl* control = controls_->getFirst(); control != nullptr; control = control->getNextInList())
         control->loadFromState(state_, false);
@@ -153,7 +152,7 @@ void CwContent::handleCommandMessage(int)
     const PolledSnapshot snapshot = pollCtrl_->getSnapshot();
     tabbedBox_->pollCompleted(snapshot);
     tabBar_->refresh(snapshot);
-    settings_->pollCompleted(snapshot);
+    settings_->update(snapshot);
 }
 
 void CwContent::showPage(int index)

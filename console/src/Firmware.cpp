@@ -65,9 +65,12 @@ juce::File firmwareFilePath(const juce::String& name, const juce::String& extens
 juce::String firmwareVersionText(uint32_t version)
 {
     juce::String text = juce::String(int(version >> 24)) + "." + juce::String(int((version >> 16) & 0xFF));
-    if (const uint32_t b = (version >> 8) & 0xFF; b != 0)
+    const uint32_t b = (version >> 8) & 0xFF;
+    const uint32_t c = version & 0xFF;
+    // A third part of 0 is printed when a fourth follows, so 4.8.0.2 does not read as 4.8.2.
+    if (b != 0 || c != 0)
         text << "." << int(b);
-    if (const uint32_t c = version & 0xFF; c != 0)
+    if (c != 0)
         text << "." << int(c);
     return text;
 }
@@ -78,7 +81,7 @@ bool getFileVersionText(const juce::String& path, juce::String& text)
     if (!platform::readFileVersion(path.toStdString(), version))
         return false;
     juce::String result = juce::String(version.major) + "." + juce::String(version.minor);
-    if (version.build != 0)
+    if (version.build != 0 || version.revision != 0)
         result << "." << int(version.build);
     if (version.revision != 0)
         result << "." << int(version.revision);

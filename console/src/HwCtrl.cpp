@@ -43,6 +43,12 @@ HwCtrl::~HwCtrl()
     list_.unregisterControl(*this);
 }
 
+bool HwCtrl::isSetQueued() const
+{
+    std::lock_guard<std::mutex> lock(thread_.getQueueLock());
+    return setQueued_;
+}
+
 void HwCtrl::ResultNotifier::post(juce::Component* component)
 {
     target_.store(component);

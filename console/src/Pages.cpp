@@ -144,23 +144,4 @@ void LogoBox::paint(juce::Graphics& g)
     g.drawImageAt(consoleImages().logo, 0, 0);
 }
 
-// --- SettingsPage ---
-
-SettingsPage::SettingsPage(CwContent& content) : juce::Component("settings")
-{
-    setBounds(content.getLayout().getPageBounds());
-    setOpaque(true);
-}
-
-void SettingsPage::pollCompleted(const PolledSnapshot& snapshot)
-{
-    for (PageSection* section : sections_)
-        section->pollCompleted(snapshot);
-}
-
-void SettingsPage::paint(juce::Graphics& g)
-{
-    g.fillAll(kDark);
-}
-
 } // namespace console

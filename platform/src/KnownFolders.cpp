@@ -1,6 +1,9 @@
 #include "platform/KnownFolders.h"
 
+#include "simos/SystemDirectory.h"
+
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <pwd.h>
 #include <unistd.h>
@@ -33,6 +36,18 @@ bool getDocumentsFolder(std::string& path)
         return false;
     path = folder;
     return true;
+}
+
+uint32_t getSystemDirectory(char* buffer, uint32_t size)
+{
+    std::string folder;
+    if (!sim::os::systemDirectory(folder) || folder.empty())
+        return 0;
+    const size_t length = folder.size();
+    if (buffer == nullptr || length + 1 > size)
+        return uint32_t(length + 1);
+    std::memcpy(buffer, folder.c_str(), length + 1);
+    return uint32_t(length);
 }
 
 } // namespace platform

@@ -1,6 +1,7 @@
 #include "sim/Devsim.h"
 #include "simos/HostControllers.h"
 #include "simos/Registry.h"
+#include "simos/SystemDirectory.h"
 #include "simos/WindowsVersion.h"
 
 #include "Device.h"
@@ -72,6 +73,10 @@ The simulated bus of the audio interfaces. The bus lives in the folder named by 
         the class query fail). Default: one controller.
   os [qpf <hz>]             Show, or set, the performance-counter frequency (default 1000000000).
   os windows [xp|vista]     Show, or set, the Windows release of the machine (default vista).
+  os system-dir [<path>|--fail|--default]
+                            Show, or set, the machine's system folder, where the ASIO driver is
+                            installed (default: the registered driver's folder, else the folder it is
+                            built in); --fail makes the query fail.
   step <unit> [<n>]         Run n periods (default 1) of a period clock in step mode; each is signalled
                             before the next. Fails when no such clock runs.
   fault <unit> <target> <kind> [<count>|always] [--after <n>]
@@ -297,9 +302,14 @@ int Cli::run(const std::vector<std::string>& args)
     {
         if (args.size() > 1 && args[1] == "windows")
             return sim::os::devsimOsWindows({args.begin() + 2, args.end()}, out_, err_);
+        if (args.size() > 1 && args[1] == "system-dir")
+            return sim::os::devsimOsSystemDir({args.begin() + 2, args.end()}, out_, err_);
         const int status = sim::os::devsimOs({args.begin() + 1, args.end()}, out_, err_);
         if (status == kOk && args.size() == 1)
+        {
             sim::os::devsimOsWindows({}, out_, err_);
+            sim::os::devsimOsSystemDir({}, out_, err_);
+        }
         return status;
     }
     Args a;

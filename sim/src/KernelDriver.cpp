@@ -192,7 +192,7 @@ bool vdcTransaction(Handle& h, const void* in, uint32_t inSize, void* out, uint3
 }
 
 // The requests the kernel driver answers itself. Returns false when the call fails.
-bool controlRequest(Handle& h, UnitState& unit, uint8_t* block)
+bool controlRequest(Handle& h, intptr_t id, UnitState& unit, uint8_t* block)
 {
     const uint32_t code = loadLe32(block + kCtlCode);
     uint32_t status = STATUS_SUCCESS;
@@ -230,6 +230,8 @@ bool controlRequest(Handle& h, UnitState& unit, uint8_t* block)
         const uint32_t size = loadLe32(block + kCtlArgs);
         if (size < kBufferMin || size > kBufferMax || size % kBufferStep != 0)
             status = STATUS_INVALID_PARAMETER;
+        else if (stream::otherClientHolds(unit, id))
+            status = stream::STATUS_DEVICE_BUSY; // only the streaming client may change it meanwhile
         else if (stream::clientHolds(unit))
             unit.stream.pendingBufferSize = size; // the streaming size changes when the client closes
         else
@@ -283,7 +285,7 @@ bool driverControl(Handle& h, intptr_t id, const void* in, void* out, uint32_t* 
                 // Streaming requests start and join the period clock, which takes the bus lock itself.
                 streaming = stream::isStreamingCode(loadLe32(block + kCtlCode));
                 if (!streaming)
-                    ok = controlRequest(h, *unit, block);
+                    ok = controlRequest(h, id, *unit, block);
             }
         }
     }

@@ -552,6 +552,12 @@ bool clientHolds(const UnitState& unit)
     return u.stream.clientPid != 0;
 }
 
+bool otherClientHolds(const UnitState& unit, intptr_t handle)
+{
+    return clientHolds(unit) &&
+           (unit.stream.clientPid != static_cast<uint32_t>(::getpid()) || unit.stream.clientHandle != handle);
+}
+
 bool request(const Caller& caller, uint8_t* block)
 {
     const uint32_t code = loadLe32(block + kCtlCode);

@@ -76,6 +76,9 @@ void handleClosed(intptr_t handle);
 
 // Under the bus lock: whether a live client holds the unit (a client whose process ended does not).
 bool clientHolds(const UnitState& unit);
+// Under the bus lock: whether a live client other than the one streaming through this handle of this
+// process holds the unit.
+bool otherClientHolds(const UnitState& unit, intptr_t handle);
 
 // devsim: the streaming knobs (held.out, held.in, capture, period-clock); false with a reason.
 bool setKnob(UnitState& unit, const std::string& knob, const std::string& value, std::string& why);

@@ -3,8 +3,10 @@
 #include "ConsoleTestSupport.h"
 #include "console/DatImage.h"
 #include "console/Firmware.h"
+#include "platform/VersionBlock.h"
 
 #include <memory>
+#include <tuple>
 
 using namespace console;
 using namespace consoletest;
@@ -237,12 +239,31 @@ TEST(FirmwareTable, ImageFilesLieBesideTheExecutableUnderTheirExactNames)
     setFirmwareFolder({});
 }
 
-TEST(FirmwareTable, VersionTextsShowNonzeroLowFields)
+TEST(FirmwareTable, VersionTextsShowNonzeroLowFieldsAndAZeroThirdOneBeforeAFourth)
 {
     EXPECT_EQ(firmwareVersionText(0x04080000), "4.8");
+    EXPECT_EQ(firmwareVersionText(0x04080100), "4.8.1");
     EXPECT_EQ(firmwareVersionText(0x04080102), "4.8.1.2");
-    EXPECT_EQ(firmwareVersionText(0x0408000E), "4.8.14");
+    EXPECT_EQ(firmwareVersionText(0x0408000E), "4.8.0.14");
     EXPECT_EQ(firmwareVersionText(0xFFFFFFFF), "255.255.255.255");
+
+    const juce::File file = juce::File::createTempFile(".bin");
+    for (auto [build, revision, text] : {std::tuple{0, 0, "4.8"}, {2, 0, "4.8.2"}, {0, 5, "4.8.0.5"}})
+    {
+        const platform::FileVersionBlock block{
+            {'S', 'T', 'R', 'E', 'L', 'L', 'I', 'S', ':', 'F', 'I', 'L', 'E', 'V', 'E', 'R'},
+            4,
+            8,
+            uint16_t(build),
+            uint16_t(revision),
+            platform::fileVersionCheck(4, 8, uint16_t(build), uint16_t(revision)),
+            1};
+        ASSERT_TRUE(file.replaceWithData(&block, sizeof block));
+        juce::String shown;
+        ASSERT_TRUE(getFileVersionText(file.getFullPathName(), shown));
+        EXPECT_EQ(shown, text);
+    }
+    file.deleteFile();
 }
 
 TEST(FirmwareTable, FileWithoutVersionBlockLeavesTheTextUnchanged)

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -170,11 +171,15 @@ TEST_F(ConsoleWindowTest, IdentifySendsTheIdentifyCommand)
     open();
     trace_.clear();
     window_->getContent().identifyDevice();
-    ASSERT_TRUE(pumpUntil([&] { return !trace_.vdc(3).empty(); }));
+    // The settings page's first clock reads may also be in the trace.
+    auto identifies = [&]
+    {
+        const auto requests = trace_.vdc(3);
+        return std::count_if(requests.begin(), requests.end(), [](const auto& v) { return v.command == 5; });
+    };
+    ASSERT_TRUE(pumpUntil([&] { return identifies() > 0; }));
     pumpUntil([] { return false; }, 200);
-    const auto identify = trace_.vdc(3);
-    ASSERT_EQ(identify.size(), 1u);
-    EXPECT_EQ(identify[0].command, 5u);
+    EXPECT_EQ(identifies(), 1);
 }
 
 TEST_F(ConsoleWindowTest, ASavedSettingsTabReopensOnTheSettingsPageAndPropertiesAreSavedOnce)

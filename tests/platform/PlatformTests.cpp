@@ -1,6 +1,8 @@
 #include "platform/Debug.h"
 #include "platform/DeviceFile.h"
 #include "platform/DeviceInterfaces.h"
+#include "platform/KnownFolders.h"
+#include "platform/Registry.h"
 #include "platform/Sync.h"
 #include "platform/Thread.h"
 #include "platform/Time.h"
@@ -162,4 +164,45 @@ TEST(DeviceInterfaces, AnEmptyBusHasNoInterfacesAndNoKeys)
     uint32_t size = 4;
     char buf[4];
     EXPECT_EQ(key.queryValue("unique_name", nullptr, buf, &size), platform::ERROR_INVALID_HANDLE);
+}
+
+TEST(SystemFolder, IsTheSettingOrWhereTheDriverIsRegisteredOrBuiltAndCanFail)
+{
+    testsupport::TempBus bus;
+    const char* oldRegistry = std::getenv("STRELLIS_REGISTRY");
+    const std::string keptRegistry = oldRegistry != nullptr ? oldRegistry : "";
+    ::setenv("STRELLIS_REGISTRY", (bus.dir + "/registry").c_str(), 1);
+    char folder[261];
+    uint32_t length = platform::getSystemDirectory(folder, sizeof folder);
+    EXPECT_EQ(std::string(folder, length), STRELLIS_ASIO_BUILD_DIR);
+
+    // Registered from another folder: that one.
+    const std::string installed = bus.dir + "/system32";
+    std::filesystem::create_directories(installed);
+    const std::string file = installed + "/ASIOStrellis.so";
+    std::ofstream(file) << "driver";
+    platform::HKEY key = nullptr;
+    ASSERT_EQ(platform::regCreateKey(platform::HKEY_CLASSES_ROOT,
+                                     "CLSID\\{5B2E9A64-0D13-4C7F-8A55-1E6C3F90B7D2}\\InprocServer32", &key),
+              0);
+    platform::regSetValue(key, "", platform::REG_SZ, file.c_str(), uint32_t(file.size() + 1));
+    platform::regCloseKey(key);
+    length = platform::getSystemDirectory(folder, sizeof folder);
+    EXPECT_EQ(std::string(folder, length), installed);
+
+    ASSERT_EQ(bus.devsim("os system-dir /opt/windows/system32/"), 0) << bus.err;
+    EXPECT_EQ(platform::getSystemDirectory(folder, sizeof folder), 21u);
+    EXPECT_STREQ(folder, "/opt/windows/system32");
+    char small[8] = "keep";
+    EXPECT_EQ(platform::getSystemDirectory(small, sizeof small), 22u);
+    EXPECT_STREQ(small, "keep");
+
+    ASSERT_EQ(bus.devsim("os system-dir --fail"), 0);
+    EXPECT_EQ(platform::getSystemDirectory(folder, sizeof folder), 0u);
+    ASSERT_EQ(bus.devsim("os system-dir --default"), 0);
+    EXPECT_EQ(platform::getSystemDirectory(folder, sizeof folder), uint32_t(installed.size()));
+    if (oldRegistry != nullptr)
+        ::setenv("STRELLIS_REGISTRY", keptRegistry.c_str(), 1);
+    else
+        ::unsetenv("STRELLIS_REGISTRY");
 }

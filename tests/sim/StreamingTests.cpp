@@ -134,11 +134,14 @@ TEST(SimStreaming, ALateClientCountsMissedPeriodsInTheFirmwareCounters)
     EXPECT_EQ(u.dumped("u1", "statistics"), "playback 3 record 4");
 }
 
-TEST(SimStreaming, ABufferSizeSetWhileAClientHoldsTheUnitWaitsForItsClose)
+TEST(SimStreaming, WhileAClientHoldsTheUnitOnlyItSetsTheBufferSizeWhichWaitsForItsClose)
 {
     StreamUnit u;
     ASSERT_EQ(u.open(u.handle).status(), 0);
     EXPECT_NE(u.devsim("set u1 buffer-size 64"), 0);
+    const intptr_t other = sim::kernel::open(pathOf("u1"));
+    EXPECT_EQ(uint32_t(control(other, 9, {64}).status()), 0x80000011u);
+    sim::kernel::close(other);
     EXPECT_EQ(control(u.handle, 9, {128}).status(), 0);
     ControlReply info = control(u.handle, 3, {});
     EXPECT_EQ(info.word(12 + 4 * 4), 32u) << "streaming size";

@@ -12,6 +12,7 @@
 
 #include <juce_data_structures/juce_data_structures.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -135,9 +136,9 @@ public:
     void setPlaybackAlias(int index, const juce::String& text);
     juce::String getPlaybackAlias(int index) const;
 
-    // The Core Audio path's sample rate, kept beside the image.
-    void setSampleRate(int hz) { coreAudioRate_ = hz; }
-    int getSampleRate() const { return coreAudioRate_; }
+    // The Core Audio path's sample rate, kept beside the image (0 until it is known). Any thread.
+    void setSampleRate(int hz) { coreAudioRate_.store(hz); }
+    int getSampleRate() const { return coreAudioRate_.load(); }
 
     // --- raw image access for the fields their controls read and write in place ---
     uint32_t getWord(int index) const;
@@ -225,7 +226,7 @@ private:
     int32_t playbackGangs_ = -1;
     uint32_t flashCrc_ = 0;
     int32_t headerWord_ = 0;
-    int coreAudioRate_ = 0;
+    std::atomic<int> coreAudioRate_{0};
     bool imageIsWhole_ = false;
     juce::String sessionName_;
     juce::String recentFolder_;

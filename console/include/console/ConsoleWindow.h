@@ -16,6 +16,7 @@
 #include "console/HwThread.h"
 #include "console/Pages.h"
 #include "console/PolledSnapshot.h"
+#include "console/Settings.h"
 #include "console/TabBar.h"
 #include "device/Vhw.h"
 
@@ -115,7 +116,7 @@ public:
     CwcCtrl* getPollCtrl() const { return pollCtrl_.get(); }
     VarnelTopTabBar* getTabBar() const { return tabBar_.get(); }
     TabbedUiBox* getTabbedBox() const { return tabbedBox_.get(); }
-    SettingsPage* getSettings() const { return settings_.get(); }
+    Settings* getSettings() const { return settings_.get(); }
     SessionBox* getSessionBox() const { return sessionBox_.get(); }
     juce::ApplicationCommandManager& getCommandManager() { return commandManager_; }
 
@@ -133,7 +134,7 @@ private:
     std::unique_ptr<TabbedUiBox> tabbedBox_;
     std::unique_ptr<SessionBox> sessionBox_;
     std::unique_ptr<LogoBox> logoBox_;
-    std::unique_ptr<SettingsPage> settings_;
+    std::unique_ptr<Settings> settings_;
     Fader* faderRing_ = nullptr;
     juce::ApplicationCommandManager commandManager_;
     int refreshCount_ = 0;

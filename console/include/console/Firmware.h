@@ -43,11 +43,13 @@ juce::File firmwareFilePath(const juce::String& name, const juce::String& extens
 void setFirmwareFolder(const juce::File& folder);
 
 // A firmware version word as the version table shows it: "major.minor", then ".b" for bits 8..15 and
-// ".c" for bits 0..7 when nonzero (0x04080000 = 4.8, 0x04080102 = 4.8.1.2, 0x0408000E = 4.8.14).
+// ".c" for bits 0..7; ".c" only when nonzero, ".b" when it or ".c" is (0x04080000 = 4.8,
+// 0x04080102 = 4.8.1.2, 0x0408000E = 4.8.0.14).
 juce::String firmwareVersionText(uint32_t version);
 
-// The file version of a program file as "major.minor[.build][.revision]" (the last two only when
-// nonzero). Returns false and leaves text unchanged when the file carries no version block.
+// The file version of a program file as "major.minor[.build][.revision]": the revision only when
+// nonzero, the build when it or the revision is. Returns false and leaves text unchanged when the file
+// carries no version block.
 bool getFileVersionText(const juce::String& path, juce::String& text);
 
 } // namespace console

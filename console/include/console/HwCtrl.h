@@ -74,6 +74,9 @@ public:
 
     HwCtrl* getNextInList() const { return listNext_; }
     hwthread& getHwThread() const { return thread_; }
+    // Any thread: a SET of this control is queued and the thread has not taken it yet (a read made now
+    // would show a value that is about to be replaced).
+    bool isSetQueued() const;
 
 private:
     friend class hwthread;

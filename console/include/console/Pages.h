@@ -1,11 +1,11 @@
 #pragma once
 
 // The window's pages: the mixer page (TabbedUiBox) with its sections, the session box with the Load,
-// Save and Reset buttons, the logo, and the settings page. Every page and box is built with the window's
-// content (device, state, hardware thread, controls), while the content builds its children and before
-// its controls load their values from the state block. The strips, indicators and settings controls
-// come as sections: each registers with the page and is told which output pair is on show and when a
-// poll has completed. A place whose section is not built yet shows its picture on a backdrop instead.
+// Save and Reset buttons, the logo (the settings page: Settings.h). Every page and box is built with the
+// window's content (device, state, hardware thread, controls), while the content builds its children and
+// before its controls load their values from the state block. The strips and indicators come as sections:
+// each registers with the page and is told which output pair is on show and when a poll has completed. A
+// place whose section is not built yet shows its picture on a backdrop instead.
 //
 // Message thread only.
 
@@ -112,20 +112,6 @@ public:
     // Bounds: the layout's logo rectangle, added to the content's mixer page.
     explicit LogoBox(CwContent& content);
     void paint(juce::Graphics& g) override;
-};
-
-// The settings page's place: same bounds as the mixer page; its controls come as sections.
-class SettingsPage : public juce::Component
-{
-public:
-    explicit SettingsPage(CwContent& content);
-    void addSection(PageSection& section) { sections_.addIfNotAlreadyThere(&section); }
-    void removeSection(PageSection& section) { sections_.removeFirstMatchingValue(&section); }
-    void pollCompleted(const PolledSnapshot& snapshot);
-    void paint(juce::Graphics& g) override;
-
-private:
-    juce::Array<PageSection*> sections_;
 };
 
 } // namespace console
