@@ -115,9 +115,10 @@ void Settings::setDeviceFlag()
 {
     device::vhw& device = content_.getDevice();
     const uint32_t start = platform::getTickCount();
+    // A device that asks to try again gets a short pause first, so the loop does not flood it (and the
+    // debug output) for the whole two seconds.
     while (device.changeFlags(1, 0) < 0 && platform::getTickCount() - start < kFlagRetryMs)
-    {
-    }
+        platform::sleepMs(10);
 }
 
 void Settings::update(const PolledSnapshot& snapshot)
