@@ -12,8 +12,9 @@ export STRELLIS_SIM_DIR="${STRELLIS_SIM_DIR:-$(mktemp -d /tmp/strellis-test-bus.
 export STRELLIS_REGISTRY="${STRELLIS_REGISTRY:-$(mktemp -d /tmp/strellis-test-registry.XXXXXX)}"
 
 # The suites whose code runs on more than one thread: device list and notification thread, hardware
-# thread and flash thread, ASIO streaming, the analyzer's notifier, the console window's poll.
-threaded='^(DeviceListTest|NotificationWindow|HwThreadTest|FirmwareUpdate|FlashProgressWindowTest|Streaming|Stream|StreamRestart|Scheduling|DeviceChangeNotifier|ConsoleWindowTest|PolledSnapshot|SessionEnd)\.'
+# thread and flash thread, ASIO streaming, the analyzer's notifier, the console window's poll, the
+# system-volume link and the audio notification thread.
+threaded='^(DeviceListTest|NotificationWindow|SysVolumeTest|CoreAudio|HwThreadTest|FirmwareUpdate|FlashProgressWindowTest|Streaming|Stream|StreamRestart|Scheduling|DeviceChangeNotifier|ConsoleWindowTest|PolledSnapshot|SessionEnd)\.'
 
 stage() {
     local name=$1 dir=$2 filter=$3

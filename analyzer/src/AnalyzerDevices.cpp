@@ -115,7 +115,7 @@ DeviceList::DeviceList()
         return;
     // Every interface is kept, valid or not: the window opens for a unit with a missing record too.
     for (size_t i = 0; i < set.size(); ++i)
-        devices_.insert(0, new device::vhw(set.path(i)));
+        devices_.insert(0, new device::vhw(set.path(i), device::vhw::VolumeLink::None));
 }
 
 DeviceList::~DeviceList()

@@ -49,7 +49,7 @@ private:
     bool locked_ = false;
 };
 
-vhw::vhw(const std::string& path) : path_(path)
+vhw::vhw(const std::string& path, VolumeLink volumeLink) : path_(path)
 {
     platform::DeviceRegKey key;
     if (key.open(path_))
@@ -89,7 +89,8 @@ vhw::vhw(const std::string& path) : path_(path)
         // The reply cannot be larger than the block it lands in, whatever meter counts the record gives.
         polledSize_ = static_cast<uint32_t>(
             std::min<uint64_t>(kPolledHeaderBytes + 4 * caps_.getMeterCount(), sizeof(PolledBlock)));
-        sysVolume_ = createSysVolume(*this);
+        if (volumeLink == VolumeLink::Make)
+            sysVolume_ = createSysVolume(*this);
     }
 }
 
@@ -534,6 +535,18 @@ int vhw::setPlaybackGain(int channel, float db)
 int vhw::setPlaybackMute(int channel, int value)
 {
     return sysVolume_ != nullptr ? sysVolume_->setMute(channel, value) : kResultFailed;
+}
+
+void vhw::addVolumeListener(juce::ChangeListener* listener)
+{
+    if (sysVolume_ != nullptr)
+        sysVolume_->addChangeListener(listener);
+}
+
+void vhw::removeVolumeListener(juce::ChangeListener* listener)
+{
+    if (sysVolume_ != nullptr)
+        sysVolume_->removeChangeListener(listener);
 }
 
 int vhw::getPlaybackGain(int channel, float& db)

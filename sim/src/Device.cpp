@@ -432,6 +432,7 @@ void resetKnobs(UnitState& unit)
     unit.bufferSize = kBufferDefault;
     std::memset(unit.faults, 0, sizeof(unit.faults));
     std::memset(unit.stats, 0, sizeof(unit.stats));
+    unit.endpointMode = 0;
 }
 
 void programFactoryFlash(UnitState& unit, uint8_t* flash, uint32_t firmwareVersion)

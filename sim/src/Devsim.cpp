@@ -4,6 +4,7 @@
 #include "simos/SystemDirectory.h"
 #include "simos/WindowsVersion.h"
 
+#include "AudioDevices.h"
 #include "Device.h"
 #include "Driver.h"
 #include "Models.h"
@@ -65,6 +66,14 @@ The simulated bus of the audio interfaces. The bus lives in the folder named by 
         capture pattern|silence|loopback:<k>   what the capture frames hold while streaming
         period-clock real|step  the streaming period clock runs in real time, or one period per step
         completed <count>       the completed-period count a streaming client's shared block starts at
+        endpoints on|off|anonymous   the unit's playback endpoints and mixers: present, absent, or
+                                present without the identification property
+  volume <unit> <channel> <dB>
+        Set a playback channel's level through the endpoint that carries it, as a user of the system's
+        volume controls does (held within -96 to 0 dB; a change notification without a context).
+  mute <unit> <channel> 0|1
+        Mute or unmute the endpoint that carries a playback channel (every channel it carries).
+  endpoints                 The render endpoints and mixer devices of the plugged units.
   stats <unit> <field>=<value> ...
         Set fields of the unit's timing statistics block: play.avg, play.max, rec.avg, rec.max,
         wake.avg, wake.max, host.avg, host.max (performance-counter ticks), play.count, rec.count.
@@ -296,6 +305,8 @@ int Cli::run(const std::vector<std::string>& args)
     }
     if (command == "reg")
         return sim::os::devsimReg({args.begin() + 1, args.end()}, out_, err_);
+    if (command == "volume" || command == "mute" || command == "endpoints")
+        return audio::devsimCommand(command, {args.begin() + 1, args.end()}, out_, err_);
     if (command == "controllers")
         return sim::os::devsimControllers({args.begin() + 1, args.end()}, out_, err_);
     if (command == "os")
@@ -447,6 +458,7 @@ int Cli::plug(const Args& a)
     else if (fresh)
         programFactoryFlash(st, files->flash(), firmware);
     bootDevice(st, files->flash());
+    audio::latchLayout(st);
     plugUnit(*bus_, slot);
     return kOk;
 }
@@ -563,6 +575,8 @@ int Cli::dump(const Args& a)
     line(isoc);
     for (const std::string& text : stream::dumpLines(u))
         line(text);
+    for (const std::string& text : audio::dumpLines(u))
+        line(text);
     return kOk;
 }
 
@@ -648,6 +662,18 @@ int Cli::set(const Args& a)
     if (a.positional.size() < 3)
         return usage("set takes a unit, a knob and its value");
     const std::string& knob = a.positional[1];
+    if (knob == "endpoints")
+    {
+        if (a.positional.size() != 3)
+            return usage(knob + " takes one value");
+        BusLock lock(*bus_);
+        int slot;
+        std::shared_ptr<UnitFiles> files = unitFiles(a.positional[0], &slot);
+        if (!files)
+            return kFailed;
+        std::string why;
+        return audio::setEndpointKnob(files->state(), a.positional[2], why) ? kOk : usage(why);
+    }
     if (knob == "held.out" || knob == "held.in" || knob == "capture" || knob == "period-clock" ||
         knob == "completed")
     {

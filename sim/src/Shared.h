@@ -26,7 +26,8 @@ constexpr int kIsocWords = 70;
 
 constexpr uint32_t kBusMagic = 0x42534453;  // "SDSB"
 constexpr uint32_t kUnitMagic = 0x55534453; // "SDSU"
-constexpr uint32_t kLayoutVersion = 4;
+constexpr uint32_t kLayoutVersion = 5;
+constexpr int kVolumeRing = 64;
 
 struct UnitSlot
 {
@@ -46,6 +47,19 @@ struct BusEvent
     char unit[kNameBytes];
 };
 
+// A change of a unit's playback volume or mute made through the system's audio (endpoint volume, or a
+// user's volume control), for the change notifications of every process.
+struct VolumeEvent
+{
+    uint64_t seq;
+    uint64_t creationId;
+    char unit[kNameBytes];
+    uint32_t firstChannel; // the playback channels that changed
+    uint32_t channelCount;
+    uint32_t kind;       // 1 volume, 2 mute
+    uint8_t context[16]; // the event context the change was made with (zeros: none)
+};
+
 struct BusHeader
 {
     uint32_t magic;
@@ -57,6 +71,8 @@ struct BusHeader
     uint64_t eventSeq;    // sequence of the latest event
     BusEvent events[kEventRing];
     UnitSlot units[kMaxUnits];
+    uint64_t volumeSeq; // sequence of the latest volume event
+    VolumeEvent volumeEvents[kVolumeRing];
 };
 
 enum FaultTarget : uint32_t
@@ -176,6 +192,11 @@ struct UnitState
     alignas(64) uint8_t stats[256];
     StreamState stream;
     uint32_t statisticsResets; // ResetStatistics requests answered since the unit was made
+
+    // How the kernel driver presents the playback channels to the system's audio (Audio.h).
+    uint32_t endpointMode; // knob endpoints: 0 on, 1 off, 2 anonymous
+    uint32_t waveSurround; // taken at plug: one multichannel device instead of stereo pairs
+    uint32_t waveChannels; // taken at plug: the playback channels presented
 };
 
 // A unit's two files, mapped into this process.

@@ -84,6 +84,8 @@ protected:
     {
         EXPECT_TRUE(caps.writeTo(bus.dir + ".caps"));
         devsim("plug " + unit + " --caps " + bus.dir + ".caps " + options);
+        // No playback endpoints: playback gains and mutes go to the device as the commands looked at here.
+        devsim("set " + unit + " endpoints off");
         platform::DeviceInterfaceSet set(kDeviceInterfaceClass);
         return set.size() > 0 ? set.path(set.size() - 1) : std::string();
     }

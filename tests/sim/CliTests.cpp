@@ -107,6 +107,25 @@ TEST(SimCli, DumpShowsTheRecordTheMixerAndTheDriver)
         EXPECT_NE(bus.out.find(expected), std::string::npos) << expected << "\n" << bus.out;
 }
 
+TEST(SimCli, VolumeAndMuteMoveTheEndpointThatCarriesAPlaybackChannel)
+{
+    Bus bus;
+    bus.run("plug u1 --model st4");
+    bus.run("volume u1 3 -12");
+    bus.run("volume u1 0 -200"); // held within the endpoint's range
+    bus.run("mute u1 2 1");      // the whole stereo endpoint
+    ASSERT_EQ(bus.devsim("dump u1"), 0);
+    for (const char* expected :
+         {"play 0 gain 266 (-96.00 dB) mute 0", "play 2 gain 16777216 (0.00 dB) mute 1", "(-12.00 dB) mute 1",
+          "play 4 gain 16777216 (0.00 dB) mute 0", "endpoints on, stereo, 8 channels: 0+2 2+2 4+2 6+2\n"})
+        EXPECT_NE(bus.out.find(expected), std::string::npos) << expected << "\n" << bus.out;
+    bus.run("set u1 endpoints off");
+    EXPECT_EQ(bus.devsim("volume u1 0 -6"), 1);
+    for (const char* mistake :
+         {"mute u1 0 2", "volume u1 x -6", "volume u1 0 loud", "set u1 endpoints maybe"})
+        EXPECT_EQ(bus.devsim(mistake), 2) << mistake;
+}
+
 TEST(SimCli, ResetPullsEveryUnitAndEmptiesTheBus)
 {
     Bus bus;

@@ -29,6 +29,11 @@
 #include <memory>
 #include <string>
 
+namespace juce
+{
+class ChangeListener;
+}
+
 namespace device
 {
 
@@ -42,8 +47,15 @@ class vhw : public juce::ReferenceCountedObject
 public:
     using Ptr = juce::ReferenceCountedObjectPtr<vhw>;
 
+    // Whether the device object makes its system-volume link (the analyzer's devices make none).
+    enum class VolumeLink
+    {
+        Make,
+        None
+    };
+
     // Reads the registry values of the interface with this path; does not open the device file.
-    explicit vhw(const std::string& path);
+    explicit vhw(const std::string& path, VolumeLink volumeLink = VolumeLink::Make);
     ~vhw() override;
     vhw(const vhw&) = delete;
     vhw& operator=(const vhw&) = delete;
@@ -130,10 +142,13 @@ public:
     int getInputNominal(int channel, int& value);
 
     // --- playback mix ---
-    // Through the volume link. addVolumeListener / removeVolumeListener come with the endpoint-volume
-    // link, which is also where the link starts broadcasting changes.
+    // Gain and mute are set through the system-volume link (1 without one). The listeners hear of changes
+    // made in the system's volume controls, on the message thread (SysVolume.h); add and remove them on
+    // the message thread. Without a link they hear nothing.
     int setPlaybackGain(int channel, float db);
     int setPlaybackMute(int channel, int value);
+    void addVolumeListener(juce::ChangeListener* listener);
+    void removeVolumeListener(juce::ChangeListener* listener);
     int getPlaybackGain(int channel, float& db);
     int getPlaybackMute(int channel, int& value);
     int setPlaybackSolo(int channel, int value);
