@@ -90,6 +90,8 @@ public:
 
     // Any id: when the last poll succeeded, refresh the view from a snapshot of it.
     void handleCommandMessage(int commandId) override;
+    // Opaque, and its children cover all of it: it draws nothing itself.
+    void paint(juce::Graphics&) override {}
 
     // TabBarHost
     const device::HwInfoCaps& getHwInfo() const override { return device_.getCaps(); }
