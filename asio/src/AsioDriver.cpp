@@ -162,7 +162,7 @@ bool AsioDriver::init()
     for (int i = 0; i < list_->count(); ++i)
     {
         vhw* device = list_->getDevice(i);
-        if (device->caps().vendorId() != kVendorId)
+        if (device->caps().getVendorId() != kVendorId)
             continue;
         DeviceStream* stream = new (std::nothrow) DeviceStream(device);
         if (stream == nullptr)
@@ -352,7 +352,7 @@ Result AsioDriver::getClockSources(ASIOClockSource* clocks, int32_t* count)
     vhw* device = streams_[0]->device();
     device->readDriverInfo();
     const uint32_t current = device->driverInfo().clockIndex;
-    const uint32_t mask = device->caps().clockMask();
+    const uint32_t mask = device->caps().clockMask;
     int32_t written = 0;
     for (int bit = 0; bit < kClockSources; ++bit)
     {
@@ -381,7 +381,7 @@ Result AsioDriver::setClockSource(int32_t reference)
         return Result::Ok;
 
     vhw* device = streams_[0]->device();
-    const uint32_t mask = device->caps().clockMask();
+    const uint32_t mask = device->caps().clockMask;
     int chosen = -1;
     for (int bit = 0, number = 0; bit < kClockSources; ++bit)
     {
@@ -396,15 +396,13 @@ Result AsioDriver::setClockSource(int32_t reference)
     if (chosen < 0)
         return Result::InvalidParameter;
 
-    const uint8_t* polled = device->readPolled();
+    const PolledBlock* polled = device->readPolled();
     if (polled == nullptr)
     {
         platform::messageBox("ASIO Strellis", "Unable to detect clock sources", platform::MB_OK);
         return Result::HWMalfunction;
     }
-    uint32_t detected;
-    std::memcpy(&detected, polled + kPolledStatusOffset, sizeof detected);
-    if ((detected & (1u << chosen)) == 0)
+    if ((polled->status & (1u << chosen)) == 0)
     {
         platform::messageBox("ASIO Strellis", "That clock source is not currently connected.",
                              platform::MB_OK);

@@ -36,8 +36,9 @@ int clampChannels(uint32_t n)
 DeviceStream::DeviceStream(vhw* device) : device_(device)
 {
     device_->open();
-    outputCount_ = clampChannels(device_->caps().playbackChannels());
-    inputCount_ = clampChannels(device_->caps().inputCount());
+    // The channel count at rates up to 50 kHz is the one this driver streams.
+    outputCount_ = clampChannels(device_->caps().playbackChannelsUpTo50k);
+    inputCount_ = clampChannels(device_->caps().getInputCount());
     maps_.build(device_->caps());
 }
 
