@@ -1,6 +1,7 @@
 #include "analyzer/AnalyzerDevices.h"
 
 #include "device/DeviceMessage.h"
+#include "formats/Wire.h"
 #include "platform/DeviceInterfaces.h"
 #include "platform/Time.h"
 
@@ -110,7 +111,7 @@ void DeviceChangeNotifier::handleDeviceChange(platform::WPARAM wParam, platform:
 
 DeviceList::DeviceList()
 {
-    platform::DeviceInterfaceSet set(device::kInterfaceClass);
+    platform::DeviceInterfaceSet set(formats::kDeviceInterfaceClass);
     if (!set.isValid())
         return;
     // Every interface is kept, valid or not: the window opens for a unit with a missing record too.
@@ -155,7 +156,7 @@ void DeviceList::clear()
 void DeviceList::setListener(juce::MessageListener* listener)
 {
     if (notifier_ == nullptr)
-        notifier_ = std::make_unique<DeviceChangeNotifier>(device::kInterfaceClass, *this);
+        notifier_ = std::make_unique<DeviceChangeNotifier>(formats::kDeviceInterfaceClass, *this);
     notifier_->setListener(listener);
 }
 
@@ -178,7 +179,7 @@ int fetchFirmwareCounters(device::vhw& device, FirmwareCounters& kept)
             break;
         platform::sleepMs(kRetryPauseMs);
     }
-    if (result == device::kResultDone)
+    if (result == formats::kResultDone)
         kept = fresh;
     return result;
 }

@@ -1,6 +1,7 @@
 #include "analyzer/StatisticsPage.h"
 
 #include "analyzer/OhciList.h"
+#include "formats/Wire.h"
 #include "platform/KnownFolders.h"
 #include "platform/MessageBox.h"
 #include "platform/PerformanceCounter.h"
@@ -158,7 +159,7 @@ void Content::refresh()
 
     // A failed request leaves the last driver information, so the labels keep their values.
     first->readDriverInfo();
-    const device::DriverInfo& info = first->getDriverInfo();
+    const formats::DriverInfo& info = first->getDriverInfo();
     if (info.sampleRate != lastRate_)
     {
         lastRate_ = info.sampleRate;
@@ -204,7 +205,7 @@ void Content::updateBufferTime()
 void Content::fetchFirmwareCounters()
 {
     device::vhw::Ptr first = devices_.getDevice(0);
-    if (first != nullptr && analyzer::fetchFirmwareCounters(*first, counters_) == device::kResultDone)
+    if (first != nullptr && analyzer::fetchFirmwareCounters(*first, counters_) == formats::kResultDone)
         showCounters();
 }
 

@@ -2,7 +2,9 @@
 
 #include "platform/Time.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 namespace asiodrv
@@ -13,24 +15,19 @@ namespace asiodrv
 namespace
 {
 
-void fillMap(uint8_t (&map)[kMaxChannels][3], int groupCount, const uint8_t* groups, int32_t& firstAdat)
+// The first ADAT group among those the channel map reaches (a group after the 64th channel has no entry
+// and is not looked at), or -1.
+int32_t firstAdatGroup(const HwInfoCaps::Group (&groups)[HwInfoCaps::kMaxGroups], uint32_t groupCount)
 {
-    std::memset(map, 0xFF, sizeof map);
-    firstAdat = -1;
-    int i = 0;
-    for (int g = 0; g < groupCount && i < kMaxChannels; ++g)
+    const uint32_t count = std::min<uint32_t>(groupCount, HwInfoCaps::kMaxGroups);
+    uint32_t channels = 0;
+    for (uint32_t g = 0; g < count && channels < HwInfoCaps::kMapEntries; ++g)
     {
-        const uint8_t type = groups[2 * g];
-        const uint8_t channels = groups[2 * g + 1];
-        if (type == kGroupAdat && firstAdat < 0)
-            firstAdat = g;
-        for (int k = 0; k < channels && i < kMaxChannels; ++k, ++i)
-        {
-            map[i][0] = type;
-            map[i][1] = static_cast<uint8_t>(g);
-            map[i][2] = static_cast<uint8_t>(k);
-        }
+        if (groups[g].type == HwInfoCaps::kGroupAdat)
+            return static_cast<int32_t>(g);
+        channels += groups[g].channels;
     }
+    return -1;
 }
 
 } // namespace
@@ -38,28 +35,43 @@ void fillMap(uint8_t (&map)[kMaxChannels][3], int groupCount, const uint8_t* gro
 void ChannelMaps::build(const HwInfoCaps& caps)
 {
     caps_ = &caps;
-    fillMap(inputMap_, caps.inputGroupCount(), caps.bytes + 128, firstInputAdat_);
-    fillMap(outputMap_, caps.outputGroupCount(), caps.bytes + 108, firstOutputAdat_);
+    firstInputAdat_ = firstAdatGroup(caps.inputGroups, caps.getInputGroupCount());
+    firstOutputAdat_ = firstAdatGroup(caps.outputGroups, caps.getOutputGroupCount());
+}
+
+int ChannelMaps::entry(int channel, bool isInput, bool index) const
+{
+    if (caps_ == nullptr || channel < 0 || channel >= kMaxChannels)
+        return -1;
+    const HwInfoCaps::MapEntry& e = (isInput ? caps_->inputMap : caps_->outputMap)[channel];
+    if (e.type == HwInfoCaps::kUnused)
+        return -1;
+    return index ? e.index : e.group;
 }
 
 void ChannelMaps::groupName(bool isInput, int group, char* text, size_t size) const
 {
     if (text == nullptr || size == 0)
         return;
-    const int count = caps_ == nullptr ? 0 : (isInput ? caps_->inputGroupCount() : caps_->outputGroupCount());
-    const int type = group >= 0 && group < count
-                         ? (isInput ? caps_->inputGroupType(group) : caps_->outputGroupType(group))
-                         : -1;
+    int type = -1;
+    if (caps_ != nullptr)
+    {
+        // Group counts beyond the table are taken as the table's size.
+        const uint32_t count = std::min<uint32_t>(
+            isInput ? caps_->getInputGroupCount() : caps_->getOutputGroupCount(), HwInfoCaps::kMaxGroups);
+        if (group >= 0 && static_cast<uint32_t>(group) < count)
+            type = (isInput ? caps_->inputGroups : caps_->outputGroups)[group].type;
+    }
     const char* other = isInput ? "Input" : "Output";
     switch (type)
     {
-    case kGroupAnalog:
+    case HwInfoCaps::kGroupAnalog:
         std::snprintf(text, size, "Analog");
         break;
-    case kGroupSpdif:
+    case HwInfoCaps::kGroupSpdif:
         std::snprintf(text, size, "S/PDIF");
         break;
-    case kGroupAdat:
+    case HwInfoCaps::kGroupAdat:
     {
         // The first ADAT group of a direction is "ADAT A", the group after it "ADAT B".
         const int first = isInput ? firstInputAdat_ : firstOutputAdat_;
@@ -67,10 +79,10 @@ void ChannelMaps::groupName(bool isInput, int group, char* text, size_t size) co
                       static_cast<char>('A' + (group - (first < 0 ? group : first))));
         break;
     }
-    case kGroupHeadphones:
+    case HwInfoCaps::kGroupHeadphones:
         std::snprintf(text, size, "%s", isInput ? "Input" : "Headphones");
         break;
-    case kGroupI2s:
+    case HwInfoCaps::kGroupUnnamed:
         std::snprintf(text, size, "I2S");
         break;
     default:
@@ -83,7 +95,7 @@ void ChannelMaps::groupName(bool isInput, int group, char* text, size_t size) co
 
 vhw::vhw(const std::string& path) : path_(path)
 {
-    packet_.reserved2 = 1;
+    packet_.header.reserved[0] = 1;
 
     if (!mutex_.create())
     {
@@ -95,8 +107,8 @@ vhw::vhw(const std::string& path) : path_(path)
     platform::DeviceRegKey key;
     if (key.open(path_))
     {
-        uint32_t size = HwInfoCaps::kSize;
-        key.queryValue("hwinfo_caps", nullptr, caps_.bytes, &size);
+        uint32_t size = HwInfoCaps::kRegistryBytes;
+        key.queryValue("hwinfo_caps", nullptr, &caps_, &size);
 
         // An absent, empty or too long name gives the default.
         char name[52] = {};
@@ -109,8 +121,11 @@ vhw::vhw(const std::string& path) : path_(path)
         key.close();
     }
 
+    // From the group tables; a record that was not read has no groups and so no entries.
+    caps_.buildChannelMaps();
+
     // A record with more meters than the block holds must not make the reply overrun it.
-    const uint64_t polled = 64 + 4ull * caps_.word(96) + 4ull * caps_.word(100);
+    const uint64_t polled = formats::kPolledHeaderBytes + 4 * caps_.getMeterCount();
     polledSize_ = static_cast<uint32_t>(polled > kPolledBlockSize ? kPolledBlockSize : polled);
 
     const bool opened = open();
@@ -167,18 +182,18 @@ void vhw::close()
 bool vhw::driverControl(DriverControlBlock& block)
 {
     uint32_t returned = 0;
-    return platform::deviceIoControl(handle_.load(), kIoctlDriverControl, &block, sizeof block, &block,
-                                     sizeof block, &returned);
+    return platform::deviceIoControl(handle_.load(), formats::IOCTL_DRIVER_CONTROL, &block, sizeof block,
+                                     &block, sizeof block, &returned);
 }
 
 bool vhw::readDriverInfo()
 {
     DriverControlBlock block{};
-    block.setWord(8, kDcGetDriverInfo);
+    block.subCode = formats::kDcGetDriverInfo;
     if (!driverControl(block))
         return false;
     DriverInfo info;
-    std::memcpy(&info, block.bytes + 12, sizeof info);
+    std::memcpy(&info, block.args, sizeof info);
     std::lock_guard<std::mutex> lock(infoMutex_);
     info_ = info;
     return true;
@@ -201,14 +216,14 @@ void* vhw::openStreaming()
     if (!event || !event->create())
         return nullptr;
     DriverControlBlock block{};
-    block.setWord(4, 1);
-    block.setWord(8, kDcOpenStreaming);
-    block.setWord(12, 1);
-    block.setQuad(16, event->handle());
-    if (!driverControl(block) || block.status() != 0 || block.word(32) == 0)
+    block.flag = 1;
+    block.subCode = formats::kDcOpenStreaming;
+    block.setWordAt(12, 1);
+    block.setQuadWordAt(16, event->handle());
+    if (!driverControl(block) || block.status != 0 || block.wordAt(32) == 0)
         return nullptr;
     event_ = std::move(event);
-    return reinterpret_cast<void*>(static_cast<uintptr_t>(block.quad(24)));
+    return reinterpret_cast<void*>(static_cast<uintptr_t>(block.quadWordAt(24)));
 }
 
 void vhw::closeStreaming()
@@ -219,7 +234,7 @@ void vhw::closeStreaming()
     if (event_ == nullptr)
         return;
     DriverControlBlock block{};
-    block.setWord(8, kDcCloseStreaming);
+    block.subCode = formats::kDcCloseStreaming;
     driverControl(block);
     event_.reset();
 }
@@ -228,26 +243,26 @@ bool vhw::claimChannel(bool isInput, uint32_t channel)
 {
     platform::MutexLock lock(mutex_);
     DriverControlBlock block{};
-    block.setWord(8, kDcClaimChannel);
-    block.setWord(12, isInput ? 1 : 0);
-    block.setWord(16, channel);
-    return driverControl(block) && block.status() == 0;
+    block.subCode = formats::kDcClaimChannel;
+    block.setWordAt(12, isInput ? 1 : 0);
+    block.setWordAt(16, channel);
+    return driverControl(block) && block.status == 0;
 }
 
 bool vhw::startStreaming()
 {
     platform::MutexLock lock(mutex_);
     DriverControlBlock block{};
-    block.setWord(8, kDcStartStreaming);
-    return driverControl(block) && block.status() >= 0;
+    block.subCode = formats::kDcStartStreaming;
+    return driverControl(block) && block.status >= 0;
 }
 
 bool vhw::stopStreaming()
 {
     platform::MutexLock lock(mutex_);
     DriverControlBlock block{};
-    block.setWord(8, kDcStopStreaming);
-    return driverControl(block) && block.status() >= 0;
+    block.subCode = formats::kDcStopStreaming;
+    return driverControl(block) && block.status >= 0;
 }
 
 bool vhw::setBufferSize(uint32_t samples)
@@ -256,38 +271,38 @@ bool vhw::setBufferSize(uint32_t samples)
         return false;
     platform::MutexLock lock(mutex_);
     DriverControlBlock block{};
-    block.setWord(8, kDcSetBufferSize);
-    block.setWord(12, samples);
-    return driverControl(block) && block.status() == 0;
+    block.subCode = formats::kDcSetBufferSize;
+    block.setWordAt(12, samples);
+    return driverControl(block) && block.status == 0;
 }
 
 bool vhw::transact(const void* in, uint32_t inSize, void* out, uint32_t outSize)
 {
-    const auto* reply = static_cast<const VdcPacket*>(out);
+    const auto* reply = static_cast<const formats::VdcHeader*>(out);
     for (uint32_t attempt = 0; attempt < kTransactionAttempts; ++attempt)
     {
-        if (!platform::deviceIoControl(handle_.load(), kIoctlVdcTransaction, in, inSize, out, outSize,
-                                       &bytesReturned_))
+        if (!platform::deviceIoControl(handle_.load(), formats::IOCTL_VDC_TRANSACTION, in, inSize, out,
+                                       outSize, &bytesReturned_))
             return false;
         // A bus reset and a busy device are passing conditions: wait and send again.
-        const bool retry =
-            reply->ntStatus == kNtStatusBusReset || (reply->ntStatus == 0 && reply->vdrStatus == kVdrBusy);
+        const bool retry = reply->ntStatus == formats::kNtBusReset ||
+                           (reply->ntStatus == formats::kNtSuccess && reply->vdrStatus == formats::kVdrBusy);
         if (!retry)
-            return reply->ntStatus == 0 && reply->vdrStatus == kVdrOk;
+            return reply->ntStatus == formats::kNtSuccess && reply->vdrStatus == formats::kVdrOk;
         platform::sleepMs(kRetryDelayMs);
     }
     return false;
 }
 
-const uint8_t* vhw::readPolled()
+const PolledBlock* vhw::readPolled()
 {
     if (!mutex_.isValid())
         return nullptr;
     platform::MutexLock lock(mutex_);
-    packet_.length = 6;
-    packet_.category = kCatHwInfo;
-    packet_.command = kCmdGetPolled;
-    return transact(&packet_, 28, polled_, polledSize_) ? polled_ : nullptr;
+    packet_.header.length = 6;
+    packet_.header.category = formats::kCatHwInfo;
+    packet_.header.command = formats::kHwInfoGetPolled;
+    return transact(&packet_, formats::vdcRequestBytes(6), &polled_, polledSize_) ? &polled_.block : nullptr;
 }
 
 bool vhw::setClock(int32_t clock, int32_t rate)
@@ -295,21 +310,21 @@ bool vhw::setClock(int32_t clock, int32_t rate)
     if (!mutex_.isValid())
         return false;
     platform::MutexLock lock(mutex_);
-    packet_.length = 9;
-    packet_.category = kCatHwControl;
-    packet_.command = kCmdSetClock;
+    packet_.header.length = 9;
+    packet_.header.category = formats::kCatHwControl;
+    packet_.header.command = formats::kHwSetClock;
     packet_.params[0] = static_cast<uint32_t>(clock);
     packet_.params[1] = static_cast<uint32_t>(rate);
     packet_.params[2] = 0;
-    return transact(&packet_, 40, &reply_, 28);
+    return transact(&packet_, formats::vdcRequestBytes(9), &reply_, sizeof(formats::VdcHeader));
 }
 
 bool vhw::supportsSampleRate(uint32_t rate) const
 {
     const DriverInfo info = driverInfo();
-    if ((info.flags & kDriverFlagRateLocked) != 0)
+    if ((info.flags & formats::kDriverFlagRateLocked) != 0)
         return rate == info.sampleRate;
-    return valid_ && caps_.minSampleRate() <= rate && rate <= caps_.maxSampleRate();
+    return valid_ && caps_.getMinSampleRate() <= rate && rate <= caps_.getMaxSampleRate();
 }
 
 // ---- device list ---------------------------------------------------------------------------------------
@@ -326,7 +341,7 @@ DeviceList::~DeviceList()
 
 void DeviceList::scan()
 {
-    const platform::DeviceInterfaceSet set(kDeviceInterfaceClass);
+    const platform::DeviceInterfaceSet set(formats::kDeviceInterfaceClass);
     if (!set.isValid())
         return;
     for (size_t i = 0; i < set.size(); ++i)

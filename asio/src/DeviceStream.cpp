@@ -36,8 +36,9 @@ int clampChannels(uint32_t n)
 DeviceStream::DeviceStream(vhw* device) : device_(device)
 {
     device_->open();
-    outputCount_ = clampChannels(device_->caps().playbackChannels());
-    inputCount_ = clampChannels(device_->caps().inputCount());
+    // The channel count at rates up to 50 kHz is the one this driver streams.
+    outputCount_ = clampChannels(device_->caps().playbackChannelsUpTo50k);
+    inputCount_ = clampChannels(device_->caps().getInputCount());
     maps_.build(device_->caps());
 }
 
@@ -54,7 +55,7 @@ bool DeviceStream::allocateBuffers()
     const size_t samples = static_cast<size_t>(outputCount_ + inputCount_) * bufferSize_ * 2;
     if (samples == 0)
         return true;
-    block_ = new (std::nothrow) int32_t[samples]();
+    block_.reset(new (std::nothrow) int32_t[samples]());
     if (block_ == nullptr)
         return false;
     blockBufferSize_ = bufferSize_;
@@ -69,8 +70,7 @@ void DeviceStream::freeBuffers()
         inputRegs_[k] = nullptr;
     }
     rebuildCopyLists();
-    delete[] block_;
-    block_ = nullptr;
+    block_.reset();
     blockBufferSize_ = 0;
 }
 
@@ -78,7 +78,7 @@ int32_t* DeviceStream::outputBuffer(int k, bool registerForCopy)
 {
     if (block_ == nullptr || k < 0 || k >= outputCount_)
         return nullptr;
-    int32_t* buffer = block_ + static_cast<size_t>(k) * blockBufferSize_ * 2;
+    int32_t* buffer = block_.get() + static_cast<size_t>(k) * blockBufferSize_ * 2;
     if (registerForCopy)
     {
         outputRegs_[k] = buffer;
@@ -91,7 +91,7 @@ int32_t* DeviceStream::inputBuffer(int k)
 {
     if (block_ == nullptr || k < 0 || k >= inputCount_)
         return nullptr;
-    int32_t* buffer = block_ + static_cast<size_t>(outputCount_ + k) * blockBufferSize_ * 2;
+    int32_t* buffer = block_.get() + static_cast<size_t>(outputCount_ + k) * blockBufferSize_ * 2;
     inputRegs_[k] = buffer;
     rebuildCopyLists();
     return buffer;

@@ -49,7 +49,8 @@ constexpr uint32_t kCapFpga = 1u << 5;
 constexpr uint32_t kCapPhantom = 1u << 6;
 constexpr uint32_t kCapRouting = 1u << 7;
 
-// Capability record offsets.
+// Capability record offsets: the simulator's own reading, kept apart from the formats library on purpose
+// (see Wire.h).
 namespace caps
 {
 constexpr int kFlags = 0;

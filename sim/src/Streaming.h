@@ -15,7 +15,8 @@
 namespace sim::stream
 {
 
-// Byte offsets of the shared block's fields.
+// Byte offsets of the shared block's fields: the simulator's own reading, kept apart from the ASIO
+// driver's on purpose (see Wire.h).
 constexpr int kSbCompleted = 0;        // u32, raised every period
 constexpr int kSbTimeBeforeInput = 8;  // i64, written by the client before its input copy
 constexpr int kSbTimeAfterOutput = 40; // i64, written by the client after its output copy

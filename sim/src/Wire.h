@@ -1,8 +1,11 @@
 #pragma once
 
 // The kernel driver's side of the wire: I/O control codes, packet and block offsets, status values.
-// Kept apart from the device layer's own definitions on purpose, so that a misreading on either side
-// shows up as a failing exchange instead of being shared silently.
+// The system's formats library (formats/Wire.h) defines the same bytes for the device layer and the ASIO
+// driver; the simulator keeps this reading of its own on purpose, and never includes that library, so
+// that an offset wrong on either side shows up as a failing exchange instead of being shared silently.
+// The same holds for the capability record's offsets (Models.h) and the shared streaming block's
+// (Streaming.h).
 
 #include <cstdint>
 

@@ -219,9 +219,10 @@ TEST_F(Stream, WithOneListedDeviceNamesCarryNoUniqueName)
 
 TEST(ChannelMaps, GroupsBeyondSixtyFourChannelsAndBeyondEightGroupsAreDropped)
 {
-    HwInfoCaps caps;
+    HwInfoCaps caps{};
     CapsRecord record = CapsRecord::typical().inputGroups({{0, 24}, {2, 24}, {2, 24}, {1, 24}});
-    std::memcpy(caps.bytes, record.bytes, sizeof caps.bytes);
+    std::memcpy(&caps, record.bytes, HwInfoCaps::kRegistryBytes);
+    caps.buildChannelMaps();
     ChannelMaps maps;
     maps.build(caps);
     EXPECT_EQ(maps.inputMapGroup(47), 1);
@@ -239,7 +240,8 @@ TEST(ChannelMaps, GroupsBeyondSixtyFourChannelsAndBeyondEightGroupsAreDropped)
         record.bytes[108 + 2 * g] = 0;
         record.bytes[109 + 2 * g] = 1;
     }
-    std::memcpy(caps.bytes, record.bytes, sizeof caps.bytes);
+    std::memcpy(&caps, record.bytes, HwInfoCaps::kRegistryBytes);
+    caps.buildChannelMaps();
     maps.build(caps);
     EXPECT_EQ(maps.outputMapGroup(7), 7);
     EXPECT_EQ(maps.outputMapGroup(8), -1);
@@ -247,11 +249,12 @@ TEST(ChannelMaps, GroupsBeyondSixtyFourChannelsAndBeyondEightGroupsAreDropped)
 
 TEST(ChannelMaps, GroupTypesGiveTheirNamesInEachDirection)
 {
-    HwInfoCaps caps;
+    HwInfoCaps caps{};
     const CapsRecord record = CapsRecord::typical()
                                   .outputGroups({{0, 1}, {1, 1}, {5, 1}, {6, 1}, {9, 1}})
                                   .inputGroups({{0, 1}, {1, 1}, {5, 1}, {6, 1}, {9, 1}});
-    std::memcpy(caps.bytes, record.bytes, sizeof caps.bytes);
+    std::memcpy(&caps, record.bytes, HwInfoCaps::kRegistryBytes);
+    caps.buildChannelMaps();
     ChannelMaps maps;
     maps.build(caps);
     const char* outputs[] = {"Analog", "S/PDIF", "Headphones", "I2S", "Output"};

@@ -56,7 +56,7 @@ struct Rig
         std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(caps), sizeof caps);
         if (bus.devsim("plug bench --caps " + file) != 0)
             return;
-        const platform::DeviceInterfaceSet set(asiodrv::kDeviceInterfaceClass);
+        const platform::DeviceInterfaceSet set(formats::kDeviceInterfaceClass);
         if (set.size() != 1)
             return;
         device = std::make_unique<asiodrv::vhw>(set.path(0));

@@ -13,15 +13,12 @@
 namespace
 {
 
-constexpr platform::Guid kInterfaceClass{
-    0x3D5A1F20, 0x7C44, 0x4B9E, {0x9E, 0x21, 0x6A, 0x0B, 0x5C, 0x7D, 0x8E, 0x31}};
-
 struct PluggedUnit
 {
     PluggedUnit()
     {
         bus.devsim("plug u1 --model st8");
-        platform::DeviceInterfaceSet set(kInterfaceClass);
+        platform::DeviceInterfaceSet set(device::kDeviceInterfaceClass);
         path = set.size() > 0 ? set.path(0) : std::string();
     }
     testsupport::TempBus bus;

@@ -11,9 +11,6 @@
 namespace
 {
 
-constexpr platform::Guid kInterfaceClass{
-    0x3D5A1F20, 0x7C44, 0x4B9E, {0x9E, 0x21, 0x6A, 0x0B, 0x5C, 0x7D, 0x8E, 0x31}};
-
 std::string versionText(uint32_t word)
 {
     return device::formatFirmwareVersion(word);
@@ -122,7 +119,7 @@ void probe(const std::string& path)
 
 int main()
 {
-    platform::DeviceInterfaceSet set(kInterfaceClass);
+    platform::DeviceInterfaceSet set(device::kDeviceInterfaceClass);
     if (set.size() == 0)
     {
         std::printf("No interface present.\n");

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace asiodrv
 {
@@ -90,7 +91,7 @@ private:
     vhw* device_;
     int outputCount_ = 0;
     int inputCount_ = 0;
-    int32_t* block_ = nullptr;
+    std::unique_ptr<int32_t[]> block_;
     int32_t* outputRegs_[kMaxChannels] = {};
     int32_t* inputRegs_[kMaxChannels] = {};
     // The registered channels in a compact form for the copy loops.

@@ -6,6 +6,7 @@
 
 #include "device/Vhw.h"
 #include "device/Win32NotificationWindow.h"
+#include "device/Wire.h"
 #include "platform/DeviceInterfaces.h"
 #include "platform/MessageWindow.h"
 
@@ -18,9 +19,8 @@
 namespace device
 {
 
-// The kernel driver's device-interface class.
-inline constexpr platform::Guid kInterfaceClass{
-    0x3D5A1F20, 0x7C44, 0x4B9E, {0x9E, 0x21, 0x6A, 0x0B, 0x5C, 0x7D, 0x8E, 0x31}};
+// The kernel driver's device-interface class, under the name the list has always used.
+inline constexpr const platform::Guid& kInterfaceClass = kDeviceInterfaceClass;
 
 class DeviceList;
 

@@ -1,8 +1,8 @@
-#include "device/Conversions.h"
+#include "formats/Conversions.h"
 
 #include <cmath>
 
-namespace device
+namespace formats
 {
 namespace
 {
@@ -48,4 +48,4 @@ float panFromDevice(uint32_t value)
     return static_cast<float>(static_cast<double>(value) * (1.0 / 255.0));
 }
 
-} // namespace device
+} // namespace formats

@@ -1,10 +1,10 @@
-#include "device/HwInfoCaps.h"
+#include "formats/HwInfoCaps.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-namespace device
+namespace formats
 {
 namespace
 {
@@ -168,4 +168,4 @@ std::string formatFirmwareVersion(uint32_t version)
     return text;
 }
 
-} // namespace device
+} // namespace formats

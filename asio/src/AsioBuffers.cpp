@@ -1,0 +1,312 @@
+// The driver object's buffers and streaming control: createBuffers in its three steps, disposeBuffers,
+// start and stop, outputReady, and the streaming thread's side of each period.
+
+#include "asio/AsioDriver.h"
+
+#include "platform/MessageBox.h"
+
+#include <string>
+
+namespace asiodrv
+{
+
+Result AsioDriver::failCreateBuffers(Result result)
+{
+    disposeBuffers();
+    return result;
+}
+
+Result AsioDriver::createBuffers(ASIOBufferInfo* infos, int32_t count, int32_t bufferSize,
+                                 ASIOCallbacks* callbacks)
+{
+    if (state_.load() == kStateLoaded)
+        return Result::NotPresent;
+    refreshBufferSize();
+    BufferRequest request;
+    if (const Result r = validateBuffers(infos, count, bufferSize, callbacks, request); r != Result::Ok)
+        return r;
+
+    disposeBuffers();
+    if (!allocateBuffers(request))
+        return failCreateBuffers(Result::NoMemory);
+    std::string refused; // names of the channels another application holds
+    if (const Result r = claimChannels(infos, count, refused); r != Result::Ok)
+        return failCreateBuffers(r);
+
+    if (!refused.empty())
+        platform::messageBox("ASIO Strellis",
+                             "The following channels are in use by another application:\n\n" + refused +
+                                 "\nAudio output from these channels will be muted.",
+                             platform::MB_OK);
+
+    timeInfoMode_ = request.timeInfo;
+    if (request.timeInfo)
+    {
+        asioTime_ = ASIOTime{};
+        asioTime_.timeInfo.speed = 1.0;
+        asioTime_.timeInfo.sampleRate = sampleRate_;
+        asioTime_.timeInfo.flags = kSystemTimeValid | kSamplePositionValid | kSampleRateValid;
+        asioTime_.timeCode.speed = 1.0;
+    }
+    completed_.store(0);
+    // A rate change made before these buffers is no news to their session.
+    pendingTimeFlags_.store(0);
+    callbacks_.store(callbacks);
+    state_.store(kStatePrepared);
+    return Result::Ok;
+}
+
+Result AsioDriver::validateBuffers(const ASIOBufferInfo* infos, int32_t count, int32_t bufferSize,
+                                   ASIOCallbacks* callbacks, BufferRequest& request) const
+{
+    if (bufferSize <= 0 || static_cast<uint32_t>(bufferSize) != bufferSize_)
+        return Result::InvalidParameter;
+    if (infos == nullptr || count <= 0 || callbacks == nullptr || callbacks->bufferSwitch == nullptr)
+        return Result::InvalidParameter;
+
+    // Every record: its channel in range, none asked for twice.
+    uint64_t seenInputs = 0;
+    uint64_t seenOutputs = 0;
+    for (int32_t i = 0; i < count; ++i)
+    {
+        const bool isInput = infos[i].isInput != ASIOFalse;
+        const int32_t channel = infos[i].channelNum;
+        if (channel < 0 || channel >= (isInput ? inputTotal() : outputTotal()))
+            return Result::InvalidParameter;
+        // A bit per channel for the first 64 of a table; beyond them, the earlier records are compared.
+        bool twice = false;
+        if (channel < 64)
+        {
+            uint64_t& seen = isInput ? seenInputs : seenOutputs;
+            twice = (seen & (uint64_t{1} << channel)) != 0;
+            seen |= uint64_t{1} << channel;
+        }
+        else
+        {
+            for (int32_t j = 0; j < i && !twice; ++j)
+                twice = (infos[j].isInput != ASIOFalse) == isInput && infos[j].channelNum == channel;
+        }
+        if (twice)
+            return Result::InvalidParameter;
+        ++(isInput ? request.inputs : request.outputs);
+    }
+    request.timeInfo = callbacks->asioMessage != nullptr &&
+                       callbacks->asioMessage(kAsioSupportsTimeInfo, 0, nullptr, nullptr) != 0;
+    if (request.timeInfo && callbacks->bufferSwitchTimeInfo == nullptr)
+        return Result::InvalidParameter;
+    return Result::Ok;
+}
+
+bool AsioDriver::allocateBuffers(const BufferRequest& request)
+{
+    for (const auto& s : streams_)
+    {
+        s->setBufferSize(bufferSize_);
+        if (!s->allocateBuffers())
+            return false;
+    }
+    if (!reserveRoom(activeInputs_, request.inputs) || !reserveRoom(activeOutputs_, request.outputs))
+        return false;
+    openStreams_ = 0;
+    return true;
+}
+
+Result AsioDriver::claimChannels(ASIOBufferInfo* infos, int32_t count, std::string& refused)
+{
+    for (int32_t i = 0; i < count; ++i)
+    {
+        ASIOBufferInfo& info = infos[i];
+        const bool isInput = info.isInput != ASIOFalse;
+        ChannelEntry& entry = isInput ? inputs_[info.channelNum] : outputs_[info.channelNum];
+        DeviceStream* stream = entry.stream;
+        vhw* device = stream->device();
+        if (!stream->isStreamingOpen())
+        {
+            void* block = device->openStreaming();
+            if (block == nullptr)
+                return Result::NotPresent;
+            stream->setSharedBlock(block);
+            ++openStreams_;
+            if (!streamingEvent_)
+                streamingEvent_ = device->streamingEvent();
+        }
+        const bool claimed = device->claimChannel(isInput, static_cast<uint32_t>(entry.channel));
+        if (!claimed)
+        {
+            char name[64];
+            stream->channelName(listedDeviceCount(), name, sizeof name, isInput, entry.channel);
+            refused += name;
+            refused += "\n";
+        }
+        int32_t* buffer =
+            isInput ? stream->inputBuffer(entry.channel) : stream->outputBuffer(entry.channel, claimed);
+        entry.active = 1;
+        // Room was made for every record: no allocation here.
+        (isInput ? activeInputs_ : activeOutputs_).push_back(ChannelEntry{stream, entry.channel, 1});
+        if (buffer == nullptr)
+        {
+            info.buffers[0] = info.buffers[1] = nullptr;
+            return Result::NoMemory;
+        }
+        info.buffers[0] = buffer;
+        info.buffers[1] = buffer + bufferSize_;
+    }
+    return Result::Ok;
+}
+
+Result AsioDriver::disposeBuffers()
+{
+    // Not initialised: nothing to dispose, and the driver must stay uninitialised.
+    if (state_.load() == kStateLoaded)
+        return Result::Ok;
+    // The thread goes before the callbacks it calls.
+    stop();
+    thread_.join(); // a thread still in a host callback would otherwise copy into freed buffers
+    callbacks_.store(nullptr);
+    for (ChannelEntry& e : outputs_)
+        e.active = 0;
+    for (ChannelEntry& e : inputs_)
+        e.active = 0;
+    for (const auto& s : streams_)
+    {
+        if (s->isStreamingOpen())
+        {
+            s->device()->closeStreaming();
+            s->setSharedBlock(nullptr);
+        }
+        s->freeBuffers();
+    }
+    streamingEvent_.reset();
+    activeInputs_.clear();
+    activeOutputs_.clear();
+    openStreams_ = 0;
+    state_.store(kStateInitialised);
+    return Result::Ok;
+}
+
+Result AsioDriver::start()
+{
+    const int32_t state = state_.load();
+    if (state < kStatePrepared || callbacks_.load() == nullptr)
+        return Result::NotPresent;
+    if (state == kStateRunning)
+        return Result::Ok;
+    state_.store(kStateRunning);
+    currentHalf_.store(0);
+    handedHalf_.store(-1);
+    for (const auto& s : streams_)
+        if (s->isStreamingOpen())
+        {
+            s->clearRegisteredBuffers();
+            // No buffer switch before the kernel driver's first period: no stale signal, no old index.
+            s->markNotRunning();
+        }
+    if (streamingEvent_)
+        streamingEvent_->reset();
+    bool ok = openStreams_ > 0 && thread_.start();
+    // The range is read once, before the first device starts: once the last one has started, this call
+    // reads nothing more of the object, whose thread may be serving periods by then.
+    for (const auto& s : streams_)
+    {
+        if (!ok)
+            break;
+        if (s->isStreamingOpen() && !s->start())
+            ok = false;
+    }
+    if (!ok)
+    {
+        stop();
+        return Result::NotPresent;
+    }
+    return Result::Ok;
+}
+
+Result AsioDriver::stop()
+{
+    if (state_.load() != kStateRunning)
+        return Result::NotPresent;
+    state_.store(kStatePrepared);
+    thread_.stop();
+    // Every device is stopped, whatever one of them answers.
+    bool ok = openStreams_ > 0;
+    for (const auto& s : streams_)
+        if (s->isStreamingOpen() && !s->stop())
+            ok = false;
+    return ok ? Result::Ok : Result::NotPresent;
+}
+
+Result AsioDriver::outputReady()
+{
+    if (state_.load() != kStateRunning)
+        return Result::Ok;
+    const int32_t half = handedHalf_.load();
+    if (half < 0)
+        return Result::Ok;
+    const uint32_t offset = static_cast<uint32_t>(half) * bufferSize_;
+    for (const auto& s : streams_)
+        if (s->isStreamingOpen())
+            s->writeOutputs(offset);
+    return Result::Ok;
+}
+
+void AsioDriver::switchBuffers()
+{
+    ASIOCallbacks* const callbacks = callbacks_.load();
+    if (state_.load() != kStateRunning || callbacks == nullptr)
+        return;
+    const int32_t half = currentHalf_.load();
+    handedHalf_.store(half);
+    // The half flips before the host is called: a host that starts streaming again from inside the
+    // callback finds the new start as it made it.
+    currentHalf_.store(half ^ 1);
+    if (timeInfoMode_)
+        switchBuffersWithTimeInfo(callbacks, half);
+    else
+        callbacks->bufferSwitch(half, ASIOTrue);
+}
+
+void AsioDriver::switchBuffersWithTimeInfo(ASIOCallbacks* callbacks, int32_t half)
+{
+    ASIOTimeStamp stamp{};
+    getSamplePosition(&asioTime_.timeInfo.samplePosition, &stamp);
+    asioTime_.timeInfo.systemTime = stamp;
+    asioTime_.timeInfo.sampleRate = sampleRate_;
+    asioTime_.timeInfo.flags = kSystemTimeValid | kSamplePositionValid | kSampleRateValid |
+                               (pendingTimeFlags_.exchange(0) & (kSampleRateChanged | kClockSourceChanged));
+    const uint32_t generation = thread_.generation();
+    callbacks->bufferSwitchTimeInfo(&asioTime_, half, ASIOFalse);
+    // After a restart from inside the callback the record belongs to the new session.
+    if (!thread_.retired(generation))
+        asioTime_.timeInfo.flags &= ~(kSampleRateChanged | kClockSourceChanged);
+}
+
+void AsioDriver::sendResetRequest()
+{
+    ASIOCallbacks* const callbacks = callbacks_.load();
+    if (callbacks == nullptr || callbacks->asioMessage == nullptr)
+        return;
+    // Cleared first: the host may answer from inside the call, and may ask for another reset there.
+    resetPending_.store(false);
+    callbacks->asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
+}
+
+// ---- the streaming thread's side -----------------------------------------------------------------------
+
+void AsioDriver::servePeriod()
+{
+    if (state_.load() != kStateRunning)
+        return;
+    const uint32_t offset = static_cast<uint32_t>(currentHalf_.load()) * bufferSize_;
+    for (const auto& s : streams_)
+        if (s->isStreamingOpen())
+            s->readInputs(offset);
+    switchBuffers();
+}
+
+void AsioDriver::threadStopped()
+{
+    if (resetPending_.load())
+        sendResetRequest();
+}
+
+} // namespace asiodrv

@@ -1,0 +1,37 @@
+#pragma once
+
+// The fixture of the driver object's suites: the driver loaded through the registry as a host loads it,
+// over the simulator, with a few questions the suites ask of it and of the kernel driver beside it.
+
+#include "AsioTestSupport.h"
+
+#include <string>
+
+namespace asiotest
+{
+
+class DriverTest : public DriverFixture
+{
+protected:
+    std::string channelName(asiodrv::IASIO* driver, bool isInput, int32_t channel)
+    {
+        asiodrv::ASIOChannelInfo info{};
+        info.channel = channel;
+        info.isInput = isInput ? asiodrv::ASIOTrue : asiodrv::ASIOFalse;
+        if (driver->getChannelInfo(&info) != asiodrv::ASE_OK)
+            return "<invalid>";
+        return info.name;
+    }
+
+    // The kernel driver's answer to GetDriverInfo, asked beside the driver: flags, rate, clock, buffer size.
+    uint32_t driverInfoWord(int word)
+    {
+        uint32_t reply[16] = {};
+        EXPECT_TRUE(driverControl(0, 3, 0, 0, reply));
+        return reply[3 + word];
+    }
+
+    size_t setClockRequests() const { return trace(" VDC 3 0 ").size(); }
+};
+
+} // namespace asiotest
