@@ -8,6 +8,8 @@
 #include "console/HwCtrl.h"
 #include "console/PolledSnapshot.h"
 
+#include "device/HwInfoCaps.h"
+
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <array>
@@ -15,11 +17,6 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-
-namespace device
-{
-struct HwInfoCaps;
-}
 
 namespace console
 {
