@@ -3,6 +3,7 @@
 #include "console/ConsoleApp.h"
 #include "console/Fader.h"
 #include "console/FlashProgressWindow.h"
+#include "console/Meters.h"
 #include "platform/Debug.h"
 
 namespace console
@@ -119,6 +120,8 @@ void CwContent::createChildren(HwThreadHost& window, juce::PropertySet& properti
 
 void CwContent::poll()
 {
+    if (tabbedBox_ != nullptr)
+        tabbedBox_->getRudeSolo()->blink();
     if (thread_ != nullptr)
         thread_->queueGet(*pollCtrl_);
 }
