@@ -15,6 +15,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <initializer_list>
 #include <map>
 #include <tuple>
 
@@ -312,6 +313,37 @@ TEST_F(StripTest, ASessionLoadSendsEveryInputInEveryMixOnceWithTheStoredValues)
     EXPECT_EQ((monitorSent(6)[{2u, 6u}]), std::vector<uint32_t>{device::panToDevice(0.3f)});
     EXPECT_EQ((monitorSent(4)[{4u, 2u}]), std::vector<uint32_t>{2});
     EXPECT_EQ(state().getWord(ConsoleState::kMonitorGainWords + 3 * 40 + 0), 0u);
+}
+
+TEST_F(StripTest, ResetLeavesEachAnalogInputHeardOnItsOwnAnalogPairOnlyPannedToItsSide)
+{
+    openSixteen();                        // inputs and outputs: 8 analog, then 8 ADAT
+    state().setByte(flagOffset(0, 0), 3); // muted and soloed
+    state().setMonitorGain(9, 4, -20.0f);
+    for (int i = 0; i < 16; ++i)
+    {
+        instrip& s = strip(i);
+        for (console::HwCtrl* control : std::initializer_list<console::HwCtrl*>{
+                 &s.getFader(), &s.getMute(), &s.getSolo(), &s.getPan(), s.getNominal()})
+        {
+            control->resetToDefault();
+            content().getHwThread()->queueSet(*control);
+        }
+    }
+    for (int i = 0; i < 16; ++i)
+        for (int o = 0; o < 16; ++o)
+        {
+            const bool heard = i < 8 && o / 2 == i / 2;
+            EXPECT_EQ(state().getByte(flagOffset(i, o)), heard ? 0 : 1) << i << " " << o;
+            EXPECT_EQ(state().getByte(ConsoleState::kMonitorPans + i * 40 + o), i % 2 == 0 ? 0 : 255);
+            EXPECT_FLOAT_EQ(state().getMonitorGain(i, o), 0.0f);
+        }
+    EXPECT_FALSE(strip(0).getMute().getValue());
+    EXPECT_FALSE(strip(0).getSolo().getValue());
+    EXPECT_TRUE(strip(8).getMute().getValue());
+    // Every mix of every input is sent.
+    ASSERT_TRUE(pumpUntil([&] { return monitorSent(2).size() == 16 * 8; }));
+    EXPECT_EQ((monitorSent(2)[{9u, 8u}]), std::vector<uint32_t>{1});
 }
 
 TEST_F(StripTest, MetersShowThePolledLevelsOnTheirScale)
