@@ -156,7 +156,7 @@ private:
 // reports none (a virtual display, as in the tests). A console window changes at most at its 10 Hz poll
 // unless the user works it, so such displays get kFallbackRepaintHz. Message thread, before a window is
 // made: a window takes the rate when it is placed.
-inline constexpr int kFallbackRepaintHz = 30;
+inline constexpr int kFallbackRepaintHz = 20;
 void setRepaintRateOfDisplaysWithoutOne();
 
 // The properties file of an interface: "<unique name>.properties" in "Varnel Strellis Console" under
