@@ -228,6 +228,7 @@ void ConsoleApp::openWindow(device::vhw& device)
         platform::debugPrintf("Console - unable to open %s - no window", device.getUniqueName().c_str());
         return;
     }
+    setRepaintRateOfDisplaysWithoutOne();
     auto* window = new ConsoleWindow(device);
     window->setVisible(true);
     window->toFront(true);
