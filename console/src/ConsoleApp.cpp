@@ -1,5 +1,6 @@
 #include "console/ConsoleApp.h"
 
+#include "console/AboutDlg.h"
 #include "console/ConsoleLookAndFeel.h"
 #include "console/FirmwareUpdate.h"
 #include "console/FlashProgressWindow.h"
@@ -82,11 +83,8 @@ void ConsoleAppListener::handleMessage(const juce::Message& message)
         }
         // Only a device still in the list gets a window: one removed since the message was posted has
         // gone for good.
-        bool listed = false;
-        if (device::DeviceList* list = app->getDeviceList())
-            for (int i = 0; i < list->getCount() && !listed; ++i)
-                listed = list->getDevice(i).get() == device;
-        if (listed && device->getVendorId() == uint32_t(kConsoleVendorId))
+        device::DeviceList* list = app->getDeviceList();
+        if (list != nullptr && list->contains(device) && device->getVendorId() == uint32_t(kConsoleVendorId))
             app->openWindow(*device);
     }
     else if (m->id == device::deviceRemovalMessage)
@@ -111,10 +109,11 @@ void ConsoleApp::initialise(const juce::String& commandLine)
     installConsoleLookAndFeel();
     installJuceMessageBoxPresenter();
     installFirmwareProgressWindow();
+    installAboutDialog();
     if (isAnotherInstanceRunning())
     {
         platform::outputDebugString("Console - another instance is running");
-        quit();
+        quitProgram();
         return;
     }
     forceFirmwareUpdate = isForceUpdateCommandLine(commandLine);
@@ -122,6 +121,7 @@ void ConsoleApp::initialise(const juce::String& commandLine)
     deviceList_ = std::make_unique<device::DeviceList>(uint32_t(kConsoleVendorId));
     device::Win32NotificationWindow::addListener(this);
     listening_ = true;
+    trayIcon_ = std::make_unique<ConsoleTrayIcon>(*deviceList_);
 
     std::vector<device::vhw::Ptr> present;
     for (int i = 0; i < deviceList_->getCount(); ++i)
@@ -165,6 +165,8 @@ void ConsoleApp::shutdown()
     while (head_ != nullptr)
         closeWindow(head_, false);
     postTarget_.store(nullptr);
+    // The icon reads the device list: it goes first.
+    trayIcon_.reset();
     deviceList_.reset();
     listener_.reset();
     instanceLock_.reset();
@@ -174,7 +176,7 @@ void ConsoleApp::systemRequestedQuit()
 {
     if (windowCount_ == 0)
     {
-        quit();
+        quitProgram();
         return;
     }
     std::vector<ConsoleWindow*> windows;
@@ -204,7 +206,7 @@ void ConsoleApp::handleEndSession(bool ending)
     releaseEndSessionWaiter();
     // The session is over: the program ends without further questions, as the system would end it.
     if (ending)
-        quit();
+        quitProgram();
 }
 
 void ConsoleApp::releaseEndSessionWaiter()
@@ -280,7 +282,7 @@ void ConsoleApp::closeWindow(ConsoleWindow* window, bool quitIfLast)
     if (quitIfLast && windowCount_ == 0)
     {
         timer_.stopTimer();
-        quit();
+        quitProgram();
     }
 }
 
