@@ -8,6 +8,7 @@
 #include "platform/Debug.h"
 #include "platform/SystemInfo.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -123,10 +124,7 @@ void ConsoleApp::initialise(const juce::String& commandLine)
     listening_ = true;
     trayIcon_ = std::make_unique<ConsoleTrayIcon>(*deviceList_);
 
-    std::vector<device::vhw::Ptr> present;
-    for (int i = 0; i < deviceList_->getCount(); ++i)
-        if (device::vhw::Ptr device = deviceList_->getDevice(i))
-            present.push_back(device);
+    const std::vector<device::vhw::Ptr> present = deviceList_->getSnapshot();
     for (const device::vhw::Ptr& device : present)
         if (device->getVendorId() == uint32_t(kConsoleVendorId))
             openWindow(*device);
@@ -137,14 +135,10 @@ void ConsoleApp::initialise(const juce::String& commandLine)
     // An interface that arrived between the first scan and the registration sent no message: look once
     // more and open what is new.
     deviceList_->scan();
-    for (int i = 0; i < deviceList_->getCount(); ++i)
+    for (const device::vhw::Ptr& device : deviceList_->getSnapshot())
     {
-        device::vhw::Ptr device = deviceList_->getDevice(i);
-        bool known = false;
-        for (const device::vhw::Ptr& p : present)
-            known = known || p == device;
-        if (device != nullptr && !known && device->getVendorId() == uint32_t(kConsoleVendorId) &&
-            findWindow(*device) == nullptr)
+        const bool known = std::find(present.begin(), present.end(), device) != present.end();
+        if (!known && device->getVendorId() == uint32_t(kConsoleVendorId) && findWindow(*device) == nullptr)
             openWindow(*device);
     }
 

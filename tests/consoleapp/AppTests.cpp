@@ -22,7 +22,8 @@ namespace
 using consoletest::pumpUntil;
 
 // The application as the program runs it, except that quitting is only noted: the test process's
-// message loop must go on.
+// message loop must go on. (A debug build of the framework notes once per test that this application
+// was not made by the framework's own main; that is all.)
 class TestApp : public console::ConsoleApp
 {
 public:
