@@ -5,6 +5,7 @@
 #include "asio/DeviceStream.h"
 
 #include <chrono>
+#include <future>
 #include <random>
 #include <thread>
 
@@ -298,19 +299,40 @@ TEST_F(Device, ARecordWithTooManyMetersCannotMakeThePolledReplyOverrunItsBlock)
     device.close();
 }
 
-TEST_F(Device, DriverInformationIsReadWhileATransactionRetries)
+TEST_F(Device, DriverInformationIsReadWhileATransactionHoldsTheDevice)
 {
     plug("u1", CapsRecord::typical());
     vhw device(interfacePath(0));
     ASSERT_TRUE(device.open());
-    devsim("fault u1 vdc:3/0 busreset always");
-    std::thread retrying([&] { EXPECT_FALSE(device.setClock(-1, 48000)); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(device.readDriverInfo());
-    const auto took = std::chrono::steady_clock::now() - start;
-    retrying.join();
-    EXPECT_LT(took, std::chrono::milliseconds(300)) << "GetDriverInfo does not wait for the device mutex";
+    // The transaction waits in the kernel driver, with the device mutex held, until the hold is cleared.
+    devsim("fault u1 vdc:3/0 hold");
+    std::thread transaction([&] { EXPECT_TRUE(device.setClock(-1, 48000)); });
+    auto holding = [&]
+    {
+        bus.devsim("dump u1");
+        return bus.out.find("vdc:3/0 hold holding 1") != std::string::npos;
+    };
+    bool held = holding();
+    for (int i = 0; i < 2000 && !held; ++i)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        held = holding();
+    }
+    // A read that waited for the device mutex would wait for the hold, which only ends after it.
+    bool returned = false;
+    bool read = false;
+    if (held)
+    {
+        auto reading = std::async(std::launch::async, [&] { return device.readDriverInfo(); });
+        returned = reading.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+        devsim("fault u1 clear");
+        read = reading.get();
+    }
+    devsim("fault u1 clear");
+    transaction.join();
+    ASSERT_TRUE(held);
+    EXPECT_TRUE(returned) << "GetDriverInfo waits for the device mutex";
+    EXPECT_TRUE(read);
     device.close();
 }
 

@@ -4,6 +4,7 @@
 // the test, the device of a plugged unit, a message loop for the GUI tests, and a flash progress view
 // that only records.
 
+#include "ManualClock.h"
 #include "TempBus.h"
 #include "console/FlashProgress.h"
 #include "device/HwInfoCaps.h"

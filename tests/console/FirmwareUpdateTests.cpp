@@ -325,6 +325,7 @@ TEST_F(FirmwareUpdate, ReadsThatKeepAskingToTryAgainFailAfterTwoSeconds)
 {
     ASSERT_EQ(bus.devsim("fault u1 vdc:1/1 timeout always"), 0) << bus.err;
     Trace trace(bus.dir);
+    testsupport::ManualClock clock;
     EXPECT_EQ(update(), "Unable to read flash memory");
     EXPECT_EQ(collapsed(trace.flashSequence()), (std::vector<std::string>{"1/1"}));
 }
@@ -333,6 +334,7 @@ TEST_F(FirmwareUpdate, FlashThatStaysBusyFails)
 {
     ASSERT_EQ(bus.devsim("set u1 flash.busy 1000"), 0) << bus.err;
     Trace trace(bus.dir);
+    testsupport::ManualClock clock;
     EXPECT_EQ(update(), "Unknown error");
     const auto seq = collapsed(trace.flashSequence());
     EXPECT_EQ(count(seq, "1/2"), 0);
