@@ -1,10 +1,13 @@
 #include "simos/Clock.h"
 
 #include "OsSettings.h"
+#include "simos/BusDirectory.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <ctime>
 #include <sched.h>
+#include <sys/stat.h>
 
 namespace sim::os
 {
@@ -30,10 +33,46 @@ uint64_t realMs()
     return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
 }
 
+int64_t monotonicNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
+// The bus's settings as this thread saw them last, for every VDC transaction asks. A mapping found is
+// used for 50 ms before it is looked up again (while its bus lives the file is only ever made, never
+// replaced); a missing file is looked for at every call, so a clock set from any process counts from the
+// next call on. (Plain data only: a thread-local object with a destructor would keep a loaded driver
+// library from unloading.)
+OsSettings* currentSettings()
+{
+    struct Seen
+    {
+        const char* dir;
+        OsSettings* settings;
+        int64_t checkedNs;
+    };
+    thread_local Seen seen{};
+    const char* dir = std::getenv("STRELLIS_SIM_DIR");
+    const int64_t now = monotonicNs();
+    if (seen.settings != nullptr && dir == seen.dir && now - seen.checkedNs < 50000000LL)
+        return seen.settings;
+    struct stat st
+    {
+    };
+    if (::stat((busDirectory() + "/os").c_str(), &st) != 0)
+        return nullptr;
+    seen.dir = dir;
+    seen.settings = busOsSettings(false);
+    seen.checkedNs = now;
+    return seen.settings;
+}
+
 // The bus's manual clock, or null when the bus runs on real time.
 OsSettings* busManualClock()
 {
-    OsSettings* s = busOsSettings(false);
+    OsSettings* s = currentSettings();
     if (s == nullptr || __atomic_load_n(&s->magic, __ATOMIC_ACQUIRE) != kOsMagic ||
         __atomic_load_n(&s->manualClock, __ATOMIC_ACQUIRE) == 0)
         return nullptr;

@@ -79,4 +79,9 @@ OsSettings* busOsSettings(bool create)
     return s;
 }
 
+void makeOsSettings()
+{
+    busOsSettings(true);
+}
+
 } // namespace sim::os
