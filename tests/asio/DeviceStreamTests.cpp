@@ -10,9 +10,10 @@
 #include <thread>
 
 using namespace asiodrv;
-using asiotest::CapsRecord;
+using asiotest::CapsBytes;
 using asiotest::DriverFixture;
 using asiotest::FakeSharedBlock;
+using asiotest::typicalCaps;
 
 namespace
 {
@@ -61,7 +62,7 @@ protected:
     void SetUp() override
     {
         DriverFixture::SetUp();
-        plug("u1", CapsRecord::typical().channels(4, 4).outputGroups({{0, 4}}).inputGroups({{0, 4}}));
+        plug("u1", typicalCaps().channels(4, 4).outputGroups({{0, 4}}).inputGroups({{0, 4}}));
         device = std::make_unique<vhw>(interfacePath(0));
         ASSERT_TRUE(device->isValid()) << device->lastError();
         stream = std::make_unique<DeviceStream>(device.get());
@@ -221,8 +222,8 @@ TEST_F(Stream, WithOneListedDeviceNamesCarryNoUniqueName)
 TEST(ChannelMaps, GroupsBeyondSixtyFourChannelsAndBeyondEightGroupsAreDropped)
 {
     HwInfoCaps caps;
-    CapsRecord record = CapsRecord::typical().inputGroups({{0, 24}, {2, 24}, {2, 24}, {1, 24}});
-    std::memcpy(caps.bytes, record.bytes, sizeof caps.bytes);
+    CapsBytes record = typicalCaps().inputGroups({{0, 24}, {2, 24}, {2, 24}, {1, 24}});
+    std::memcpy(caps.bytes, record.bytes.data(), sizeof caps.bytes);
     ChannelMaps maps;
     maps.build(caps);
     EXPECT_EQ(maps.inputMapGroup(47), 1);
@@ -240,7 +241,7 @@ TEST(ChannelMaps, GroupsBeyondSixtyFourChannelsAndBeyondEightGroupsAreDropped)
         record.bytes[108 + 2 * g] = 0;
         record.bytes[109 + 2 * g] = 1;
     }
-    std::memcpy(caps.bytes, record.bytes, sizeof caps.bytes);
+    std::memcpy(caps.bytes, record.bytes.data(), sizeof caps.bytes);
     maps.build(caps);
     EXPECT_EQ(maps.outputMapGroup(7), 7);
     EXPECT_EQ(maps.outputMapGroup(8), -1);
@@ -249,10 +250,10 @@ TEST(ChannelMaps, GroupsBeyondSixtyFourChannelsAndBeyondEightGroupsAreDropped)
 TEST(ChannelMaps, GroupTypesGiveTheirNamesInEachDirection)
 {
     HwInfoCaps caps;
-    const CapsRecord record = CapsRecord::typical()
-                                  .outputGroups({{0, 1}, {1, 1}, {5, 1}, {6, 1}, {9, 1}})
-                                  .inputGroups({{0, 1}, {1, 1}, {5, 1}, {6, 1}, {9, 1}});
-    std::memcpy(caps.bytes, record.bytes, sizeof caps.bytes);
+    const CapsBytes record = typicalCaps()
+                                 .outputGroups({{0, 1}, {1, 1}, {5, 1}, {6, 1}, {9, 1}})
+                                 .inputGroups({{0, 1}, {1, 1}, {5, 1}, {6, 1}, {9, 1}});
+    std::memcpy(caps.bytes, record.bytes.data(), sizeof caps.bytes);
     ChannelMaps maps;
     maps.build(caps);
     const char* outputs[] = {"Analog", "S/PDIF", "Headphones", "I2S", "Output"};
@@ -278,10 +279,10 @@ class Device : public DriverFixture
 
 TEST_F(Device, AMissingOrEmptyUniqueNameIsDoranthAndAGivenOneIsKeptUpToFiftyOneCharacters)
 {
-    plug("u1", CapsRecord::typical());
-    plug("u2", CapsRecord::typical(), std::string(51, 'x'));
-    plug("u3", CapsRecord::typical(), std::string(52, 'y'));
-    ASSERT_TRUE(CapsRecord::typical().writeTo(bus.dir + "/u4.caps"));
+    plug("u1", typicalCaps());
+    plug("u2", typicalCaps(), std::string(51, 'x'));
+    plug("u3", typicalCaps(), std::string(52, 'y'));
+    ASSERT_TRUE(typicalCaps().writeTo(bus.dir + "/u4.caps"));
     devsim("plug u4 --caps " + bus.dir + "/u4.caps --empty-unique-name");
     EXPECT_STREQ(vhw(interfacePath(0)).uniqueName(), "Doranth");
     EXPECT_EQ(std::string(vhw(interfacePath(1)).uniqueName()), std::string(51, 'x'));
@@ -291,7 +292,7 @@ TEST_F(Device, AMissingOrEmptyUniqueNameIsDoranthAndAGivenOneIsKeptUpToFiftyOneC
 
 TEST_F(Device, ARecordWithTooManyMetersCannotMakeThePolledReplyOverrunItsBlock)
 {
-    plug("u1", CapsRecord::typical().word(96, 1000).word(100, 0xFFFFFFF0));
+    plug("u1", typicalCaps().word(96, 1000).word(100, 0xFFFFFFF0));
     vhw device(interfacePath(0));
     EXPECT_EQ(device.polledSize(), vhw::kPolledBlockSize);
     ASSERT_TRUE(device.open());
@@ -301,17 +302,13 @@ TEST_F(Device, ARecordWithTooManyMetersCannotMakeThePolledReplyOverrunItsBlock)
 
 TEST_F(Device, DriverInformationIsReadWhileATransactionHoldsTheDevice)
 {
-    plug("u1", CapsRecord::typical());
+    plug("u1", typicalCaps());
     vhw device(interfacePath(0));
     ASSERT_TRUE(device.open());
     // The transaction waits in the kernel driver, with the device mutex held, until the hold is cleared.
     devsim("fault u1 vdc:3/0 hold");
     std::thread transaction([&] { EXPECT_TRUE(device.setClock(-1, 48000)); });
-    auto holding = [&]
-    {
-        bus.devsim("dump u1");
-        return bus.out.find("vdc:3/0 hold holding 1") != std::string::npos;
-    };
+    auto holding = [&] { return bus.dumped("u1", "fault") == "vdc:3/0 hold holding 1"; };
     bool held = holding();
     for (int i = 0; i < 2000 && !held; ++i)
     {
@@ -338,7 +335,7 @@ TEST_F(Device, DriverInformationIsReadWhileATransactionHoldsTheDevice)
 
 TEST_F(Device, WithoutStreamingSupportOpeningStreamingFailsAndLeavesNoEvent)
 {
-    plug("u1", CapsRecord::typical());
+    plug("u1", typicalCaps());
     vhw device(interfacePath(0));
     ASSERT_TRUE(device.open());
     devsim("fault u1 dc:1 status:1 1");

@@ -9,8 +9,8 @@
 #include <limits>
 
 using namespace asiodrv;
-using asiotest::CapsRecord;
 using asiotest::DriverFixture;
+using asiotest::typicalCaps;
 
 namespace
 {
@@ -50,12 +50,12 @@ TEST_F(Driver, InitFindsNoHardwareWithoutAnInterfaceOfTheVendorAndMayBeRepeated)
     driver->getErrorMessage(message);
     EXPECT_STREQ(message, "No Strellis hardware found");
 
-    plug("foreign", CapsRecord::typical().vendor(0x1234));
+    plug("foreign", typicalCaps().vendor(0x1234));
     EXPECT_EQ(driver->init(nullptr), ASIOFalse);
     driver->getErrorMessage(message);
     EXPECT_STREQ(message, "No Strellis hardware found");
 
-    plug("u1", CapsRecord::typical());
+    plug("u1", typicalCaps());
     EXPECT_EQ(driver->init(nullptr), ASIOTrue);
     EXPECT_EQ(driver->init(nullptr), ASIOTrue);
     driver->getErrorMessage(message);
@@ -85,7 +85,7 @@ TEST_F(Driver, DisposingBuffersBeforeInitLeavesTheDriverUninitialised)
 
 TEST_F(Driver, OneInterfaceShowsItsChannelsByGroupName)
 {
-    plug("u1", CapsRecord::typical(), "Studio");
+    plug("u1", typicalCaps(), "Studio");
     IASIO* driver = loadAndInit();
     ASSERT_NE(driver, nullptr);
     char name[32];
@@ -114,8 +114,8 @@ TEST_F(Driver, OneInterfaceShowsItsChannelsByGroupName)
 
 TEST_F(Driver, TwoInterfacesAddUpNewestFirstWithTheirNamesInFront)
 {
-    plug("u1", CapsRecord::typical(), "First");
-    plug("u2", CapsRecord::typical().channels(4, 2).outputGroups({{0, 4}}).inputGroups({{1, 2}}), "Second");
+    plug("u1", typicalCaps(), "First");
+    plug("u2", typicalCaps().channels(4, 2).outputGroups({{0, 4}}).inputGroups({{1, 2}}), "Second");
     IASIO* driver = loadAndInit();
     ASSERT_NE(driver, nullptr);
     int32_t inputs = 0, outputs = 0;
@@ -132,7 +132,7 @@ TEST_F(Driver, TwoInterfacesAddUpNewestFirstWithTheirNamesInFront)
 TEST_F(Driver, OutputRoutingNamesOutputsByPlaybackNumberAndUnmappedChannelsByNumber)
 {
     // Flag bit 7: output routing. Ten playback channels and six inputs, with fewer mapped channels.
-    plug("u1", CapsRecord::typical().word(0, 0x80).channels(10, 6).inputGroups({{0, 4}}));
+    plug("u1", typicalCaps().word(0, 0x80).channels(10, 6).inputGroups({{0, 4}}));
     IASIO* driver = loadAndInit();
     ASSERT_NE(driver, nullptr);
     EXPECT_EQ(channelName(driver, false, 0), "Playback 1");
@@ -143,7 +143,7 @@ TEST_F(Driver, OutputRoutingNamesOutputsByPlaybackNumberAndUnmappedChannelsByNum
 
 TEST_F(Driver, AnInterfaceContributesAtMostSixtyFourChannelsEachWay)
 {
-    plug("u1", CapsRecord::typical().channels(100, 70));
+    plug("u1", typicalCaps().channels(100, 70));
     IASIO* driver = loadAndInit();
     ASSERT_NE(driver, nullptr);
     int32_t inputs = 0, outputs = 0;
@@ -155,7 +155,7 @@ TEST_F(Driver, AnInterfaceContributesAtMostSixtyFourChannelsEachWay)
 
 TEST_F(Driver, AdatGroupsAreLetteredFromTheFirstAdatGroupOfTheirDirection)
 {
-    plug("u1", CapsRecord::typical()
+    plug("u1", typicalCaps()
                    .channels(20, 8)
                    .outputGroups({{0, 2}, {1, 2}, {2, 8}, {2, 8}})
                    .inputGroups({{6, 2}, {2, 2}, {7, 4}}));
@@ -172,8 +172,8 @@ TEST_F(Driver, AdatGroupsAreLetteredFromTheFirstAdatGroupOfTheirDirection)
 TEST_F(Driver, ChannelNamesAndMessagesStayWithinTheSizesHostsGive)
 {
     const std::string longName(40, 'N');
-    plug("u1", CapsRecord::typical(), longName);
-    plug("u2", CapsRecord::typical(), "Other");
+    plug("u1", typicalCaps(), longName);
+    plug("u2", typicalCaps(), "Other");
     IASIO* driver = loadAndInit();
     ASSERT_NE(driver, nullptr);
     struct
@@ -192,7 +192,7 @@ TEST_F(Driver, ChannelNamesAndMessagesStayWithinTheSizesHostsGive)
 
 TEST_F(Driver, LatenciesAndBufferSizeFollowTheKernelDriversStreamingSize)
 {
-    plug("u1", CapsRecord::typical());
+    plug("u1", typicalCaps());
     IASIO* driver = loadAndInit();
     ASSERT_NE(driver, nullptr);
     const auto size = static_cast<int32_t>(driverInfoWord(4));
@@ -211,7 +211,7 @@ TEST_F(Driver, LatenciesAndBufferSizeFollowTheKernelDriversStreamingSize)
 
 TEST_F(Driver, RatesInsideTheRecordsRangeAreAcceptedAndNonsenseIsRefused)
 {
-    plug("u1", CapsRecord::typical());
+    plug("u1", typicalCaps());
     IASIO* driver = loadAndInit();
     ASSERT_NE(driver, nullptr);
     EXPECT_EQ(driver->canSampleRate(44100.0), ASE_OK);
@@ -228,7 +228,7 @@ TEST_F(Driver, RatesInsideTheRecordsRangeAreAcceptedAndNonsenseIsRefused)
 
 TEST_F(Driver, WithTheRateLockedOnlyTheLockedRateIsAccepted)
 {
-    plug("u1", CapsRecord::typical());
+    plug("u1", typicalCaps());
     uint32_t reply[16];
     ASSERT_TRUE(driverControl(0, 10, 0xFFFFFFFF, 1, reply)); // keep every flag, set the rate lock
     const uint32_t locked = driverInfoWord(2);
@@ -242,7 +242,7 @@ TEST_F(Driver, WithTheRateLockedOnlyTheLockedRateIsAccepted)
 
 TEST_F(Driver, SettingTheCurrentRateSendsNothingAndANewRateSendsOneSetClock)
 {
-    plug("u1", CapsRecord::typical());
+    plug("u1", typicalCaps());
     IASIO* driver = loadAndInit();
     ASSERT_NE(driver, nullptr);
     double rate = 0;
@@ -262,7 +262,7 @@ TEST_F(Driver, SettingTheCurrentRateSendsNothingAndANewRateSendsOneSetClock)
 
 TEST_F(Driver, ARefusedSetClockAnswersHardwareMalfunctionAndKeepsTheRate)
 {
-    plug("u1", CapsRecord::typical());
+    plug("u1", typicalCaps());
     IASIO* driver = loadAndInit();
     ASSERT_NE(driver, nullptr);
     devsim("fault u1 vdc:3/0 vdr:3 1");
@@ -274,7 +274,7 @@ TEST_F(Driver, ARefusedSetClockAnswersHardwareMalfunctionAndKeepsTheRate)
 
 TEST_F(Driver, InitSendsTheStoredRateOnlyWhenTheDeviceSupportsIt)
 {
-    plug("u1", CapsRecord::typical());
+    plug("u1", typicalCaps());
     uint32_t reply[16];
     ASSERT_TRUE(driverControl(0, 16, 44100, 0, reply)); // the interface runs at 44.1 kHz
     platform::HKEY key = nullptr;
@@ -305,7 +305,7 @@ TEST_F(Driver, ReleaseStoresTheRateOnlyWhenSettingsWereReadOrTheRateWasSet)
         platform::regCloseKey(key);
         return r == 0 ? value : -1;
     };
-    plug("u1", CapsRecord::typical());
+    plug("u1", typicalCaps());
     ASSERT_NE(loadDriver(), nullptr);
     loader.releaseDriver();
     EXPECT_EQ(storedRate(), -1) << "a driver that was never initialised stores nothing";
@@ -320,7 +320,7 @@ TEST_F(Driver, ReleaseStoresTheRateOnlyWhenSettingsWereReadOrTheRateWasSet)
 
 TEST_F(Driver, OneInterfaceOffersTheClocksOfItsMaskInBitOrder)
 {
-    plug("u1", CapsRecord::typical().clockMask(0x13)); // internal, FireWire, ADAT
+    plug("u1", typicalCaps().clockMask(0x13)); // internal, FireWire, ADAT
     IASIO* driver = loadAndInit();
     ASSERT_NE(driver, nullptr);
     ASIOClockSource clocks[8] = {};
@@ -354,8 +354,8 @@ TEST_F(Driver, OneInterfaceOffersTheClocksOfItsMaskInBitOrder)
 
 TEST_F(Driver, TwoInterfacesLeaveTheClockToTheConsole)
 {
-    plug("u1", CapsRecord::typical());
-    plug("u2", CapsRecord::typical());
+    plug("u1", typicalCaps());
+    plug("u2", typicalCaps());
     IASIO* driver = loadAndInit();
     ASSERT_NE(driver, nullptr);
     ASIOClockSource clocks[4] = {};
@@ -371,7 +371,7 @@ TEST_F(Driver, TwoInterfacesLeaveTheClockToTheConsole)
 
 TEST_F(Driver, SetClockSourceSelectsADetectedClockAndRefusesAnAbsentOne)
 {
-    plug("u1", CapsRecord::typical().clockMask(0x13));
+    plug("u1", typicalCaps().clockMask(0x13));
     IASIO* driver = loadAndInit();
     ASSERT_NE(driver, nullptr);
 
@@ -412,7 +412,7 @@ struct RetryCase
 
 TEST_F(Driver, TheTransactionRetriesBusResetsAndBusyButNothingElse)
 {
-    plug("u1", CapsRecord::typical());
+    plug("u1", typicalCaps());
     IASIO* driver = loadAndInit();
     ASSERT_NE(driver, nullptr);
     // The loaded driver has a copy of the platform layer of its own: the bus's clock is the one it shares.
@@ -446,7 +446,7 @@ TEST_F(Driver, TheTransactionRetriesBusResetsAndBusyButNothingElse)
 
 TEST_F(Driver, TheHostToolDescribesTheDriver)
 {
-    plug("u1", CapsRecord::typical());
+    plug("u1", typicalCaps());
     IASIO* driver = loadAndInit();
     ASSERT_NE(driver, nullptr);
     const std::string text = asiohost::describeDriver(*driver);

@@ -49,22 +49,6 @@ private:
     platform::MessageBoxPresenter previous_;
 };
 
-// Runs a function on the message thread once the modal loop is running.
-class Later : private juce::Timer
-{
-public:
-    explicit Later(std::function<void()> f, int delayMs = 50) : f_(std::move(f)) { startTimer(delayMs); }
-    ~Later() override { stopTimer(); }
-
-private:
-    void timerCallback() override
-    {
-        stopTimer();
-        f_();
-    }
-    std::function<void()> f_;
-};
-
 // Consecutive repeats collapsed, so a pass reads as one step.
 std::vector<std::string> collapsed(const std::vector<std::string>& seq)
 {
