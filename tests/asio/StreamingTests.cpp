@@ -102,6 +102,7 @@ protected:
     // One period of the simulated clock, and the switch it brings.
     bool step(int expectedSwitches)
     {
+        host.stepping();
         if (bus.devsim("step u1") != 0)
         {
             ADD_FAILURE() << "devsim step: " << bus.err;
