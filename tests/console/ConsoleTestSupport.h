@@ -161,9 +161,10 @@ inline void writeFile(const std::string& path, const std::string& content)
 }
 
 // --- capability records ---
-// A record of the given identity and firmware, with a few channels, as a file for "devsim plug --caps".
+// A record of the given identity and firmware, with 8 analog inputs and the given number of analog
+// outputs, as a file for "devsim plug --caps".
 inline std::string writeCapsFile(const std::string& dir, uint32_t vendor, uint32_t model, uint32_t dsp,
-                                 uint32_t arm, bool noFlashLock)
+                                 uint32_t arm, bool noFlashLock, uint8_t outputs = 8)
 {
     device::HwInfoCaps caps{};
     caps.flags = noFlashLock ? device::HwInfoCaps::kFlagNoFlashLock : 0;
@@ -175,11 +176,11 @@ inline std::string writeCapsFile(const std::string& dir, uint32_t vendor, uint32
     caps.clockMask = 3;
     caps.playbackChannelsUpTo50k = 8;
     caps.inputCount = 8;
-    caps.outputCount = 8;
-    caps.firstMeterCount = 8;
+    caps.outputCount = outputs;
+    caps.firstMeterCount = outputs;
     caps.secondMeterCount = 8;
     caps.outputGroupCount = 1;
-    caps.outputGroups[0] = {0, 8};
+    caps.outputGroups[0] = {0, outputs};
     caps.inputGroupCount = 1;
     caps.inputGroups[0] = {0, 8};
     caps.maxSampleRate = 96000;
