@@ -4,6 +4,7 @@
 #include "console/ConsoleLookAndFeel.h"
 #include "console/ConsoleWindow.h"
 #include "console/InputStrips.h"
+#include "console/MasterStrips.h"
 #include "console/Meters.h"
 #include "console/StripHeaders.h"
 #include "console/TabBar.h"
@@ -69,11 +70,8 @@ TabbedUiBox::TabbedUiBox(CwContent& content) : juce::Component("tabbed UI box")
     addAndMakeVisible(*playHeader_);
     addSection(*playHeader_);
     addBackdrop("play strip box", im.playBackground, 1, layout.getPlayBoxBounds());
-    masterHeader_ = std::make_unique<StripCaption>("master strip hdr", layout.getCaps());
-    masterHeader_->setBounds(layout.getMasterHeaderBounds());
-    addAndMakeVisible(*masterHeader_);
-    addSection(*masterHeader_);
-    addBackdrop("master strip box", im.masterBackground, 1, layout.getMasterBoxBounds());
+    masterHeader_ = std::make_unique<MasterStripHdr>(content, *this);
+    masterBox_ = std::make_unique<MasterStripBox>(content, *this);
     midiStatus_ = std::make_unique<MidiStatus>(content, *this);
 }
 

@@ -160,14 +160,15 @@ inline void writeFile(const std::string& path, const std::string& content)
 }
 
 // --- capability records ---
-// A record of the given identity and firmware, with a few channels, as a file for "devsim plug --caps".
+// A record of the given identity and firmware, with 8 analog inputs and the given number of analog
+// outputs, as a file for "devsim plug --caps".
 inline std::string writeCapsFile(const std::string& dir, uint32_t vendor, uint32_t model, uint32_t dsp,
-                                 uint32_t arm, bool noFlashLock)
+                                 uint32_t arm, bool noFlashLock, uint8_t outputs = 8)
 {
     char name[32];
     std::snprintf(name, sizeof name, "Test %X", unsigned(model));
     const std::string path = dir + "/caps.bin";
-    testsupport::CapsBytes::withGroups({{0, 8}}, {{0, 8}})
+    testsupport::CapsBytes::withGroups({{0, 8}}, {{0, outputs}})
         .word(0, noFlashLock ? device::HwInfoCaps::kFlagNoFlashLock : 0)
         .vendor(vendor)
         .word(8, 0x1000 + model)
@@ -176,7 +177,7 @@ inline std::string writeCapsFile(const std::string& dir, uint32_t vendor, uint32
         .modelName(name)
         .clockMask(3)
         .channels(8, 8)
-        .word(96, 8)
+        .word(96, outputs)
         .word(100, 8)
         .rates(44100, 96000)
         .firmware(dsp, arm)

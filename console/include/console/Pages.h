@@ -19,6 +19,8 @@ namespace console
 {
 
 class CwContent;
+class MasterStripBox;
+class MasterStripHdr;
 class MidiStatus;
 class RudeSolo;
 class instripbox;
@@ -84,6 +86,8 @@ public:
     // Any thread once the page is built (the solo controls update it from the hardware thread).
     RudeSolo* getRudeSolo() const { return rudeSolo_.get(); }
     MidiStatus* getMidiStatus() const { return midiStatus_.get(); }
+    MasterStripHdr* getMasterHeader() const { return masterHeader_.get(); }
+    MasterStripBox* getMasterBox() const { return masterBox_.get(); }
 
     void paint(juce::Graphics& g) override;
 
@@ -97,7 +101,8 @@ private:
     std::unique_ptr<RudeSolo> rudeSolo_;
     std::unique_ptr<MidiStatus> midiStatus_;
     std::unique_ptr<StripCaption> playHeader_;
-    std::unique_ptr<StripCaption> masterHeader_;
+    std::unique_ptr<MasterStripHdr> masterHeader_;
+    std::unique_ptr<MasterStripBox> masterBox_;
     int shownPair_ = 0;
 };
 
