@@ -225,7 +225,7 @@ void ConsoleApp::openWindow(device::vhw& device)
         return;
     }
     setRepaintRateOfDisplaysWithoutOne();
-    auto* window = new ConsoleWindow(device);
+    auto* window = new ConsoleWindow(device, this);
     window->setVisible(true);
     window->toFront(true);
 

@@ -1,7 +1,7 @@
 #include "console/ConsoleLayout.h"
 
 #include "ConsoleImageData.h"
-#include "console/ConsoleLookAndFeel.h"
+#include "console/ButtonFaces.h"
 #include "device/Vhw.h"
 
 #include <algorithm>

@@ -1,6 +1,5 @@
 #include "console/ConsoleWindow.h"
 
-#include "console/ConsoleApp.h"
 #include "console/Fader.h"
 #include "console/FlashProgressWindow.h"
 #include "console/Meters.h"
@@ -307,10 +306,10 @@ juce::File propertiesFileFor(const juce::PropertiesFile::Options& options)
 
 } // namespace
 
-ConsoleWindow::ConsoleWindow(device::vhw& device)
+ConsoleWindow::ConsoleWindow(device::vhw& device, ConsoleWindowHost* host)
     : juce::DocumentWindow("Console", juce::Colours::white,
                            juce::DocumentWindow::minimiseButton | juce::DocumentWindow::closeButton, true),
-      serial_(nextSerial.fetch_add(1)), device_(&device)
+      host_(host), serial_(nextSerial.fetch_add(1)), device_(&device)
 {
     const juce::String unique = juce::String::fromUTF8(device.getUniqueName().c_str());
     setName(unique + " Console");
@@ -403,8 +402,8 @@ std::unique_ptr<FlashProgress> ConsoleWindow::createFlashProgress()
 
 void ConsoleWindow::hardwareThreadFinished()
 {
-    if (theConsoleApp != nullptr)
-        theConsoleApp->postAppMessage(deleteWindowMessage, serial_, device_.get());
+    if (host_ != nullptr)
+        host_->windowFinished(serial_, *device_);
 }
 
 } // namespace console

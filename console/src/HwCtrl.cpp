@@ -1,6 +1,5 @@
 #include "console/HwCtrl.h"
 
-#include "console/HwThread.h"
 #include "platform/Debug.h"
 #include "platform/Time.h"
 

@@ -64,7 +64,7 @@ public:
     void handleMessage(const juce::Message& message) override;
 };
 
-class ConsoleApp : public juce::JUCEApplication, public device::Win32MessageListener
+class ConsoleApp : public juce::JUCEApplication, public device::Win32MessageListener, public ConsoleWindowHost
 {
 public:
     static constexpr int kPollMs = 100;
@@ -108,6 +108,11 @@ public:
     void saveAllProperties();
     // Posts an application message to the listener; any thread. False when there is no listener.
     bool postAppMessage(int32_t id, int32_t param1, device::vhw* device);
+    // The window posts its delete-window message.
+    void windowFinished(int serial, device::vhw& device) override
+    {
+        postAppMessage(deleteWindowMessage, serial, &device);
+    }
 
     ConsoleAppTimer& getTimer() { return timer_; }
 

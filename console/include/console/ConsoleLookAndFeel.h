@@ -2,17 +2,14 @@
 
 // The console's drawing style: light text on a near-black ground, bitmap knobs and faders from the
 // layout's images, glassy toggle buttons, a slim group outline and a dark popup menu. One instance is the
-// framework's default look and feel for the whole program. The button-face painters with which the
-// layout pre-renders its button images live here too.
+// framework's default look and feel for the whole program.
+
+#include "console/ButtonFaces.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
 namespace console
 {
-
-// Shared colours: the dark ground and the grey veil of unlit faces.
-extern const juce::Colour kDark;
-extern const juce::Colour kGreyVeil;
 
 class ConsoleLookAndFeel : public juce::LookAndFeel_V2
 {
@@ -44,13 +41,4 @@ ConsoleLookAndFeel& getConsoleLookAndFeel();
 int knobFrameOffset(float angle, int frameHeight, int stripHeight);
 
 // Button faces: a glass lozenge inset by 5 and 2 pixels on dark, with the caption centred in it.
-void drawButtonFace(juce::Graphics& g, int width, int height, juce::Colour colour, const juce::String& text,
-                    bool enabled);
-void paintButtonFace(juce::Image& image, const juce::String& text);
-void drawTintedButtonFace(juce::Graphics& g, int width, int height, juce::Colour colour,
-                          juce::Colour textColour, const juce::String& text);
-void paintTintedButtonFace(juce::Image& image, juce::Colour colour, juce::Colour textColour,
-                           const juce::String& text);
-void paintPressedButtonFace(juce::Image& image, const juce::String& text);
-
 } // namespace console

@@ -153,11 +153,24 @@ void setRepaintRateOfDisplaysWithoutOne();
 // the user's application-data folder, XML, saved 1000 ms after a change.
 juce::PropertiesFile::Options consolePropertiesOptions(const juce::String& uniqueName);
 
+// What a window needs of the application that lists it.
+class ConsoleWindowHost
+{
+public:
+    // Hardware thread: the window's hardware thread has finished and the window may be deleted; the
+    // host does it later on the message thread, if the serial is still listed then.
+    virtual void windowFinished(int serial, device::vhw& device) = 0;
+
+protected:
+    ~ConsoleWindowHost() = default;
+};
+
 class ConsoleWindow : public juce::DocumentWindow, public HwThreadHost
 {
 public:
-    // Builds the whole window for an open device (not yet visible).
-    explicit ConsoleWindow(device::vhw& device);
+    // Builds the whole window for an open device (not yet visible). A window without a host (a test's)
+    // is deleted by its owner.
+    explicit ConsoleWindow(device::vhw& device, ConsoleWindowHost* host = nullptr);
     // Stops the hardware thread, closes the device, then frees the content, layout, state and
     // properties.
     ~ConsoleWindow() override;
@@ -195,6 +208,7 @@ public:
     void hardwareThreadFinished() override;
 
 private:
+    ConsoleWindowHost* const host_;
     const int serial_;
     device::vhw::Ptr device_;
     std::unique_ptr<ConsoleLayout> layout_;

@@ -10,24 +10,49 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+
+namespace device
+{
+class vhw;
+}
 
 namespace console
 {
 
 class ConsoleState;
 class HwCtrl;
-class hwthread;
+
+// What the controls need of the hardware thread that serves them (hwthread): its queues with their lock,
+// and the device and state it works on.
+class HwCtrlQueue
+{
+public:
+    // Any thread: queue the control for a GET unless it is queued already, and wake the thread.
+    virtual void queueGet(HwCtrl& control) = 0;
+    // Message thread: store the control's value into the image, then queue it for a SET.
+    virtual void queueSet(HwCtrl& control) = 0;
+    // Any thread: queue the control for a SET without storing.
+    virtual void requeueSet(HwCtrl& control) = 0;
+    // The lock of the queues, the queued flags and every dirty mask of the window's controls.
+    virtual std::mutex& getQueueLock() = 0;
+    virtual device::vhw& getDevice() const = 0;
+    virtual ConsoleState& getState() const = 0;
+
+protected:
+    ~HwCtrlQueue() = default;
+};
 
 // The list of every device-bound control of one window, newest first, with the window's hardware
 // thread. Message thread.
 class HwCtrlList
 {
 public:
-    explicit HwCtrlList(hwthread& thread) : thread_(thread) {}
+    explicit HwCtrlList(HwCtrlQueue& thread) : thread_(thread) {}
     HwCtrlList(const HwCtrlList&) = delete;
     HwCtrlList& operator=(const HwCtrlList&) = delete;
 
-    hwthread& getHwThread() const { return thread_; }
+    HwCtrlQueue& getHwThread() const { return thread_; }
     HwCtrl* getFirst() const { return head_; }
 
     // Pushes the control at the head (every HwCtrl does it when constructed) and takes it out again.
@@ -35,7 +60,7 @@ public:
     void unregisterControl(HwCtrl& control);
 
 private:
-    hwthread& thread_;
+    HwCtrlQueue& thread_;
     HwCtrl* head_ = nullptr;
 };
 
@@ -73,7 +98,7 @@ public:
     void handleSetResult(int rval);
 
     HwCtrl* getNextInList() const { return listNext_; }
-    hwthread& getHwThread() const { return thread_; }
+    HwCtrlQueue& getHwThread() const { return thread_; }
     // Any thread: a SET of this control is queued and the thread has not taken it yet (a read made now
     // would show a value that is about to be replaced).
     bool isSetQueued() const;
@@ -99,7 +124,7 @@ private:
     HwCtrl* listNext_ = nullptr; // message thread
     bool setQueued_ = false;
     bool getQueued_ = false;
-    hwthread& thread_;
+    HwCtrlQueue& thread_;
     HwCtrlList& list_;
     ResultNotifier notifier_;
 };

@@ -40,7 +40,7 @@ public:
     virtual void hardwareThreadFinished() = 0;
 };
 
-class hwthread : public juce::Thread, private FlashWriter::Listener
+class hwthread : public juce::Thread, public HwCtrlQueue, private FlashWriter::Listener
 {
 public:
     hwthread(HwThreadHost* window, ConsoleState& state, device::vhw& device);
@@ -48,13 +48,13 @@ public:
     ~hwthread() override;
 
     // Any thread: queue the control for a GET unless it is queued already, and wake the thread.
-    void queueGet(HwCtrl& control);
+    void queueGet(HwCtrl& control) override;
     // Message thread: store the control's value into the image (every call), then queue it for a SET
     // unless it is queued already, and wake the thread.
-    void queueSet(HwCtrl& control);
+    void queueSet(HwCtrl& control) override;
     // Any thread: queue the control for a SET without storing (retries, the next dirty channel, and a
     // loaded session, which the controls send as the image holds it).
-    void requeueSet(HwCtrl& control);
+    void requeueSet(HwCtrl& control) override;
 
     // Message thread: the window is closing. While the window is attached, the image gets its size,
     // version and CRC words; when it changed since it was read (and may be written), a progress view
@@ -71,10 +71,10 @@ public:
 
     // The lock of the queues, the queued flags and every dirty mask of the window's controls. Never held
     // across a device call or a control's operation.
-    std::mutex& getQueueLock() { return queueLock_; }
+    std::mutex& getQueueLock() override { return queueLock_; }
 
-    device::vhw& getDevice() const { return device_; }
-    ConsoleState& getState() const { return state_; }
+    device::vhw& getDevice() const override { return device_; }
+    ConsoleState& getState() const override { return state_; }
     // The stored session's flash address, known after the final flash step fetched it.
     uint32_t getSessionBase() const { return sessionBase_.load(); }
     // The final flash step's progress view (message thread; null when none is shown).
