@@ -1,6 +1,5 @@
 #include "console/AboutDlg.h"
 
-#include "console/ConsoleApp.h"
 #include "console/ConsoleWindow.h"
 #include "console/FirmwareUpdate.h"
 #include "console/Settings.h"
@@ -18,8 +17,9 @@ constexpr int kGroupTop = 30;
 constexpr int kButtonHeight = 22;
 constexpr int kLogoTop = 45;
 
-// Whether an About window is open (message thread).
+// Whether an About window is open, and the application it pauses the poll of (message thread).
 bool aboutOpen = false;
+AboutHost* aboutHost = nullptr;
 
 void setUpButton(juce::Component& parent, juce::ToggleButton& button, juce::Button::Listener& listener, int x,
                  int y, int width)
@@ -111,19 +111,14 @@ void AboutDlgContent::flashUpdate()
     if (auto* dialog = findParentComponentOfClass<AboutDlg>())
         dialog->setVisible(false);
     // No poll may reach the interface while it is flashed.
-    juce::Timer* timer = theConsoleApp != nullptr ? &theConsoleApp->getTimer() : nullptr;
-    const bool timerWasRunning = timer != nullptr && timer->isTimerRunning();
-    const int period = timerWasRunning ? timer->getTimerInterval() : 0;
-    if (timerWasRunning)
-        timer->stopTimer();
+    const bool pollWasRunning = aboutHost != nullptr && aboutHost->pausePolling();
 
     if (content_ != nullptr)
         checkFirmware(*device_, true, kAboutFlashPrompt);
     closeDialog();
 
-    // The timer runs only while a window exists: the last one may have gone meanwhile.
-    if (timerWasRunning && theConsoleApp != nullptr && theConsoleApp->getWindowCount() > 0)
-        theConsoleApp->getTimer().startTimer(period);
+    if (pollWasRunning)
+        aboutHost->resumePolling();
 }
 
 // --- opening ---
@@ -145,8 +140,9 @@ void runAboutDialog(CwContent& content)
     aboutOpen = false;
 }
 
-void installAboutDialog()
+void installAboutDialog(AboutHost* host)
 {
+    aboutHost = host;
     Settings::setAboutOpener(
         [](Settings& page)
         {

@@ -99,6 +99,7 @@ void ConsoleAppListener::handleMessage(const juce::Message& message)
 
 ConsoleApp::~ConsoleApp()
 {
+    installAboutDialog(nullptr);
     if (theConsoleApp == this)
         theConsoleApp = nullptr;
 }
@@ -110,7 +111,7 @@ void ConsoleApp::initialise(const juce::String& commandLine)
     installConsoleLookAndFeel();
     installJuceMessageBoxPresenter();
     installFirmwareProgressWindow();
-    installAboutDialog();
+    installAboutDialog(this);
     if (isAnotherInstanceRunning())
     {
         platform::outputDebugString("Console - another instance is running");
@@ -122,7 +123,7 @@ void ConsoleApp::initialise(const juce::String& commandLine)
     deviceList_ = std::make_unique<device::DeviceList>(uint32_t(kConsoleVendorId));
     device::Win32NotificationWindow::addListener(this);
     listening_ = true;
-    trayIcon_ = std::make_unique<ConsoleTrayIcon>(*deviceList_);
+    trayIcon_ = std::make_unique<ConsoleTrayIcon>(*deviceList_, *this);
 
     const std::vector<device::vhw::Ptr> present = deviceList_->getSnapshot();
     for (const device::vhw::Ptr& device : present)
@@ -164,6 +165,21 @@ void ConsoleApp::shutdown()
     deviceList_.reset();
     listener_.reset();
     instanceLock_.reset();
+}
+
+bool ConsoleApp::pausePolling()
+{
+    if (!timer_.isTimerRunning())
+        return false;
+    timer_.stopTimer();
+    return true;
+}
+
+void ConsoleApp::resumePolling()
+{
+    // The timer runs only while a window exists: the last one may have gone meanwhile.
+    if (windowCount_ > 0)
+        timer_.startTimer(kPollMs);
 }
 
 void ConsoleApp::systemRequestedQuit()

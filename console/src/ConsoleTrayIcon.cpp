@@ -1,14 +1,12 @@
 #include "console/ConsoleTrayIcon.h"
 
-#include "console/ConsoleApp.h"
-#include "device/DeviceMessage.h"
-
 #include "ConsoleImageData.h"
 
 namespace console
 {
 
-ConsoleTrayIcon::ConsoleTrayIcon(device::DeviceList& deviceList) : deviceList_(deviceList)
+ConsoleTrayIcon::ConsoleTrayIcon(device::DeviceList& deviceList, TrayIconHost& host)
+    : deviceList_(deviceList), host_(host)
 {
     const juce::Image icon =
         juce::ImageCache::getFromMemory(ConsoleImageData::tray_icon_png, ConsoleImageData::tray_icon_pngSize);
@@ -22,8 +20,7 @@ void ConsoleTrayIcon::mouseDown(const juce::MouseEvent& event)
 {
     if (event.mods.isLeftButtonDown())
     {
-        if (theConsoleApp != nullptr)
-            theConsoleApp->showAllWindows();
+        host_.showAllWindows();
         return;
     }
     if (!event.mods.isRightButtonDown())
@@ -59,25 +56,23 @@ ConsoleTrayIcon::Menu ConsoleTrayIcon::buildMenu() const
 
 void ConsoleTrayIcon::menuItemChosen(int id, const Menu& menu)
 {
-    ConsoleApp* app = theConsoleApp;
-    if (app == nullptr || id == 0)
+    if (id == 0)
         return;
     switch (id)
     {
     case kExit:
-        app->systemRequestedQuit();
+        host_.requestQuit();
         return;
     case kCascade:
-        app->postAppMessage(arrangeWindowsMessage, 0, nullptr);
+        host_.requestCascade();
         return;
     case kHideAll:
-        // Through each window's close path, so a changed state reaches the flash; the program stays.
-        app->hideAllWindows();
+        host_.hideAllWindows();
         return;
     case kShowAll:
         for (const device::vhw::Ptr& device : menu.devices)
             if (deviceList_.contains(device.get()))
-                app->postAppMessage(device::deviceArrivalMessage, 0, device.get());
+                host_.requestWindow(*device);
         return;
     default:
         break;
@@ -85,7 +80,7 @@ void ConsoleTrayIcon::menuItemChosen(int id, const Menu& menu)
     // A device item: only a device still listed (one unplugged while the menu was open is not).
     if (id >= 1 && size_t(id) <= menu.devices.size() &&
         deviceList_.contains(menu.devices[size_t(id) - 1].get()))
-        app->postAppMessage(device::deviceArrivalMessage, 0, menu.devices[size_t(id) - 1].get());
+        host_.requestWindow(*menu.devices[size_t(id) - 1]);
 }
 
 } // namespace console

@@ -78,9 +78,24 @@ private:
 // closed.
 void runAboutDialog(CwContent& content);
 
+// What the About window needs of the application: no status poll may reach an interface while it is
+// flashed.
+class AboutHost
+{
+public:
+    // Stops the status poll; true when it was running.
+    virtual bool pausePolling() = 0;
+    // Runs the poll again after a pause that found it running (not when no window is left).
+    virtual void resumePolling() = 0;
+
+protected:
+    ~AboutHost() = default;
+};
+
 // The settings pages' "About" buttons open the About window from now on. The dialog runs from the
 // message loop after the click has been handled, not inside it, so nothing of the click's handling is
-// left on the stack should the console window go while the dialog is open; one dialog at a time.
-void installAboutDialog();
+// left on the stack should the console window go while the dialog is open; one dialog at a time. The
+// host (null: none) must outlive every dialog.
+void installAboutDialog(AboutHost* host);
 
 } // namespace console

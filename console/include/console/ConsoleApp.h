@@ -11,6 +11,7 @@
 // Threads: everything runs on the message thread except handleWin32Message (the notification thread),
 // which hands the end-of-session work to the message thread and waits for it only with a time-out.
 
+#include "console/AboutDlg.h"
 #include "console/ConsoleTrayIcon.h"
 #include "console/ConsoleWindow.h"
 #include "device/DeviceList.h"
@@ -64,7 +65,11 @@ public:
     void handleMessage(const juce::Message& message) override;
 };
 
-class ConsoleApp : public juce::JUCEApplication, public device::Win32MessageListener, public ConsoleWindowHost
+class ConsoleApp : public juce::JUCEApplication,
+                   public device::Win32MessageListener,
+                   public ConsoleWindowHost,
+                   public TrayIconHost,
+                   public AboutHost
 {
 public:
     static constexpr int kPollMs = 100;
@@ -94,9 +99,9 @@ public:
     ConsoleWindow* findWindowBySerial(int serial) const;
     void placeWindow(ConsoleWindow* window);
     void cascadeWindows();
-    void showAllWindows();
+    void showAllWindows() override;
     // Closes every window the way its close button does (flash written when changed) without quitting.
-    void hideAllWindows();
+    void hideAllWindows() override;
     int getWindowCount() const { return windowCount_; }
     ConsoleWindow* getHead() const { return head_; }
     device::DeviceList* getDeviceList() const { return deviceList_.get(); }
@@ -113,6 +118,18 @@ public:
     {
         postAppMessage(deleteWindowMessage, serial, &device);
     }
+
+    // The tray icon's requests.
+    void requestQuit() override { systemRequestedQuit(); }
+    void requestCascade() override { postAppMessage(arrangeWindowsMessage, 0, nullptr); }
+    void requestWindow(device::vhw& device) override
+    {
+        postAppMessage(device::deviceArrivalMessage, 0, &device);
+    }
+
+    // The About window's pause of the status poll, for a firmware update.
+    bool pausePolling() override;
+    void resumePolling() override;
 
     ConsoleAppTimer& getTimer() { return timer_; }
 

@@ -2,8 +2,8 @@
 
 // The console's icon in the notification area, for as long as the program runs (also with no window
 // open). A left click brings every console window to the front; a right click opens a menu of the
-// listed interfaces and the window commands, and "Exit". The icon acts on no window itself: it calls
-// the application or posts the application's messages.
+// listed interfaces and the window commands, and "Exit". The icon acts on no window itself: it asks its
+// host, the application.
 //
 // The menu lists a snapshot of the device list and keeps counted references to the devices it lists
 // until the choice has been acted on, so a device unplugged while the menu is open is still a valid
@@ -23,6 +23,24 @@
 namespace console
 {
 
+// What the icon asks of the application.
+class TrayIconHost
+{
+public:
+    virtual void showAllWindows() = 0;
+    // Through each window's close path, so a changed state reaches the flash; the program stays.
+    virtual void hideAllWindows() = 0;
+    // The program's normal quit request.
+    virtual void requestQuit() = 0;
+    // The windows are cascaded later, from the application's message loop.
+    virtual void requestCascade() = 0;
+    // A window for the device, or the device's window to the front.
+    virtual void requestWindow(device::vhw& device) = 0;
+
+protected:
+    ~TrayIconHost() = default;
+};
+
 class ConsoleTrayIcon : public juce::SystemTrayIconComponent
 {
 public:
@@ -39,8 +57,8 @@ public:
         std::vector<device::vhw::Ptr> devices;
     };
 
-    // The device list is not owned and must outlive the icon.
-    explicit ConsoleTrayIcon(device::DeviceList& deviceList);
+    // The device list and the host are not owned and must outlive the icon.
+    ConsoleTrayIcon(device::DeviceList& deviceList, TrayIconHost& host);
     ~ConsoleTrayIcon() override;
 
     // Left button: every window to the front. Right button: the menu at the mouse; the choice is acted
@@ -55,6 +73,7 @@ public:
 
 private:
     device::DeviceList& deviceList_;
+    TrayIconHost& host_;
 
     JUCE_DECLARE_NON_COPYABLE(ConsoleTrayIcon)
 };
