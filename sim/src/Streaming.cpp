@@ -2,6 +2,7 @@
 
 #include "Device.h"
 #include "Wire.h"
+#include "sim/PeriodLog.h"
 #include "simos/Event.h"
 #include "simos/PerformanceCounter.h"
 
@@ -101,10 +102,17 @@ struct Client
     uint32_t* stepRequests = nullptr;
     uint32_t* stepsDone = nullptr;
 
+    // The period log of the run (sim/PeriodLog.h): set aside at the start, written when the clock stops.
+    PeriodRecord* log = nullptr;
+    uint32_t logged = 0;
+    std::string logPath;
+
     ~Client()
     {
         if (memory != nullptr)
             ::munmap(memory, memoryBytes);
+        if (log != nullptr)
+            ::munmap(log, sizeof(PeriodRecord) * kPeriodLogCapacity);
     }
 
     template <typename T> void store(int offset, T value)
@@ -211,8 +219,9 @@ SIM_DMA void fillCapture(Client& c, uint32_t mode, uint32_t loopback, uint32_t* 
 
 // One period, in the order the kernel driver keeps: take the client's frames, fill the capture frames,
 // set the indexes and the capture time stamp, raise the completed count, signal.
-void tick(Client& c)
+void tick(Client& c, int64_t deadline)
 {
+    const int64_t tickStart = os::performanceCounter();
     const uint32_t b = c.bufferSize;
     const size_t periodWords = static_cast<size_t>(b) * kSlotsPerFrame;
     uint32_t mode = CAPTURE_PATTERN;
@@ -230,6 +239,11 @@ void tick(Client& c)
             // Late: the client has not finished a copy of the last period before the DSP needs it.
             const int64_t beforeInput = c.load<int64_t>(kSbTimeBeforeInput);
             const int64_t afterOutput = c.load<int64_t>(kSbTimeAfterOutput);
+            if (c.log != nullptr && c.period - 1 < c.logged)
+            {
+                c.log[c.period - 1].beforeInput = beforeInput;
+                c.log[c.period - 1].afterOutput = afterOutput;
+            }
             const bool inputLate = beforeInput < c.lastSignal;
             outputLate = afterOutput < c.lastSignal || afterOutput < beforeInput;
             if (outputLate)
@@ -299,9 +313,11 @@ void tick(Client& c)
         }
     }
     c.lastSignal = signal;
+    c.event->set();
+    if (c.log != nullptr && c.logged < kPeriodLogCapacity && c.logged == c.period)
+        c.log[c.logged++] = PeriodRecord{deadline, tickStart, signal, os::performanceCounter(), 0, 0};
     ++c.period;
     c.frame += b;
-    c.event->set();
 }
 
 timespec nsToTimespec(int64_t ns)
@@ -316,6 +332,15 @@ int64_t monotonicNs()
     return static_cast<int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
 }
 
+// The performance counter's value at a time of the monotonic clock.
+int64_t counterAt(int64_t ns)
+{
+    const uint64_t hz = os::performanceFrequency();
+    if (hz == os::kDefaultPerformanceFrequency)
+        return ns;
+    return static_cast<int64_t>(static_cast<unsigned __int128>(ns) * hz / 1000000000u);
+}
+
 void runClock(Client* c, uint32_t rate)
 {
     if (c->stepMode)
@@ -326,7 +351,7 @@ void runClock(Client* c, uint32_t rate)
             const uint32_t done = loadShared(c->stepsDone);
             if (requested != done)
             {
-                tick(*c);
+                tick(*c, os::performanceCounter());
                 __atomic_store_n(c->stepsDone, done + 1, __ATOMIC_RELEASE);
                 futex(c->stepsDone, FUTEX_WAKE, INT_MAX, nullptr);
                 continue;
@@ -351,7 +376,7 @@ void runClock(Client* c, uint32_t rate)
         }
         if (c->stopClock.load())
             break;
-        tick(*c);
+        tick(*c, counterAt(next));
         next += period;
         // After a stall of the machine the clock goes on from now instead of catching up in a burst.
         const int64_t now = monotonicNs();
@@ -499,6 +524,37 @@ void claimChannel(UnitState& u, uint8_t* block)
     setStatus(block, STATUS_SUCCESS);
 }
 
+// The period log of a real-time run, when asked for: its memory is touched now, not in the periods.
+void prepareLog(Client& c)
+{
+    const char* path = std::getenv(kPeriodLogVariable);
+    if (c.stepMode || path == nullptr || *path == '\0')
+        return;
+    if (c.log == nullptr)
+    {
+        void* map = ::mmap(nullptr, sizeof(PeriodRecord) * kPeriodLogCapacity, PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+        if (map == MAP_FAILED)
+            return;
+        c.log = static_cast<PeriodRecord*>(map);
+    }
+    c.logPath = path;
+    c.logged = 0;
+}
+
+// Writes the period log of the run that just stopped.
+void writeLog(Client& c)
+{
+    if (c.log == nullptr || c.logPath.empty())
+        return;
+    if (FILE* f = std::fopen(c.logPath.c_str(), "wb"))
+    {
+        std::fwrite(c.log, sizeof(PeriodRecord), c.logged, f);
+        std::fclose(f);
+    }
+    c.logPath.clear();
+}
+
 // Stops the clock of a client whose run flag was cleared; never under the bus lock (the clock takes it).
 void joinClock(Client& c)
 {
@@ -506,7 +562,10 @@ void joinClock(Client& c)
     if (c.stepRequests != nullptr)
         futex(c.stepRequests, FUTEX_WAKE, INT_MAX, nullptr);
     if (c.clock.joinable())
+    {
         c.clock.join();
+        writeLog(c);
+    }
 }
 
 void endClient(const Caller& caller, const std::shared_ptr<Client>& client)
@@ -629,6 +688,7 @@ bool request(const Caller& caller, uint8_t* block)
         c.stopClock.store(false);
         c.store<int32_t>(kSbPlaybackIndex, -1);
         c.store<int32_t>(kSbCaptureIndex, -1);
+        prepareLog(c);
         c.clock = std::thread(runClock, &c, rate);
     }
     if (toEnd)
