@@ -1,5 +1,6 @@
 #include "asio/DeviceStream.h"
 
+#include "platform/Memory.h"
 #include "platform/PerformanceCounter.h"
 
 #include <cstdio>
@@ -141,6 +142,8 @@ bool DeviceStream::allocateBuffers()
     if (block_ == nullptr)
         return false;
     blockBufferSize_ = bufferSize_;
+    // The copies touch these buffers every period: they stay resident (where the system allows).
+    platform::lockMemory(block_.get(), samples * sizeof(int32_t));
     return true;
 }
 
@@ -152,6 +155,8 @@ void DeviceStream::freeBuffers()
         inputRegs_[k] = nullptr;
     }
     rebuildCopyLists();
+    if (block_ != nullptr)
+        platform::unlockMemory(block_.get(), blockSamples() * sizeof(int32_t));
     block_.reset();
     blockBufferSize_ = 0;
 }

@@ -87,6 +87,10 @@ public:
 
 private:
     void rebuildCopyLists();
+    size_t blockSamples() const
+    {
+        return static_cast<size_t>(outputCount_ + inputCount_) * blockBufferSize_ * 2;
+    }
 
     vhw* device_;
     int outputCount_ = 0;
