@@ -109,13 +109,18 @@ void serve(int32_t half, const ASIOTime* time)
     if (s.options.outputReady == OutputReady::Inside)
         s.driver->outputReady();
     s.outputEnds[static_cast<size_t>(n)] = platform::queryPerformanceCounter();
+    s.count.store(n + 1);
+    // Only a host that sends its output from the main thread wakes it: otherwise a switch takes no lock
+    // and makes no system call of its own.
+    if (s.options.outputReady == OutputReady::After)
     {
-        std::lock_guard<std::mutex> lock(s.mutex);
-        s.count.store(n + 1);
-        s.handed++;
-        s.lastHalf = half;
+        {
+            std::lock_guard<std::mutex> lock(s.mutex);
+            s.handed++;
+            s.lastHalf = half;
+        }
+        s.cv.notify_all();
     }
-    s.cv.notify_all();
 }
 
 void onSwitch(int32_t half, ASIOBool)
@@ -299,6 +304,26 @@ int runStream(IASIO& driver, const StreamOptions& options, std::string& out, std
 
     // Serve until the switches are done; a stream that stops coming ends after 2 s of silence.
     int done = 0;
+    if (options.outputReady != OutputReady::After)
+    {
+        // The main thread looks at the count now and then.
+        int seen = s.count.load();
+        auto lastChange = std::chrono::steady_clock::now();
+        while (seen < options.switches)
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            const int now = s.count.load();
+            if (now != seen)
+            {
+                seen = now;
+                lastChange = std::chrono::steady_clock::now();
+            }
+            else if (std::chrono::steady_clock::now() - lastChange > std::chrono::seconds(2))
+                break;
+        }
+        done = s.count.load();
+    }
+    else
     {
         std::unique_lock<std::mutex> lock(s.mutex);
         while (s.count.load() < options.switches)
