@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # The main job: sets up the machine, builds the console, plugs a simulated interface when the bus has
-# none, and starts the console. With a display the console runs until you close its windows. Without one
-# it runs on a virtual display long enough to save a PNG screenshot of each console window (the paths
-# are printed), then it is ended the way the end of a session ends it.
+# none, keeps its level meters moving as live signals would, and starts the console. With a display the
+# console runs until you close its windows. Without one it runs on a virtual display long enough to save
+# a PNG screenshot of each console window (the paths are printed), then it is ended the way the end of a
+# session ends it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 build=${STRELLIS_BUILD_DIR:-build}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
-cmake --build "$build" -j"${STRELLIS_JOBS:-$(nproc)}" --target devsim StrellisConsole
+cmake --build "$build" -j"${STRELLIS_JOBS:-$(nproc)}" --target devsim StrellisConsole meter-wave
 
 devsim=$build/sim/devsim
 console=$build/console/StrellisConsole
@@ -21,8 +22,16 @@ if ! "$devsim" list | grep -q ' plugged '; then
     echo "Plugged a simulated Strellis 8 as unit u1 (see: $devsim --help)."
 fi
 
+# Signals on every input and output of the first plugged unit, for as long as the console runs.
+unit=$("$devsim" list | awk '$2 == "plugged" { print $1; exit }')
+"$build/tools/meterwave/meter-wave" "$unit" &
+wave=$!
+trap 'kill $wave 2>/dev/null || true' EXIT
+echo "Moving the meters of unit $unit (devsim set $unit meter.in.<n> <level> sets one by hand)."
+
 if [[ -n "${DISPLAY:-}" ]]; then
-    exec "$console"
+    "$console"
+    exit
 fi
 
 shots=$(pwd)/$build/screenshots

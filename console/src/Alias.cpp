@@ -23,6 +23,9 @@ void Alias::attach(juce::Component& parent)
     reloadText();
     setEditable(true, false, false);
     setJustificationType(juce::Justification::centred);
+    // The whole width for the text: with the label's usual side margins a default such as "In ADAT1"
+    // would not fit in the 48 pixels and would be cut to dots.
+    setBorderSize(juce::BorderSize<int>(1, 0, 1, 0));
     content_.getLayout().setAliasColours(*this);
     parent.addAndMakeVisible(this);
 }

@@ -380,6 +380,14 @@ void ConsoleState::copyImage(uint32_t* dest) const
     std::memcpy(dest, image_, sizeof image_);
 }
 
+void ConsoleState::copyBytes(int offset, uint8_t* dest, int count) const
+{
+    if (offset < 0 || count <= 0 || offset > kImageBytes - count)
+        return;
+    std::lock_guard<std::mutex> lock(lock_);
+    std::memcpy(dest, reinterpret_cast<const uint8_t*>(image_) + offset, size_t(count));
+}
+
 void ConsoleState::replaceImage(const uint32_t* source)
 {
     std::lock_guard<std::mutex> lock(lock_);

@@ -3,6 +3,7 @@
 #include "console/ConsoleApp.h"
 #include "console/Fader.h"
 #include "console/FlashProgressWindow.h"
+#include "console/Meters.h"
 #include "console/SessionFiles.h"
 #include "platform/Debug.h"
 
@@ -122,6 +123,8 @@ void CwContent::createChildren(HwThreadHost& window, juce::PropertySet& properti
 
 void CwContent::poll()
 {
+    if (tabbedBox_ != nullptr)
+        tabbedBox_->getRudeSolo()->blink();
     if (thread_ != nullptr)
         thread_->queueGet(*pollCtrl_);
 }
@@ -266,6 +269,16 @@ bool CwContent::perform(const InvocationInfo& info)
 }
 
 // --- ConsoleWindow ---
+
+void setRepaintRateOfDisplaysWithoutOne()
+{
+    // The desktop owns its display list and lends it out read-only; a display's rate is only read when a
+    // window is placed, and the list is rebuilt (rate unset again) when the screens change.
+    auto& displays = const_cast<juce::Displays&>(juce::Desktop::getInstance().getDisplays());
+    for (juce::Displays::Display& display : displays.displays)
+        if (display.verticalFrequencyHz.value_or(0.0) < 1.0)
+            display.verticalFrequencyHz = double(kFallbackRepaintHz);
+}
 
 juce::PropertiesFile::Options consolePropertiesOptions(const juce::String& uniqueName)
 {

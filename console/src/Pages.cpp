@@ -3,6 +3,10 @@
 #include "console/Alias.h"
 #include "console/ConsoleLookAndFeel.h"
 #include "console/ConsoleWindow.h"
+#include "console/InputStrips.h"
+#include "console/MasterStrips.h"
+#include "console/Meters.h"
+#include "console/StripHeaders.h"
 #include "console/TabBar.h"
 
 namespace console
@@ -59,22 +63,16 @@ TabbedUiBox::TabbedUiBox(CwContent& content) : juce::Component("tabbed UI box")
     content.addAndMakeVisible(this);
     const ConsoleImages& im = consoleImages();
 
-    addBackdrop("input section", im.stripBackground, layout.getInputStripCount(),
-                layout.getInputSectionBounds());
-    addBackdrop("rude solo", im.soloBackground, 1, layout.getRudeSoloBounds());
+    inputBox_ = std::make_unique<instripbox>(content, *this);
+    rudeSolo_ = std::make_unique<RudeSolo>(content, *this);
     playHeader_ = std::make_unique<StripCaption>("play strip hdr", layout.getCaps());
     playHeader_->setBounds(layout.getPlayHeaderBounds());
     addAndMakeVisible(*playHeader_);
     addSection(*playHeader_);
     addBackdrop("play strip box", im.playBackground, 1, layout.getPlayBoxBounds());
-    masterHeader_ = std::make_unique<StripCaption>("master strip hdr", layout.getCaps());
-    masterHeader_->setBounds(layout.getMasterHeaderBounds());
-    addAndMakeVisible(*masterHeader_);
-    addSection(*masterHeader_);
-    addBackdrop("master strip box", im.masterBackground, 1, layout.getMasterBoxBounds());
-    addBackdrop("midi status", im.midiBackground, 1,
-                juce::Rectangle<int>(im.midiBackground.getWidth(), im.midiBackground.getHeight())
-                    .withPosition(layout.getMidiStatusPosition()));
+    masterHeader_ = std::make_unique<MasterStripHdr>(content, *this);
+    masterBox_ = std::make_unique<MasterStripBox>(content, *this);
+    midiStatus_ = std::make_unique<MidiStatus>(content, *this);
 }
 
 void TabbedUiBox::addBackdrop(const juce::String& name, const juce::Image& image, int repeat,
@@ -96,12 +94,15 @@ void TabbedUiBox::showTab(int firstOutput)
     // under the channel of the new pair.
     Alias::commitOpenEditors(*this);
     shownPair_ = firstOutput;
+    inputBox_->setMix(firstOutput);
     for (PageSection* section : sections_)
         section->showPair(firstOutput);
 }
 
 void TabbedUiBox::pollCompleted(const PolledSnapshot& snapshot)
 {
+    inputBox_->updateMeters(snapshot);
+    midiStatus_->update(snapshot);
     for (PageSection* section : sections_)
         section->pollCompleted(snapshot);
 }

@@ -22,25 +22,6 @@ juce::String range(int first, int second)
 
 } // namespace
 
-juce::String outputTypeCaption(int outputType)
-{
-    switch (outputType)
-    {
-    case 0:
-        return "ANALOG";
-    case 1:
-    case 2:
-    case 3:
-        return "DIGITAL";
-    case 5:
-        return "HEADPHONES";
-    case 7:
-        return "VIRTUAL OUTPUTS";
-    default:
-        return "OUTPUT";
-    }
-}
-
 std::vector<TopTab> makeTopTabs(const device::HwInfoCaps& caps, int barWidth, bool& narrow)
 {
     std::vector<TopTab> tabs;

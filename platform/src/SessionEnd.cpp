@@ -14,8 +14,6 @@ namespace platform
 namespace
 {
 
-constexpr int kPollMs = 100;
-
 std::atomic<int> signalPipe{-1};
 struct sigaction previousAction;
 
@@ -64,6 +62,9 @@ SessionEndWatcher::~SessionEndWatcher()
     {
         ::sigaction(SIGTERM, &previousAction, nullptr);
         stop_.store(true);
+        // Wakes the thread, which sleeps until a byte arrives.
+        const char byte = 0;
+        [[maybe_unused]] const ssize_t n = ::write(pipe_[1], &byte, 1);
         thread_.join();
         signalPipe.store(-1);
     }
@@ -82,8 +83,10 @@ void SessionEndWatcher::run()
     while (!stop_.load())
     {
         pollfd p = {pipe_[0], POLLIN, 0};
-        if (::poll(&p, 1, kPollMs) <= 0)
+        if (::poll(&p, 1, -1) <= 0)
             continue;
+        if (stop_.load())
+            break;
         char bytes[16];
         if (::read(pipe_[0], bytes, sizeof bytes) <= 0 || ended_.exchange(true))
             continue;

@@ -1,12 +1,13 @@
 // Session files in a console window of a simulated interface: the commands with their choosers and
 // alerts, what a load and a reset send, the gang buttons and names they refresh, and the round trip.
-// The window's controls here are small stand-ins that send from the image as the strip controls do.
+// The window's own strips take part; the playback solos are small stand-ins until playback strips exist.
 
 #include "ConsoleTestSupport.h"
 #include "console/Alias.h"
 #include "console/ConsoleApp.h"
 #include "console/ConsoleLookAndFeel.h"
 #include "console/ConsoleWindow.h"
+#include "console/MasterStrips.h"
 #include "console/SessionFiles.h"
 #include "console/Toggle.h"
 #include "device/Conversions.h"
@@ -32,47 +33,6 @@ int outputsOf(CwContent& content)
 {
     return int(content.getHwInfo().getOutputCount());
 }
-
-// The monitor gains of one input in every mix, sent from the image. Like a fader it shows mix 0 within
-// its range, and stores what it shows.
-class TestMonitorGain : public console::HwCtrlBanked
-{
-public:
-    TestMonitorGain(CwContent& content, int input)
-        : HwCtrlBanked(*content.getControls()), content_(content), input_(input)
-    {
-    }
-    void readFromDevice() override {}
-    void writeToDevice() override
-    {
-        const int mix = nextDirty();
-        if (mix >= 0)
-            handleBankedSetResult(mix, content_.getDevice().setMonitorGain(
-                                           input_, mix, content_.getState().getMonitorGain(input_, mix)));
-    }
-    void loadFromState(ConsoleState& state, bool send) override
-    {
-        shown_ = juce::jlimit(-60.0f, 0.0f, state.getMonitorGain(input_, 0));
-        if (send)
-            markDirtyRange(0, outputsOf(content_), 2);
-    }
-    void storeToState(ConsoleState& state) override { state.setMonitorGain(input_, 0, shown_); }
-    void resetToDefault() override
-    {
-        ++resets;
-        shown_ = 0.0f;
-        for (int mix = 0; mix < outputsOf(content_); ++mix)
-            content_.getState().setMonitorGain(input_, mix, 0.0f);
-        markDirtyRange(0, outputsOf(content_), 2);
-    }
-
-    int resets = 0;
-
-private:
-    CwContent& content_;
-    int input_;
-    float shown_ = 0.0f;
-};
 
 // The playback solos of one parity: every one of them is sent after a load, not only the one shown.
 class TestPlaySolo : public console::HwCtrlBanked
@@ -109,41 +69,23 @@ private:
     int parity_;
 };
 
-class TestGang : public console::Gang
+// The default name of input 0, as its name label fills it in.
+juce::String defaultInputName(const device::HwInfoCaps& caps)
 {
-public:
-    TestGang(ConsoleState& state, int channel) : state_(state), channel_(channel) {}
-    void clicked() override { state_.setInputGanged(getToggleState(), channel_); }
-    void reload() override { setToggleState(state_.isInputGanged(channel_), juce::dontSendNotification); }
+    return console::Alias::defaultName("In ", caps.getInputGroupShortName(caps.getInputMapGroup(0)),
+                                       caps.getInputMapIndex(0));
+}
 
-private:
-    ConsoleState& state_;
-    int channel_;
-};
-
-class TestInAlias : public console::Alias
+// The components of a tree with the given name, in tree order.
+void findNamed(juce::Component& root, const juce::String& name, std::vector<juce::Component*>& out)
 {
-public:
-    TestInAlias(CwContent& content, juce::Component& parent) : Alias(content)
+    for (juce::Component* child : root.getChildren())
     {
-        setBounds(content.getLayout().getAliasBounds(0));
-        attach(parent);
+        if (child->getName() == name)
+            out.push_back(child);
+        findNamed(*child, name, out);
     }
-    static juce::String defaultFor(const device::HwInfoCaps& caps)
-    {
-        return defaultName("In ", caps.getInputGroupShortName(caps.getInputMapGroup(0)),
-                           caps.getInputMapIndex(0));
-    }
-    void clearNames() override { getContent().getState().setInputAlias(0, {}); }
-    void reloadText() override
-    {
-        ConsoleState& state = getContent().getState();
-        if (state.getInputAlias(0).isEmpty())
-            state.setInputAlias(0, defaultFor(getContent().getHwInfo()));
-        setText(state.getInputAlias(0), juce::dontSendNotification);
-    }
-    void labelTextChanged(juce::Label*) override { getContent().getState().setInputAlias(0, getText()); }
-};
+}
 
 // --- the scripted choosers and alerts ---
 
@@ -251,13 +193,19 @@ protected:
         window_ = std::make_unique<console::ConsoleWindow>(*device_);
         window_->setVisible(true);
         dialogs_.window = window_.get();
-        gains_ = std::make_unique<TestMonitorGain>(content(), 0);
         solos_[0] = std::make_unique<TestPlaySolo>(content(), 0);
         solos_[1] = std::make_unique<TestPlaySolo>(content(), 1);
-        gang_ = std::make_unique<TestGang>(state(), 2);
-        gang_->setup(*content().getTabbedBox());
-        gang_->reload();
-        alias_ = std::make_unique<TestInAlias>(content(), *content().getTabbedBox());
+        // The gang of inputs 2-3 and the name label of input 0, as the input strips made them.
+        std::vector<juce::Component*> gangs;
+        findNamed(*content().getTabbedBox(), "console_gang_button", gangs);
+        ASSERT_GE(gangs.size(), 2u);
+        gang_ = dynamic_cast<console::Gang*>(gangs[1]);
+        std::vector<juce::Component*> names;
+        findNamed(*content().getTabbedBox(), "alias", names);
+        ASSERT_FALSE(names.empty());
+        alias_ = dynamic_cast<juce::Label*>(names[0]);
+        ASSERT_NE(gang_, nullptr);
+        ASSERT_NE(alias_, nullptr);
     }
 
     // As the application closes a window whose interface went away.
@@ -272,11 +220,10 @@ protected:
             thread->notify();
             thread->waitForStop(-1);
         }
-        gains_.reset();
         solos_[0].reset();
         solos_[1].reset();
-        gang_.reset();
-        alias_.reset();
+        gang_ = nullptr;
+        alias_ = nullptr;
         window_.reset();
         dialogs_.window = nullptr;
     }
@@ -307,11 +254,15 @@ protected:
         return out;
     }
 
-    // Waits until count mixer VDC requests were sent, and a little longer for any more.
-    std::vector<std::string> sentAfter(size_t count)
+    // The mixer's VDC requests, once no more have come for a while.
+    std::vector<std::string> sentSettled()
     {
-        pumpUntil([&] { return sentCommands(trace_).size() >= count; });
-        pumpUntil([] { return false; }, 150);
+        size_t count = 0;
+        do
+        {
+            count = sentCommands(trace_).size();
+            pumpUntil([] { return false; }, 200);
+        } while (sentCommands(trace_).size() != count);
         return sentCommands(trace_);
     }
 
@@ -323,10 +274,9 @@ protected:
     console::SessionDialogs* previous_ = nullptr;
     device::vhw::Ptr device_;
     std::unique_ptr<console::ConsoleWindow> window_;
-    std::unique_ptr<TestMonitorGain> gains_;
     std::unique_ptr<TestPlaySolo> solos_[2];
-    std::unique_ptr<TestGang> gang_;
-    std::unique_ptr<TestInAlias> alias_;
+    console::Gang* gang_ = nullptr; // inputs 2-3
+    juce::Label* alias_ = nullptr;  // input 0
 };
 
 std::vector<uint8_t> bytesOf(const juce::File& file)
@@ -487,7 +437,14 @@ TEST_F(SessionTest, RefusedLoadsAlertAndKeepTheSessionItsNameAndItsFolder)
     EXPECT_EQ(image(), before);
     EXPECT_EQ(state().getCurrentSessionName(), "Base");
     EXPECT_EQ(state().getMostRecentFolder(), folder.getFullPathName());
-    EXPECT_EQ(sentAfter(18).size(), 18u); // 6 monitor gains, 12 playback solos
+    // The session in the window is sent again: among it the gains of 10 inputs in 6 mixes, 12 playback solos.
+    const std::vector<std::string> resent = sentSettled();
+    EXPECT_EQ(std::count_if(resent.begin(), resent.end(),
+                            [](const std::string& c) { return c.rfind("8/0 ", 0) == 0; }),
+              60);
+    EXPECT_EQ(std::count_if(resent.begin(), resent.end(),
+                            [](const std::string& c) { return c.rfind("6/4 ", 0) == 0; }),
+              12);
 
     command(console::kLoadCommand); // cancelled
     EXPECT_EQ(dialogs_.alerts.size(), 2u);
@@ -529,6 +486,8 @@ TEST_F(SessionTest, FilesInBothByteOrdersAndALegacyFileLoadTheSameSessionAndSend
     loaded[7] = 96000;
     std::memcpy(l + 7312, "\x02\x07Vocal", 7);
     std::memcpy(l + 7312 + 9 * 24 + 2, "Bass", 4);
+    for (int input = 1; input < 9; ++input) // named, so the strips' labels store no default names
+        std::memcpy(l + 7312 + input * 24 + 2, ("Ch" + std::to_string(input)).c_str(), 3);
     loaded[8 + 2] = device::dbToGain(-6.0f);
     loaded[8 + 3 * 40 + 10] = 0x00800000;
     l[8272 + 2] = 40;
@@ -537,6 +496,9 @@ TEST_F(SessionTest, FilesInBothByteOrdersAndALegacyFileLoadTheSameSessionAndSend
     std::memcpy(l + 11472 + 3 * 24, "\x01\x00Synth", 7);
     loaded[1648 + 5] = device::dbToGain(-1.0f);
     std::memcpy(l + 12432 + 5 * 24, "\x01\x02Mains", 7);
+    for (int output = 0; output < 12; ++output) // named, so the output strips store no default names
+        if (output != 5)
+            std::memcpy(l + 12432 + output * 24 + 2, ("O" + std::to_string(output)).c_str(), 3);
     const int32_t inputGangs = ~(1 << 1); // inputs 2 and 3 not ganged
     const int32_t playbackGangs = ~(1 << 2);
     const int32_t outputGangs = ~(1 << 0);
@@ -576,11 +538,12 @@ TEST_F(SessionTest, FilesInBothByteOrdersAndALegacyFileLoadTheSameSessionAndSend
         EXPECT_EQ(state().getOutputGangs(), outputGangs);
         EXPECT_TRUE(state().mayWriteFlash());
         EXPECT_FALSE(gang_->getToggleState());
+        EXPECT_FALSE(content().getTabbedBox()->getMasterBox()->getGang().getToggleState());
         EXPECT_EQ(alias_->getText(), "Vocal");
+        EXPECT_EQ(content().getTabbedBox()->getMasterBox()->getAlias(1).getText(), "O1");
         EXPECT_EQ(state().getMostRecentFolder(), dir.getFullPathName());
         EXPECT_EQ(state().getCurrentSessionName(), file.getFileNameWithoutExtension());
-        const std::vector<std::string> sent = sentAfter(18);
-        EXPECT_EQ(sent.size(), 18u);
+        const std::vector<std::string> sent = sentSettled();
         if (first.empty())
             first = sent;
         EXPECT_EQ(sent, first);
@@ -589,13 +552,28 @@ TEST_F(SessionTest, FilesInBothByteOrdersAndALegacyFileLoadTheSameSessionAndSend
     EXPECT_EQ(std::count(first.begin(), first.end(), "6/4 5 1"), 1);
     const uint32_t sentGain = device::dbToGain(device::gainToDb(device::dbToGain(-6.0f)));
     EXPECT_EQ(std::count(first.begin(), first.end(), "8/0 0 2 " + std::to_string(sentGain)), 1);
+    // And every output's gain, mute and nominal level.
+    for (const char* prefix : {"4/0 ", "4/2 ", "4/8 "})
+        EXPECT_EQ(std::count_if(first.begin(), first.end(),
+                                [&](const std::string& c) { return c.rfind(prefix, 0) == 0; }),
+                  12);
+    const uint32_t outputGain = device::dbToGain(device::gainToDb(device::dbToGain(-1.0f)));
+    EXPECT_EQ(std::count(first.begin(), first.end(), "4/0 5 " + std::to_string(outputGain)), 1);
+    EXPECT_EQ(std::count(first.begin(), first.end(), "4/2 5 1"), 1);
+    EXPECT_EQ(std::count(first.begin(), first.end(), "4/8 5 2"), 1);
 }
 
 TEST_F(SessionTest, ResetSendsEveryDefaultShowsTheDefaultNamesAndKeepsTheGangs)
 {
     open("st8", true);
+    // The window stored every output's default name when it opened.
+    EXPECT_EQ(state().getOutputAlias(0), "Out A1");
+    EXPECT_EQ(state().getOutputAlias(11), "Out H2");
     state().setInputGangs(0x5);
     state().setMonitorGain(0, 4, -30.0f);
+    state().setOutputGain(3, -30.0f);
+    state().setByte(ConsoleState::kOutputRecords + 2 * ConsoleState::kRecordBytes, 1);
+    state().setOutputAlias(1, "Mains");
     state().setByte(ConsoleState::kPlaybackRecords + 7 * ConsoleState::kRecordBytes + 1, 1);
     state().setInputAlias(0, "Vocal");
     console::refreshAliasLabels(content(), false);
@@ -604,21 +582,29 @@ TEST_F(SessionTest, ResetSendsEveryDefaultShowsTheDefaultNamesAndKeepsTheGangs)
     trace_.clear();
 
     content().getSessionBox()->getResetButton().triggerClick();
-    ASSERT_TRUE(pumpUntil([&] { return gains_->resets == 1; }));
+    const std::vector<std::string> sent = sentSettled();
 
-    EXPECT_EQ(alias_->getText(), TestInAlias::defaultFor(content().getHwInfo()));
+    EXPECT_EQ(alias_->getText(), defaultInputName(content().getHwInfo()));
     EXPECT_EQ(state().getInputAlias(0), alias_->getText());
+    EXPECT_EQ(state().getOutputAlias(1), "Out A2");
     EXPECT_EQ(state().getInputGangs(), 0x5);
     EXPECT_EQ(gang_->getToggleState(), gangShown);
     EXPECT_TRUE(state().mayWriteFlash());
-    std::vector<std::string> expected;
+    // Every default goes out once: input 0's gain in each mix, every playback solo off, every output at
+    // 0 dB, unmuted and at +4.
     for (int mix = 0; mix < 12; mix += 2)
-        expected.push_back("8/0 0 " + std::to_string(mix) + " " + std::to_string(device::kUnityGain));
+        EXPECT_EQ(std::count(sent.begin(), sent.end(),
+                             "8/0 0 " + std::to_string(mix) + " " + std::to_string(device::kUnityGain)),
+                  1);
     for (int c = 0; c < 12; ++c)
-        expected.push_back("6/4 " + std::to_string(c) + " 0");
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(sentAfter(expected.size()), expected);
-    EXPECT_EQ(gains_->resets, 1);
+    {
+        const std::string o = std::to_string(c);
+        EXPECT_EQ(std::count(sent.begin(), sent.end(), "6/4 " + o + " 0"), 1);
+        EXPECT_EQ(std::count(sent.begin(), sent.end(), "4/0 " + o + " " + std::to_string(device::kUnityGain)),
+                  1);
+        EXPECT_EQ(std::count(sent.begin(), sent.end(), "4/2 " + o + " 0"), 1);
+        EXPECT_EQ(std::count(sent.begin(), sent.end(), "4/8 " + o + " 0"), 1);
+    }
 }
 
 TEST_F(SessionTest, TheSessionButtonsTriggerTheWindowsCommandsAndCtrlSShowsSavePressed)

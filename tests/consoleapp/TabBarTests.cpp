@@ -194,15 +194,4 @@ TEST(ActivityLights, ALightWithoutAChannelStaysDark)
     EXPECT_EQ(bar.getLights()[1]->getFrame(), 0);
 }
 
-TEST(StripCaptions, OutputTypesHaveTheirHeaderCaptions)
-{
-    EXPECT_EQ(console::outputTypeCaption(0), "ANALOG");
-    EXPECT_EQ(console::outputTypeCaption(1), "DIGITAL");
-    EXPECT_EQ(console::outputTypeCaption(3), "DIGITAL");
-    EXPECT_EQ(console::outputTypeCaption(5), "HEADPHONES");
-    EXPECT_EQ(console::outputTypeCaption(7), "VIRTUAL OUTPUTS");
-    EXPECT_EQ(console::outputTypeCaption(4), "OUTPUT");
-    EXPECT_EQ(console::outputTypeCaption(0xFF), "OUTPUT");
-}
-
 } // namespace

@@ -146,6 +146,8 @@ public:
     uint8_t getByte(int offset) const;
     void setByte(int offset, uint8_t value);
     void copyImage(uint32_t* dest) const;
+    // count bytes from offset, as one read (nothing outside the image is copied).
+    void copyBytes(int offset, uint8_t* dest, int count) const;
     // Replaces the whole image (a session load); names are terminated afterwards.
     void replaceImage(const uint32_t* source);
 

@@ -142,6 +142,13 @@ private:
     int refreshCount_ = 0;
 };
 
+// The framework repaints a window at its display's refresh rate, and at 100 Hz on a display that
+// reports none (a virtual display, as in the tests). A console window changes at most at its 10 Hz poll
+// unless the user works it, so such displays get kFallbackRepaintHz. Message thread, before a window is
+// made: a window takes the rate when it is placed.
+inline constexpr int kFallbackRepaintHz = 20;
+void setRepaintRateOfDisplaysWithoutOne();
+
 // The properties file of an interface: "<unique name>.properties" in "Varnel Strellis Console" under
 // the user's application-data folder, XML, saved 1000 ms after a change.
 juce::PropertiesFile::Options consolePropertiesOptions(const juce::String& uniqueName);

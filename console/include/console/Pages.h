@@ -19,6 +19,11 @@ namespace console
 {
 
 class CwContent;
+class MasterStripBox;
+class MasterStripHdr;
+class MidiStatus;
+class RudeSolo;
+class instripbox;
 
 // A part of a page that follows the selected output pair and the status poll.
 class PageSection
@@ -70,11 +75,19 @@ public:
     void addSection(PageSection& section) { sections_.addIfNotAlreadyThere(&section); }
     void removeSection(PageSection& section) { sections_.removeFirstMatchingValue(&section); }
 
-    // Every section follows the pair whose first output channel this is. A channel name being edited on
-    // the page is committed to the channel it was opened for first.
+    // The input strips and every section follow the pair whose first output channel this is. A channel
+    // name being edited on the page is committed to the channel it was opened for first.
     void showTab(int firstOutput);
     int getShownPair() const { return shownPair_; }
+    // The meters, the MIDI indicator and every section follow a completed poll.
     void pollCompleted(const PolledSnapshot& snapshot);
+
+    instripbox* getInputBox() const { return inputBox_.get(); }
+    // Any thread once the page is built (the solo controls update it from the hardware thread).
+    RudeSolo* getRudeSolo() const { return rudeSolo_.get(); }
+    MidiStatus* getMidiStatus() const { return midiStatus_.get(); }
+    MasterStripHdr* getMasterHeader() const { return masterHeader_.get(); }
+    MasterStripBox* getMasterBox() const { return masterBox_.get(); }
 
     void paint(juce::Graphics& g) override;
 
@@ -84,8 +97,12 @@ private:
 
     juce::Array<PageSection*> sections_;
     juce::OwnedArray<juce::Component> backdrops_;
+    std::unique_ptr<instripbox> inputBox_;
+    std::unique_ptr<RudeSolo> rudeSolo_;
+    std::unique_ptr<MidiStatus> midiStatus_;
     std::unique_ptr<StripCaption> playHeader_;
-    std::unique_ptr<StripCaption> masterHeader_;
+    std::unique_ptr<MasterStripHdr> masterHeader_;
+    std::unique_ptr<MasterStripBox> masterBox_;
     int shownPair_ = 0;
 };
 

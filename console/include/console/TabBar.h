@@ -27,10 +27,6 @@ public:
     virtual void showPage(int index) = 0;
 };
 
-// The header caption of an output type: "ANALOG", "DIGITAL" (types 1 to 3), "HEADPHONES",
-// "VIRTUAL OUTPUTS" (7), "OUTPUT" for any other.
-juce::String outputTypeCaption(int outputType);
-
 struct TopTab
 {
     juce::String name;      // the full caption

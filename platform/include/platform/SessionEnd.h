@@ -21,7 +21,7 @@ class SessionEndWatcher
 public:
     // Installs the SIGTERM handler and starts the thread. Only one watcher may live at a time.
     SessionEndWatcher();
-    // Restores the previous handler and ends the thread (it waits at most one poll interval).
+    // Restores the previous handler and ends the thread (woken through its pipe: it never polls).
     ~SessionEndWatcher();
     SessionEndWatcher(const SessionEndWatcher&) = delete;
     SessionEndWatcher& operator=(const SessionEndWatcher&) = delete;

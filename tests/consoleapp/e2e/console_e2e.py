@@ -42,17 +42,24 @@ def wait_for(predicate, timeout=10.0, step=0.05):
     return predicate()
 
 
-def caps_record(vendor, model, inputs, outputs, dsp=0x04080000, arm=0x04080000):
-    """A 260-byte capability record with one analog input group and one analog output group."""
+def caps_record(vendor, model, inputs, outputs, dsp=0x04080000, arm=0x04080000, input_groups=None):
+    """A 260-byte capability record with one analog output group and the given input groups (type,
+    channels), by default one analog group of all inputs."""
+    groups = input_groups or [(0, inputs)]
     record = bytearray(260)
     struct.pack_into("<IIIII", record, 0, 0, vendor << 8, 0x1000 + model, model, 1)
     record[52:52 + 11] = b"Test record"
     struct.pack_into("<IIIIII", record, 84, 3, outputs, inputs, outputs, inputs, 1)
     struct.pack_into("<BB", record, 108, 0, outputs)
-    struct.pack_into("<I", record, 124, 1)
-    struct.pack_into("<BB", record, 128, 0, inputs)
+    struct.pack_into("<I", record, 124, len(groups))
+    for i, (kind, channels) in enumerate(groups):
+        struct.pack_into("<BB", record, 128 + 2 * i, kind, channels)
     struct.pack_into("<IIIIIII", record, 144, 0, 0, 96000, 44100, dsp, arm, outputs)
     return bytes(record)
+
+
+def meter_word(db):
+    return int(2147483647 * 10 ** (db / 20.0))
 
 
 class Session:
@@ -412,24 +419,99 @@ def case_session_keys(s, x):
     check(not windows("^Save settings$"), "the second save asked for a name")
 
     chooser = open_chooser(found[0], "ctrl+o", "Load settings")
-    type_into(chooser, "Escape")
+    # A busy machine may map the chooser before it takes the keyboard focus; Escape is sent again
+    # until it closes.
+    for _ in range(5):
+        type_into(chooser, "Escape")
+        if wait_for(lambda: not windows("^Load settings$"), timeout=3.0):
+            break
     check(wait_for(lambda: not windows("^Load settings$")), "the load chooser stayed")
     check(not [l for l in s.debug_lines() if "Console settings" in l], "an alert: %s" % s.debug_lines()[-5:])
 
 
 def case_screenshot(s, x):
-    """Runs a window for an interface and saves a picture of it (docs); also checks that it draws."""
+    """Runs a window for an interface with its meters showing levels and saves a picture of it (docs);
+    also checks that it draws. 16 inputs are 8 analog and 8 ADAT."""
     inputs = int(os.environ.get("SHOT_INPUTS", "8"))
-    s.plug_caps("u1", "Strellis %d" % inputs, caps_record(0x3B71, 0x7777, inputs, 8))
+    groups = [(0, 8), (2, inputs - 8)] if inputs > 8 else [(0, inputs)]
+    s.plug_caps("u1", "Strellis %d" % inputs, caps_record(0x3B71, 0x7777, inputs, 8, input_groups=groups))
     process = s.start()
     found = wait_for(lambda: windows("^Strellis %d Console$" % inputs))
     check(found, "no window")
+    # Levels as a live mix would show them; the polls follow them within 100 ms.
+    for i in range(inputs):
+        s.devsim("set", "u1", "meter.in.%d" % i, str(meter_word(-4 - (i * 7) % 30)))
+    for o in range(8):
+        s.devsim("set", "u1", "meter.out.%d" % o, str(meter_word(-2 - (o * 5) % 20)))
     time.sleep(1.0)
     out = os.environ.get("SHOT_FILE", os.path.join(s.dir, "shot.png"))
     subprocess.run(["import", "-window", str(found[0]), out], check=True)
     check(os.path.getsize(out) > 1000, "empty screenshot")
     process.send_signal(signal.SIGTERM)
     process.wait(timeout=10)
+
+
+def click(window, x, y):
+    subprocess.run(["xdotool", "mousemove", "--window", str(window), str(x), str(y), "click", "1"], check=True)
+
+
+def case_solo_click(s, x):
+    """Real mouse clicks on the window: the tab of outputs 5-6, then the solo of input 3 (counted from
+    0), which reaches the device as MonitorMix SetSolo with input 3, mix 4, value 2."""
+    s.devsim("plug", "u1", "--model", "d8", "--unique-name", "Clicked")
+    process = s.start()
+    found = wait_for(lambda: windows("^Clicked Console$"))
+    check(found, "no window")
+    time.sleep(1.0)
+    # 16 inputs of 54 pixels and the two 108- and 113-pixel sections: 1085 wide; 8 output tabs of
+    # (1085 - 86) / 8 = 124 pixels from x 3, in a bar 30 high.
+    click(found[0], 3 + 2 * 124 + 62, 15)
+    time.sleep(0.5)
+    check(not vdc_lines(s.trace_lines(), category=8), "the tab switch talked to the device")
+    # Input 3's strip starts at x 3 x 54 below the 30-pixel bar and the 41-pixel header; its solo
+    # button is at (7, 140), 46 x 19, in the strip.
+    click(found[0], 3 * 54 + 7 + 23, 30 + 41 + 140 + 9)
+    sent = wait_for(lambda: [w for w in vdc_lines(s.trace_lines(), category=8, command=4) if w[6:9] == ["3", "4", "2"]])
+    check(sent, "no MonitorMix SetSolo (3, 4, 2) in the trace: %s" % vdc_lines(s.trace_lines(), category=8))
+
+
+def case_about_dialog(s, x):
+    """The settings page's About button opens the About window over the console window; Escape closes it
+    and the console polls on. With SHOT_FILE set, a picture of the dialog is saved there (docs)."""
+    s.devsim("plug", "u1", "--model", "st8", "--unique-name", "Strellis 8")
+    folder = os.path.dirname(s.properties_path("Strellis 8"))
+    os.makedirs(folder)
+    with open(s.properties_path("Strellis 8"), "w") as f:
+        f.write('<?xml version="1.0" encoding="UTF-8"?>\n<PROPERTIES>\n  <VALUE name="tab" val="-1"/>\n</PROPERTIES>\n')
+    process = s.start()
+    found = wait_for(lambda: windows("^Strellis 8 Console$"))
+    check(found, "no window")
+    time.sleep(0.5)
+    # The About button lies centred at the foot of the settings page, which starts below the tab bar.
+    about = None
+    for _ in range(10):
+        subprocess.run(["xdotool", "mousemove", "--window", str(found[0]), "380", "505", "click", "1"],
+                       stderr=subprocess.DEVNULL)
+        about = wait_for(lambda: windows("^Varnel$"), timeout=2.0)
+        if about:
+            break
+    check(about, "no About window after clicking About")
+    check(window_size(about[0]) == (530, 260), "About window of %s" % (window_size(about[0]),))
+    time.sleep(0.5)
+    out = os.environ.get("SHOT_FILE")
+    if out:
+        subprocess.run(["import", "-window", str(about[0]), out], check=True)
+    for _ in range(20):
+        subprocess.run(["xdotool", "windowfocus", "--sync", str(about[0])], stderr=subprocess.DEVNULL)
+        subprocess.run(["xdotool", "key", "--window", str(about[0]), "Escape"], stderr=subprocess.DEVNULL)
+        if wait_for(lambda: not windows("^Varnel$"), timeout=0.5):
+            break
+    check(not windows("^Varnel$"), "the About window stayed after Escape")
+    start = len(s.trace_lines())
+    time.sleep(1.0)
+    polls = [w for w in s.trace_lines()[start:] if w[2:5] == ["VDC", "0", "1"]]
+    check(len(polls) >= 5, "%d polls in the second after the About window closed" % len(polls))
+    check(process.poll() is None, "the program ended")
 
 
 CASES = {name[5:]: f for name, f in globals().items() if name.startswith("case_")}
