@@ -149,7 +149,7 @@ TEST_F(DriverFixture, CopiesAreExactWhereverTheFramesLieAndWhicheverOutputsAreRe
     // 19 channels each way, a period of 37 frames; outputs 3 and 11 were refused.
     constexpr int kChannels = 19;
     constexpr uint32_t kFrames = 37;
-    plug("u1", CapsRecord::typical()
+    plug("u1", typicalCaps()
                    .channels(kChannels, kChannels)
                    .outputGroups({{0, kChannels}})
                    .inputGroups({{0, kChannels}}));
@@ -308,8 +308,8 @@ TEST(ChannelMaps, GroupTypesGiveTheirNamesInEachDirection)
 {
     HwInfoCaps caps{};
     const CapsBytes record = typicalCaps()
-                                  .outputGroups({{0, 1}, {1, 1}, {5, 1}, {6, 1}, {9, 1}})
-                                  .inputGroups({{0, 1}, {1, 1}, {5, 1}, {6, 1}, {9, 1}});
+                                 .outputGroups({{0, 1}, {1, 1}, {5, 1}, {6, 1}, {9, 1}})
+                                 .inputGroups({{0, 1}, {1, 1}, {5, 1}, {6, 1}, {9, 1}});
     std::memcpy(&caps, record.bytes.data(), HwInfoCaps::kRegistryBytes);
     caps.buildChannelMaps();
     ChannelMaps maps;
