@@ -43,11 +43,24 @@ inline int32_t fromSlot(uint32_t slot)
 constexpr size_t kLanes = 8;
 constexpr uint32_t kTile = 32;
 
+// The AVX2 version is picked by a resolver that the loader runs while it relocates the program, before
+// ThreadSanitizer's run-time is set up; instrumented, it crashes there, so a ThreadSanitizer build has
+// the default version only.
+#if defined(__SANITIZE_THREAD__)
+#define STRELLIS_VECTOR_CLONES
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define STRELLIS_VECTOR_CLONES
+#endif
+#endif
+#ifndef STRELLIS_VECTOR_CLONES
+#define STRELLIS_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+
 // Host samples of `channels` channels, `frames` frames each, into the frames' slots.
-__attribute__((target_clones("avx2", "default"))) void copyToFrames(const int32_t* __restrict host,
-                                                                    size_t hostStride,
-                                                                    uint32_t* __restrict frame, size_t stride,
-                                                                    size_t channels, size_t frames)
+STRELLIS_VECTOR_CLONES void copyToFrames(const int32_t* __restrict host, size_t hostStride,
+                                         uint32_t* __restrict frame, size_t stride, size_t channels,
+                                         size_t frames)
 {
     size_t c = 0;
     for (; c + kLanes <= channels; c += kLanes)
@@ -60,10 +73,9 @@ __attribute__((target_clones("avx2", "default"))) void copyToFrames(const int32_
 }
 
 // The frames' slots of `channels` channels into their host samples.
-__attribute__((target_clones("avx2", "default"))) void copyFromFrames(const uint32_t* __restrict frame,
-                                                                      size_t stride, int32_t* __restrict host,
-                                                                      size_t hostStride, size_t channels,
-                                                                      size_t frames)
+STRELLIS_VECTOR_CLONES void copyFromFrames(const uint32_t* __restrict frame, size_t stride,
+                                           int32_t* __restrict host, size_t hostStride, size_t channels,
+                                           size_t frames)
 {
     for (size_t c = 0; c < channels; ++c)
     {
