@@ -210,9 +210,10 @@ std::vector<sim::PeriodRecord> readPeriodLog(const std::string& file)
 }
 
 // Where each period's time went, from the period clock's log and the switches: the clock's lateness
-// (deadline to tick) and its tick (up to the signal, and the rest: setting the event), the signal to the
-// streaming thread's stamp before its input copy, that stamp to the switch (the input copy), the host's
-// callback and its outputReady (the output copy).
+// (deadline to tick; of it, the wake-up alone in the periods that began with the clock idle) and its tick (up
+// to the signal, and the rest: setting the event), the signal to the streaming thread's stamp before its
+// input copy, that stamp to the switch (the input copy), the host's callback and its outputReady (the output
+// copy).
 void appendBreakdown(std::string& out, const Session& s, int done, const std::string& logFile)
 {
     const std::vector<sim::PeriodRecord> log = readPeriodLog(logFile);
@@ -222,10 +223,16 @@ void appendBreakdown(std::string& out, const Session& s, int done, const std::st
         return;
     }
     const double usPerTick = 1e6 / static_cast<double>(platform::queryPerformanceFrequency());
-    std::vector<double> lateness, tick, setting, wake, input, callback, output;
+    std::vector<double> lateness, wakeUp, tick, setting, wake, input, callback, output;
+    int64_t lastEnd = 0;
     for (const sim::PeriodRecord& r : log)
     {
         lateness.push_back(static_cast<double>(r.tickStart - r.deadline) * usPerTick);
+        // The timer's own wake-up, what cyclictest measures: only where the tick before had ended by the
+        // deadline, so a stall carried over from the period before is not counted again.
+        if (lastEnd != 0 && lastEnd <= r.deadline)
+            wakeUp.push_back(static_cast<double>(r.tickStart - r.deadline) * usPerTick);
+        lastEnd = r.tickEnd;
         tick.push_back(static_cast<double>(r.signal - r.tickStart) * usPerTick);
         setting.push_back(static_cast<double>(r.tickEnd - r.signal) * usPerTick);
         if (r.beforeInput >= r.signal)
@@ -244,6 +251,7 @@ void appendBreakdown(std::string& out, const Session& s, int done, const std::st
             input.push_back(static_cast<double>(s.switchTimes[n] - at->beforeInput) * usPerTick);
     }
     appendSpread(out, "breakdown clock lateness", lateness);
+    appendSpread(out, "breakdown  of it the timer's wake-up", wakeUp);
     appendSpread(out, "breakdown tick up to the signal", tick);
     appendSpread(out, "breakdown tick from the signal on", setting);
     appendSpread(out, "breakdown signal to wake-up", wake);
