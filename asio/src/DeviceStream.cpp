@@ -1,5 +1,6 @@
 #include "asio/DeviceStream.h"
 
+#include "platform/Memory.h"
 #include "platform/PerformanceCounter.h"
 
 #include <cstdio>
@@ -22,9 +23,103 @@ template <typename T> void storeShared(uint8_t* block, size_t offset, T value)
     __atomic_store_n(reinterpret_cast<T*>(block + offset), value, __ATOMIC_RELEASE);
 }
 
-// The copies go a tile of frames at a time, channel by channel within the tile: each channel's host
-// samples are then written or read as one run, and the tile's frames stay in the cache.
-constexpr uint32_t kTile = 16;
+// A frame slot holds a host sample's upper 24 bits as a big-endian word whose upper byte is 0; capture
+// ignores that byte. Each direction is one shift and one byte swap.
+inline uint32_t toSlot(int32_t sample)
+{
+    return __builtin_bswap32(static_cast<uint32_t>(sample) >> 8);
+}
+
+inline int32_t fromSlot(uint32_t slot)
+{
+    return static_cast<int32_t>(__builtin_bswap32(slot) << 8);
+}
+
+// The copies move a tile of frames equally spaced in memory (stride slots apart) for a run of channels
+// whose host buffers lie hostStride samples apart: a transposition, done in blocks of kLanes channels or
+// frames. Each inner loop has a fixed count, so the compiler turns it into vector code, and where the
+// processor has AVX2 that version is taken. A tile of kTile frames keeps what a block touches in the
+// cache whatever the buffer size.
+constexpr size_t kLanes = 8;
+constexpr uint32_t kTile = 32;
+
+// The AVX2 version is picked by a resolver that the loader runs while it relocates the program, before
+// ThreadSanitizer's run-time is set up; instrumented, it crashes there, so a ThreadSanitizer build has
+// the default version only.
+#if defined(__SANITIZE_THREAD__)
+#define STRELLIS_VECTOR_CLONES
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define STRELLIS_VECTOR_CLONES
+#endif
+#endif
+#ifndef STRELLIS_VECTOR_CLONES
+#define STRELLIS_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+
+// Host samples of `channels` channels, `frames` frames each, into the frames' slots.
+STRELLIS_VECTOR_CLONES void copyToFrames(const int32_t* __restrict host, size_t hostStride,
+                                         uint32_t* __restrict frame, size_t stride, size_t channels,
+                                         size_t frames)
+{
+    size_t c = 0;
+    for (; c + kLanes <= channels; c += kLanes)
+        for (size_t j = 0; j < frames; ++j)
+            for (size_t k = 0; k < kLanes; ++k)
+                frame[j * stride + c + k] = toSlot(host[(c + k) * hostStride + j]);
+    for (; c < channels; ++c)
+        for (size_t j = 0; j < frames; ++j)
+            frame[j * stride + c] = toSlot(host[c * hostStride + j]);
+}
+
+// The frames' slots of `channels` channels into their host samples.
+STRELLIS_VECTOR_CLONES void copyFromFrames(const uint32_t* __restrict frame, size_t stride,
+                                           int32_t* __restrict host, size_t hostStride, size_t channels,
+                                           size_t frames)
+{
+    for (size_t c = 0; c < channels; ++c)
+    {
+        const uint32_t* const slots = frame + c;
+        int32_t* const samples = host + c * hostStride;
+        size_t j = 0;
+        for (; j + kLanes <= frames; j += kLanes)
+            for (size_t k = 0; k < kLanes; ++k)
+                samples[j + k] = fromSlot(slots[(j + k) * stride]);
+        for (; j < frames; ++j)
+            samples[j] = fromSlot(slots[j * stride]);
+    }
+}
+
+// Calls copy(first frame, its slots, stride in slots, frames) for the period's frames in runs of at most
+// kTile whose addresses in the kernel driver's table go up by the same step: the table is read once per
+// frame, not once per sample. A step below minStride slots (frames that would overlap in the channels
+// copied) ends a run, so each frame is then copied on its own.
+template <typename Copy>
+void forEachRun(const uint64_t* table, int32_t index, uint32_t frames, size_t minStride, Copy copy)
+{
+    uint32_t j = 0;
+    while (j < frames)
+    {
+        const uint64_t first = table[index + j];
+        uint32_t count = 1;
+        uint64_t step = 0;
+        if (j + 1 < frames)
+        {
+            const uint64_t next = table[index + j + 1];
+            if (next > first && (next - first) % sizeof(uint32_t) == 0 &&
+                (next - first) / sizeof(uint32_t) >= minStride)
+            {
+                step = next - first;
+                count = 2;
+                while (count < kTile && j + count < frames &&
+                       table[index + j + count] - table[index + j + count - 1] == step)
+                    ++count;
+            }
+        }
+        copy(j, reinterpret_cast<uint32_t*>(static_cast<uintptr_t>(first)), step / sizeof(uint32_t), count);
+        j += count;
+    }
+}
 
 int clampChannels(uint32_t n)
 {
@@ -59,6 +154,8 @@ bool DeviceStream::allocateBuffers()
     if (block_ == nullptr)
         return false;
     blockBufferSize_ = bufferSize_;
+    // The copies touch these buffers every period: they stay resident (where the system allows).
+    platform::lockMemory(block_.get(), samples * sizeof(int32_t));
     return true;
 }
 
@@ -70,6 +167,8 @@ void DeviceStream::freeBuffers()
         inputRegs_[k] = nullptr;
     }
     rebuildCopyLists();
+    if (block_ != nullptr)
+        platform::unlockMemory(block_.get(), blockSamples() * sizeof(int32_t));
     block_.reset();
     blockBufferSize_ = 0;
 }
@@ -99,15 +198,27 @@ int32_t* DeviceStream::inputBuffer(int k)
 
 void DeviceStream::rebuildCopyLists()
 {
-    copyOutputCount_ = 0;
-    copyInputCount_ = 0;
-    for (int k = 0; k < kMaxChannels; ++k)
+    // Registered channels in runs of consecutive numbers whose buffers follow each other in the block.
+    auto build = [this](int32_t* const* regs, ChannelRun* runs, int& runCount, size_t& slots)
     {
-        if (outputRegs_[k] != nullptr)
-            copyOutputs_[copyOutputCount_++] = k;
-        if (inputRegs_[k] != nullptr)
-            copyInputs_[copyInputCount_++] = k;
-    }
+        runCount = 0;
+        slots = 0;
+        const size_t hostStride = static_cast<size_t>(blockBufferSize_) * 2;
+        for (int k = 0; k < kMaxChannels; ++k)
+        {
+            if (regs[k] == nullptr)
+                continue;
+            ChannelRun* last = runCount > 0 ? &runs[runCount - 1] : nullptr;
+            if (last != nullptr && last->first + last->count == k &&
+                regs[k] == regs[last->first] + static_cast<size_t>(last->count) * hostStride)
+                ++last->count;
+            else
+                runs[runCount++] = ChannelRun{k, 1};
+            slots = static_cast<size_t>(k) + 1;
+        }
+    };
+    build(outputRegs_, outputRuns_, outputRunCount_, outputSlots_);
+    build(inputRegs_, inputRuns_, inputRunCount_, inputSlots_);
 }
 
 void DeviceStream::setSharedBlock(void* block)
@@ -131,22 +242,19 @@ void DeviceStream::writeOutputs(uint32_t sampleOffset)
     if (sampleOffset + frames > 2 * blockBufferSize_)
         frames = 0;
     const auto* table = reinterpret_cast<const uint64_t*>(static_cast<uintptr_t>(tableAddress));
-    if (table != nullptr)
+    if (table != nullptr && outputRunCount_ > 0)
     {
-        for (uint32_t first = 0; first < frames; first += kTile)
-        {
-            const uint32_t count = frames - first < kTile ? frames - first : kTile;
-            uint32_t* tile[kTile];
-            for (uint32_t j = 0; j < count; ++j)
-                tile[j] = reinterpret_cast<uint32_t*>(static_cast<uintptr_t>(table[index + first + j]));
-            for (int c = 0; c < copyOutputCount_; ++c)
-            {
-                const int n = copyOutputs_[c];
-                const int32_t* host = outputRegs_[n] + sampleOffset + first;
-                for (uint32_t j = 0; j < count; ++j)
-                    tile[j][n] = __builtin_bswap32(static_cast<uint32_t>(host[j]) >> 8);
-            }
-        }
+        const size_t hostStride = static_cast<size_t>(blockBufferSize_) * 2;
+        forEachRun(table, index, frames, outputSlots_,
+                   [&](uint32_t first, uint32_t* frame, size_t stride, uint32_t count)
+                   {
+                       for (int r = 0; r < outputRunCount_; ++r)
+                       {
+                           const ChannelRun& run = outputRuns_[r];
+                           copyToFrames(outputRegs_[run.first] + sampleOffset + first, hostStride,
+                                        frame + run.first, stride, static_cast<size_t>(run.count), count);
+                       }
+                   });
     }
     storeShared<int64_t>(sb, shared::kTimeAfterOutput, platform::queryPerformanceCounter());
 }
@@ -167,22 +275,19 @@ void DeviceStream::readInputs(uint32_t sampleOffset)
     if (sampleOffset + frames > 2 * blockBufferSize_)
         frames = 0;
     const auto* table = reinterpret_cast<const uint64_t*>(static_cast<uintptr_t>(tableAddress));
-    if (table == nullptr)
+    if (table == nullptr || inputRunCount_ == 0)
         return;
-    for (uint32_t first = 0; first < frames; first += kTile)
-    {
-        const uint32_t count = frames - first < kTile ? frames - first : kTile;
-        const uint32_t* tile[kTile];
-        for (uint32_t j = 0; j < count; ++j)
-            tile[j] = reinterpret_cast<const uint32_t*>(static_cast<uintptr_t>(table[index + first + j]));
-        for (int c = 0; c < copyInputCount_; ++c)
-        {
-            const int n = copyInputs_[c];
-            int32_t* host = inputRegs_[n] + sampleOffset + first;
-            for (uint32_t j = 0; j < count; ++j)
-                host[j] = static_cast<int32_t>(__builtin_bswap32(tile[j][n]) << 8);
-        }
-    }
+    const size_t hostStride = static_cast<size_t>(blockBufferSize_) * 2;
+    forEachRun(table, index, frames, inputSlots_,
+               [&](uint32_t first, const uint32_t* frame, size_t stride, uint32_t count)
+               {
+                   for (int r = 0; r < inputRunCount_; ++r)
+                   {
+                       const ChannelRun& run = inputRuns_[r];
+                       copyFromFrames(frame + run.first, stride, inputRegs_[run.first] + sampleOffset + first,
+                                      hostStride, static_cast<size_t>(run.count), count);
+                   }
+               });
 }
 
 void DeviceStream::markNotRunning()

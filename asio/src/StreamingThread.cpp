@@ -17,6 +17,15 @@ using AvRevertMmThreadCharacteristicsFn = int32_t (*)(void* handle);
 using DwmEnableMmcssFn = int32_t (*)(int32_t enable);
 constexpr int32_t kAvrtPriorityCritical = 2;
 
+// Touches the stack the periods will use (the input copies and the host's callback), so its pages are
+// there before the first period instead of being faulted in by it.
+__attribute__((noinline)) void prefaultStack()
+{
+    volatile uint8_t area[64 * 1024];
+    for (size_t i = 0; i < sizeof area; i += 4096)
+        area[i] = 0;
+}
+
 } // namespace
 
 void logLastError(const char* operation)
@@ -120,6 +129,7 @@ void StreamingThread::loop()
         return;
     Priority priority;
     raisePriority(priority);
+    prefaultStack();
     bool stopped = false;
     for (;;)
     {

@@ -228,6 +228,14 @@ void Bus::lock()
         pthread_mutex_consistent(&header_->lock);
 }
 
+bool Bus::tryLock()
+{
+    const int r = pthread_mutex_trylock(&header_->lock);
+    if (r == EOWNERDEAD)
+        pthread_mutex_consistent(&header_->lock);
+    return r == 0 || r == EOWNERDEAD;
+}
+
 void Bus::unlock()
 {
     pthread_mutex_unlock(&header_->lock);

@@ -238,6 +238,8 @@ public:
     const std::string& directory() const { return directory_; }
 
     void lock();
+    // Takes the lock only when it is free at once.
+    bool tryLock();
     void unlock();
 
     // The rest under the lock.

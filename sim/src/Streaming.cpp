@@ -2,6 +2,7 @@
 
 #include "Device.h"
 #include "Wire.h"
+#include "sim/PeriodLog.h"
 #include "simos/Event.h"
 #include "simos/PerformanceCounter.h"
 
@@ -74,6 +75,33 @@ void put64(uint8_t* p, int64_t v)
     std::memcpy(p, &v, 8);
 }
 
+// Times of one kind gathered by the clock between two visits to the unit's statistics block.
+struct Gathered
+{
+    uint64_t count = 0;
+    int64_t total = 0;
+    int64_t max = 0;
+
+    void add(int64_t ticks)
+    {
+        ++count;
+        total += ticks;
+        if (ticks > max)
+            max = ticks;
+    }
+};
+
+struct PendingStatistics
+{
+    Gathered play;
+    Gathered record;
+    Gathered wake;
+    Gathered host;
+    uint32_t underruns = 0;
+    uint32_t overflows = 0;
+    uint64_t periods = 0;
+};
+
 // One client of one unit, in this process: its shared block and rings, and its period clock.
 struct Client
 {
@@ -95,16 +123,31 @@ struct Client
     std::thread clock;
     std::atomic<bool> stopClock{false};
     bool stepMode = false;
-    uint64_t period = 0;    // periods since start
-    uint64_t frame = 0;     // frames since start
-    int64_t lastSignal = 0; // performance counter at the last signal
+    uint64_t hz = os::kDefaultPerformanceFrequency; // the performance counter's frequency at the start
+    uint64_t period = 0;                            // periods since start
+    uint64_t frame = 0;                             // frames since start
+    int64_t lastSignal = 0;                         // performance counter at the last signal
     uint32_t* stepRequests = nullptr;
     uint32_t* stepsDone = nullptr;
+
+    // What the clock last read of the unit's state (at the start, then with each visit to it), and the
+    // statistics gathered since its last visit. The clock's thread only, once started.
+    bool live = true;
+    uint32_t captureMode = CAPTURE_PATTERN;
+    uint32_t loopbackPeriods = 1;
+    PendingStatistics pending;
+
+    // The period log of the run (sim/PeriodLog.h): set aside at the start, written when the clock stops.
+    PeriodRecord* log = nullptr;
+    uint32_t logged = 0;
+    std::string logPath;
 
     ~Client()
     {
         if (memory != nullptr)
             ::munmap(memory, memoryBytes);
+        if (log != nullptr)
+            ::munmap(log, sizeof(PeriodRecord) * kPeriodLogCapacity);
     }
 
     template <typename T> void store(int offset, T value)
@@ -158,13 +201,49 @@ void setStatus(uint8_t* block, uint32_t status)
 
 // ---- the period --------------------------------------------------------------------------------------
 
-void accumulate(uint8_t* stats, int avgOffset, int maxOffset, int totalOffset, uint64_t count, int64_t ticks)
+// Adds what was gathered to one statistic of the unit's block: its count (32 or 64 bits wide), total,
+// average and maximum.
+void merge(uint8_t* stats, int countOffset, bool wideCount, int avgOffset, int maxOffset, int totalOffset,
+           const Gathered& g)
 {
-    const int64_t total = get64(stats + totalOffset) + ticks;
+    if (g.count == 0)
+        return;
+    const uint64_t count =
+        (wideCount ? static_cast<uint64_t>(get64(stats + countOffset)) : loadLe32(stats + countOffset)) +
+        g.count;
+    if (wideCount)
+        put64(stats + countOffset, static_cast<int64_t>(count));
+    else
+        storeLe32(stats + countOffset, static_cast<uint32_t>(count));
+    const int64_t total = get64(stats + totalOffset) + g.total;
     put64(stats + totalOffset, total);
-    put64(stats + avgOffset, count > 0 ? total / static_cast<int64_t>(count) : 0);
-    if (ticks > get64(stats + maxOffset))
-        put64(stats + maxOffset, ticks);
+    put64(stats + avgOffset, total / static_cast<int64_t>(count));
+    if (g.max > get64(stats + maxOffset))
+        put64(stats + maxOffset, g.max);
+}
+
+// Under the bus lock: the clock's visit to the unit's state. It learns whether the unit is still there
+// and the capture knobs, and hands over the statistics gathered since its last visit.
+void visitUnit(Client& c)
+{
+    c.live = unitIsLive(c.caller);
+    if (!c.live)
+        return;
+    UnitState& u = c.caller.files->state();
+    c.captureMode = u.stream.captureMode;
+    c.loopbackPeriods = u.stream.loopbackPeriods == 0 ? 1 : u.stream.loopbackPeriods;
+    PendingStatistics& p = c.pending;
+    uint8_t* st = u.stats;
+    merge(st, kStPlayCount, false, kStPlayAvg, kStPlayMax, kStPlayTotal, p.play);
+    merge(st, kStRecCount, false, kStRecAvg, kStRecMax, kStRecTotal, p.record);
+    merge(st, kStWakeCount, true, kStWakeAvg, kStWakeMax, kStWakeTotal, p.wake);
+    merge(st, kStHostCount, true, kStHostAvg, kStHostMax, kStHostTotal, p.host);
+    u.counters[1] += p.underruns; // DSP underrun: nothing to play
+    u.stream.lateOutput += p.underruns;
+    u.counters[2] += p.overflows; // DSP overflow: the captured period was not taken
+    u.stream.lateInput += p.overflows;
+    u.stream.periods += p.periods;
+    p = PendingStatistics{};
 }
 
 // The frames are the DMA memory of the unit: a client that is late reads and writes them while the unit
@@ -209,57 +288,72 @@ SIM_DMA void fillCapture(Client& c, uint32_t mode, uint32_t loopback, uint32_t* 
     }
 }
 
-// One period, in the order the kernel driver keeps: take the client's frames, fill the capture frames,
-// set the indexes and the capture time stamp, raise the completed count, signal.
-void tick(Client& c)
+int64_t monotonicNs()
 {
-    const uint32_t b = c.bufferSize;
-    const size_t periodWords = static_cast<size_t>(b) * kSlotsPerFrame;
-    uint32_t mode = CAPTURE_PATTERN;
-    uint32_t loopback = 1;
-    bool outputLate = false;
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
+// The performance counter's value at a time of the monotonic clock, at the frequency taken at the start:
+// the clock converts its own readings rather than look the frequency up on every call.
+int64_t counterAt(const Client& c, int64_t ns)
+{
+    if (c.hz == os::kDefaultPerformanceFrequency)
+        return ns;
+    return static_cast<int64_t>(static_cast<unsigned __int128>(ns) * c.hz / 1000000000u);
+}
+
+int64_t counterNow(const Client& c)
+{
+    return counterAt(c, monotonicNs());
+}
+
+// One period, in the order the kernel driver keeps: take the client's frames, fill the capture frames,
+// set the indexes and the capture time stamp, raise the completed count, signal. Nothing before the
+// signal waits for a lock: the clock visits the unit's state (bus lock) after it. In real time that visit
+// is made only when the lock is free at once, so another process holding it never delays the clock; what
+// was gathered meanwhile is handed over at the next visit, and the knobs read then apply from the next
+// period. In step mode the clock visits before and after each period, so a knob set between two steps
+// applies to the next and the statistics are in place when the step returns.
+void tick(Client& c, int64_t deadline)
+{
+    const int64_t tickStart = counterNow(c);
+    if (c.stepMode)
     {
         BusLock lock(*c.caller.bus);
-        if (!unitIsLive(c.caller))
-            return; // unplugged: the clock no longer runs
-        UnitState& u = c.caller.files->state();
-        mode = u.stream.captureMode;
-        loopback = u.stream.loopbackPeriods == 0 ? 1 : u.stream.loopbackPeriods;
-        if (c.period > 0)
+        visitUnit(c);
+    }
+    if (!c.live)
+        return; // unplugged: the clock no longer runs
+    const uint32_t b = c.bufferSize;
+    const size_t periodWords = static_cast<size_t>(b) * kSlotsPerFrame;
+    bool outputLate = false;
+    PendingStatistics& p = c.pending;
+    if (c.period > 0)
+    {
+        // Late: the client has not finished a copy of the last period before the DSP needs it.
+        const int64_t beforeInput = c.load<int64_t>(kSbTimeBeforeInput);
+        const int64_t afterOutput = c.load<int64_t>(kSbTimeAfterOutput);
+        if (c.log != nullptr && c.period - 1 < c.logged)
         {
-            // Late: the client has not finished a copy of the last period before the DSP needs it.
-            const int64_t beforeInput = c.load<int64_t>(kSbTimeBeforeInput);
-            const int64_t afterOutput = c.load<int64_t>(kSbTimeAfterOutput);
-            const bool inputLate = beforeInput < c.lastSignal;
-            outputLate = afterOutput < c.lastSignal || afterOutput < beforeInput;
-            if (outputLate)
-            {
-                ++u.counters[1]; // DSP underrun: nothing to play
-                ++u.stream.lateOutput;
-            }
-            if (inputLate)
-            {
-                ++u.counters[2]; // DSP overflow: the captured period was not taken
-                ++u.stream.lateInput;
-            }
-            uint8_t* st = u.stats;
-            if (!inputLate)
-            {
-                const uint64_t n = static_cast<uint64_t>(get64(st + kStWakeCount)) + 1;
-                put64(st + kStWakeCount, static_cast<int64_t>(n));
-                accumulate(st, kStWakeAvg, kStWakeMax, kStWakeTotal, n, beforeInput - c.lastSignal);
-            }
-            if (!inputLate && !outputLate)
-            {
-                const uint64_t n = static_cast<uint64_t>(get64(st + kStHostCount)) + 1;
-                put64(st + kStHostCount, static_cast<int64_t>(n));
-                accumulate(st, kStHostAvg, kStHostMax, kStHostTotal, n, afterOutput - beforeInput);
-            }
+            c.log[c.period - 1].beforeInput = beforeInput;
+            c.log[c.period - 1].afterOutput = afterOutput;
         }
+        const bool inputLate = beforeInput < c.lastSignal;
+        outputLate = afterOutput < c.lastSignal || afterOutput < beforeInput;
+        if (outputLate)
+            ++p.underruns;
+        if (inputLate)
+            ++p.overflows;
+        if (!inputLate)
+            p.wake.add(beforeInput - c.lastSignal);
+        if (!inputLate && !outputLate)
+            p.host.add(afterOutput - beforeInput);
     }
 
     // Playback: the frames of the last period go to the DSP (kept for loopback); a late client's do not.
-    const int64_t playStart = os::performanceCounter();
+    const int64_t playStart = counterNow(c);
     if (c.period > 0)
     {
         const uint64_t taken = c.period - 1;
@@ -268,40 +362,39 @@ void tick(Client& c)
         takePlayback(c.playFrames + ring * periodWords, c.history + h * periodWords, periodWords);
         c.historyTag[h] = outputLate ? -1 : static_cast<int64_t>(taken);
     }
-    const int64_t playEnd = os::performanceCounter();
+    const int64_t playEnd = counterNow(c);
 
     const uint32_t ring = static_cast<uint32_t>(c.period % kRingPeriods);
-    fillCapture(c, mode, loopback, c.capFrames + ring * periodWords);
-    const int64_t recEnd = os::performanceCounter();
+    fillCapture(c, c.captureMode, c.loopbackPeriods, c.capFrames + ring * periodWords);
+    const int64_t recEnd = counterNow(c);
+    if (c.period > 0)
+        p.play.add(playEnd - playStart);
+    p.record.add(recEnd - playEnd);
+    ++p.periods;
 
     const int32_t index = static_cast<int32_t>(ring * b);
     c.store<int32_t>(kSbCaptureIndex, index);
-    const int64_t signal = os::performanceCounter();
+    const int64_t signal = counterNow(c);
     c.store<int64_t>(kSbCaptureTime, signal);
     c.store<int32_t>(kSbPlaybackIndex, index);
     c.store<uint32_t>(kSbCompleted, c.load<uint32_t>(kSbCompleted) + 1);
+    c.lastSignal = signal;
+    c.event->set();
+
+    if (c.stepMode)
     {
         BusLock lock(*c.caller.bus);
-        if (unitIsLive(c.caller))
-        {
-            UnitState& u = c.caller.files->state();
-            uint8_t* st = u.stats;
-            const uint32_t played = loadLe32(st + kStPlayCount) + (c.period > 0 ? 1 : 0);
-            const uint32_t recorded = loadLe32(st + kStRecCount) + 1;
-            if (c.period > 0)
-            {
-                storeLe32(st + kStPlayCount, played);
-                accumulate(st, kStPlayAvg, kStPlayMax, kStPlayTotal, played, playEnd - playStart);
-            }
-            storeLe32(st + kStRecCount, recorded);
-            accumulate(st, kStRecAvg, kStRecMax, kStRecTotal, recorded, recEnd - playEnd);
-            ++u.stream.periods;
-        }
+        visitUnit(c);
     }
-    c.lastSignal = signal;
+    else if (c.caller.bus->tryLock())
+    {
+        visitUnit(c);
+        c.caller.bus->unlock();
+    }
+    if (c.log != nullptr && c.logged < kPeriodLogCapacity && c.logged == c.period)
+        c.log[c.logged++] = PeriodRecord{deadline, tickStart, signal, counterNow(c), 0, 0};
     ++c.period;
     c.frame += b;
-    c.event->set();
 }
 
 timespec nsToTimespec(int64_t ns)
@@ -309,11 +402,12 @@ timespec nsToTimespec(int64_t ns)
     return timespec{static_cast<time_t>(ns / 1000000000LL), static_cast<long>(ns % 1000000000LL)};
 }
 
-int64_t monotonicNs()
+// Touches the stack the periods will use, so its pages are there before the first period.
+__attribute__((noinline)) void prefaultStack()
 {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+    volatile uint8_t area[64 * 1024];
+    for (size_t i = 0; i < sizeof area; i += 4096)
+        area[i] = 0;
 }
 
 void runClock(Client* c, uint32_t rate)
@@ -326,7 +420,7 @@ void runClock(Client* c, uint32_t rate)
             const uint32_t done = loadShared(c->stepsDone);
             if (requested != done)
             {
-                tick(*c);
+                tick(*c, counterNow(*c));
                 __atomic_store_n(c->stepsDone, done + 1, __ATOMIC_RELEASE);
                 futex(c->stepsDone, FUTEX_WAKE, INT_MAX, nullptr);
                 continue;
@@ -337,26 +431,38 @@ void runClock(Client* c, uint32_t rate)
         return;
     }
 
-    // The DSP's clock: a real-time thread where the process may have one, like the kernel's timer.
+    // The DSP's clock: a real-time thread where the process may have one, above the client's streaming
+    // thread, like the kernel's timer.
     sched_param param{};
     param.sched_priority = sched_get_priority_max(SCHED_FIFO);
     pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
-    const int64_t period = static_cast<int64_t>(c->bufferSize) * 1000000000LL / (rate == 0 ? 48000 : rate);
-    int64_t next = monotonicNs() + period;
+    prefaultStack();
+    // Period n is due at start + n periods, to the nanosecond (the deadlines do not drift by rounding),
+    // and the thread sleeps until that moment of the monotonic clock.
+    const int64_t framesPerSecond = rate == 0 ? 48000 : rate;
+    int64_t start = monotonicNs();
+    int64_t n = 1;
+    auto due = [&]
+    { return start + n * static_cast<int64_t>(c->bufferSize) * 1000000000LL / framesPerSecond; };
     while (!c->stopClock.load())
     {
-        const timespec at = nsToTimespec(next);
+        const int64_t deadline = due();
+        const timespec at = nsToTimespec(deadline);
         while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR)
         {
         }
         if (c->stopClock.load())
             break;
-        tick(*c);
-        next += period;
+        tick(*c, counterAt(*c, deadline));
+        ++n;
         // After a stall of the machine the clock goes on from now instead of catching up in a burst.
+        const int64_t next = due();
         const int64_t now = monotonicNs();
-        if (now > next + period)
-            next = now + period;
+        if (now > next + (next - deadline))
+        {
+            start = now;
+            n = 1;
+        }
     }
 }
 
@@ -393,9 +499,13 @@ bool makeRings(Client& c)
     const size_t frameBytes = kSlotsPerFrame * 4;
     const size_t bytes = kSharedBlockBytes + 2 * ringEntries * 8 + 2 * ringEntries * frameBytes +
                          kHistoryPeriods * b * frameBytes;
-    void* map = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    // The unit's DMA memory: in place from the start and kept there (the lock may be refused; then it is
+    // only in place), so no period takes a page fault on it.
+    void* map =
+        ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
     if (map == MAP_FAILED)
         return false;
+    ::mlock(map, bytes);
     c.memory = static_cast<uint8_t*>(map);
     c.memoryBytes = bytes;
     uint8_t* p = c.memory;
@@ -499,6 +609,37 @@ void claimChannel(UnitState& u, uint8_t* block)
     setStatus(block, STATUS_SUCCESS);
 }
 
+// The period log of a real-time run, when asked for: its memory is touched now, not in the periods.
+void prepareLog(Client& c)
+{
+    const char* path = std::getenv(kPeriodLogVariable);
+    if (c.stepMode || path == nullptr || *path == '\0')
+        return;
+    if (c.log == nullptr)
+    {
+        void* map = ::mmap(nullptr, sizeof(PeriodRecord) * kPeriodLogCapacity, PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+        if (map == MAP_FAILED)
+            return;
+        c.log = static_cast<PeriodRecord*>(map);
+    }
+    c.logPath = path;
+    c.logged = 0;
+}
+
+// Writes the period log of the run that just stopped.
+void writeLog(Client& c)
+{
+    if (c.log == nullptr || c.logPath.empty())
+        return;
+    if (FILE* f = std::fopen(c.logPath.c_str(), "wb"))
+    {
+        std::fwrite(c.log, sizeof(PeriodRecord), c.logged, f);
+        std::fclose(f);
+    }
+    c.logPath.clear();
+}
+
 // Stops the clock of a client whose run flag was cleared; never under the bus lock (the clock takes it).
 void joinClock(Client& c)
 {
@@ -506,7 +647,13 @@ void joinClock(Client& c)
     if (c.stepRequests != nullptr)
         futex(c.stepRequests, FUTEX_WAKE, INT_MAX, nullptr);
     if (c.clock.joinable())
+    {
         c.clock.join();
+        writeLog(c);
+        // What the clock gathered since its last visit to the unit.
+        BusLock lock(*c.caller.bus);
+        visitUnit(c);
+    }
 }
 
 void endClient(const Caller& caller, const std::shared_ptr<Client>& client)
@@ -593,6 +740,9 @@ bool request(const Caller& caller, uint8_t* block)
                 u.stream.running = 1;
                 u.stream.periods = 0;
                 client->stepMode = u.stream.stepMode != 0;
+                client->hz = os::performanceFrequency();
+                client->pending = PendingStatistics{};
+                visitUnit(*client); // the knobs the first period uses
                 // Step requests made before the start do not count.
                 __atomic_store_n(&u.stream.stepsDone, loadShared(&u.stream.stepRequests), __ATOMIC_RELEASE);
                 rate = u.mixer.rate;
@@ -629,6 +779,7 @@ bool request(const Caller& caller, uint8_t* block)
         c.stopClock.store(false);
         c.store<int32_t>(kSbPlaybackIndex, -1);
         c.store<int32_t>(kSbCaptureIndex, -1);
+        prepareLog(c);
         c.clock = std::thread(runClock, &c, rate);
     }
     if (toEnd)

@@ -72,6 +72,12 @@ public:
 
     uint32_t* playbackFrame(uint32_t entry) { return &playFrames_[static_cast<size_t>(entry) * slots_]; }
     uint32_t* captureFrame(uint32_t entry) { return &capFrames_[static_cast<size_t>(entry) * slots_]; }
+    // Table entry e of both tables points at frame f (at first every entry points at its own frame).
+    void pointEntry(uint32_t e, uint32_t f)
+    {
+        playTable_[e] = reinterpret_cast<uintptr_t>(playbackFrame(f));
+        capTable_[e] = reinterpret_cast<uintptr_t>(captureFrame(f));
+    }
 
     template <typename T> T get(size_t offset) const
     {

@@ -144,6 +144,61 @@ TEST_F(Stream, BothCopiesAreExactForEveryChannelFrameAndHalf)
     }
 }
 
+TEST_F(DriverFixture, CopiesAreExactWhereverTheFramesLieAndWhicheverOutputsAreRegistered)
+{
+    // 19 channels each way, a period of 37 frames; outputs 3 and 11 were refused.
+    constexpr int kChannels = 19;
+    constexpr uint32_t kFrames = 37;
+    plug("u1", typicalCaps()
+                   .channels(kChannels, kChannels)
+                   .outputGroups({{0, kChannels}})
+                   .inputGroups({{0, kChannels}}));
+    vhw device(interfacePath(0));
+    DeviceStream stream(&device);
+    stream.setBufferSize(kFrames);
+    ASSERT_TRUE(stream.allocateBuffers());
+    int32_t* outputs[kChannels];
+    int32_t* inputs[kChannels];
+    for (int k = 0; k < kChannels; ++k)
+    {
+        outputs[k] = stream.outputBuffer(k, k != 3 && k != 11);
+        inputs[k] = stream.inputBuffer(k);
+    }
+    // The period's frames: 16 in a row, 5 elsewhere in a row, then 16 going backwards.
+    FakeSharedBlock shared{128, 24};
+    auto frameOf = [](uint32_t j) { return j < 16 ? 40 + j : j < 21 ? 100 + (j - 16) : 127 - (j - 21); };
+    for (uint32_t j = 0; j < kFrames; ++j)
+        shared.pointEntry(40 + j, frameOf(j));
+    std::mt19937 random(99);
+    for (int k = 0; k < kChannels; ++k)
+        for (uint32_t j = 0; j < 2 * kFrames; ++j)
+            outputs[k][j] = static_cast<int32_t>(random());
+    for (uint32_t f = 0; f < 128; ++f)
+        for (uint32_t k = 0; k < 24; ++k)
+        {
+            shared.captureFrame(f)[k] = random();
+            shared.playbackFrame(f)[k] = 0xDEADBEEF;
+        }
+    stream.setSharedBlock(shared.block());
+    shared.setPlayback(40, kFrames);
+    shared.setCapture(40, kFrames);
+    stream.writeOutputs(kFrames);
+    stream.readInputs(kFrames);
+    for (uint32_t j = 0; j < kFrames; ++j)
+    {
+        const uint32_t f = frameOf(j);
+        for (int k = 0; k < 24; ++k)
+        {
+            const bool copied = k < kChannels && k != 3 && k != 11;
+            ASSERT_EQ(shared.playbackFrame(f)[k], copied ? expectedSlot(outputs[k][kFrames + j]) : 0xDEADBEEF)
+                << "output " << k << " frame " << j;
+        }
+        for (int k = 0; k < kChannels; ++k)
+            ASSERT_EQ(inputs[k][kFrames + j], expectedSample(shared.captureFrame(f)[k]))
+                << "input " << k << " frame " << j;
+    }
+}
+
 TEST_F(Stream, WhileTheFrameIndexIsStillMinusOneNothingIsCopiedButTheInputStampIsTaken)
 {
     shared.put<int32_t>(80, 7);
@@ -253,8 +308,8 @@ TEST(ChannelMaps, GroupTypesGiveTheirNamesInEachDirection)
 {
     HwInfoCaps caps{};
     const CapsBytes record = typicalCaps()
-                                  .outputGroups({{0, 1}, {1, 1}, {5, 1}, {6, 1}, {9, 1}})
-                                  .inputGroups({{0, 1}, {1, 1}, {5, 1}, {6, 1}, {9, 1}});
+                                 .outputGroups({{0, 1}, {1, 1}, {5, 1}, {6, 1}, {9, 1}})
+                                 .inputGroups({{0, 1}, {1, 1}, {5, 1}, {6, 1}, {9, 1}});
     std::memcpy(&caps, record.bytes.data(), HwInfoCaps::kRegistryBytes);
     caps.buildChannelMaps();
     ChannelMaps maps;

@@ -1,10 +1,12 @@
 #include "Streamer.h"
 
 #include "platform/PerformanceCounter.h"
+#include "sim/PeriodLog.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <fstream>
@@ -30,7 +32,9 @@ struct Session
 
     // Filled by the buffer switches, sized before the start: nothing is allocated while streaming.
     std::vector<int64_t> switchTimes;
-    std::vector<int64_t> wakeUps; // signal (the driver's system time) to the switch
+    std::vector<int64_t> signals;      // the driver's system time of the switch (0: none)
+    std::vector<int64_t> callbackEnds; // the host's work done, before outputReady
+    std::vector<int64_t> outputEnds;   // outputReady returned
     std::vector<int32_t> recorded;
     std::vector<int32_t> playback;
     std::atomic<int> count{0};
@@ -64,7 +68,7 @@ void serve(int32_t half, const ASIOTime* time)
         s.driver->getSamplePosition(&position, &systemTime);
     const uint64_t stamp = uint64_t{systemTime.hi} << 32 | systemTime.lo;
     s.lastPosition.store(uint64_t{position.hi} << 32 | position.lo);
-    s.wakeUps[static_cast<size_t>(n)] = stamp != 0 ? now - static_cast<int64_t>(stamp) : -1;
+    s.signals[static_cast<size_t>(n)] = static_cast<int64_t>(stamp);
 
     const size_t frames = s.bufferSize;
     int32_t channel = 0;
@@ -101,15 +105,22 @@ void serve(int32_t half, const ASIOTime* time)
         {
         }
     }
+    s.callbackEnds[static_cast<size_t>(n)] = platform::queryPerformanceCounter();
     if (s.options.outputReady == OutputReady::Inside)
         s.driver->outputReady();
+    s.outputEnds[static_cast<size_t>(n)] = platform::queryPerformanceCounter();
+    s.count.store(n + 1);
+    // Only a host that sends its output from the main thread wakes it: otherwise a switch takes no lock
+    // and makes no system call of its own.
+    if (s.options.outputReady == OutputReady::After)
     {
-        std::lock_guard<std::mutex> lock(s.mutex);
-        s.count.store(n + 1);
-        s.handed++;
-        s.lastHalf = half;
+        {
+            std::lock_guard<std::mutex> lock(s.mutex);
+            s.handed++;
+            s.lastHalf = half;
+        }
+        s.cv.notify_all();
     }
-    s.cv.notify_all();
 }
 
 void onSwitch(int32_t half, ASIOBool)
@@ -177,6 +188,78 @@ void appendLine(std::string& out, const char* format, double a, double b, double
     out += line;
 }
 
+// "<label> us p50 <a> p99 <b> max <c>", nothing for no values.
+void appendSpread(std::string& out, const char* label, const std::vector<double>& values)
+{
+    if (values.empty())
+        return;
+    char line[200];
+    std::snprintf(line, sizeof line, "%s us p50 %.1f p99 %.1f max %.1f\n", label, percentile(values, 0.5),
+                  percentile(values, 0.99), *std::max_element(values.begin(), values.end()));
+    out += line;
+}
+
+std::vector<sim::PeriodRecord> readPeriodLog(const std::string& file)
+{
+    std::vector<sim::PeriodRecord> records;
+    std::ifstream in(file, std::ios::binary);
+    sim::PeriodRecord r{};
+    while (in.read(reinterpret_cast<char*>(&r), sizeof r))
+        records.push_back(r);
+    return records;
+}
+
+// Where each period's time went, from the period clock's log and the switches: the clock's lateness
+// (deadline to tick; of it, the wake-up alone in the periods that began with the clock idle) and its tick (up
+// to the signal, and the rest: setting the event), the signal to the streaming thread's stamp before its
+// input copy, that stamp to the switch (the input copy), the host's callback and its outputReady (the output
+// copy).
+void appendBreakdown(std::string& out, const Session& s, int done, const std::string& logFile)
+{
+    const std::vector<sim::PeriodRecord> log = readPeriodLog(logFile);
+    if (log.empty())
+    {
+        out += "breakdown: no period log in " + logFile + "\n";
+        return;
+    }
+    const double usPerTick = 1e6 / static_cast<double>(platform::queryPerformanceFrequency());
+    std::vector<double> lateness, wakeUp, tick, setting, wake, input, callback, output;
+    int64_t lastEnd = 0;
+    for (const sim::PeriodRecord& r : log)
+    {
+        lateness.push_back(static_cast<double>(r.tickStart - r.deadline) * usPerTick);
+        // The timer's own wake-up, what cyclictest measures: only where the tick before had ended by the
+        // deadline, so a stall carried over from the period before is not counted again.
+        if (lastEnd != 0 && lastEnd <= r.deadline)
+            wakeUp.push_back(static_cast<double>(r.tickStart - r.deadline) * usPerTick);
+        lastEnd = r.tickEnd;
+        tick.push_back(static_cast<double>(r.signal - r.tickStart) * usPerTick);
+        setting.push_back(static_cast<double>(r.tickEnd - r.signal) * usPerTick);
+        if (r.beforeInput >= r.signal)
+            wake.push_back(static_cast<double>(r.beforeInput - r.signal) * usPerTick);
+    }
+    for (int i = 0; i < done; ++i)
+    {
+        const auto n = static_cast<size_t>(i);
+        callback.push_back(static_cast<double>(s.callbackEnds[n] - s.switchTimes[n]) * usPerTick);
+        output.push_back(static_cast<double>(s.outputEnds[n] - s.callbackEnds[n]) * usPerTick);
+        // The period of the switch: the one whose signal is the switch's system time.
+        const auto at = std::lower_bound(log.begin(), log.end(), s.signals[n],
+                                         [](const sim::PeriodRecord& r, int64_t t) { return r.signal < t; });
+        if (at != log.end() && at->signal == s.signals[n] && at->beforeInput >= at->signal &&
+            at->beforeInput <= s.switchTimes[n])
+            input.push_back(static_cast<double>(s.switchTimes[n] - at->beforeInput) * usPerTick);
+    }
+    appendSpread(out, "breakdown clock lateness", lateness);
+    appendSpread(out, "breakdown  of it the timer's wake-up", wakeUp);
+    appendSpread(out, "breakdown tick up to the signal", tick);
+    appendSpread(out, "breakdown tick from the signal on", setting);
+    appendSpread(out, "breakdown signal to wake-up", wake);
+    appendSpread(out, "breakdown input copy", input);
+    appendSpread(out, "breakdown callback", callback);
+    appendSpread(out, "breakdown output copy", output);
+}
+
 } // namespace
 
 int runStream(IASIO& driver, const StreamOptions& options, std::string& out, std::string& error)
@@ -196,7 +279,9 @@ int runStream(IASIO& driver, const StreamOptions& options, std::string& out, std
     ASIOCallbacks callbacks{&onSwitch, &onRateChange, &onMessage, &onSwitchTimeInfo};
     const auto switches = static_cast<size_t>(options.switches);
     s.switchTimes.assign(switches, 0);
-    s.wakeUps.assign(switches, -1);
+    s.signals.assign(switches, 0);
+    s.callbackEnds.assign(switches, 0);
+    s.outputEnds.assign(switches, 0);
     if (!options.recordFile.empty())
         s.recorded.assign(switches * s.bufferSize * options.inputs.size(), 0);
     if (!options.playFile.empty())
@@ -227,6 +312,26 @@ int runStream(IASIO& driver, const StreamOptions& options, std::string& out, std
 
     // Serve until the switches are done; a stream that stops coming ends after 2 s of silence.
     int done = 0;
+    if (options.outputReady != OutputReady::After)
+    {
+        // The main thread looks at the count now and then.
+        int seen = s.count.load();
+        auto lastChange = std::chrono::steady_clock::now();
+        while (seen < options.switches)
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            const int now = s.count.load();
+            if (now != seen)
+            {
+                seen = now;
+                lastChange = std::chrono::steady_clock::now();
+            }
+            else if (std::chrono::steady_clock::now() - lastChange > std::chrono::seconds(2))
+                break;
+        }
+        done = s.count.load();
+    }
+    else
     {
         std::unique_lock<std::mutex> lock(s.mutex);
         while (s.count.load() < options.switches)
@@ -261,8 +366,17 @@ int runStream(IASIO& driver, const StreamOptions& options, std::string& out, std
                             msPerTick);
     std::vector<double> wakeUps;
     for (int i = 0; i < done; ++i)
-        if (s.wakeUps[static_cast<size_t>(i)] >= 0)
-            wakeUps.push_back(static_cast<double>(s.wakeUps[static_cast<size_t>(i)]) * msPerTick);
+        if (s.signals[static_cast<size_t>(i)] != 0)
+            wakeUps.push_back(static_cast<double>(s.switchTimes[static_cast<size_t>(i)] -
+                                                  s.signals[static_cast<size_t>(i)]) *
+                              msPerTick);
+    // Jitter: how far each interval is from the period.
+    ASIOSampleRate rate = 0;
+    driver.getSampleRate(&rate);
+    const double periodMs = rate > 0 ? 1000.0 * s.bufferSize / rate : 0;
+    std::vector<double> jitter;
+    for (double interval : intervals)
+        jitter.push_back(std::abs(interval - periodMs) * 1000.0);
 
     out += "periods " + std::to_string(periods) + "\n";
     out += "buffer switches " + std::to_string(done) + "\n";
@@ -276,6 +390,9 @@ int runStream(IASIO& driver, const StreamOptions& options, std::string& out, std
         appendLine(out, "signal to switch ms min %.3f median %.3f p99 %.3f max %.3f\n",
                    *std::min_element(wakeUps.begin(), wakeUps.end()), percentile(wakeUps, 0.5),
                    percentile(wakeUps, 0.99), *std::max_element(wakeUps.begin(), wakeUps.end()));
+    appendSpread(out, "switch jitter", jitter);
+    if (!options.periodLog.empty())
+        appendBreakdown(out, s, done, options.periodLog);
     if (s.resets.load() > 0)
         out += "reset requests " + std::to_string(s.resets.load()) + "\n";
 

@@ -30,6 +30,7 @@ struct StreamOptions
     std::string recordFile; // inputs as received: int32 little-endian, interleaved by channel
     std::string playFile;   // outputs, the same layout, played once then silence
     bool controlPanel = false;
+    std::string periodLog; // the period clock's log to read for the breakdown (sim/PeriodLog.h)
 };
 
 // Runs the stream on an initialised driver and prints the summary to out; the process's exit status.

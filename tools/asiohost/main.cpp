@@ -30,6 +30,8 @@ void usage(FILE* to)
         "  --record <file>              write the inputs received (int32 little-endian, interleaved)\n"
         "  --play <file>                play a file of that layout on the outputs\n"
         "  --control-panel              open the control panel once the buffers are made\n"
+        "  --period-log <file>          print where each period's time went, from the simulated clock's\n"
+        "                               log in this file (run with STRELLIS_SIM_PERIOD_LOG set to it)\n"
         "  --quiet                      print the timing summary only\n",
         to);
 }
@@ -97,6 +99,11 @@ int main(int argc, char** argv)
         if (arg == "--time-info" || arg == "--control-panel" || arg == "--quiet")
         {
             (arg == "--time-info" ? stream.timeInfo : arg == "--quiet" ? quiet : stream.controlPanel) = true;
+            continue;
+        }
+        if (arg == "--period-log" && hasValue)
+        {
+            stream.periodLog = argv[++i];
             continue;
         }
         if ((arg == "--record" || arg == "--play") && hasValue)

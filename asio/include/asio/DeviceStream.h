@@ -87,6 +87,10 @@ public:
 
 private:
     void rebuildCopyLists();
+    size_t blockSamples() const
+    {
+        return static_cast<size_t>(outputCount_ + inputCount_) * blockBufferSize_ * 2;
+    }
 
     vhw* device_;
     int outputCount_ = 0;
@@ -94,11 +98,19 @@ private:
     std::unique_ptr<int32_t[]> block_;
     int32_t* outputRegs_[kMaxChannels] = {};
     int32_t* inputRegs_[kMaxChannels] = {};
-    // The registered channels in a compact form for the copy loops.
-    int copyOutputs_[kMaxChannels] = {};
-    int copyOutputCount_ = 0;
-    int copyInputs_[kMaxChannels] = {};
-    int copyInputCount_ = 0;
+    // The registered channels for the copy loops: runs of consecutive channels, and the slots of a frame
+    // they reach (the highest channel + 1).
+    struct ChannelRun
+    {
+        int first;
+        int count;
+    };
+    ChannelRun outputRuns_[kMaxChannels] = {};
+    int outputRunCount_ = 0;
+    size_t outputSlots_ = 0;
+    ChannelRun inputRuns_[kMaxChannels] = {};
+    int inputRunCount_ = 0;
+    size_t inputSlots_ = 0;
     uint8_t* shared_ = nullptr;
     uint32_t bufferSize_ = 0;
     uint32_t blockBufferSize_ = 0;
