@@ -5,6 +5,7 @@
 #include "console/ConsoleWindow.h"
 #include "console/InputStrips.h"
 #include "console/Meters.h"
+#include "console/PlaybackStrips.h"
 #include "console/StripHeaders.h"
 #include "console/TabBar.h"
 
@@ -64,11 +65,10 @@ TabbedUiBox::TabbedUiBox(CwContent& content) : juce::Component("tabbed UI box")
 
     inputBox_ = std::make_unique<instripbox>(content, *this);
     rudeSolo_ = std::make_unique<RudeSolo>(content, *this);
-    playHeader_ = std::make_unique<StripCaption>("play strip hdr", layout.getCaps());
-    playHeader_->setBounds(layout.getPlayHeaderBounds());
-    addAndMakeVisible(*playHeader_);
+    playHeader_ = std::make_unique<PlayStripHdr>(content, *this);
     addSection(*playHeader_);
-    addBackdrop("play strip box", im.playBackground, 1, layout.getPlayBoxBounds());
+    playBox_ = std::make_unique<DirectPlayStripBox>(content, *this);
+    addSection(*playBox_);
     masterHeader_ = std::make_unique<StripCaption>("master strip hdr", layout.getCaps());
     masterHeader_->setBounds(layout.getMasterHeaderBounds());
     addAndMakeVisible(*masterHeader_);

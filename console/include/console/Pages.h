@@ -19,7 +19,9 @@ namespace console
 {
 
 class CwContent;
+class DirectPlayStripBox;
 class MidiStatus;
+class PlayStripHdr;
 class RudeSolo;
 class instripbox;
 
@@ -84,6 +86,8 @@ public:
     // Any thread once the page is built (the solo controls update it from the hardware thread).
     RudeSolo* getRudeSolo() const { return rudeSolo_.get(); }
     MidiStatus* getMidiStatus() const { return midiStatus_.get(); }
+    PlayStripHdr* getPlayHeader() const { return playHeader_.get(); }
+    DirectPlayStripBox* getPlayBox() const { return playBox_.get(); }
 
     void paint(juce::Graphics& g) override;
 
@@ -96,7 +100,8 @@ private:
     std::unique_ptr<instripbox> inputBox_;
     std::unique_ptr<RudeSolo> rudeSolo_;
     std::unique_ptr<MidiStatus> midiStatus_;
-    std::unique_ptr<StripCaption> playHeader_;
+    std::unique_ptr<PlayStripHdr> playHeader_;
+    std::unique_ptr<DirectPlayStripBox> playBox_;
     std::unique_ptr<StripCaption> masterHeader_;
     int shownPair_ = 0;
 };
