@@ -22,9 +22,7 @@ target_compile_definitions(strellis_juce
         JUCE_STANDALONE_APPLICATION=1
         JUCE_GLOBAL_MODULE_SETTINGS_INCLUDED=1)
 # Debian's JUCE takes PNG and JPEG from the system: every GUI target needs them at link time.
-if(TARGET juce::pkgconfig_JUCE_IMG_LINUX_DEPS)
-    target_link_libraries(strellis_juce PUBLIC juce::pkgconfig_JUCE_IMG_LINUX_DEPS)
-endif()
+target_link_libraries(strellis_juce PUBLIC juce::pkgconfig_JUCE_IMG_LINUX_DEPS)
 target_include_directories(strellis_juce
     INTERFACE $<TARGET_PROPERTY:strellis_juce,INCLUDE_DIRECTORIES>)
 target_compile_definitions(strellis_juce

@@ -1,5 +1,6 @@
 #include "console/ConsoleApp.h"
 
+#include "console/AboutDlg.h"
 #include "console/ConsoleLookAndFeel.h"
 #include "console/FirmwareUpdate.h"
 #include "console/FlashProgressWindow.h"
@@ -7,6 +8,7 @@
 #include "platform/Debug.h"
 #include "platform/SystemInfo.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -82,11 +84,8 @@ void ConsoleAppListener::handleMessage(const juce::Message& message)
         }
         // Only a device still in the list gets a window: one removed since the message was posted has
         // gone for good.
-        bool listed = false;
-        if (device::DeviceList* list = app->getDeviceList())
-            for (int i = 0; i < list->getCount() && !listed; ++i)
-                listed = list->getDevice(i).get() == device;
-        if (listed && device->getVendorId() == uint32_t(kConsoleVendorId))
+        device::DeviceList* list = app->getDeviceList();
+        if (list != nullptr && list->contains(device) && device->getVendorId() == uint32_t(kConsoleVendorId))
             app->openWindow(*device);
     }
     else if (m->id == device::deviceRemovalMessage)
@@ -111,10 +110,11 @@ void ConsoleApp::initialise(const juce::String& commandLine)
     installConsoleLookAndFeel();
     installJuceMessageBoxPresenter();
     installFirmwareProgressWindow();
+    installAboutDialog();
     if (isAnotherInstanceRunning())
     {
         platform::outputDebugString("Console - another instance is running");
-        quit();
+        quitProgram();
         return;
     }
     forceFirmwareUpdate = isForceUpdateCommandLine(commandLine);
@@ -122,11 +122,9 @@ void ConsoleApp::initialise(const juce::String& commandLine)
     deviceList_ = std::make_unique<device::DeviceList>(uint32_t(kConsoleVendorId));
     device::Win32NotificationWindow::addListener(this);
     listening_ = true;
+    trayIcon_ = std::make_unique<ConsoleTrayIcon>(*deviceList_);
 
-    std::vector<device::vhw::Ptr> present;
-    for (int i = 0; i < deviceList_->getCount(); ++i)
-        if (device::vhw::Ptr device = deviceList_->getDevice(i))
-            present.push_back(device);
+    const std::vector<device::vhw::Ptr> present = deviceList_->getSnapshot();
     for (const device::vhw::Ptr& device : present)
         if (device->getVendorId() == uint32_t(kConsoleVendorId))
             openWindow(*device);
@@ -137,14 +135,10 @@ void ConsoleApp::initialise(const juce::String& commandLine)
     // An interface that arrived between the first scan and the registration sent no message: look once
     // more and open what is new.
     deviceList_->scan();
-    for (int i = 0; i < deviceList_->getCount(); ++i)
+    for (const device::vhw::Ptr& device : deviceList_->getSnapshot())
     {
-        device::vhw::Ptr device = deviceList_->getDevice(i);
-        bool known = false;
-        for (const device::vhw::Ptr& p : present)
-            known = known || p == device;
-        if (device != nullptr && !known && device->getVendorId() == uint32_t(kConsoleVendorId) &&
-            findWindow(*device) == nullptr)
+        const bool known = std::find(present.begin(), present.end(), device) != present.end();
+        if (!known && device->getVendorId() == uint32_t(kConsoleVendorId) && findWindow(*device) == nullptr)
             openWindow(*device);
     }
 
@@ -165,6 +159,8 @@ void ConsoleApp::shutdown()
     while (head_ != nullptr)
         closeWindow(head_, false);
     postTarget_.store(nullptr);
+    // The icon reads the device list: it goes first.
+    trayIcon_.reset();
     deviceList_.reset();
     listener_.reset();
     instanceLock_.reset();
@@ -174,7 +170,7 @@ void ConsoleApp::systemRequestedQuit()
 {
     if (windowCount_ == 0)
     {
-        quit();
+        quitProgram();
         return;
     }
     std::vector<ConsoleWindow*> windows;
@@ -204,7 +200,7 @@ void ConsoleApp::handleEndSession(bool ending)
     releaseEndSessionWaiter();
     // The session is over: the program ends without further questions, as the system would end it.
     if (ending)
-        quit();
+        quitProgram();
 }
 
 void ConsoleApp::releaseEndSessionWaiter()
@@ -281,7 +277,7 @@ void ConsoleApp::closeWindow(ConsoleWindow* window, bool quitIfLast)
     if (quitIfLast && windowCount_ == 0)
     {
         timer_.stopTimer();
-        quit();
+        quitProgram();
     }
 }
 

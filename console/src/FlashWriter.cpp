@@ -43,7 +43,13 @@ int FlashWriter::fail(Failure failure, int code)
 
 void FlashWriter::pauseBeforeRetry()
 {
-    thread_.wait(kRetryPauseMs);
+    pause(kRetryPauseMs);
+}
+
+void FlashWriter::pause(int milliseconds)
+{
+    if (!platform::skipWaitOnManualClock(uint32_t(milliseconds)))
+        thread_.wait(milliseconds);
 }
 
 void FlashWriter::stepDone(Step step, uint32_t quads)
@@ -168,7 +174,7 @@ int FlashWriter::waitReady()
             return fail(Failure::Status, result);
         if (result == 0 && ready)
             return 0;
-        thread_.wait(kReadyPollMs);
+        pause(kReadyPollMs);
         if (interrupted())
             return fail(Failure::Interrupted, 1);
     }

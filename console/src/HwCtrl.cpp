@@ -2,6 +2,7 @@
 
 #include "console/HwThread.h"
 #include "platform/Debug.h"
+#include "platform/Time.h"
 
 #include <algorithm>
 
@@ -72,7 +73,7 @@ void HwCtrl::handleGetResult(int rval, juce::Component* component)
     if (rval < 0)
     {
         platform::debugPrintf("Console - get rval is %d - sleeping", rval);
-        juce::Thread::sleep(kRetryPauseMs);
+        platform::sleepMs(kRetryPauseMs);
         thread_.queueGet(*this);
         return;
     }
@@ -86,7 +87,7 @@ void HwCtrl::handleSetResult(int rval)
     if (rval < 0)
     {
         platform::debugPrintf("Console - set rval is %d - sleeping", rval);
-        juce::Thread::sleep(kRetryPauseMs);
+        platform::sleepMs(kRetryPauseMs);
         thread_.requeueSet(*this);
         return;
     }

@@ -3,6 +3,7 @@
 #include "console/ConsoleState.h"
 #include "device/Vhw.h"
 #include "platform/Debug.h"
+#include "platform/Time.h"
 
 namespace console
 {
@@ -148,7 +149,7 @@ void hwthread::showFailure(const char* text)
 {
     setFlashStatus(text);
     // Long enough to be read before the view goes.
-    sleep(kFailureShownMs);
+    platform::sleepMs(kFailureShownMs);
 }
 
 void hwthread::flashStepDone(FlashWriter::Step step, uint32_t)
@@ -206,7 +207,7 @@ void hwthread::saveSessionToFlash()
         progress_->setMinimumStep(0.0f);
         progress_->setProgress(1.0f);
     }
-    sleep(100);
+    platform::sleepMs(100);
     device_.flashLock(0);
     if (failure != nullptr)
         showFailure(failure);

@@ -4,6 +4,7 @@
 #include "console/ConsoleLookAndFeel.h"
 #include "console/ConsoleWindow.h"
 #include "console/InputStrips.h"
+#include "console/MasterStrips.h"
 #include "console/Meters.h"
 #include "console/PlaybackStrips.h"
 #include "console/StripHeaders.h"
@@ -11,57 +12,13 @@
 
 namespace console
 {
-// --- SectionBackdrop ---
-
-SectionBackdrop::SectionBackdrop(const juce::String& name, juce::Image image, int repeat)
-    : juce::Component(name), image_(std::move(image)), repeat_(repeat)
-{
-    setOpaque(true);
-    setInterceptsMouseClicks(false, false);
-}
-
-void SectionBackdrop::paint(juce::Graphics& g)
-{
-    g.fillAll(kDark);
-    if (!image_.isValid())
-        return;
-    const int top = getHeight() - image_.getHeight();
-    for (int i = 0; i < repeat_; ++i)
-        g.drawImageAt(image_, i * image_.getWidth(), top);
-}
-
-// --- StripCaption ---
-
-StripCaption::StripCaption(const juce::String& name, const device::HwInfoCaps& caps)
-    : juce::Component(name), caps_(caps)
-{
-    setOpaque(true);
-    showPair(0);
-}
-
-void StripCaption::showPair(int firstOutput)
-{
-    caption_ = outputTypeCaption(caps_.getOutputMapType(uint32_t(firstOutput)));
-    repaint();
-}
-
-void StripCaption::paint(juce::Graphics& g)
-{
-    g.fillAll(kDark);
-    g.setColour(juce::Colours::white);
-    g.setFont(juce::Font(float(getHeight()) * 0.6f, juce::Font::bold));
-    g.drawFittedText(caption_, 0, 0, getWidth(), getHeight(), juce::Justification::centred, 1, 0.7f);
-}
-
 // --- TabbedUiBox ---
 
 TabbedUiBox::TabbedUiBox(CwContent& content) : juce::Component("tabbed UI box")
 {
-    const ConsoleLayout& layout = content.getLayout();
-    setBounds(layout.getPageBounds());
+    setBounds(content.getLayout().getPageBounds());
     setOpaque(true);
     content.addAndMakeVisible(this);
-    const ConsoleImages& im = consoleImages();
 
     inputBox_ = std::make_unique<instripbox>(content, *this);
     rudeSolo_ = std::make_unique<RudeSolo>(content, *this);
@@ -69,20 +26,9 @@ TabbedUiBox::TabbedUiBox(CwContent& content) : juce::Component("tabbed UI box")
     addSection(*playHeader_);
     playBox_ = std::make_unique<DirectPlayStripBox>(content, *this);
     addSection(*playBox_);
-    masterHeader_ = std::make_unique<StripCaption>("master strip hdr", layout.getCaps());
-    masterHeader_->setBounds(layout.getMasterHeaderBounds());
-    addAndMakeVisible(*masterHeader_);
-    addSection(*masterHeader_);
-    addBackdrop("master strip box", im.masterBackground, 1, layout.getMasterBoxBounds());
+    masterHeader_ = std::make_unique<MasterStripHdr>(content, *this);
+    masterBox_ = std::make_unique<MasterStripBox>(content, *this);
     midiStatus_ = std::make_unique<MidiStatus>(content, *this);
-}
-
-void TabbedUiBox::addBackdrop(const juce::String& name, const juce::Image& image, int repeat,
-                              juce::Rectangle<int> bounds)
-{
-    auto* backdrop = backdrops_.add(new SectionBackdrop(name, image, repeat));
-    backdrop->setBounds(bounds);
-    addAndMakeVisible(backdrop);
 }
 
 TabbedUiBox::~TabbedUiBox()

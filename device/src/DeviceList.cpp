@@ -158,6 +158,18 @@ int DeviceList::getCount() const
     return devices_.size();
 }
 
+std::vector<vhw::Ptr> DeviceList::getSnapshot() const
+{
+    const juce::ScopedLock sl(lock_);
+    return std::vector<vhw::Ptr>(devices_.begin(), devices_.end());
+}
+
+bool DeviceList::contains(const vhw* device) const
+{
+    const juce::ScopedLock sl(lock_);
+    return device != nullptr && devices_.contains(device);
+}
+
 void DeviceList::clear()
 {
     const juce::ScopedLock sl(lock_);

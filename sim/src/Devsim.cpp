@@ -1,4 +1,5 @@
 #include "sim/Devsim.h"
+#include "simos/Clock.h"
 #include "simos/HostControllers.h"
 #include "simos/Registry.h"
 #include "simos/SystemDirectory.h"
@@ -86,11 +87,14 @@ The simulated bus of the audio interfaces. The bus lives in the folder named by 
                             Show, or set, the machine's system folder, where the ASIO driver is
                             installed (default: the registered driver's folder, else the folder it is
                             built in); --fail makes the query fail.
+  os clock [real|manual]    Show, or set, the machine's tick clock: real time (default), or a manual
+                            clock from 0 that only sleeps and VDC transactions (1 ms each) move on.
   step <unit> [<n>]         Run n periods (default 1) of a period clock in step mode; each is signalled
                             before the next. Fails when no such clock runs.
   fault <unit> <target> <kind> [<count>|always] [--after <n>]
         target: vdc:<cat>/<cmd>, vdc:any, dc:<sub-code>, ver, open
         kind:   timeout, busreset, vdr:<n>, nt:<n> (VDC only), status:<n> (dc only), fail (any target),
+                hold (VDC only, no count: the requests wait, unanswered, until the faults are cleared),
                 corrupt (vdc:1/2 only: the write succeeds but clears one bit it should keep),
                 stuck0:<address>:<bit> (vdc:1/0 only: erasing that bit's block leaves it 0)
         The fault acts on the next <count> matching requests (default 1) of any process, after
@@ -214,14 +218,16 @@ std::string faultText(const Fault& f)
         break;
     }
     static const char* const kinds[] = {"none",    "timeout", "busreset", "vdr:", "fail",
-                                        "status:", "corrupt", "stuck0:",  "nt:"};
-    std::string kind = kinds[f.kind < 9 ? f.kind : 0];
+                                        "status:", "corrupt", "stuck0:",  "nt:",  "hold"};
+    std::string kind = kinds[f.kind < 10 ? f.kind : 0];
     if (f.kind == FAULT_VDR || f.kind == FAULT_STATUS)
         kind += std::to_string(f.value);
     if (f.kind == FAULT_NT)
         kind += hex(f.value, 1);
     if (f.kind == FAULT_STUCK0)
         kind += hex(f.address, 1) + ":" + std::to_string(f.value);
+    if (f.kind == FAULT_HOLD)
+        return target + " " + kind + " holding " + std::to_string(f.value);
     return target + " " + kind + " " +
            (f.remaining < 0 ? std::string("always") : std::to_string(f.remaining)) +
            (f.after > 0 ? " after " + std::to_string(f.after) : std::string());
@@ -315,11 +321,14 @@ int Cli::run(const std::vector<std::string>& args)
             return sim::os::devsimOsWindows({args.begin() + 2, args.end()}, out_, err_);
         if (args.size() > 1 && args[1] == "system-dir")
             return sim::os::devsimOsSystemDir({args.begin() + 2, args.end()}, out_, err_);
+        if (args.size() > 1 && args[1] == "clock")
+            return sim::os::devsimOsClock({args.begin() + 2, args.end()}, out_, err_);
         const int status = sim::os::devsimOs({args.begin() + 1, args.end()}, out_, err_);
         if (status == kOk && args.size() == 1)
         {
             sim::os::devsimOsWindows({}, out_, err_);
             sim::os::devsimOsSystemDir({}, out_, err_);
+            sim::os::devsimOsClock({}, out_, err_);
         }
         return status;
     }
@@ -808,6 +817,8 @@ int Cli::fault(const Args& a)
         f.kind = FAULT_STATUS;
     else if (kind == "corrupt")
         f.kind = FAULT_CORRUPT;
+    else if (kind == "hold")
+        f.kind = FAULT_HOLD;
     else if (kind.compare(0, 7, "stuck0:") == 0)
     {
         // stuck0:<address>:<bit>
@@ -820,12 +831,14 @@ int Cli::fault(const Args& a)
     }
     else
         return usage("unknown fault kind " + kind);
-    const bool vdcOnly =
-        f.kind == FAULT_TIMEOUT || f.kind == FAULT_BUSRESET || f.kind == FAULT_VDR || f.kind == FAULT_NT;
+    const bool vdcOnly = f.kind == FAULT_TIMEOUT || f.kind == FAULT_BUSRESET || f.kind == FAULT_VDR ||
+                         f.kind == FAULT_NT || f.kind == FAULT_HOLD;
     if ((vdcOnly && f.target != TARGET_VDC) || (f.kind == FAULT_STATUS && f.target != TARGET_DC) ||
         (f.kind == FAULT_CORRUPT && (f.target != TARGET_VDC || f.category != 1 || f.command != 2)) ||
         (f.kind == FAULT_STUCK0 && (f.target != TARGET_VDC || f.category != 1 || f.command != 0)))
         return usage(kind + " does not apply to " + target);
+    if (f.kind == FAULT_HOLD && (a.positional.size() == 4 || a.has("--after")))
+        return usage("hold takes no count: it holds the requests until the faults are cleared");
     if (a.has("--after"))
     {
         if (!parseU32(a.options.at("--after"), &n) || n > 0x7FFFFFFF)

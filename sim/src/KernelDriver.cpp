@@ -6,11 +6,13 @@
 #include "Streaming.h"
 #include "Trace.h"
 #include "Wire.h"
+#include "simos/Clock.h"
 
 #include <algorithm>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <unistd.h>
 
 namespace sim
 {
@@ -21,8 +23,9 @@ Fault takeFault(UnitState& unit, uint32_t target, int32_t category, int32_t comm
 {
     for (Fault& f : unit.faults)
     {
-        if (f.kind == FAULT_NONE || f.target != target || (f.category >= 0 && f.category != category) ||
-            (f.command >= 0 && f.command != command))
+        // A hold is not taken by a request: it holds every matching one until it is cleared.
+        if (f.kind == FAULT_NONE || f.kind == FAULT_HOLD || f.target != target ||
+            (f.category >= 0 && f.category != category) || (f.command >= 0 && f.command != command))
             continue;
         if (f.after > 0)
         {
@@ -136,12 +139,44 @@ void damageFlash(const Fault& fault, uint8_t* flash, const uint32_t* request)
     }
 }
 
+// A request a "hold" fault matches waits here, outside the bus lock, until the fault is cleared (or the
+// unit is gone); the fault counts the requests it holds.
+void waitWhileHeld(Handle& h, uint32_t category, uint32_t command)
+{
+    bool counted = false;
+    for (;;)
+    {
+        {
+            BusLock lock(*h.bus);
+            UnitState* unit = liveUnit(h);
+            if (unit == nullptr)
+                return;
+            const auto hold = std::find_if(std::begin(unit->faults), std::end(unit->faults),
+                                           [&](const Fault& f)
+                                           {
+                                               return f.kind == FAULT_HOLD && f.target == TARGET_VDC &&
+                                                      (f.category < 0 || uint32_t(f.category) == category) &&
+                                                      (f.command < 0 || uint32_t(f.command) == command);
+                                           });
+            if (hold == std::end(unit->faults))
+                return;
+            if (!counted)
+                ++hold->value;
+            counted = true;
+        }
+        ::usleep(1000);
+    }
+}
+
 bool vdcTransaction(Handle& h, const void* in, uint32_t inSize, void* out, uint32_t outSize,
                     uint32_t* bytesReturned)
 {
+    // A transaction crosses the bus: on a manual clock it takes its time too.
+    os::advanceManualClock(os::kVdcTransactionMs);
     const uint32_t requestBytes = std::min(inSize, kPktMaxBytes);
     uint32_t request[kPktMaxWords] = {};
     std::memcpy(request, in, requestBytes);
+    waitWhileHeld(h, request[kPktCategory], request[kPktCommand]);
     uint32_t reply[kReplyMaxWords];
     uint32_t replyBytes = kPktHeaderBytes;
     bool ok = true;

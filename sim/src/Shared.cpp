@@ -134,7 +134,12 @@ std::shared_ptr<Bus> Bus::current(std::string* error)
     }
     std::shared_ptr<Bus> bus = openAt(directory, error);
     if (bus)
+    {
         currentBus = bus;
+        // Every VDC transaction looks at the tick clock's setting: with the file in place it finds it
+        // without asking the file system.
+        sim::os::makeOsSettings();
+    }
     return bus;
 }
 

@@ -93,7 +93,8 @@ enum FaultKind : uint32_t
     FAULT_STATUS = 5,   // driver-control block answered with this status, not executed
     FAULT_CORRUPT = 6,  // a flash write is carried out and answered OK, but one bit it programs is cleared
     FAULT_STUCK0 = 7,   // a flash erase is carried out, but one bit of the block (address, bit) stays 0
-    FAULT_NT = 8        // VDC reply with this NT status, not executed
+    FAULT_NT = 8,       // VDC reply with this NT status, not executed
+    FAULT_HOLD = 9      // the VDC request waits, unanswered, while the fault is set (value = requests held)
 };
 
 struct Fault

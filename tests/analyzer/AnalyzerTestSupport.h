@@ -3,8 +3,9 @@
 // Helpers of the analyzer tests: a private bus, registry and documents folder per test, a message loop,
 // and the devices of the analyzer's list.
 
-#include "../registry/TempRegistry.h"
+#include "MessageLoop.h"
 #include "TempBus.h"
+#include "TempRegistry.h"
 #include "analyzer/AnalyzerDevices.h"
 
 #include "GuiTest.h"
@@ -23,41 +24,13 @@ namespace analyzertest
 
 using testsupport::haveDisplay;
 
-// Runs the message loop until done() holds or timeoutMs passes; returns done().
-template <typename Done> bool pumpUntil(Done done, int timeoutMs = 5000)
-{
-    const auto end = juce::Time::getMillisecondCounter() + uint32_t(timeoutMs);
-    while (!done() && juce::Time::getMillisecondCounter() < end)
-        juce::MessageManager::getInstance()->runDispatchLoopUntil(5);
-    return done();
-}
-
-inline void pump(int ms)
-{
-    pumpUntil([] { return false; }, ms);
-}
+using testsupport::pump;
+using testsupport::pumpUntil;
 
 // A documents folder of the test's own (XDG_DOCUMENTS_DIR) for the test's lifetime.
-class TempDocuments
+struct TempDocuments : sim::PrivateDirectory
 {
-public:
-    TempDocuments()
-    {
-        static int serial = 0;
-        dir = (std::filesystem::temp_directory_path() /
-               ("strellis-docs-test-" + std::to_string(::getpid()) + "-" + std::to_string(++serial)))
-                  .string();
-        std::filesystem::remove_all(dir);
-        ::setenv("XDG_DOCUMENTS_DIR", dir.c_str(), 1);
-    }
-    ~TempDocuments()
-    {
-        ::unsetenv("XDG_DOCUMENTS_DIR");
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
-    TempDocuments(const TempDocuments&) = delete;
-    TempDocuments& operator=(const TempDocuments&) = delete;
+    TempDocuments() : PrivateDirectory("XDG_DOCUMENTS_DIR", "strellis-docs-test") {}
 
     std::string reportPath() const { return dir + "/Latenzor report.txt"; }
     std::string readReport() const
@@ -67,8 +40,6 @@ public:
         s << in.rdbuf();
         return s.str();
     }
-
-    std::string dir;
 };
 
 // A private bus, registry and documents folder.
@@ -83,16 +54,7 @@ struct Sandbox
     {
         ASSERT_EQ(bus.devsim(command), 0) << command << ": " << bus.err;
     }
-    // The value of a "devsim dump" line that starts with key and a blank.
-    std::string dumped(const std::string& unit, const std::string& key)
-    {
-        bus.devsim("dump " + unit);
-        std::istringstream lines(bus.out);
-        for (std::string line; std::getline(lines, line);)
-            if (line.compare(0, key.size() + 1, key + " ") == 0)
-                return line.substr(key.size() + 1);
-        return "(missing)";
-    }
+    std::string dumped(const std::string& unit, const std::string& key) { return bus.dumped(unit, key); }
 };
 
 // The report with its date line (the second) taken out.

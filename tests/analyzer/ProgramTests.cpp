@@ -199,7 +199,20 @@ private:
         return pid;
     }
 
+    // A window may go away between the listing and the questions about it (the program ending, or a
+    // window of another test's program): such errors are ignored while the tree is walked.
+    static int ignoreXError(Display*, XErrorEvent*) { return 0; }
+
     Window find(const char* title, pid_t owner)
+    {
+        const auto previous = XSetErrorHandler(ignoreXError);
+        const Window found = findUnguarded(title, owner);
+        XSync(display_, False);
+        XSetErrorHandler(previous);
+        return found;
+    }
+
+    Window findUnguarded(const char* title, pid_t owner)
     {
         Window root = 0;
         Window parent = 0;

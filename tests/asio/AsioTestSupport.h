@@ -1,10 +1,12 @@
 #pragma once
 
-// Support for the driver's tests: capability records written byte by byte at their offsets, a stand-in
-// for the block the kernel driver shares while streaming, and a fixture that gives each test a private
-// bus, registry, trace and debug log and loads the built driver library as a host does.
+// Support for the driver's tests: the capability record they plug, a stand-in for the block the kernel
+// driver shares while streaming, and a fixture that gives each test a private bus, registry, trace and
+// debug log and loads the built driver library as a host does.
 
+#include "CapsBytes.h"
 #include "DriverLoader.h"
+#include "SimulatorTrace.h"
 #include "TempBus.h"
 #include "TempRegistry.h"
 #include "platform/DeviceFile.h"
@@ -25,67 +27,14 @@ namespace asiotest
 inline constexpr platform::Guid kInterfaceClass{
     0x3D5A1F20, 0x7C44, 0x4B9E, {0x9E, 0x21, 0x6A, 0x0B, 0x5C, 0x7D, 0x8E, 0x31}};
 
-// A "hwinfo_caps" record.
-struct CapsRecord
+using testsupport::CapsBytes;
+
+// The record the driver's tests plug unless they say otherwise: the typical one, with the clocks internal,
+// FireWire and ADAT.
+inline CapsBytes typicalCaps()
 {
-    uint8_t bytes[260] = {};
-
-    CapsRecord& word(size_t offset, uint32_t value)
-    {
-        for (int b = 0; b < 4; ++b)
-            bytes[offset + b] = static_cast<uint8_t>(value >> (8 * b));
-        return *this;
-    }
-    CapsRecord& outputGroups(const std::vector<std::pair<uint8_t, uint8_t>>& groups)
-    {
-        return groupTable(104, 108, groups);
-    }
-    CapsRecord& inputGroups(const std::vector<std::pair<uint8_t, uint8_t>>& groups)
-    {
-        return groupTable(124, 128, groups);
-    }
-    CapsRecord& vendor(uint32_t id) { return word(4, id << 8 | 0x01); }
-    CapsRecord& channels(uint32_t playback, uint32_t inputs) { return word(88, playback).word(92, inputs); }
-    CapsRecord& clockMask(uint32_t mask) { return word(84, mask); }
-    CapsRecord& rates(uint32_t minimum, uint32_t maximum) { return word(156, minimum).word(152, maximum); }
-
-    bool writeTo(const std::string& file) const
-    {
-        std::ofstream out(file, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes), sizeof bytes);
-        return static_cast<bool>(out);
-    }
-
-    // 8 analog + 8 ADAT inputs; 8 analog, 2 S/PDIF and 2 headphone outputs; clocks internal, FireWire
-    // and ADAT; 44.1 to 96 kHz.
-    static CapsRecord typical()
-    {
-        CapsRecord c;
-        c.vendor(0x3B71)
-            .word(12, 0x5E8)
-            .clockMask(0x13)
-            .channels(12, 16)
-            .word(96, 12)
-            .word(100, 16)
-            .outputGroups({{0, 8}, {1, 2}, {5, 2}})
-            .inputGroups({{0, 8}, {2, 8}})
-            .rates(44100, 96000);
-        return c;
-    }
-
-private:
-    CapsRecord& groupTable(size_t countOffset, size_t tableOffset,
-                           const std::vector<std::pair<uint8_t, uint8_t>>& groups)
-    {
-        word(countOffset, static_cast<uint32_t>(groups.size()));
-        for (size_t g = 0; g < groups.size() && g < 8; ++g)
-        {
-            bytes[tableOffset + 2 * g] = groups[g].first;
-            bytes[tableOffset + 2 * g + 1] = groups[g].second;
-        }
-        return *this;
-    }
-};
+    return CapsBytes::typical().clockMask(0x13);
+}
 
 // The block the kernel driver shares while streaming, with its two frame-pointer tables and the frames
 // they point at, built by hand at the offsets the kernel driver uses.
@@ -160,16 +109,13 @@ class DriverFixture : public ::testing::Test
 protected:
     void SetUp() override
     {
-        tracePath = bus.dir + "/trace.txt";
         logPath = bus.dir + "/debug.log";
-        ::setenv("STRELLIS_TRACE", tracePath.c_str(), 1);
         ::setenv("STRELLIS_DEBUG_LOG", logPath.c_str(), 1);
     }
 
     void TearDown() override
     {
         loader.unload();
-        ::unsetenv("STRELLIS_TRACE");
         ::unsetenv("STRELLIS_DEBUG_LOG");
     }
 
@@ -178,7 +124,7 @@ protected:
         ASSERT_EQ(bus.devsim(command), 0) << "devsim " << command << ": " << bus.err;
     }
 
-    void plug(const std::string& unit, const CapsRecord& caps, const std::string& uniqueName = "")
+    void plug(const std::string& unit, const CapsBytes& caps, const std::string& uniqueName = "")
     {
         const std::string file = bus.dir + "/" + unit + ".caps";
         ASSERT_TRUE(caps.writeTo(file));
@@ -218,12 +164,12 @@ protected:
     std::vector<std::string> trace(const std::string& contains) const
     {
         std::vector<std::string> out;
-        for (const std::string& line : readLines(tracePath))
+        for (const std::string& line : traceFile.lines())
             if (line.find(contains) != std::string::npos)
                 out.push_back(line);
         return out;
     }
-    void clearTrace() const { std::ofstream(tracePath, std::ios::trunc); }
+    void clearTrace() const { traceFile.clear(); }
 
     bool logged(const std::string& line) const
     {
@@ -257,8 +203,8 @@ protected:
 
     testsupport::TempRegistry registry;
     testsupport::TempBus bus;
+    testsupport::Trace traceFile{bus.dir};
     asiohost::DriverLoader loader; // after the registry and the bus: the driver goes first
-    std::string tracePath;
     std::string logPath;
 };
 

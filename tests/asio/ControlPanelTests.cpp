@@ -8,9 +8,9 @@
 #include <cstdlib>
 
 using namespace asiodrv;
-using asiotest::CapsRecord;
 using asiotest::DriverFixture;
 using asiotest::StreamingHost;
+using asiotest::typicalCaps;
 
 namespace
 {
@@ -117,7 +117,7 @@ protected:
     void SetUp() override
     {
         DriverFixture::SetUp();
-        plug("u1", CapsRecord::typical());
+        plug("u1", typicalCaps());
         devsim("set u1 buffer-size 32");
         devsim("set u1 period-clock step");
     }

@@ -5,13 +5,15 @@
 #include "asio/DeviceStream.h"
 
 #include <chrono>
+#include <future>
 #include <random>
 #include <thread>
 
 using namespace asiodrv;
-using asiotest::CapsRecord;
+using asiotest::CapsBytes;
 using asiotest::DriverFixture;
 using asiotest::FakeSharedBlock;
+using asiotest::typicalCaps;
 
 namespace
 {
@@ -60,7 +62,7 @@ protected:
     void SetUp() override
     {
         DriverFixture::SetUp();
-        plug("u1", CapsRecord::typical().channels(4, 4).outputGroups({{0, 4}}).inputGroups({{0, 4}}));
+        plug("u1", typicalCaps().channels(4, 4).outputGroups({{0, 4}}).inputGroups({{0, 4}}));
         device = std::make_unique<vhw>(interfacePath(0));
         ASSERT_TRUE(device->isValid()) << device->lastError();
         stream = std::make_unique<DeviceStream>(device.get());
@@ -220,8 +222,8 @@ TEST_F(Stream, WithOneListedDeviceNamesCarryNoUniqueName)
 TEST(ChannelMaps, GroupsBeyondSixtyFourChannelsAndBeyondEightGroupsAreDropped)
 {
     HwInfoCaps caps{};
-    CapsRecord record = CapsRecord::typical().inputGroups({{0, 24}, {2, 24}, {2, 24}, {1, 24}});
-    std::memcpy(&caps, record.bytes, HwInfoCaps::kRegistryBytes);
+    CapsBytes record = typicalCaps().inputGroups({{0, 24}, {2, 24}, {2, 24}, {1, 24}});
+    std::memcpy(&caps, record.bytes.data(), HwInfoCaps::kRegistryBytes);
     caps.buildChannelMaps();
     ChannelMaps maps;
     maps.build(caps);
@@ -240,7 +242,7 @@ TEST(ChannelMaps, GroupsBeyondSixtyFourChannelsAndBeyondEightGroupsAreDropped)
         record.bytes[108 + 2 * g] = 0;
         record.bytes[109 + 2 * g] = 1;
     }
-    std::memcpy(&caps, record.bytes, HwInfoCaps::kRegistryBytes);
+    std::memcpy(&caps, record.bytes.data(), HwInfoCaps::kRegistryBytes);
     caps.buildChannelMaps();
     maps.build(caps);
     EXPECT_EQ(maps.outputMapGroup(7), 7);
@@ -250,10 +252,10 @@ TEST(ChannelMaps, GroupsBeyondSixtyFourChannelsAndBeyondEightGroupsAreDropped)
 TEST(ChannelMaps, GroupTypesGiveTheirNamesInEachDirection)
 {
     HwInfoCaps caps{};
-    const CapsRecord record = CapsRecord::typical()
+    const CapsBytes record = typicalCaps()
                                   .outputGroups({{0, 1}, {1, 1}, {5, 1}, {6, 1}, {9, 1}})
                                   .inputGroups({{0, 1}, {1, 1}, {5, 1}, {6, 1}, {9, 1}});
-    std::memcpy(&caps, record.bytes, HwInfoCaps::kRegistryBytes);
+    std::memcpy(&caps, record.bytes.data(), HwInfoCaps::kRegistryBytes);
     caps.buildChannelMaps();
     ChannelMaps maps;
     maps.build(caps);
@@ -280,10 +282,10 @@ class Device : public DriverFixture
 
 TEST_F(Device, AMissingOrEmptyUniqueNameIsDoranthAndAGivenOneIsKeptUpToFiftyOneCharacters)
 {
-    plug("u1", CapsRecord::typical());
-    plug("u2", CapsRecord::typical(), std::string(51, 'x'));
-    plug("u3", CapsRecord::typical(), std::string(52, 'y'));
-    ASSERT_TRUE(CapsRecord::typical().writeTo(bus.dir + "/u4.caps"));
+    plug("u1", typicalCaps());
+    plug("u2", typicalCaps(), std::string(51, 'x'));
+    plug("u3", typicalCaps(), std::string(52, 'y'));
+    ASSERT_TRUE(typicalCaps().writeTo(bus.dir + "/u4.caps"));
     devsim("plug u4 --caps " + bus.dir + "/u4.caps --empty-unique-name");
     EXPECT_STREQ(vhw(interfacePath(0)).uniqueName(), "Doranth");
     EXPECT_EQ(std::string(vhw(interfacePath(1)).uniqueName()), std::string(51, 'x'));
@@ -293,7 +295,7 @@ TEST_F(Device, AMissingOrEmptyUniqueNameIsDoranthAndAGivenOneIsKeptUpToFiftyOneC
 
 TEST_F(Device, ARecordWithTooManyMetersCannotMakeThePolledReplyOverrunItsBlock)
 {
-    plug("u1", CapsRecord::typical().word(96, 1000).word(100, 0xFFFFFFF0));
+    plug("u1", typicalCaps().word(96, 1000).word(100, 0xFFFFFFF0));
     vhw device(interfacePath(0));
     EXPECT_EQ(device.polledSize(), vhw::kPolledBlockSize);
     ASSERT_TRUE(device.open());
@@ -301,25 +303,42 @@ TEST_F(Device, ARecordWithTooManyMetersCannotMakeThePolledReplyOverrunItsBlock)
     device.close();
 }
 
-TEST_F(Device, DriverInformationIsReadWhileATransactionRetries)
+TEST_F(Device, DriverInformationIsReadWhileATransactionHoldsTheDevice)
 {
-    plug("u1", CapsRecord::typical());
+    plug("u1", typicalCaps());
     vhw device(interfacePath(0));
     ASSERT_TRUE(device.open());
-    devsim("fault u1 vdc:3/0 busreset always");
-    std::thread retrying([&] { EXPECT_FALSE(device.setClock(-1, 48000)); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(device.readDriverInfo());
-    const auto took = std::chrono::steady_clock::now() - start;
-    retrying.join();
-    EXPECT_LT(took, std::chrono::milliseconds(300)) << "GetDriverInfo does not wait for the device mutex";
+    // The transaction waits in the kernel driver, with the device mutex held, until the hold is cleared.
+    devsim("fault u1 vdc:3/0 hold");
+    std::thread transaction([&] { EXPECT_TRUE(device.setClock(-1, 48000)); });
+    auto holding = [&] { return bus.dumped("u1", "fault") == "vdc:3/0 hold holding 1"; };
+    bool held = holding();
+    for (int i = 0; i < 2000 && !held; ++i)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        held = holding();
+    }
+    // A read that waited for the device mutex would wait for the hold, which only ends after it.
+    bool returned = false;
+    bool read = false;
+    if (held)
+    {
+        auto reading = std::async(std::launch::async, [&] { return device.readDriverInfo(); });
+        returned = reading.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+        devsim("fault u1 clear");
+        read = reading.get();
+    }
+    devsim("fault u1 clear");
+    transaction.join();
+    ASSERT_TRUE(held);
+    EXPECT_TRUE(returned) << "GetDriverInfo waits for the device mutex";
+    EXPECT_TRUE(read);
     device.close();
 }
 
 TEST_F(Device, WithoutStreamingSupportOpeningStreamingFailsAndLeavesNoEvent)
 {
-    plug("u1", CapsRecord::typical());
+    plug("u1", typicalCaps());
     vhw device(interfacePath(0));
     ASSERT_TRUE(device.open());
     devsim("fault u1 dc:1 status:1 1");

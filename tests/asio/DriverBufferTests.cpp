@@ -3,7 +3,7 @@
 #include "DriverTestSupport.h"
 
 using namespace asiodrv;
-using asiotest::CapsRecord;
+using asiotest::typicalCaps;
 
 namespace
 {
@@ -33,7 +33,7 @@ TEST_F(DriverBuffers, DisposingBuffersBeforeInitLeavesTheDriverUninitialised)
 
 TEST_F(DriverBuffers, LatenciesAndBufferSizeFollowTheKernelDriversStreamingSize)
 {
-    plug("u1", CapsRecord::typical());
+    plug("u1", typicalCaps());
     IASIO* driver = loadAndInit();
     ASSERT_NE(driver, nullptr);
     const auto size = static_cast<int32_t>(driverInfoWord(4));

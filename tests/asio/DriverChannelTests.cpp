@@ -6,7 +6,7 @@
 #include <cstring>
 
 using namespace asiodrv;
-using asiotest::CapsRecord;
+using asiotest::typicalCaps;
 
 namespace
 {
@@ -26,12 +26,12 @@ TEST_F(DriverChannels, InitFindsNoHardwareWithoutAnInterfaceOfTheVendorAndMayBeR
     driver->getErrorMessage(message);
     EXPECT_STREQ(message, "No Strellis hardware found");
 
-    plug("foreign", CapsRecord::typical().vendor(0x1234));
+    plug("foreign", typicalCaps().vendor(0x1234));
     EXPECT_EQ(driver->init(nullptr), ASIOFalse);
     driver->getErrorMessage(message);
     EXPECT_STREQ(message, "No Strellis hardware found");
 
-    plug("u1", CapsRecord::typical());
+    plug("u1", typicalCaps());
     EXPECT_EQ(driver->init(nullptr), ASIOTrue);
     EXPECT_EQ(driver->init(nullptr), ASIOTrue);
     driver->getErrorMessage(message);
@@ -44,7 +44,7 @@ TEST_F(DriverChannels, InitFindsNoHardwareWithoutAnInterfaceOfTheVendorAndMayBeR
 
 TEST_F(DriverChannels, OneInterfaceShowsItsChannelsByGroupName)
 {
-    plug("u1", CapsRecord::typical(), "Studio");
+    plug("u1", typicalCaps(), "Studio");
     IASIO* driver = loadAndInit();
     ASSERT_NE(driver, nullptr);
     char name[32];
@@ -73,8 +73,8 @@ TEST_F(DriverChannels, OneInterfaceShowsItsChannelsByGroupName)
 
 TEST_F(DriverChannels, TwoInterfacesAddUpNewestFirstWithTheirNamesInFront)
 {
-    plug("u1", CapsRecord::typical(), "First");
-    plug("u2", CapsRecord::typical().channels(4, 2).outputGroups({{0, 4}}).inputGroups({{1, 2}}), "Second");
+    plug("u1", typicalCaps(), "First");
+    plug("u2", typicalCaps().channels(4, 2).outputGroups({{0, 4}}).inputGroups({{1, 2}}), "Second");
     IASIO* driver = loadAndInit();
     ASSERT_NE(driver, nullptr);
     int32_t inputs = 0, outputs = 0;
@@ -91,7 +91,7 @@ TEST_F(DriverChannels, TwoInterfacesAddUpNewestFirstWithTheirNamesInFront)
 TEST_F(DriverChannels, OutputRoutingNamesOutputsByPlaybackNumberAndUnmappedChannelsByNumber)
 {
     // Flag bit 7: output routing. Ten playback channels and six inputs, with fewer mapped channels.
-    plug("u1", CapsRecord::typical().word(0, 0x80).channels(10, 6).inputGroups({{0, 4}}));
+    plug("u1", typicalCaps().word(0, 0x80).channels(10, 6).inputGroups({{0, 4}}));
     IASIO* driver = loadAndInit();
     ASSERT_NE(driver, nullptr);
     EXPECT_EQ(channelName(driver, false, 0), "Playback 1");
@@ -102,7 +102,7 @@ TEST_F(DriverChannels, OutputRoutingNamesOutputsByPlaybackNumberAndUnmappedChann
 
 TEST_F(DriverChannels, AnInterfaceContributesAtMostSixtyFourChannelsEachWay)
 {
-    plug("u1", CapsRecord::typical().channels(100, 70));
+    plug("u1", typicalCaps().channels(100, 70));
     IASIO* driver = loadAndInit();
     ASSERT_NE(driver, nullptr);
     int32_t inputs = 0, outputs = 0;
@@ -114,7 +114,7 @@ TEST_F(DriverChannels, AnInterfaceContributesAtMostSixtyFourChannelsEachWay)
 
 TEST_F(DriverChannels, AdatGroupsAreLetteredFromTheFirstAdatGroupOfTheirDirection)
 {
-    plug("u1", CapsRecord::typical()
+    plug("u1", typicalCaps()
                    .channels(20, 8)
                    .outputGroups({{0, 2}, {1, 2}, {2, 8}, {2, 8}})
                    .inputGroups({{6, 2}, {2, 2}, {7, 4}}));
@@ -131,8 +131,8 @@ TEST_F(DriverChannels, AdatGroupsAreLetteredFromTheFirstAdatGroupOfTheirDirectio
 TEST_F(DriverChannels, ChannelNamesAndMessagesStayWithinTheSizesHostsGive)
 {
     const std::string longName(40, 'N');
-    plug("u1", CapsRecord::typical(), longName);
-    plug("u2", CapsRecord::typical(), "Other");
+    plug("u1", typicalCaps(), longName);
+    plug("u2", typicalCaps(), "Other");
     IASIO* driver = loadAndInit();
     ASSERT_NE(driver, nullptr);
     struct
@@ -151,7 +151,7 @@ TEST_F(DriverChannels, ChannelNamesAndMessagesStayWithinTheSizesHostsGive)
 
 TEST_F(DriverChannels, TheHostToolDescribesTheDriver)
 {
-    plug("u1", CapsRecord::typical());
+    plug("u1", typicalCaps());
     IASIO* driver = loadAndInit();
     ASSERT_NE(driver, nullptr);
     const std::string text = asiohost::describeDriver(*driver);

@@ -7,7 +7,7 @@
 #include <limits>
 
 using namespace asiodrv;
-using asiotest::CapsRecord;
+using asiotest::typicalCaps;
 
 namespace
 {
@@ -20,7 +20,7 @@ class DriverRatesAndClocks : public asiotest::DriverTest
 
 TEST_F(DriverRatesAndClocks, RatesInsideTheRecordsRangeAreAcceptedAndNonsenseIsRefused)
 {
-    plug("u1", CapsRecord::typical());
+    plug("u1", typicalCaps());
     IASIO* driver = loadAndInit();
     ASSERT_NE(driver, nullptr);
     EXPECT_EQ(driver->canSampleRate(44100.0), ASE_OK);
@@ -37,7 +37,7 @@ TEST_F(DriverRatesAndClocks, RatesInsideTheRecordsRangeAreAcceptedAndNonsenseIsR
 
 TEST_F(DriverRatesAndClocks, WithTheRateLockedOnlyTheLockedRateIsAccepted)
 {
-    plug("u1", CapsRecord::typical());
+    plug("u1", typicalCaps());
     uint32_t reply[16];
     ASSERT_TRUE(driverControl(0, 10, 0xFFFFFFFF, 1, reply)); // keep every flag, set the rate lock
     const uint32_t locked = driverInfoWord(2);
@@ -51,7 +51,7 @@ TEST_F(DriverRatesAndClocks, WithTheRateLockedOnlyTheLockedRateIsAccepted)
 
 TEST_F(DriverRatesAndClocks, SettingTheCurrentRateSendsNothingAndANewRateSendsOneSetClock)
 {
-    plug("u1", CapsRecord::typical());
+    plug("u1", typicalCaps());
     IASIO* driver = loadAndInit();
     ASSERT_NE(driver, nullptr);
     double rate = 0;
@@ -71,7 +71,7 @@ TEST_F(DriverRatesAndClocks, SettingTheCurrentRateSendsNothingAndANewRateSendsOn
 
 TEST_F(DriverRatesAndClocks, ARefusedSetClockAnswersHardwareMalfunctionAndKeepsTheRate)
 {
-    plug("u1", CapsRecord::typical());
+    plug("u1", typicalCaps());
     IASIO* driver = loadAndInit();
     ASSERT_NE(driver, nullptr);
     devsim("fault u1 vdc:3/0 vdr:3 1");
@@ -83,7 +83,7 @@ TEST_F(DriverRatesAndClocks, ARefusedSetClockAnswersHardwareMalfunctionAndKeepsT
 
 TEST_F(DriverRatesAndClocks, InitSendsTheStoredRateOnlyWhenTheDeviceSupportsIt)
 {
-    plug("u1", CapsRecord::typical());
+    plug("u1", typicalCaps());
     uint32_t reply[16];
     ASSERT_TRUE(driverControl(0, 16, 44100, 0, reply)); // the interface runs at 44.1 kHz
     platform::HKEY key = nullptr;
@@ -114,7 +114,7 @@ TEST_F(DriverRatesAndClocks, ReleaseStoresTheRateOnlyWhenSettingsWereReadOrTheRa
         platform::regCloseKey(key);
         return r == 0 ? value : -1;
     };
-    plug("u1", CapsRecord::typical());
+    plug("u1", typicalCaps());
     ASSERT_NE(loadDriver(), nullptr);
     loader.releaseDriver();
     EXPECT_EQ(storedRate(), -1) << "a driver that was never initialised stores nothing";
@@ -129,7 +129,7 @@ TEST_F(DriverRatesAndClocks, ReleaseStoresTheRateOnlyWhenSettingsWereReadOrTheRa
 
 TEST_F(DriverRatesAndClocks, OneInterfaceOffersTheClocksOfItsMaskInBitOrder)
 {
-    plug("u1", CapsRecord::typical().clockMask(0x13)); // internal, FireWire, ADAT
+    plug("u1", typicalCaps().clockMask(0x13)); // internal, FireWire, ADAT
     IASIO* driver = loadAndInit();
     ASSERT_NE(driver, nullptr);
     ASIOClockSource clocks[8] = {};
@@ -163,8 +163,8 @@ TEST_F(DriverRatesAndClocks, OneInterfaceOffersTheClocksOfItsMaskInBitOrder)
 
 TEST_F(DriverRatesAndClocks, TwoInterfacesLeaveTheClockToTheConsole)
 {
-    plug("u1", CapsRecord::typical());
-    plug("u2", CapsRecord::typical());
+    plug("u1", typicalCaps());
+    plug("u2", typicalCaps());
     IASIO* driver = loadAndInit();
     ASSERT_NE(driver, nullptr);
     ASIOClockSource clocks[4] = {};
@@ -180,7 +180,7 @@ TEST_F(DriverRatesAndClocks, TwoInterfacesLeaveTheClockToTheConsole)
 
 TEST_F(DriverRatesAndClocks, SetClockSourceSelectsADetectedClockAndRefusesAnAbsentOne)
 {
-    plug("u1", CapsRecord::typical().clockMask(0x13));
+    plug("u1", typicalCaps().clockMask(0x13));
     IASIO* driver = loadAndInit();
     ASSERT_NE(driver, nullptr);
 

@@ -50,6 +50,10 @@ public:
     asiodrv::ASIOCallbacks callbacks{&onSwitch, &onRateChange, &onMessage, &onSwitchTimeInfo};
 
     int switches() const { return switchCount_.load(); }
+    // Called by the test before each step of the period clock. The step reaches the driver's clock
+    // through the unit's state file, which the driver's own copy of the simulator maps at another
+    // address: ThreadSanitizer cannot see that order, so the switches take it from here as well.
+    void stepping() { steps_.fetch_add(1, std::memory_order_release); }
     const Switch& at(int i) const { return log_[static_cast<size_t>(i)]; }
     // Input samples of record r seen in switch n (the half's content at the time of the switch).
     const std::vector<int32_t>& inputsSeen(int record, int n) const
@@ -89,6 +93,7 @@ private:
 
     void record(int32_t half, uint32_t flags, uint64_t position)
     {
+        steps_.load(std::memory_order_acquire);
         const int n = switchCount_.load();
         if (n < kMaxSwitches)
         {
@@ -158,6 +163,7 @@ private:
     std::condition_variable cv_;
     std::atomic<int> switchCount_{0};
     std::atomic<int> resets_{0};
+    std::atomic<int> steps_{0};
     std::thread::id resetThread_; // guarded by mutex_
     std::vector<Switch> log_;
     std::vector<std::vector<std::vector<int32_t>>> inputs_;

@@ -15,9 +15,9 @@
 #include <sstream>
 
 using namespace asiodrv;
-using asiotest::CapsRecord;
 using asiotest::DriverFixture;
 using asiotest::StreamingHost;
+using asiotest::typicalCaps;
 
 namespace
 {
@@ -66,7 +66,7 @@ protected:
     void SetUp() override
     {
         DriverFixture::SetUp();
-        plug("u1", CapsRecord::typical());
+        plug("u1", typicalCaps());
         devsim("set u1 buffer-size " + std::to_string(kFrames));
         devsim("set u1 period-clock step");
     }
@@ -102,6 +102,7 @@ protected:
     // One period of the simulated clock, and the switch it brings.
     bool step(int expectedSwitches)
     {
+        host.stepping();
         if (bus.devsim("step u1") != 0)
         {
             ADD_FAILURE() << "devsim step: " << bus.err;
@@ -129,12 +130,7 @@ protected:
 
     std::string dumped(const std::string& key, const std::string& unit = "u1")
     {
-        EXPECT_EQ(bus.devsim("dump " + unit), 0);
-        std::istringstream lines(bus.out);
-        for (std::string line; std::getline(lines, line);)
-            if (line.compare(0, key.size() + 1, key + " ") == 0)
-                return line.substr(key.size() + 1);
-        return "";
+        return bus.dumped(unit, key);
     }
 
     StreamingHost host;
@@ -458,7 +454,7 @@ protected:
     void SetUp() override
     {
         Streaming::SetUp();
-        plug("u2", CapsRecord::typical());
+        plug("u2", typicalCaps());
         devsim("set u2 buffer-size " + std::to_string(kFrames));
         devsim("set u2 period-clock step");
     }

@@ -1,14 +1,19 @@
 #pragma once
 
-// Helpers of the console tests: hand-built DAT files and capability records, the simulator's trace of
-// the test, the device of a plugged unit, a message loop for the GUI tests, and a flash progress view
-// that only records.
+// Helpers of the console tests: hand-built DAT files and capability records, the device of a plugged unit,
+// and a flash progress view that only records; with the shared support of every suite (private bus, trace,
+// manual clock, message loop).
 
+#include "CapsBytes.h"
+#include "ManualClock.h"
+#include "MessageLoop.h"
+#include "SimulatorTrace.h"
 #include "TempBus.h"
 #include "console/FlashProgress.h"
 #include "device/HwInfoCaps.h"
 #include "device/Vhw.h"
 #include "platform/DeviceInterfaces.h"
+#include "platform/VersionBlock.h"
 
 #include "GuiTest.h"
 
@@ -31,14 +36,8 @@ namespace consoletest
 
 using testsupport::haveDisplay;
 
-// Runs the message loop until done() holds or timeoutMs passes; returns done().
-template <typename Done> bool pumpUntil(Done done, int timeoutMs = 10000)
-{
-    const auto end = juce::Time::getMillisecondCounter() + uint32_t(timeoutMs);
-    while (!done() && juce::Time::getMillisecondCounter() < end)
-        juce::MessageManager::getInstance()->runDispatchLoopUntil(5);
-    return done();
-}
+using testsupport::Later;
+using testsupport::pumpUntil;
 
 // --- flash progress ---
 // What a RecordingFlashProgress was shown; it outlives the view (which its operation deletes).
@@ -161,34 +160,28 @@ inline void writeFile(const std::string& path, const std::string& content)
 }
 
 // --- capability records ---
-// A record of the given identity and firmware, with a few channels, as a file for "devsim plug --caps".
+// A record of the given identity and firmware, with 8 analog inputs and the given number of analog
+// outputs, as a file for "devsim plug --caps".
 inline std::string writeCapsFile(const std::string& dir, uint32_t vendor, uint32_t model, uint32_t dsp,
-                                 uint32_t arm, bool noFlashLock)
+                                 uint32_t arm, bool noFlashLock, uint8_t outputs = 8)
 {
-    device::HwInfoCaps caps{};
-    caps.flags = noFlashLock ? device::HwInfoCaps::kFlagNoFlashLock : 0;
-    caps.guidHigh = vendor << 8;
-    caps.guidLow = 0x1000 + model;
-    caps.modelId = model;
-    caps.hwVersion = 1;
-    std::snprintf(caps.modelName, sizeof caps.modelName, "Test %X", unsigned(model));
-    caps.clockMask = 3;
-    caps.playbackChannelsUpTo50k = 8;
-    caps.inputCount = 8;
-    caps.outputCount = 8;
-    caps.firstMeterCount = 8;
-    caps.secondMeterCount = 8;
-    caps.outputGroupCount = 1;
-    caps.outputGroups[0] = {0, 8};
-    caps.inputGroupCount = 1;
-    caps.inputGroups[0] = {0, 8};
-    caps.maxSampleRate = 96000;
-    caps.minSampleRate = 44100;
-    caps.dspVersion = dsp;
-    caps.armVersion = arm;
+    char name[32];
+    std::snprintf(name, sizeof name, "Test %X", unsigned(model));
     const std::string path = dir + "/caps.bin";
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(&caps), device::HwInfoCaps::kRegistryBytes);
+    testsupport::CapsBytes::withGroups({{0, 8}}, {{0, outputs}})
+        .word(0, noFlashLock ? device::HwInfoCaps::kFlagNoFlashLock : 0)
+        .vendor(vendor)
+        .word(8, 0x1000 + model)
+        .word(12, model)
+        .word(16, 1)
+        .modelName(name)
+        .clockMask(3)
+        .channels(8, 8)
+        .word(96, outputs)
+        .word(100, 8)
+        .rates(44100, 96000)
+        .firmware(dsp, arm)
+        .writeTo(path);
     return path;
 }
 
@@ -216,84 +209,27 @@ inline std::vector<uint32_t> readFlash(device::vhw& device, uint32_t address, ui
     return out;
 }
 
+// --- file versions ---
+// A file with a version block, as a deliverable carries it.
+inline void writeVersionedFile(const std::string& path, uint16_t major, uint16_t minor, uint16_t build,
+                               uint16_t revision)
+{
+    const platform::FileVersionBlock block{
+        {'S', 'T', 'R', 'E', 'L', 'L', 'I', 'S', ':', 'F', 'I', 'L', 'E', 'V', 'E', 'R'},
+        major,
+        minor,
+        build,
+        revision,
+        platform::fileVersionCheck(major, minor, build, revision),
+        1};
+    std::ofstream out(path, std::ios::binary);
+    out << "code before the block";
+    out.write(reinterpret_cast<const char*>(&block), sizeof block);
+}
+
 // --- the trace ---
-struct VdcLine
-{
-    uint32_t category = 0;
-    uint32_t command = 0;
-    std::vector<uint32_t> params;
-    uint32_t vdr = 0;
-};
-
-// Points STRELLIS_TRACE at a file of the test's bus for the object's lifetime.
-class Trace
-{
-public:
-    explicit Trace(const std::string& dir) : path_(dir + "/trace.txt")
-    {
-        ::setenv("STRELLIS_TRACE", path_.c_str(), 1);
-    }
-    ~Trace() { ::unsetenv("STRELLIS_TRACE"); }
-    Trace(const Trace&) = delete;
-    Trace& operator=(const Trace&) = delete;
-
-    void clear() { std::ofstream(path_, std::ios::trunc); }
-
-    std::vector<std::string> lines() const
-    {
-        std::vector<std::string> out;
-        std::ifstream in(path_);
-        for (std::string line; std::getline(in, line);)
-            out.push_back(line);
-        return out;
-    }
-
-    // The VDC requests, in order; only those of the given category when category >= 0.
-    std::vector<VdcLine> vdc(int category = -1) const
-    {
-        std::vector<VdcLine> out;
-        for (const std::string& line : lines())
-        {
-            std::istringstream words(line);
-            std::string pid, unit, kind;
-            words >> pid >> unit >> kind;
-            if (kind != "VDC")
-                continue;
-            VdcLine v;
-            uint32_t length = 0;
-            words >> v.category >> v.command >> length;
-            for (std::string w; words >> w && w != "=>";)
-                v.params.push_back(uint32_t(std::stoul(w)));
-            std::string nt;
-            words >> nt >> v.vdr;
-            if (category < 0 || int(v.category) == category)
-                out.push_back(v);
-        }
-        return out;
-    }
-
-    // "cat/cmd" of each VDC request, e.g. "1/5 1/0 1/3 1/2 ...", with the first parameter for lock and
-    // erase ("1/5:1", "1/0:0x20000") so sequences read easily.
-    std::vector<std::string> flashSequence() const
-    {
-        std::vector<std::string> out;
-        for (const VdcLine& v : vdc(1))
-        {
-            std::string s = std::to_string(v.category) + "/" + std::to_string(v.command);
-            if ((v.command == 5 || v.command == 0) && !v.params.empty())
-            {
-                char text[32];
-                std::snprintf(text, sizeof text, v.command == 0 ? ":0x%x" : ":%u", v.params[0]);
-                s += text;
-            }
-            out.push_back(s);
-        }
-        return out;
-    }
-
-private:
-    std::string path_;
-};
+using testsupport::Trace;
+using testsupport::VdcLine;
 
 inline int count(const std::vector<std::string>& v, const std::string& what)
 {

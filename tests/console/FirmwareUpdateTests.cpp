@@ -49,22 +49,6 @@ private:
     platform::MessageBoxPresenter previous_;
 };
 
-// Runs a function on the message thread once the modal loop is running.
-class Later : private juce::Timer
-{
-public:
-    explicit Later(std::function<void()> f, int delayMs = 50) : f_(std::move(f)) { startTimer(delayMs); }
-    ~Later() override { stopTimer(); }
-
-private:
-    void timerCallback() override
-    {
-        stopTimer();
-        f_();
-    }
-    std::function<void()> f_;
-};
-
 // Consecutive repeats collapsed, so a pass reads as one step.
 std::vector<std::string> collapsed(const std::vector<std::string>& seq)
 {
@@ -325,6 +309,7 @@ TEST_F(FirmwareUpdate, ReadsThatKeepAskingToTryAgainFailAfterTwoSeconds)
 {
     ASSERT_EQ(bus.devsim("fault u1 vdc:1/1 timeout always"), 0) << bus.err;
     Trace trace(bus.dir);
+    testsupport::ManualClock clock;
     EXPECT_EQ(update(), "Unable to read flash memory");
     EXPECT_EQ(collapsed(trace.flashSequence()), (std::vector<std::string>{"1/1"}));
 }
@@ -333,6 +318,7 @@ TEST_F(FirmwareUpdate, FlashThatStaysBusyFails)
 {
     ASSERT_EQ(bus.devsim("set u1 flash.busy 1000"), 0) << bus.err;
     Trace trace(bus.dir);
+    testsupport::ManualClock clock;
     EXPECT_EQ(update(), "Unknown error");
     const auto seq = collapsed(trace.flashSequence());
     EXPECT_EQ(count(seq, "1/2"), 0);

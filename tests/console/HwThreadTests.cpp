@@ -224,12 +224,12 @@ TEST_F(HwThreadTest, GetAfterBusResetIsRetriedAfter60Ms)
     ASSERT_EQ(bus.devsim("fault u1 vdc:4/1 busreset 1"), 0) << bus.err;
     platform::DebugCapture debug;
     Trace trace(bus.dir);
+    testsupport::ManualClock clock;
     thread->startThread();
-    const auto start = juce::Time::getMillisecondCounter();
     thread->queueGet(reader);
     ASSERT_TRUE(pumpUntil([&] { return reader.shows == 1; }));
-    EXPECT_GE(juce::Time::getMillisecondCounter() - start, 60u);
     EXPECT_EQ(trace.vdc(4).size(), 2u);
+    EXPECT_EQ(clock.elapsed(), 60u + 2 * sim::os::kVdcTransactionMs) << "the two requests and the pause";
     EXPECT_TRUE(debug.contains("1394 bus reset for " + device->getUniqueName() + " - should try again"));
     EXPECT_TRUE(debug.contains("Console - get rval is -1 - sleeping"));
     shutDown();
@@ -460,6 +460,7 @@ TEST_F(HwThreadTest, EraseThatNeverBecomesReadySkipsTheWriteAndUnlocks)
     state->setOutputGain(1, -6.0f);
     platform::DebugCapture debug;
     Trace trace(bus.dir);
+    testsupport::ManualClock clock;
     thread->startThread();
     thread->stop();
     ASSERT_TRUE(pumpUntil([&] { return window.finished.load(); }, 10000));
@@ -507,16 +508,16 @@ TEST_F(HwThreadTest, EraseAndWriteTheDeviceAsksToRepeatArePausedBetweenTries)
         hwthread t(&w, changed, *device);
         platform::DebugCapture debug;
         Trace trace(bus.dir);
+        testsupport::ManualClock clock;
         t.startThread();
         t.stop();
         ASSERT_TRUE(pumpUntil([&] { return w.finished.load(); }, 20000));
         int tries = 0;
         for (const VdcLine& v : trace.vdc(1))
             tries += v.command == c.command ? 1 : 0;
-        // The step gives up after two seconds without progress; with a 10 ms pause before each repeat
-        // that is about 200 tries, not a tight loop of thousands.
-        EXPECT_GE(tries, 2);
-        EXPECT_LE(tries, 2000 / 10 + 10);
+        // The step gives up once 2000 ms pass without progress. A try is a request (1 ms of the manual
+        // clock) and a 10 ms pause, so the tries start at 0, 11, ... 1991 ms: not a tight loop.
+        EXPECT_EQ(tries, 1991 / (10 + int(sim::os::kVdcTransactionMs)) + 1);
         EXPECT_TRUE(debug.contains(c.logged));
     }
 }

@@ -5,31 +5,10 @@
 #include "console/JuceMessageBox.h"
 #include "platform/MessageBox.h"
 
-#include <functional>
 #include <thread>
 
 using namespace console;
-
-namespace
-{
-
-// Runs a function on the message thread once the modal loop is running.
-class Later : private juce::Timer
-{
-public:
-    explicit Later(std::function<void()> f, int delayMs = 50) : f_(std::move(f)) { startTimer(delayMs); }
-    ~Later() override { stopTimer(); }
-
-private:
-    void timerCallback() override
-    {
-        stopTimer();
-        f_();
-    }
-    std::function<void()> f_;
-};
-
-} // namespace
+using testsupport::Later;
 
 TEST(FlashProgressWindowTest, EndBeforeTheModalLoopDoesNotHang)
 {

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <initializer_list>
+
 namespace
 {
 
@@ -13,86 +16,179 @@ using console::ConsoleLayout;
 using consoleapptest::makeInputs;
 using juce::Rectangle;
 
-TEST(ConsoleLayout, EightInputsGiveThePageAndSectionsOfTheDefaultArtwork)
+// Input counts to check the rules at: none, one, an odd and an even number, the most strips, and more.
+constexpr uint8_t kInputCounts[] = {0, 1, 5, 8, 16, 20};
+
+// Whether every rectangle is inside the area.
+::testing::AssertionResult allInside(const Rectangle<int>& area, std::initializer_list<Rectangle<int>> rects)
+{
+    for (const Rectangle<int>& r : rects)
+        if (!area.contains(r))
+            return ::testing::AssertionFailure() << r.toString() << " is not inside " << area.toString();
+    return ::testing::AssertionSuccess();
+}
+
+// Whether each rectangle starts below the bottom of the one before it.
+::testing::AssertionResult stackedDownwards(std::initializer_list<Rectangle<int>> rects)
+{
+    const Rectangle<int>* previous = nullptr;
+    for (const Rectangle<int>& r : rects)
+    {
+        if (previous != nullptr && r.getY() < previous->getBottom())
+            return ::testing::AssertionFailure() << r.toString() << " overlaps " << previous->toString();
+        previous = &r;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+TEST(ConsoleLayout, ThePageIsTheInputStripsThenThePlaybackAndMasterSectionsBelowTheTabBar)
+{
+    for (const uint8_t inputs : kInputCounts)
+    {
+        SCOPED_TRACE(int(inputs));
+        const ConsoleLayout layout(makeInputs(inputs));
+        const console::ConsoleImages& im = console::consoleImages();
+        const int strips = std::min<int>(inputs, ConsoleLayout::kMaxInputStrips);
+        EXPECT_EQ(layout.getInputStripCount(), strips);
+        EXPECT_EQ(layout.getStripWidth(), im.stripBackground.getWidth());
+        const int width =
+            strips * layout.getStripWidth() + im.playBackground.getWidth() + im.masterBackground.getWidth();
+        const int height = ConsoleLayout::kHeaderHeight + im.stripBackground.getHeight();
+        EXPECT_EQ(layout.getPageBounds(), Rectangle<int>(0, layout.getTopTabBarHeight(), width, height));
+        EXPECT_EQ(layout.getContentSize(), juce::Point<int>(width, layout.getPageBounds().getBottom()));
+    }
+}
+
+TEST(ConsoleLayout, SectionsMeetEdgeToEdgeAndFillThePage)
+{
+    for (const uint8_t inputs : kInputCounts)
+    {
+        SCOPED_TRACE(int(inputs));
+        const ConsoleLayout layout(makeInputs(inputs));
+        const Rectangle<int> page = layout.getPageBounds().withZeroOrigin();
+        const Rectangle<int> input = layout.getInputSectionBounds();
+        const Rectangle<int> header = layout.getInputHeaderBounds();
+        const Rectangle<int> session = layout.getSessionBoxBounds();
+        const Rectangle<int> playHeader = layout.getPlayHeaderBounds();
+        const Rectangle<int> playBox = layout.getPlayBoxBounds();
+        const Rectangle<int> logo = layout.getLogoBounds();
+        const Rectangle<int> solo = layout.getRudeSoloBounds();
+        const Rectangle<int> midi(layout.getMidiStatusPosition().x, layout.getMidiStatusPosition().y,
+                                  console::consoleImages().midiBackground.getWidth(),
+                                  console::consoleImages().midiBackground.getHeight());
+        const Rectangle<int> masterHeader = layout.getMasterHeaderBounds();
+        const Rectangle<int> masterBox = layout.getMasterBoxBounds();
+
+        // Three columns side by side: the input strips, the playback section, the master section.
+        EXPECT_EQ(input, page.withWidth(inputs == 0 ? 0 : input.getWidth()));
+        EXPECT_EQ(header, input.withHeight(ConsoleLayout::kHeaderHeight));
+        for (const Rectangle<int>& r : {session, playHeader, playBox})
+            EXPECT_EQ(r.getHorizontalRange(), playBox.getHorizontalRange().movedToStartAt(input.getRight()));
+        for (const Rectangle<int>& r : {logo, solo, midi, masterHeader, masterBox})
+            EXPECT_EQ(r.getHorizontalRange(),
+                      masterBox.getHorizontalRange().movedToStartAt(playBox.getRight()));
+        EXPECT_EQ(masterBox.getRight(), page.getRight());
+
+        // Each column from the top of the page to its bottom, the headers of both sections on one line.
+        EXPECT_EQ(session.getY(), 0);
+        EXPECT_EQ(playHeader.getY(), session.getBottom());
+        EXPECT_EQ(playBox.getY(), playHeader.getBottom());
+        EXPECT_EQ(playBox.getBottom(), page.getBottom());
+        EXPECT_EQ(logo.getY(), 0);
+        EXPECT_EQ(solo.getY(), logo.getBottom());
+        EXPECT_EQ(midi.getY(), solo.getBottom());
+        EXPECT_LE(midi.getBottom(), masterHeader.getY());
+        EXPECT_EQ(masterHeader.getVerticalRange(), playHeader.getVerticalRange());
+        EXPECT_EQ(masterBox.getY(), masterHeader.getBottom());
+        EXPECT_EQ(masterBox.getBottom(), page.getBottom());
+    }
+}
+
+TEST(ConsoleLayout, EveryElementOfAStripLiesInsideTheStrip)
 {
     const ConsoleLayout layout(makeInputs(8));
-    EXPECT_EQ(layout.getStripWidth(), 54);
-    EXPECT_EQ(layout.getPageBounds(), Rectangle<int>(0, 30, 653, 506));
-    EXPECT_EQ(layout.getContentSize(), juce::Point<int>(653, 536));
-    EXPECT_EQ(layout.getInputSectionBounds(), Rectangle<int>(0, 0, 432, 506));
-    EXPECT_EQ(layout.getInputHeaderBounds(), Rectangle<int>(0, 0, 432, 41));
-    EXPECT_EQ(layout.getSessionBoxBounds(), Rectangle<int>(432, 0, 108, 114));
-    EXPECT_EQ(layout.getPlayHeaderBounds(), Rectangle<int>(432, 114, 108, 23));
-    EXPECT_EQ(layout.getPlayBoxBounds(), Rectangle<int>(432, 137, 108, 369));
-    EXPECT_EQ(layout.getLogoBounds(), Rectangle<int>(540, 0, 113, 44));
-    EXPECT_EQ(layout.getRudeSoloBounds(), Rectangle<int>(540, 44, 113, 20));
-    EXPECT_EQ(layout.getMidiStatusPosition(), juce::Point<int>(540, 64));
-    EXPECT_EQ(layout.getMasterHeaderBounds(), Rectangle<int>(540, 114, 113, 23));
-    EXPECT_EQ(layout.getMasterBoxBounds(), Rectangle<int>(540, 137, 113, 369));
+    const int w = layout.getStripWidth();
+    const Rectangle<int> inputStrip(0, 0, w, console::consoleImages().stripBackground.getHeight());
+    EXPECT_TRUE(allInside(inputStrip, {layout.getInputLabelBounds(), layout.getInputAliasBounds(),
+                                       layout.getInputNominalBounds(), layout.getPanKnobGeometry().bounds,
+                                       layout.getMonitorSoloBounds(), layout.getMonitorMuteBounds(),
+                                       layout.getMonitorFaderBounds(), layout.getMonitorFaderValueBox(),
+                                       layout.getInputMeterBounds()}));
+
+    // Strip k of the two-strip boxes of the master and playback sections.
+    const Rectangle<int> masterBox = layout.getMasterBoxBounds().withZeroOrigin();
+    const Rectangle<int> playBox = layout.getPlayBoxBounds().withZeroOrigin();
+    for (int k = 0; k < 2; ++k)
+    {
+        SCOPED_TRACE(k);
+        EXPECT_TRUE(allInside(masterBox.withX(k * w).withWidth(w),
+                              {layout.getMasterUpperLabelBounds(k), layout.getAliasBounds(k),
+                               layout.getOutputNominalBounds(k), layout.getMuteBounds(k),
+                               layout.getMasterFaderBounds(k), layout.getMasterFaderValueBox(k),
+                               layout.getOutputMeterBounds(k)}));
+        EXPECT_TRUE(
+            allInside(playBox.withX(k * w).withWidth(w),
+                      {layout.getPlayLabelBounds().translated(k * w, 0), layout.getAliasBounds(k),
+                       layout.getPlaySoloBounds(k), layout.getMuteBounds(k), layout.getPlayFaderBounds(k),
+                       layout.getPlayFaderValueBox(k), layout.getOutputMeterBounds(k)}));
+    }
+    EXPECT_TRUE(allInside(masterBox, {layout.getMasterGangBounds()}));
+    EXPECT_TRUE(allInside(playBox, {layout.getPlayGangBounds()}));
+
+    // A pair's gang button lies across the pair's two strips in the input section.
+    const Rectangle<int> section = layout.getInputSectionBounds();
+    for (int pair = 0; pair < 4; ++pair)
+        EXPECT_TRUE(
+            allInside(section.withX(2 * pair * w).withWidth(2 * w), {layout.getMonitorGangBounds(pair)}))
+            << pair;
+
+    // The session buttons one under another in the middle of the session box.
+    const console::ConsoleImages& im = console::consoleImages();
+    const Rectangle<int> load = im.loadUp.getBounds().withPosition(layout.getLoadButtonPosition());
+    const Rectangle<int> save = im.saveUp.getBounds().withPosition(layout.getSaveButtonPosition());
+    const Rectangle<int> reset = im.resetUp.getBounds().withPosition(layout.getResetButtonPosition());
+    const Rectangle<int> session = layout.getSessionBoxBounds().withZeroOrigin();
+    EXPECT_EQ(save.getTopLeft(), load.getBottomLeft());
+    EXPECT_EQ(reset.getTopLeft(), save.getBottomLeft());
+    // Centred: the margins on either side differ by the pixel an odd difference leaves at most.
+    EXPECT_NEAR(load.getX(), session.getRight() - load.getRight(), 1);
+    EXPECT_NEAR(load.getY(), session.getBottom() - reset.getBottom(), 1);
 }
 
-TEST(ConsoleLayout, NoInputsStartThePlaybackSectionAtTheLeftEdge)
+TEST(ConsoleLayout, TheControlsOfAStripStackDownwardsWithTheMeterBesideTheFader)
 {
-    const ConsoleLayout layout(makeInputs(0));
-    EXPECT_EQ(layout.getInputStripCount(), 0);
-    EXPECT_EQ(layout.getPageBounds().getWidth(), 221);
-    EXPECT_EQ(layout.getContentSize(), juce::Point<int>(221, 536));
-    EXPECT_EQ(layout.getPlayBoxBounds().getX(), 0);
-    EXPECT_EQ(layout.getSessionBoxBounds().getX(), 0);
-    EXPECT_TRUE(layout.getInputSectionBounds().isEmpty());
+    const ConsoleLayout layout(makeInputs(8));
+    EXPECT_TRUE(stackedDownwards({layout.getInputLabelBounds(), layout.getInputAliasBounds(),
+                                  layout.getInputNominalBounds(), layout.getPanKnobGeometry().bounds,
+                                  layout.getMonitorSoloBounds(), layout.getMonitorMuteBounds(),
+                                  layout.getMonitorFaderBounds(), layout.getMonitorFaderValueBox()}));
+    EXPECT_TRUE(layout.getMonitorFaderBounds().getVerticalRange().contains(
+        layout.getInputMeterBounds().getVerticalRange()));
+    for (int k = 0; k < 2; ++k)
+    {
+        SCOPED_TRACE(k);
+        EXPECT_TRUE(stackedDownwards({layout.getMasterUpperLabelBounds(k), layout.getAliasBounds(k),
+                                      layout.getOutputNominalBounds(k), layout.getMuteBounds(k),
+                                      layout.getMasterFaderBounds(k), layout.getMasterFaderValueBox(k)}));
+        EXPECT_TRUE(stackedDownwards({layout.getPlayLabelBounds(), layout.getAliasBounds(k),
+                                      layout.getPlaySoloBounds(k), layout.getMuteBounds(k),
+                                      layout.getPlayFaderBounds(k), layout.getPlayFaderValueBox(k)}));
+        EXPECT_TRUE(layout.getMasterFaderBounds(k).getVerticalRange().contains(
+            layout.getOutputMeterBounds(k).getVerticalRange()));
+    }
+    const console::KnobGeometry knob = layout.getPanKnobGeometry();
+    EXPECT_FLOAT_EQ(knob.rotaryEnd - knob.rotaryStart, 1.5f * juce::MathConstants<float>::pi);
 }
 
-TEST(ConsoleLayout, InputsBeyondSixteenAreClampedToSixteenStrips)
-{
-    const ConsoleLayout sixteen(makeInputs(16));
-    const ConsoleLayout twenty(makeInputs(20));
-    EXPECT_EQ(sixteen.getPageBounds().getWidth(), 16 * 54 + 221);
-    EXPECT_EQ(twenty.getInputStripCount(), 16);
-    EXPECT_EQ(twenty.getPageBounds(), sixteen.getPageBounds());
-    EXPECT_EQ(twenty.getMasterBoxBounds(), sixteen.getMasterBoxBounds());
-    EXPECT_EQ(twenty.getContentSize(), juce::Point<int>(1085, 536));
-}
-
-TEST(ConsoleLayout, AnOddLastStripHasNoGangButton)
+TEST(ConsoleLayout, EveryPairOfInputsButAnOddLastStripHasAGangButton)
 {
     const ConsoleLayout layout(makeInputs(5));
     EXPECT_TRUE(layout.hasMonitorGang(0));
     EXPECT_FALSE(layout.hasMonitorGang(1));
     EXPECT_TRUE(layout.hasMonitorGang(2));
     EXPECT_FALSE(layout.hasMonitorGang(4));
-    EXPECT_EQ(layout.getMonitorGangBounds(), Rectangle<int>(34, 484, 44, 17));
-    EXPECT_EQ(layout.getMonitorGangBounds(2), Rectangle<int>(34 + 4 * 54, 484, 44, 17));
-}
-
-TEST(ConsoleLayout, StripElementsSitWhereTheStripPicturesExpectThem)
-{
-    const ConsoleLayout layout(makeInputs(8));
-    EXPECT_EQ(layout.getLoadButtonPosition(), juce::Point<int>(24, 19));
-    EXPECT_EQ(layout.getSaveButtonPosition(), juce::Point<int>(24, 44));
-    EXPECT_EQ(layout.getResetButtonPosition(), juce::Point<int>(24, 69));
-
-    EXPECT_EQ(layout.getInputLabelBounds(), Rectangle<int>(3, 3, 51, 12));
-    EXPECT_EQ(layout.getInputAliasBounds(), Rectangle<int>(5, 20, 48, 18));
-    EXPECT_EQ(layout.getInputNominalBounds(), Rectangle<int>(7, 40, 46, 23));
-    const console::KnobGeometry knob = layout.getPanKnobGeometry();
-    EXPECT_EQ(knob.bounds, Rectangle<int>(7, 76, 42, 59));
-    EXPECT_FLOAT_EQ(knob.rotaryEnd - knob.rotaryStart, 1.5f * juce::MathConstants<float>::pi);
-    EXPECT_EQ(layout.getMonitorFaderBounds(), Rectangle<int>(12, 192, 36, 212));
-    EXPECT_EQ(layout.getMonitorFaderValueBox(), Rectangle<int>(15, 413, 28, 16));
-    EXPECT_EQ(layout.getInputMeterBounds(), Rectangle<int>(8, 203, 10, 192));
-
-    EXPECT_EQ(layout.getMasterUpperLabelBounds(1), Rectangle<int>(64, 2, 38, 12));
-    EXPECT_EQ(layout.getOutputNominalBounds(1), Rectangle<int>(61, 41, 46, 23));
-    EXPECT_EQ(layout.getMuteBounds(1), Rectangle<int>(61, 67, 46, 19));
-    EXPECT_EQ(layout.getPlaySoloBounds(0), Rectangle<int>(7, 44, 46, 19));
-    EXPECT_EQ(layout.getAliasBounds(1), Rectangle<int>(59, 19, 48, 18));
-    EXPECT_EQ(layout.getMasterFaderBounds(1), Rectangle<int>(66, 96, 36, 212));
-    EXPECT_EQ(layout.getPlayFaderBounds(1), Rectangle<int>(60, 96, 36, 212));
-    EXPECT_EQ(layout.getMasterFaderValueBox(1), Rectangle<int>(69, 317, 28, 16));
-    EXPECT_EQ(layout.getOutputMeterBounds(0), Rectangle<int>(8, 107, 10, 192));
-    EXPECT_EQ(layout.getMasterGangBounds(), Rectangle<int>(34, 345, 44, 17));
-    EXPECT_EQ(layout.getPlayGangBounds(), Rectangle<int>(34, 345, 44, 17));
-    EXPECT_EQ(layout.getPlayLabelBounds(), Rectangle<int>(14, 2, 30, 12));
+    EXPECT_EQ(layout.getMonitorGangBounds(2),
+              layout.getMonitorGangBounds().translated(4 * layout.getStripWidth(), 0));
 }
 
 TEST(ConsoleArtwork, EveryPictureHasTheSizeTheGeometryIsComputedFrom)

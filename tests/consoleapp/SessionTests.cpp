@@ -8,6 +8,7 @@
 #include "console/ConsoleApp.h"
 #include "console/ConsoleLookAndFeel.h"
 #include "console/ConsoleWindow.h"
+#include "console/MasterStrips.h"
 #include "console/SessionFiles.h"
 #include "console/Toggle.h"
 #include "device/Conversions.h"
@@ -449,6 +450,9 @@ TEST_F(SessionTest, FilesInBothByteOrdersAndALegacyFileLoadTheSameSessionAndSend
     std::memcpy(l + 11472 + 3 * 24, "\x01\x00Synth", 7);
     loaded[1648 + 5] = device::dbToGain(-1.0f);
     std::memcpy(l + 12432 + 5 * 24, "\x01\x02Mains", 7);
+    for (int output = 0; output < 12; ++output) // named, so the output strips store no default names
+        if (output != 5)
+            std::memcpy(l + 12432 + output * 24 + 2, ("O" + std::to_string(output)).c_str(), 3);
     const int32_t inputGangs = ~(1 << 1); // inputs 2 and 3 not ganged
     const int32_t playbackGangs = ~(1 << 2);
     const int32_t outputGangs = ~(1 << 0);
@@ -488,7 +492,9 @@ TEST_F(SessionTest, FilesInBothByteOrdersAndALegacyFileLoadTheSameSessionAndSend
         EXPECT_EQ(state().getOutputGangs(), outputGangs);
         EXPECT_TRUE(state().mayWriteFlash());
         EXPECT_FALSE(gang_->getToggleState());
+        EXPECT_FALSE(content().getTabbedBox()->getMasterBox()->getGang().getToggleState());
         EXPECT_EQ(alias_->getText(), "Vocal");
+        EXPECT_EQ(content().getTabbedBox()->getMasterBox()->getAlias(1).getText(), "O1");
         EXPECT_EQ(state().getMostRecentFolder(), dir.getFullPathName());
         EXPECT_EQ(state().getCurrentSessionName(), file.getFileNameWithoutExtension());
         const std::vector<std::string> sent = sentSettled();
@@ -503,13 +509,28 @@ TEST_F(SessionTest, FilesInBothByteOrdersAndALegacyFileLoadTheSameSessionAndSend
     EXPECT_EQ(std::count(first.begin(), first.end(), "6/2 3 1"), 1);
     const uint32_t sentGain = device::dbToGain(device::gainToDb(device::dbToGain(-6.0f)));
     EXPECT_EQ(std::count(first.begin(), first.end(), "8/0 0 2 " + std::to_string(sentGain)), 1);
+    // And every output's gain, mute and nominal level.
+    for (const char* prefix : {"4/0 ", "4/2 ", "4/8 "})
+        EXPECT_EQ(std::count_if(first.begin(), first.end(),
+                                [&](const std::string& c) { return c.rfind(prefix, 0) == 0; }),
+                  12);
+    const uint32_t outputGain = device::dbToGain(device::gainToDb(device::dbToGain(-1.0f)));
+    EXPECT_EQ(std::count(first.begin(), first.end(), "4/0 5 " + std::to_string(outputGain)), 1);
+    EXPECT_EQ(std::count(first.begin(), first.end(), "4/2 5 1"), 1);
+    EXPECT_EQ(std::count(first.begin(), first.end(), "4/8 5 2"), 1);
 }
 
 TEST_F(SessionTest, ResetSendsEveryDefaultShowsTheDefaultNamesAndKeepsTheGangs)
 {
     open("st8", true);
+    // The window stored every output's default name when it opened.
+    EXPECT_EQ(state().getOutputAlias(0), "Out A1");
+    EXPECT_EQ(state().getOutputAlias(11), "Out H2");
     state().setInputGangs(0x5);
     state().setMonitorGain(0, 4, -30.0f);
+    state().setOutputGain(3, -30.0f);
+    state().setByte(ConsoleState::kOutputRecords + 2 * ConsoleState::kRecordBytes, 1);
+    state().setOutputAlias(1, "Mains");
     state().setByte(ConsoleState::kPlaybackRecords + 7 * ConsoleState::kRecordBytes + 1, 1);
     state().setInputAlias(0, "Vocal");
     console::refreshAliasLabels(content(), false);
@@ -522,23 +543,28 @@ TEST_F(SessionTest, ResetSendsEveryDefaultShowsTheDefaultNamesAndKeepsTheGangs)
 
     EXPECT_EQ(alias_->getText(), defaultInputName(content().getHwInfo()));
     EXPECT_EQ(state().getInputAlias(0), alias_->getText());
+    EXPECT_EQ(state().getOutputAlias(1), "Out A2");
     EXPECT_EQ(state().getInputGangs(), 0x5);
     EXPECT_EQ(gang_->getToggleState(), gangShown);
     EXPECT_TRUE(state().mayWriteFlash());
-    // Every default goes out: input 0's gain in each mix once, every playback solo off once, and every
-    // playback level at 0 dB and mute off (each of the two faders and mutes resets them all).
+    // Every default goes out: input 0's gain in each mix once, every playback solo off once, every
+    // playback level at 0 dB and mute off (each of the two faders and mutes resets them all), every output
+    // at 0 dB, unmuted and at +4 once.
     for (int mix = 0; mix < 12; mix += 2)
         EXPECT_EQ(std::count(sent.begin(), sent.end(),
                              "8/0 0 " + std::to_string(mix) + " " + std::to_string(device::kUnityGain)),
                   1);
     for (int c = 0; c < 12; ++c)
     {
-        const std::string channel = std::to_string(c);
-        EXPECT_EQ(std::count(sent.begin(), sent.end(), "6/4 " + channel + " 0"), 1);
-        EXPECT_GE(
-            std::count(sent.begin(), sent.end(), "6/0 " + channel + " " + std::to_string(device::kUnityGain)),
-            1);
-        EXPECT_GE(std::count(sent.begin(), sent.end(), "6/2 " + channel + " 0"), 1);
+        const std::string o = std::to_string(c);
+        EXPECT_EQ(std::count(sent.begin(), sent.end(), "6/4 " + o + " 0"), 1);
+        EXPECT_GE(std::count(sent.begin(), sent.end(), "6/0 " + o + " " + std::to_string(device::kUnityGain)),
+                  1);
+        EXPECT_GE(std::count(sent.begin(), sent.end(), "6/2 " + o + " 0"), 1);
+        EXPECT_EQ(std::count(sent.begin(), sent.end(), "4/0 " + o + " " + std::to_string(device::kUnityGain)),
+                  1);
+        EXPECT_EQ(std::count(sent.begin(), sent.end(), "4/2 " + o + " 0"), 1);
+        EXPECT_EQ(std::count(sent.begin(), sent.end(), "4/8 " + o + " 0"), 1);
     }
 }
 

@@ -15,7 +15,6 @@
 #include "platform/DeviceFile.h"
 #include "platform/Event.h"
 #include "platform/MessageBox.h"
-#include "platform/VersionBlock.h"
 
 #include <gtest/gtest.h>
 
@@ -741,29 +740,12 @@ TEST_F(SettingsTest, OnVistaAWaveDeviceChangePausesThePageAndAFailedOneShowsTheD
 
 // --- version information ---
 
-// A file with a version block, as a deliverable carries it.
-void writeVersionedFile(const std::string& path, uint16_t major, uint16_t minor, uint16_t build,
-                        uint16_t revision)
-{
-    const platform::FileVersionBlock block{
-        {'S', 'T', 'R', 'E', 'L', 'L', 'I', 'S', ':', 'F', 'I', 'L', 'E', 'V', 'E', 'R'},
-        major,
-        minor,
-        build,
-        revision,
-        platform::fileVersionCheck(major, minor, build, revision),
-        1};
-    std::ofstream out(path, std::ios::binary);
-    out << "code before the block";
-    out.write(reinterpret_cast<const char*>(&block), sizeof block);
-}
-
 TEST_F(SettingsTest, TheVersionTextNamesEachPieceWithItsVersionOneLineEach)
 {
     open("--model st8");
     const std::string system = bus_.dir + "/system32";
     std::filesystem::create_directories(system);
-    writeVersionedFile(system + "/ASIOStrellis.so", 4, 8, 0, 3);
+    consoletest::writeVersionedFile(system + "/ASIOStrellis.so", 4, 8, 0, 3);
     ASSERT_EQ(bus_.devsim("os system-dir " + system), 0);
     ASSERT_EQ(bus_.devsim("set u1 driver-version 0x04090100"), 0);
     juce::Component about;

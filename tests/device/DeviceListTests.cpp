@@ -4,6 +4,7 @@
 #include "platform/Debug.h"
 #include "platform/MessageWindow.h"
 
+#include "MessageLoop.h"
 #include "TempBus.h"
 
 #include <gtest/gtest.h>
@@ -25,6 +26,8 @@ using device::DeviceList;
 using device::SystemMessage;
 using device::Win32MessageListener;
 using device::Win32NotificationWindow;
+using testsupport::pump;
+using testsupport::pumpUntil;
 
 constexpr uint32_t kVendor = 0x3B71;
 
@@ -64,24 +67,6 @@ public:
     }
     std::vector<Received> received;
 };
-
-// Pumps the message loop until the condition holds or the time is up.
-template <class Condition> bool pumpUntil(Condition condition, int timeoutMs = 3000)
-{
-    const auto start = juce::Time::getMillisecondCounter();
-    while (!condition())
-    {
-        if (juce::Time::getMillisecondCounter() - start > static_cast<uint32_t>(timeoutMs))
-            return false;
-        juce::MessageManager::getInstance()->runDispatchLoopUntil(20);
-    }
-    return true;
-}
-
-void pump(int ms)
-{
-    juce::MessageManager::getInstance()->runDispatchLoopUntil(ms);
-}
 
 class DeviceListTest : public ::testing::Test
 {

@@ -40,7 +40,7 @@ const Entry kUnused{0xFF, 0xFF, 0xFF};
 
 TEST(ChannelMaps, AnalogThenAdatGroupsNumberTheirChannelsInGroupOrder)
 {
-    const HwInfoCaps caps = CapsBytes().inputGroups({{0, 8}, {2, 8}}).record();
+    const HwInfoCaps caps = CapsBytes().inputGroups({{0, 8}, {2, 8}}).record<HwInfoCaps>();
     for (uint32_t k = 0; k < 8; ++k)
     {
         EXPECT_EQ(inputEntry(caps, k), (Entry{0, 0, int(k)}));
@@ -52,7 +52,8 @@ TEST(ChannelMaps, AnalogThenAdatGroupsNumberTheirChannelsInGroupOrder)
 
 TEST(ChannelMaps, GroupsOfMoreThan64ChannelsFillTheMapAndDropTheRest)
 {
-    const HwInfoCaps caps = CapsBytes().outputGroups({{2, 24}, {2, 24}, {0, 24}, {1, 24}}).record();
+    const HwInfoCaps caps =
+        CapsBytes().outputGroups({{2, 24}, {2, 24}, {0, 24}, {1, 24}}).record<HwInfoCaps>();
     EXPECT_EQ(outputEntry(caps, 0), (Entry{2, 0, 0}));
     EXPECT_EQ(outputEntry(caps, 24), (Entry{2, 1, 0}));
     EXPECT_EQ(outputEntry(caps, 48), (Entry{0, 2, 0}));
@@ -68,7 +69,7 @@ TEST(ChannelMaps, AGroupCountAboveEightUsesOnlyTheEightTableGroups)
     CapsBytes bytes =
         CapsBytes().outputGroups({{0, 1}, {0, 1}, {0, 1}, {0, 1}, {0, 1}, {0, 1}, {0, 1}, {1, 1}});
     bytes.word(104, 9).word(124, 0x0505);
-    const HwInfoCaps caps = bytes.record();
+    const HwInfoCaps caps = bytes.record<HwInfoCaps>();
     EXPECT_EQ(outputEntry(caps, 7), (Entry{1, 7, 0}));
     EXPECT_EQ(outputEntry(caps, 8), kUnused);
     EXPECT_TRUE(caps.hasSpdifOutput());
@@ -78,7 +79,7 @@ TEST(ChannelMaps, AGroupCountAboveEightUsesOnlyTheEightTableGroups)
 
 TEST(ChannelMaps, IndexesOutsideTheMapNameNoChannel)
 {
-    const HwInfoCaps caps = CapsBytes::typical().record();
+    const HwInfoCaps caps = CapsBytes::typical().record<HwInfoCaps>();
     EXPECT_EQ(inputEntry(caps, 64), kUnused);
     EXPECT_EQ(outputEntry(caps, 0xFFFFFFFF), kUnused);
     EXPECT_EQ(caps.getOutputType(9), 1); // the second S/PDIF output
@@ -97,8 +98,10 @@ TEST(GroupNames, EachGroupTypeHasItsInputAndOutputNames)
                         {0x7F, "Input", "In", "Output", "Out"}};
     for (const Row& r : rows)
     {
-        const HwInfoCaps caps =
-            CapsBytes().inputGroups({{0, 1}, {r.type, 2}}).outputGroups({{0, 1}, {r.type, 2}}).record();
+        const HwInfoCaps caps = CapsBytes()
+                                    .inputGroups({{0, 1}, {r.type, 2}})
+                                    .outputGroups({{0, 1}, {r.type, 2}})
+                                    .record<HwInfoCaps>();
         EXPECT_STREQ(caps.getInputGroupName(1), r.inName) << int(r.type);
         EXPECT_STREQ(caps.getInputGroupShortName(1), r.inShort) << int(r.type);
         EXPECT_STREQ(caps.getOutputGroupName(1), r.outName) << int(r.type);
@@ -119,9 +122,9 @@ TEST(ClockSources, OnlyTheSixKnownSourcesHaveNames)
 
 TEST(ClockSources, SelectionNeedsInternalOrFireWireInTheMask)
 {
-    EXPECT_FALSE(CapsBytes().word(84, 0x3C).record().hasClockSelection());
-    EXPECT_TRUE(CapsBytes().word(84, 0x02).record().hasClockSelection());
-    const HwInfoCaps caps = CapsBytes().word(84, 0x80000011).record();
+    EXPECT_FALSE(CapsBytes().word(84, 0x3C).record<HwInfoCaps>().hasClockSelection());
+    EXPECT_TRUE(CapsBytes().word(84, 0x02).record<HwInfoCaps>().hasClockSelection());
+    const HwInfoCaps caps = CapsBytes().word(84, 0x80000011).record<HwInfoCaps>();
     EXPECT_TRUE(caps.supportsClock(0));
     EXPECT_TRUE(caps.supportsClock(4));
     EXPECT_FALSE(caps.supportsClock(1));
@@ -132,21 +135,22 @@ TEST(ClockSources, SelectionNeedsInternalOrFireWireInTheMask)
 TEST(Features, SpdifOutputCountsOnlyGroupsWithinTheGroupCount)
 {
     CapsBytes bytes = CapsBytes().outputGroups({{0, 8}, {1, 2}});
-    EXPECT_TRUE(bytes.record().hasSpdifOutput());
+    EXPECT_TRUE(bytes.record<HwInfoCaps>().hasSpdifOutput());
     bytes.word(104, 1);
-    EXPECT_FALSE(bytes.record().hasSpdifOutput());
-    EXPECT_FALSE(CapsBytes().inputGroups({{1, 2}}).record().hasSpdifOutput());
+    EXPECT_FALSE(bytes.record<HwInfoCaps>().hasSpdifOutput());
+    EXPECT_FALSE(CapsBytes().inputGroups({{1, 2}}).record<HwInfoCaps>().hasSpdifOutput());
 }
 
 TEST(RecordFields, AModelNameFillingItsFieldIsCutAtTheField)
 {
-    const HwInfoCaps caps = CapsBytes().modelName(std::string(32, 'M')).word(84, 0x41414141).record();
+    const HwInfoCaps caps =
+        CapsBytes().modelName(std::string(32, 'M')).word(84, 0x41414141).record<HwInfoCaps>();
     EXPECT_EQ(caps.getModelName(), std::string(32, 'M'));
 }
 
 TEST(PlaybackChannels, TheRateBandsSwitchAbove50000AndAbove100000)
 {
-    const HwInfoCaps caps = CapsBytes().word(88, 18).word(180, 10).word(188, 4).record();
+    const HwInfoCaps caps = CapsBytes().word(88, 18).word(180, 10).word(188, 4).record<HwInfoCaps>();
     EXPECT_EQ(caps.getPlaybackChannels(44100), 18u);
     EXPECT_EQ(caps.getPlaybackChannels(50000), 18u);
     EXPECT_EQ(caps.getPlaybackChannels(50001), 10u);

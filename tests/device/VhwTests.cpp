@@ -2,11 +2,12 @@
 // response check, the driver-control requests, every command category, flash, the poll and the wire.
 
 #include "CapsBytes.h"
+#include "ManualClock.h"
+#include "SimulatorTrace.h"
 #include "TempBus.h"
 #include "device/Vhw.h"
 #include "platform/Debug.h"
 #include "platform/DeviceInterfaces.h"
-#include "platform/Time.h"
 
 #include <algorithm>
 #include <atomic>
@@ -18,46 +19,12 @@
 
 using namespace device;
 using testsupport::CapsBytes;
+using testsupport::Trace;
+using testsupport::zeros;
 using Lines = std::vector<std::string>;
 
 namespace
 {
-
-// Collects this process's simulator trace while it lives, each line without its process id.
-class TraceFile
-{
-public:
-    TraceFile()
-        : path_(std::filesystem::temp_directory_path() / ("strellis-trace-" + std::to_string(::getpid())))
-    {
-        std::filesystem::remove(path_);
-        ::setenv("STRELLIS_TRACE", path_.c_str(), 1);
-    }
-    ~TraceFile()
-    {
-        ::unsetenv("STRELLIS_TRACE");
-        std::filesystem::remove(path_);
-    }
-    Lines lines() const
-    {
-        Lines result;
-        std::ifstream in(path_);
-        for (std::string line; std::getline(in, line);)
-            result.push_back(line.substr(line.find(' ') + 1));
-        return result;
-    }
-
-private:
-    std::filesystem::path path_;
-};
-
-std::string zeros(int n)
-{
-    std::string s;
-    for (int k = 0; k < n; ++k)
-        s += " 0";
-    return s;
-}
 
 // Words after "=>" in a trace line, less the two status words of a VDC reply.
 size_t replyParams(const std::string& line)
@@ -181,14 +148,14 @@ TEST_F(VhwConstruction, MeterCountsBeyondThePolledBlockAreBoundToIt)
 TEST_F(VhwOpen, OpeningTwiceAndClosingOnceLeavesTheDeviceClosed)
 {
     vhw::Ptr dev = new vhw(plug("u1", CapsBytes::typical()));
-    TraceFile trace;
+    Trace trace(bus.dir);
     EXPECT_TRUE(dev->open());
     EXPECT_TRUE(dev->open());
     dev->close();
     EXPECT_FALSE(dev->isOpen());
     EXPECT_EQ(dev->getDriverVersion(), 0xFFFFFFFFu);
     EXPECT_NE(dev->getStatisticsAddress(), nullptr);
-    const Lines lines = trace.lines();
+    const Lines lines = trace.requests();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], "u1 OPEN");
     EXPECT_EQ(request(lines[1]), "u1 DC 7");
@@ -200,14 +167,14 @@ TEST_F(VhwOpen, ADeviceWithoutARecordClosesItsHandleOnCloseAndWhenDestroyed)
     devsim("plug bare --no-caps");
     platform::DeviceInterfaceSet set(kDeviceInterfaceClass);
     ASSERT_EQ(set.size(), 1u);
-    TraceFile trace;
+    Trace trace(bus.dir);
     vhw::Ptr dev = new vhw(set.path(0));
     EXPECT_FALSE(dev->isValid());
     ASSERT_TRUE(dev->open());
     dev->close();
     ASSERT_TRUE(dev->open());
     dev = nullptr;
-    Lines lines = trace.lines();
+    Lines lines = trace.requests();
     lines.erase(std::remove_if(lines.begin(), lines.end(),
                                [](const std::string& l) { return l.compare(0, 7, "bare DC") == 0; }),
                 lines.end());
@@ -492,9 +459,9 @@ TEST_F(VhwFlash, GetStatusAnswersBusyForTheConfiguredPollsAfterAnErase)
 TEST_F(VhwFlash, AUnitWithoutFlashLockIsNeverSentALock)
 {
     vhw::Ptr dev = openUnit(CapsBytes::typical().word(0, HwInfoCaps::kFlagNoFlashLock));
-    TraceFile trace;
+    Trace trace(bus.dir);
     EXPECT_EQ(dev->flashLock(1), kResultDone);
-    EXPECT_TRUE(trace.lines().empty());
+    EXPECT_TRUE(trace.requests().empty());
 }
 
 TEST_F(VhwFlash, SessionBlocksComeFromTheStoredSessionInTheUnitsChunks)
@@ -512,7 +479,7 @@ TEST_F(VhwFlash, SessionBlocksComeFromTheStoredSessionInTheUnitsChunks)
     EXPECT_EQ(block[10], 0u); // nothing written past what was delivered
 }
 
-TEST_F(VhwFlash, GetSessionBaseRidesOutShortResetsAndGivesUpAfterAboutTwoSeconds)
+TEST_F(VhwFlash, GetSessionBaseRidesOutShortResetsAndGivesUpAfterTwoSeconds)
 {
     vhw::Ptr dev = openUnit();
     uint32_t base = 0;
@@ -520,11 +487,11 @@ TEST_F(VhwFlash, GetSessionBaseRidesOutShortResetsAndGivesUpAfterAboutTwoSeconds
     EXPECT_EQ(dev->getSessionBase(base), kResultDone);
 
     devsim("fault u1 vdc:1/4 busreset always");
-    const uint32_t start = platform::getTickCount();
+    testsupport::ManualClock clock;
     EXPECT_EQ(dev->getSessionBase(base), kResultTryAgain);
-    const uint32_t elapsed = platform::getTickCount() - start;
-    EXPECT_GE(elapsed, 1900u);
-    EXPECT_LT(elapsed, 10000u);
+    // The first answer at or past 2000 ms ends it; a try is a request and a 10 ms pause.
+    EXPECT_GE(clock.elapsed(), 2000u);
+    EXPECT_LT(clock.elapsed(), 2000u + 10 + sim::os::kVdcTransactionMs);
 }
 
 // --- the poll ---
@@ -561,7 +528,7 @@ TEST_F(VhwPoll, ThePollBringsMetersClocksMidiActivityAndCounters)
 TEST_F(VhwCommands, RequestsCarryTheirLengthsParametersAndReplySizes)
 {
     vhw::Ptr dev = openUnit();
-    TraceFile trace;
+    Trace trace(bus.dir);
     uint32_t u = 0, quads[64] = {};
     const uint32_t ones[2] = {0xFFFFFFFF, 0xFFFFFFFF}; // writable over anything
     int i = 0, j = 0;
@@ -619,7 +586,7 @@ TEST_F(VhwCommands, RequestsCarryTheirLengthsParametersAndReplySizes)
         {"u1 VDC 9 6 76" + zeros(70), 0},
         {"u1 VDC 9 7 76" + zeros(70), 70},
     };
-    const Lines lines = trace.lines();
+    const Lines lines = trace.requests();
     ASSERT_EQ(lines.size(), std::size(expected));
     for (size_t k = 0; k < lines.size(); ++k)
     {
@@ -632,7 +599,7 @@ TEST_F(VhwDriverControl, DriverControlRequestsPutTheirArgumentsAtTheirOffsets)
 {
     vhw::Ptr dev = openUnit();
     devsim("set u1 driver-version 0x01020304");
-    TraceFile trace;
+    Trace trace(bus.dir);
     uint32_t rate = 0;
     dev->setDriverFlags(0, 0xFFFFFFFD);
     dev->setBufferSize(384);
@@ -641,7 +608,7 @@ TEST_F(VhwDriverControl, DriverControlRequestsPutTheirArgumentsAtTheirOffsets)
     dev->resetStatistics();
     dev->readDriverInfo();
     dev->getDriverVersion();
-    const Lines lines = trace.lines();
+    const Lines lines = trace.requests();
     ASSERT_EQ(lines.size(), 7u);
     EXPECT_EQ(request(lines[0]), "u1 DC 10 4294967293");
     EXPECT_EQ(request(lines[1]), "u1 DC 9 384");

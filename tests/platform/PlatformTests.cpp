@@ -133,6 +133,30 @@ TEST(TickCount, AdvancesWithSleep)
     EXPECT_GE(static_cast<uint32_t>(platform::getTickCount() - start), 19u);
 }
 
+TEST(TickCount, OnAManualClockOfTheBusOnlySleepsAndTransactionsMoveIt)
+{
+    testsupport::TempBus bus;
+    ASSERT_EQ(bus.devsim("plug u1 --model st8"), 0) << bus.err;
+    ASSERT_EQ(bus.devsim("os clock manual"), 0) << bus.err;
+    const uint32_t start = platform::getTickCount();
+    platform::sleepMs(60000);
+    EXPECT_TRUE(platform::skipWaitOnManualClock(100));
+    const platform::Handle h =
+        platform::createFile("\\\\?\\doranth#u1#{3d5a1f20-7c44-4b9e-9e21-6a0b5c7d8e31}");
+    ASSERT_NE(h, platform::INVALID_HANDLE_VALUE);
+    uint32_t getClock[7] = {0, 6, 0, 0, 3, 1, 0}; // NT status, length, two reserved words, category, command
+    uint32_t reply[10] = {};
+    EXPECT_TRUE(
+        platform::deviceIoControl(h, 0x1D2004, getClock, sizeof getClock, reply, sizeof reply, nullptr));
+    platform::closeHandle(h);
+    EXPECT_EQ(platform::getTickCount() - start, 60000u + 100 + 1);
+    ASSERT_EQ(bus.devsim("os"), 0);
+    EXPECT_NE(bus.out.find("clock manual 60101\n"), std::string::npos) << bus.out;
+
+    ASSERT_EQ(bus.devsim("os clock real"), 0);
+    EXPECT_FALSE(platform::skipWaitOnManualClock(100));
+}
+
 TEST(Guid, PrintsInRegistryFormat)
 {
     const platform::Guid g{0x3D5A1F20, 0x7C44, 0x4B9E, {0x9E, 0x21, 0x6A, 0x0B, 0x5C, 0x7D, 0x8E, 0x31}};

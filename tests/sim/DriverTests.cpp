@@ -2,7 +2,10 @@
 
 #include "SimClient.h"
 
+#include <atomic>
+#include <chrono>
 #include <sys/wait.h>
+#include <thread>
 
 using namespace simtest;
 
@@ -213,6 +216,28 @@ TEST(SimFaults, AfterLetsRequestsThroughAndFlashFaultsDamageWhatSucceeds)
     EXPECT_NE(bus.devsim("fault u1 vdc:1/1 corrupt 1"), 0);
     EXPECT_NE(bus.devsim("fault u1 vdc:1/0 stuck0:0x1A0002:5 1"), 0);
     EXPECT_NE(bus.devsim("fault u1 vdc:1/0 stuck0:0x1A0000:32 1"), 0);
+}
+
+TEST(SimFaults, AHoldKeepsItsRequestsUnansweredUntilItIsCleared)
+{
+    OneUnit bus;
+    bus.run("fault u1 vdc:3/5 hold");
+    EXPECT_NE(bus.devsim("fault u1 vdc:3/5 hold 2"), 0) << "a hold takes no count";
+    std::atomic<bool> answered{false};
+    std::thread held(
+        [&]
+        {
+            EXPECT_EQ(vdc(bus.handle, 3, 5, {}, 28).nt(), 0u);
+            answered.store(true);
+        });
+    for (int i = 0; i < 5000 && bus.dumped("u1", "fault") != "vdc:3/5 hold holding 1"; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_EQ(bus.dumped("u1", "fault"), "vdc:3/5 hold holding 1");
+    EXPECT_EQ(vdc(bus.handle, 3, 1, {}, 40).nt(), 0u) << "other requests pass";
+    EXPECT_FALSE(answered.load());
+    bus.run("fault u1 clear");
+    held.join();
+    EXPECT_EQ(bus.dumped("u1", "identify"), "1") << "the held request is carried out once let go";
 }
 
 TEST(SimFaults, AFaultSetByAnotherProcessActsHere)

@@ -3,6 +3,7 @@
 // A minimal client of the simulated kernel driver for its own tests: VDC packets and driver-control
 // blocks put together byte by byte, as the wire formats lay them out.
 
+#include "SimulatorTrace.h"
 #include "TempBus.h"
 #include "sim/KernelDriver.h"
 
@@ -108,16 +109,6 @@ struct Bus : testsupport::TempBus
     {
         ASSERT_EQ(devsim(command), 0) << "devsim " << command << ": " << err;
     }
-    // The value that follows "<key> " on the first dump line that starts with it.
-    std::string dumped(const std::string& unit, const std::string& key)
-    {
-        EXPECT_EQ(devsim("dump " + unit), 0) << err;
-        std::istringstream lines(out);
-        for (std::string line; std::getline(lines, line);)
-            if (line.compare(0, key.size() + 1, key + " ") == 0)
-                return line.substr(key.size() + 1);
-        return "(no line " + key + ")";
-    }
 };
 
 // A bus with one plugged unit of the given preset and an open handle on it.
@@ -137,32 +128,6 @@ struct OneUnit : Bus
     intptr_t handle = -1;
 };
 
-// The trace of this test, in a file of its own.
-class Trace
-{
-public:
-    explicit Trace(const std::string& dir) : path_(dir + "/trace.txt")
-    {
-        ::setenv("STRELLIS_TRACE", path_.c_str(), 1);
-    }
-    ~Trace() { ::unsetenv("STRELLIS_TRACE"); }
-    Trace(const Trace&) = delete;
-    Trace& operator=(const Trace&) = delete;
-
-    // Every line, with the process id in front replaced by "pid" when it is this process's.
-    std::vector<std::string> lines() const
-    {
-        std::vector<std::string> result;
-        std::ifstream in(path_);
-        const std::string mine = std::to_string(::getpid()) + " ";
-        for (std::string line; std::getline(in, line);)
-            result.push_back(line.compare(0, mine.size(), mine) == 0 ? "pid " + line.substr(mine.size())
-                                                                     : line);
-        return result;
-    }
-
-private:
-    std::string path_;
-};
+using testsupport::Trace;
 
 } // namespace simtest

@@ -5,18 +5,11 @@
 #include <sys/wait.h>
 
 using namespace simtest;
+using testsupport::zeros;
 using Lines = std::vector<std::string>;
 
 namespace
 {
-
-std::string zeros(int n)
-{
-    std::string s;
-    for (int i = 0; i < n; ++i)
-        s += " 0";
-    return s;
-}
 
 } // namespace
 

@@ -3,9 +3,9 @@
 // same bytes. Runs against a private simulator bus with one 64 x 64 interface and a shared block built
 // here, as the kernel driver lays it out.
 
-#include "TempBus.h"
 #include "asio/DeviceStream.h"
 #include "platform/DeviceInterfaces.h"
+#include "sim/PrivateBus.h"
 
 #include <benchmark/benchmark.h>
 #include <cstring>
@@ -27,7 +27,7 @@ void putWord(uint8_t* bytes, size_t offset, uint32_t value)
 // One plugged 64-in, 64-out interface and its streaming object over a hand-built shared block.
 struct Rig
 {
-    testsupport::TempBus bus;
+    sim::PrivateBus bus;
     std::unique_ptr<asiodrv::vhw> device;
     std::unique_ptr<asiodrv::DeviceStream> stream;
     std::vector<uint64_t> block = std::vector<uint64_t>(512, 0);

@@ -5,7 +5,7 @@
 #include "platform/DeviceFile.h"
 #include "platform/DeviceInterfaces.h"
 
-#include "TempBus.h"
+#include "sim/PrivateBus.h"
 
 #include <benchmark/benchmark.h>
 #include <cstring>
@@ -21,7 +21,7 @@ struct PluggedUnit
         platform::DeviceInterfaceSet set(device::kDeviceInterfaceClass);
         path = set.size() > 0 ? set.path(0) : std::string();
     }
-    testsupport::TempBus bus;
+    sim::PrivateBus bus;
     std::string path;
 };
 

@@ -234,6 +234,30 @@ Image logo()
     return image;
 }
 
+// The About window's logo: the same mark, larger, over the product's name, on the window's dark ground.
+Image aboutLogo()
+{
+    Image image = makeImage(200, 130, false);
+    Graphics g(image);
+    g.fillAll(Colour(15, 15, 15));
+    const float cx = 100.0f;
+    const float cy = 40.0f;
+    g.setColour(kAccent);
+    g.drawEllipse(cx - 36.0f, cy - 36.0f, 72.0f, 72.0f, 4.0f);
+    for (int i = 0; i < 3; ++i)
+    {
+        const float h = 16.0f + 13.0f * float(i);
+        g.fillRoundedRectangle(cx - 21.0f + 16.0f * float(i), cy + 19.0f - h, 10.0f, h, 3.0f);
+    }
+    g.setColour(kScribble);
+    g.setFont(juce::Font(26.0f, juce::Font::bold));
+    g.drawText("STRELLIS", 0, 84, 200, 28, juce::Justification::centred, false);
+    g.setColour(kAccent);
+    g.setFont(juce::Font(14.0f, juce::Font::plain));
+    g.drawText("Console", 0, 110, 200, 18, juce::Justification::centred, false);
+    return image;
+}
+
 Image soloBackground()
 {
     Image image = makeImage(113, 20, false);
@@ -346,6 +370,7 @@ int main(int argc, char** argv)
     ok &= save(folder, "playback_background.png", sectionBackground(108, false));
     ok &= save(folder, "master_background.png", sectionBackground(113, true));
     ok &= save(folder, "logo.png", logo());
+    ok &= save(folder, "about_logo.png", aboutLogo());
     ok &= save(folder, "solo_background.png", soloBackground());
     ok &= save(folder, "solo_light.png", light(Colour(235, 40, 30)));
     ok &= save(folder, "midi_background.png", midiBackground());

@@ -11,6 +11,7 @@
 // Threads: everything runs on the message thread except handleWin32Message (the notification thread),
 // which hands the end-of-session work to the message thread and waits for it only with a time-out.
 
+#include "console/ConsoleTrayIcon.h"
 #include "console/ConsoleWindow.h"
 #include "device/DeviceList.h"
 #include "device/DeviceMessage.h"
@@ -99,6 +100,7 @@ public:
     int getWindowCount() const { return windowCount_; }
     ConsoleWindow* getHead() const { return head_; }
     device::DeviceList* getDeviceList() const { return deviceList_.get(); }
+    ConsoleTrayIcon* getTrayIcon() const { return trayIcon_.get(); }
 
     // Polls every visible window.
     void pollWindows();
@@ -109,11 +111,17 @@ public:
 
     ConsoleAppTimer& getTimer() { return timer_; }
 
+protected:
+    // Ends the program (JUCEApplication::quit); tests that drive a whole application in their own
+    // process note the request instead.
+    virtual void quitProgram() { quit(); }
+
 private:
     friend class ConsoleAppListener;
     void handleEndSession(bool ending);
     void releaseEndSessionWaiter();
 
+    std::unique_ptr<ConsoleTrayIcon> trayIcon_;
     ConsoleWindow* head_ = nullptr;
     int windowCount_ = 0;
     std::unique_ptr<device::DeviceList> deviceList_;

@@ -7,7 +7,8 @@
 // again") is sent again after a 10 ms pause; a step that makes no progress for 2000 ms fails.
 //
 // Runs on the thread given at construction: its wait() makes the pauses (a notify() cuts one short) and,
-// when the writer is interruptible, its exit request ends the operation. Nothing is allocated.
+// when the writer is interruptible, its exit request ends the operation. Time is the platform's tick
+// count, so on a manual clock the pauses pass at once. Nothing is allocated.
 
 #include <juce_core/juce_core.h>
 
@@ -93,6 +94,7 @@ private:
     bool interrupted();
     int fail(Failure failure, int code);
     void pauseBeforeRetry();
+    void pause(int milliseconds);
     void stepDone(Step step, uint32_t quads);
 
     device::vhw& device_;

@@ -15,6 +15,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace device
 {
@@ -62,6 +63,11 @@ public:
     // The index-th device (0 = found last), or null.
     vhw::Ptr getDevice(int index) const;
     int getCount() const;
+    // Every listed device in list order, taken under one lock: a walk over it sees one state of the
+    // list, and its counted references keep the devices alive after the list drops them.
+    std::vector<vhw::Ptr> getSnapshot() const;
+    // Whether the device is still listed.
+    bool contains(const vhw* device) const;
 
     void clear();
 

@@ -1,0 +1,356 @@
+// The whole console application in the test process, for simulated interfaces: the tray icon's menu
+// and mouse handler (a bare X server has no notification area, so the tests call them directly), and
+// the About window opened from a window's settings page, with its clipboard text and the firmware
+// update it starts.
+
+#include "ConsoleTestSupport.h"
+#include "console/AboutDlg.h"
+#include "console/ConsoleApp.h"
+#include "console/ConsoleTrayIcon.h"
+#include "console/Firmware.h"
+#include "console/FirmwareUpdate.h"
+#include "platform/MessageBox.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+namespace
+{
+
+using consoletest::pumpUntil;
+
+// The application as the program runs it, except that quitting is only noted: the test process's
+// message loop must go on. (A debug build of the framework notes once per test that this application
+// was not made by the framework's own main; that is all.)
+class TestApp : public console::ConsoleApp
+{
+public:
+    int quitRequests = 0;
+
+protected:
+    void quitProgram() override { ++quitRequests; }
+};
+
+// Runs f once the topmost modal component is a T (checked every 20 ms on the message thread).
+template <class T> class WhenModal : private juce::Timer
+{
+public:
+    explicit WhenModal(std::function<void(T&)> f) : f_(std::move(f)) { startTimer(20); }
+    ~WhenModal() override { stopTimer(); }
+    bool hasRun() const { return ran_; }
+
+private:
+    void timerCallback() override
+    {
+        auto* modal = dynamic_cast<T*>(juce::ModalComponentManager::getInstance()->getModalComponent(0));
+        if (modal == nullptr)
+            return;
+        stopTimer();
+        ran_ = true;
+        f_(*modal);
+    }
+    std::function<void(T&)> f_;
+    bool ran_ = false;
+};
+
+struct Box
+{
+    std::string text;
+    bool timerRunning;
+};
+
+class ApplicationTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        REQUIRE_DISPLAY();
+        const char* home = std::getenv("HOME");
+        oldHome_ = home != nullptr ? home : "";
+        const std::string dir = bus_.dir + "/home";
+        std::filesystem::create_directories(dir);
+        ::setenv("HOME", dir.c_str(), 1);
+        ::unsetenv("XDG_CONFIG_HOME");
+        ::unsetenv("STRELLIS_WINDOWS");
+        ::setenv("STRELLIS_CONSOLE_LOCK", ("strellis-apptest-" + std::to_string(::getpid())).c_str(), 1);
+    }
+
+    void TearDown() override
+    {
+        if (app_ != nullptr)
+        {
+            app_->shutdown();
+            app_.reset();
+        }
+        console::setFirmwareFolder({});
+        platform::setMessageBoxPresenter(previousPresenter_);
+        ::unsetenv("STRELLIS_CONSOLE_LOCK");
+        if (!oldHome_.empty())
+            ::setenv("HOME", oldHome_.c_str(), 1);
+    }
+
+    // Starts the application; its boxes are recorded (with whether the poll timer ran) and answered.
+    void start()
+    {
+        app_ = std::make_unique<TestApp>();
+        app_->initialise({});
+        previousPresenter_ = platform::setMessageBoxPresenter(
+            [this](const std::string&, const std::string& text, int type)
+            {
+                boxes_.push_back({text, app_->getTimer().isTimerRunning()});
+                return (type & 0xF) == platform::MB_YESNO ? answer_ : platform::IDOK;
+            });
+    }
+
+    console::ConsoleTrayIcon& tray() const { return *app_->getTrayIcon(); }
+
+    std::vector<console::ConsoleWindow*> windows() const
+    {
+        std::vector<console::ConsoleWindow*> out;
+        console::ConsoleWindow* w = app_->getHead();
+        for (int i = 0; i < app_->getWindowCount(); ++i, w = w->next)
+            out.push_back(w);
+        return out;
+    }
+
+    // Clicks "About" on the first window's settings page, lets `whileOpen` act on the dialog once it
+    // shows, and returns when it has closed.
+    void withAboutDialog(const std::function<void(console::AboutDlgContent&)>& whileOpen)
+    {
+        WhenModal<console::AboutDlg> act(
+            [&](console::AboutDlg& dialog)
+            {
+                auto* about = dynamic_cast<console::AboutDlgContent*>(dialog.getContentComponent());
+                ASSERT_NE(about, nullptr);
+                whileOpen(*about);
+            });
+        app_->getHead()->getContent().getSettings()->getAboutButton().triggerClick();
+        ASSERT_TRUE(pumpUntil(
+            [&] {
+                return act.hasRun() &&
+                       juce::ModalComponentManager::getInstance()->getNumModalComponents() == 0;
+            },
+            60000));
+    }
+
+    testsupport::TempBus bus_;
+    consoletest::Trace trace_{bus_.dir};
+    std::string oldHome_;
+    std::unique_ptr<TestApp> app_;
+    std::vector<Box> boxes_;
+    int answer_ = platform::IDNO;
+    platform::MessageBoxPresenter previousPresenter_;
+};
+
+std::vector<std::string> menuTexts(const console::ConsoleTrayIcon::Menu& menu)
+{
+    std::vector<std::string> out;
+    for (juce::PopupMenu::MenuItemIterator it(menu.items); it.next();)
+    {
+        const juce::PopupMenu::Item& item = it.getItem();
+        out.push_back(item.isSeparator ? "-" : std::to_string(item.itemID) + " " + item.text.toStdString());
+    }
+    return out;
+}
+
+juce::MouseEvent clickWith(juce::Component& target, juce::ModifierKeys buttons)
+{
+    const auto now = juce::Time::getCurrentTime();
+    return juce::MouseEvent(juce::Desktop::getInstance().getMainMouseSource(), {}, buttons, 0.0f, 0.0f, 0.0f,
+                            0.0f, 0.0f, &target, &target, now, {}, now, 1, false);
+}
+
+// --- the tray icon ---
+
+TEST_F(ApplicationTest, TheTrayMenuListsTheUnitsAndShowsHidesCascadesAndExits)
+{
+    ASSERT_EQ(bus_.devsim("plug u1 --model st8 --unique-name Alpha"), 0) << bus_.err;
+    ASSERT_EQ(bus_.devsim("plug u2 --model st4 --unique-name Beta"), 0) << bus_.err;
+    start();
+    ASSERT_EQ(app_->getWindowCount(), 2);
+    const console::ConsoleTrayIcon::Menu menu = tray().buildMenu();
+    // The list keeps the unit found last first.
+    EXPECT_EQ(menuTexts(menu),
+              (std::vector<std::string>{"1 Beta", "2 Alpha", "-", "-1 Show all windows",
+                                        "-2 Hide all windows", "-3 Cascade all windows", "-4 Exit"}));
+
+    for (console::ConsoleWindow* w : windows())
+        w->setTopLeftPosition(7, 7);
+    tray().menuItemChosen(console::ConsoleTrayIcon::kCascade, menu);
+    const juce::Rectangle<int> area =
+        juce::Desktop::getInstance().getDisplays().getPrimaryDisplay()->userArea;
+    const juce::Point<int> first = console::cascadePosition(true, {}, area);
+    ASSERT_TRUE(pumpUntil([&] { return app_->getHead()->getPosition() == first; }));
+    EXPECT_EQ(app_->getHead()->next->getPosition(), console::cascadePosition(false, first, area));
+
+    // Hiding closes every window through its close path; the program stays.
+    tray().menuItemChosen(console::ConsoleTrayIcon::kHideAll, menu);
+    ASSERT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 0; }, 20000));
+    EXPECT_EQ(app_->quitRequests, 0);
+
+    tray().menuItemChosen(console::ConsoleTrayIcon::kShowAll, menu);
+    ASSERT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 2; }));
+    EXPECT_EQ(app_->getHead()->getName(), "Beta Console");
+
+    // A unit's item brings its window to the front, above any other.
+    juce::DocumentWindow other("other", juce::Colours::grey, 0);
+    other.setVisible(true);
+    other.toFront(false);
+    tray().menuItemChosen(2, menu);
+    juce::Desktop& desktop = juce::Desktop::getInstance();
+    ASSERT_TRUE(
+        pumpUntil([&] { return desktop.getComponent(desktop.getNumComponents() - 1) == windows()[1]; }));
+    EXPECT_EQ(app_->getWindowCount(), 2);
+
+    tray().menuItemChosen(console::ConsoleTrayIcon::kExit, menu);
+    ASSERT_TRUE(pumpUntil([&] { return app_->quitRequests == 1; }, 20000));
+    EXPECT_EQ(app_->getWindowCount(), 0);
+}
+
+TEST_F(ApplicationTest, AUnitUnpluggedWhileTheTrayMenuWasOpenIsNotShownAndNoUnitLeavesOnlyExit)
+{
+    ASSERT_EQ(bus_.devsim("plug u1 --model st8 --unique-name Alpha"), 0) << bus_.err;
+    ASSERT_EQ(bus_.devsim("plug u2 --model st4 --unique-name Beta"), 0) << bus_.err;
+    start();
+    const console::ConsoleTrayIcon::Menu menu = tray().buildMenu();
+    tray().menuItemChosen(console::ConsoleTrayIcon::kHideAll, menu);
+    ASSERT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 0; }, 20000));
+
+    ASSERT_EQ(bus_.devsim("unplug u2"), 0) << bus_.err;
+    ASSERT_TRUE(pumpUntil([&] { return app_->getDeviceList()->getCount() == 1; }));
+    // The menu still holds the unplugged unit's device object.
+    EXPECT_EQ(menu.devices[0]->getUniqueName(), "Beta");
+    tray().menuItemChosen(1, menu);
+    tray().menuItemChosen(console::ConsoleTrayIcon::kShowAll, menu);
+    ASSERT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 1; }));
+    pumpUntil([] { return false; }, 300);
+    ASSERT_EQ(app_->getWindowCount(), 1);
+    EXPECT_EQ(app_->getHead()->getName(), "Alpha Console");
+
+    ASSERT_EQ(bus_.devsim("unplug u1"), 0) << bus_.err;
+    ASSERT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 0; }));
+    EXPECT_EQ(menuTexts(tray().buildMenu()), std::vector<std::string>{"-4 Exit"});
+    EXPECT_EQ(app_->quitRequests, 0);
+}
+
+TEST_F(ApplicationTest, TheTrayIconsLeftClickRaisesEveryWindowAndItsRightClickOpensTheMenu)
+{
+    ASSERT_EQ(bus_.devsim("plug u1 --model st8 --unique-name Alpha"), 0) << bus_.err;
+    ASSERT_EQ(bus_.devsim("plug u2 --model st4 --unique-name Beta"), 0) << bus_.err;
+    start();
+    juce::DocumentWindow other("other", juce::Colours::grey, 0);
+    other.setVisible(true);
+    other.toFront(false);
+    juce::Desktop& desktop = juce::Desktop::getInstance();
+
+    tray().mouseDown(clickWith(tray(), juce::ModifierKeys::middleButtonModifier));
+    EXPECT_FALSE(juce::PopupMenu::dismissAllActiveMenus());
+    tray().mouseDown(clickWith(tray(), juce::ModifierKeys::leftButtonModifier));
+    int otherIndex = -1;
+    std::vector<int> windowIndexes;
+    for (int i = 0; i < desktop.getNumComponents(); ++i)
+    {
+        if (desktop.getComponent(i) == &other)
+            otherIndex = i;
+        for (console::ConsoleWindow* w : windows())
+            if (desktop.getComponent(i) == w)
+                windowIndexes.push_back(i);
+    }
+    ASSERT_EQ(windowIndexes.size(), 2u);
+    EXPECT_GT(windowIndexes[0], otherIndex);
+    EXPECT_GT(windowIndexes[1], otherIndex);
+
+    tray().mouseDown(clickWith(tray(), juce::ModifierKeys::rightButtonModifier));
+    EXPECT_TRUE(juce::PopupMenu::dismissAllActiveMenus());
+    pumpUntil([] { return false; }, 100);
+    EXPECT_EQ(app_->getWindowCount(), 2);
+}
+
+// --- the About window ---
+
+TEST_F(ApplicationTest, AboutCopiesTheExactVersionTextAndItsButtonsDoNotStayLit)
+{
+    const std::string system = bus_.dir + "/system32";
+    std::filesystem::create_directories(system);
+    consoletest::writeVersionedFile(system + "/ASIOStrellis.so", 4, 8, 2, 0);
+    ASSERT_EQ(bus_.devsim("os system-dir " + system), 0) << bus_.err;
+    ASSERT_EQ(bus_.devsim("plug u1 --model st8 --unique-name Alpha"), 0) << bus_.err;
+    ASSERT_EQ(bus_.devsim("set u1 driver-version 0x04090100"), 0) << bus_.err;
+    start();
+    juce::SystemClipboard::copyTextToClipboard("before");
+    const juce::String expected = "WDM driver 4.9.1\r\nASIO driver 4.8.2\r\nConsole \r\n"
+                                  "ARM firmware 4.8\r\nDSP firmware 4.8\r\n";
+    withAboutDialog(
+        [&](console::AboutDlgContent& about)
+        {
+            EXPECT_EQ(about.getTopLevelComponent()->getName(), "Varnel");
+            EXPECT_EQ(about.getBounds(), juce::Rectangle<int>(0, 0, 530, 260));
+            EXPECT_EQ(about.getVersions().getBounds(), juce::Rectangle<int>(295, 30, 220, 170));
+            EXPECT_EQ(about.getCloseButton().getBounds(), juce::Rectangle<int>(225, 218, 80, 22));
+            EXPECT_EQ(about.getFlashButton().getBounds(), juce::Rectangle<int>(345, 218, 120, 22));
+            EXPECT_EQ(about.getCopyButton().getBounds(), juce::Rectangle<int>(345, 166, 120, 22));
+            about.getCopyButton().triggerClick();
+            EXPECT_TRUE(pumpUntil([] { return juce::SystemClipboard::getTextFromClipboard() != "before"; }));
+            EXPECT_EQ(juce::SystemClipboard::getTextFromClipboard(), expected);
+            EXPECT_FALSE(about.getCopyButton().getToggleState());
+            about.getCloseButton().triggerClick();
+        });
+    EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(ApplicationTest, AboutClosesItselfWhenItsWindowGoesWhileItIsOpen)
+{
+    ASSERT_EQ(bus_.devsim("plug u1 --model st8 --unique-name Alpha"), 0) << bus_.err;
+    start();
+    withAboutDialog([&](console::AboutDlgContent&) { ASSERT_EQ(bus_.devsim("unplug u1"), 0) << bus_.err; });
+    EXPECT_EQ(app_->getWindowCount(), 0);
+}
+
+TEST_F(ApplicationTest, AFirmwareUpdateFromAboutPausesThePollAndLeavesTheWindowWorking)
+{
+    ASSERT_EQ(bus_.devsim("plug u1 --model st2 --unique-name Two"), 0) << bus_.err;
+    ASSERT_EQ(bus_.devsim("set u1 session-base 0x20000"), 0) << bus_.err;
+    const juce::File folder = juce::File(bus_.dir).getChildFile("firmware");
+    ASSERT_TRUE(folder.createDirectory());
+    console::setFirmwareFolder(folder);
+    consoletest::DatHeader header;
+    header.quadCount = 3000;
+    const std::vector<uint32_t> image = consoletest::patternData(header.quadCount);
+    consoletest::writeFile(folder.getChildFile("Doranth3.dat").getFullPathName().toStdString(),
+                           consoletest::makeDat(consoletest::headerQuads(header), image));
+    start();
+    ASSERT_EQ(app_->getWindowCount(), 1);
+    console::ConsoleWindow& window = *app_->getHead();
+    ASSERT_TRUE(app_->getTimer().isTimerRunning());
+
+    // "No": the dialog closes and the poll resumes, nothing flashed.
+    withAboutDialog([](console::AboutDlgContent& about) { about.getFlashButton().triggerClick(); });
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].text, console::kAboutFlashPrompt);
+    EXPECT_FALSE(boxes_[0].timerRunning);
+    EXPECT_TRUE(app_->getTimer().isTimerRunning());
+    EXPECT_EQ(app_->getTimer().getTimerInterval(), 100);
+    EXPECT_EQ(consoletest::count(trace_.flashSequence(), "1/2"), 0);
+
+    answer_ = platform::IDYES;
+    boxes_.clear();
+    withAboutDialog([](console::AboutDlgContent& about) { about.getFlashButton().triggerClick(); });
+    ASSERT_EQ(boxes_.size(), 2u);
+    EXPECT_EQ(boxes_[1].text,
+              "Flash update complete.  Please turn your device off and back on to apply the update.");
+    EXPECT_FALSE(boxes_[1].timerRunning);
+    EXPECT_EQ(consoletest::readFlash(window.getDevice(), header.address, header.quadCount), image);
+
+    // The window is still there, unblocked, with its device open, and the timer's polls reach it again.
+    ASSERT_EQ(app_->getHead(), &window);
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_FALSE(window.isCurrentlyBlockedByAnotherModalComponent());
+    EXPECT_TRUE(window.getDevice().isOpen());
+    EXPECT_TRUE(app_->getTimer().isTimerRunning());
+    const int shown = window.getContent().getRefreshCount();
+    EXPECT_TRUE(pumpUntil([&] { return window.getContent().getRefreshCount() > shown + 2; }));
+}
+
+} // namespace

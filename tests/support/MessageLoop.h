@@ -1,0 +1,47 @@
+#pragma once
+
+// The message loop of a test that runs on the message thread.
+
+#include <juce_events/juce_events.h>
+
+#include <cstdint>
+#include <functional>
+#include <utility>
+
+namespace testsupport
+{
+
+// Runs the message loop until done() holds or timeoutMs passes; returns done().
+template <typename Done> bool pumpUntil(Done done, int timeoutMs = 10000)
+{
+    const uint32_t start = juce::Time::getMillisecondCounter();
+    while (!done() && juce::Time::getMillisecondCounter() - start < uint32_t(timeoutMs))
+        juce::MessageManager::getInstance()->runDispatchLoopUntil(5);
+    return done();
+}
+
+// Runs the message loop for that long.
+inline void pump(int ms)
+{
+    pumpUntil([] { return false; }, ms);
+}
+
+// Runs a function on the message thread after a delay: once a modal loop the test starts is running.
+class Later : private juce::Timer
+{
+public:
+    explicit Later(std::function<void()> f, int delayMs = 50) : f_(std::move(f)) { startTimer(delayMs); }
+    ~Later() override { stopTimer(); }
+    Later(const Later&) = delete;
+    Later& operator=(const Later&) = delete;
+
+private:
+    void timerCallback() override
+    {
+        stopTimer();
+        f_();
+    }
+    std::function<void()> f_;
+};
+
+} // namespace testsupport
