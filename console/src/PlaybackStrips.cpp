@@ -5,10 +5,10 @@
 #include "console/ConsoleState.h"
 #include "console/ConsoleWindow.h"
 #include "console/HwThread.h"
+#include "console/MasterStrips.h"
 #include "console/Meters.h"
 #include "console/StripHeaders.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace console
@@ -20,12 +20,6 @@ constexpr float kValueFontHeight = 12.5f;
 constexpr int kSoloByte = 1; // in a playback record
 // The rate whose playback channels have names (the most channels the unit streams).
 constexpr uint32_t kNamedChannelsRate = 48000;
-
-// The channels the playback mix controls send: those with an output, at most the image's 40.
-int outputCountOf(const CwContent& content)
-{
-    return int(std::min<uint32_t>(content.getHwInfo().getOutputCount(), ConsoleState::kMaxChannels));
-}
 
 bool inImage(int channel)
 {
@@ -142,7 +136,7 @@ void PlayFader::loadFromState(ConsoleState&, bool send)
     if (send)
     {
         read_.invalidate();
-        markDirtyRange(getChannel() & 1, outputCountOf(getContent()), 2);
+        markDirtyRange(getChannel() & 1, outputChannelCount(getContent()), 2);
     }
 }
 
@@ -162,7 +156,7 @@ void PlayFader::resetToDefault()
 {
     read_.invalidate();
     ConsoleState& state = getContent().getState();
-    const int outputs = outputCountOf(getContent());
+    const int outputs = outputChannelCount(getContent());
     for (int channel = 0; channel < outputs; ++channel)
     {
         state.setPlaybackGain(channel, 0.0f);
@@ -180,7 +174,7 @@ PlaybackFlagButton::PlaybackFlagButton(CwContent& content, int channel)
 
 int PlaybackFlagButton::getOutputCount() const
 {
-    return outputCountOf(getContent());
+    return outputChannelCount(getContent());
 }
 
 void PlaybackFlagButton::handleCommandMessage(int commandId)
@@ -368,7 +362,9 @@ PlayGang::PlayGang(CwContent& content, juce::Component& box, int channel)
 void PlayGang::setChannel(int channel)
 {
     channel_ = channel;
-    setToggleState(content_.getState().isPlaybackGanged(channel), juce::dontSendNotification);
+    // Without its odd channel a pair has nothing to gang: its controls would follow a hidden strip.
+    const bool whole = channel + 1 < outputChannelCount(content_);
+    setToggleState(whole && content_.getState().isPlaybackGanged(channel), juce::dontSendNotification);
 }
 
 void PlayGang::reload()
@@ -460,6 +456,14 @@ void PlayStrip::setChannel(int n)
     solo_.setChannel(n);
 }
 
+void PlayStrip::setVisible(bool visible)
+{
+    for (juce::Component* c : std::initializer_list<juce::Component*>{&upperLabel_, &name_, &mute_, &fader_,
+                                                                      fader_.getValueBox(), &solo_})
+        if (c != nullptr)
+            c->setVisible(visible);
+}
+
 void PlayStrip::linkPartner(PlayGang* gang, PlayStrip& partner)
 {
     fader_.setGang(gang, &partner.fader_);
@@ -532,6 +536,12 @@ void DirectPlayStripBox::setPair(int first)
         strips_[size_t(i)]->setChannel(first);
         strips_[size_t(i) + 1]->setChannel(first + 1);
     }
+    // The odd channel of an odd output count has no output and is not sent: its strip and the gang go.
+    const bool whole = first + 1 < outputChannelCount(content_);
+    for (int i = 1; i < getStripCount(); i += 2)
+        strips_[size_t(i)]->setVisible(whole);
+    for (const auto& gang : gangs_)
+        gang->setVisible(whole);
     PlayStripBox::setPair(first);
 }
 

@@ -5,6 +5,7 @@
 #include "ConsoleTestSupport.h"
 #include "console/ConsoleLookAndFeel.h"
 #include "console/ConsoleWindow.h"
+#include "console/Meters.h"
 #include "console/PlaybackStrips.h"
 #include "device/Conversions.h"
 #include "device/SysVolume.h"
@@ -52,15 +53,26 @@ protected:
         ::setenv("HOME", dir.c_str(), 1);
         ::unsetenv("XDG_CONFIG_HOME");
         console::installConsoleLookAndFeel();
+    }
 
-        ASSERT_EQ(bus_.devsim("plug u1 --model st8 --unique-name Play8"), 0) << bus_.err;
+    // A window for the unit plugged with these arguments, once the link's search for its endpoints (as
+    // many as given; 0: the unit presents none) has ended.
+    void open(const std::string& plug = "--model st8 --unique-name Play8", int endpoints = 6)
+    {
+        ASSERT_EQ(bus_.devsim("plug u1 " + plug), 0) << bus_.err;
+        if (endpoints == 0)
+        {
+            ASSERT_EQ(bus_.devsim("set u1 endpoints off"), 0) << bus_.err;
+        }
         device_ = consoletest::firstDevice();
         ASSERT_NE(device_, nullptr);
         ASSERT_TRUE(device_->open());
-        // The link's search for the unit's endpoints has ended.
-        auto* link = dynamic_cast<device::SysVolumeVista*>(device_->getSysVolume());
-        ASSERT_NE(link, nullptr);
-        ASSERT_TRUE(pumpUntil([&] { return link->getEndpointCount() == 6; }));
+        if (endpoints > 0)
+        {
+            auto* link = dynamic_cast<device::SysVolumeVista*>(device_->getSysVolume());
+            ASSERT_NE(link, nullptr);
+            ASSERT_TRUE(pumpUntil([&] { return link->getEndpointCount() == endpoints; }));
+        }
         window_ = std::make_unique<console::ConsoleWindow>(*device_);
         window_->setVisible(true);
         trace_.clear();
@@ -127,6 +139,7 @@ protected:
 
 TEST_F(PlaybackStripTest, TheStripsShowThePairOnShowWithItsNumbersNamesCaptionAndGang)
 {
+    ASSERT_NO_FATAL_FAILURE(open());
     const console::ConsoleLayout& layout = content().getLayout();
     console::PlayStripHdr& header = *content().getTabbedBox()->getPlayHeader();
     EXPECT_EQ(header.getName(), "play strip hdr");
@@ -180,6 +193,7 @@ TEST_F(PlaybackStripTest, TheStripsShowThePairOnShowWithItsNumbersNamesCaptionAn
 
 TEST_F(PlaybackStripTest, ATabSwitchShowsTheStoredLevelAtOnceThenTheDevicesAndAFailedReadKeepsIt)
 {
+    ASSERT_NO_FATAL_FAILURE(open());
     state().setPlaybackGain(2, -5.0f);
     state().setPlaybackMute(3, 1);
     state().setPlaybackGain(4, -30.0f);
@@ -211,6 +225,7 @@ TEST_F(PlaybackStripTest, ATabSwitchShowsTheStoredLevelAtOnceThenTheDevicesAndAF
 
 TEST_F(PlaybackStripTest, AFaderMoveGoesThroughTheEndpointAndNoChangeComesBack)
 {
+    ASSERT_NO_FATAL_FAILURE(open());
     Counter changes;
     device_->addVolumeListener(&changes);
     strip(0).getFader().setValue(-12.0, juce::sendNotificationSync);
@@ -225,6 +240,7 @@ TEST_F(PlaybackStripTest, AFaderMoveGoesThroughTheEndpointAndNoChangeComesBack)
 
 TEST_F(PlaybackStripTest, AVolumeChangedInAnotherProcessReachesTheFaderAndTheStateBlock)
 {
+    ASSERT_NO_FATAL_FAILURE(open());
     juce::ChildProcess devsim;
     ASSERT_TRUE(devsim.start(juce::StringArray{DEVSIM_PATH, "volume", "u1", "1", "-12"}));
     ASSERT_TRUE(devsim.waitForProcessToFinish(10000));
@@ -236,6 +252,7 @@ TEST_F(PlaybackStripTest, AVolumeChangedInAnotherProcessReachesTheFaderAndTheSta
 
 TEST_F(PlaybackStripTest, MutingOneChannelOfAStereoEndpointMutesBothStripsThroughTheChangeMessage)
 {
+    ASSERT_NO_FATAL_FAILURE(open());
     state().setPlaybackGangs(0);
     console::refreshGangButtons(content());
     ASSERT_FALSE(strip(1).getMute().getValue());
@@ -247,6 +264,42 @@ TEST_F(PlaybackStripTest, MutingOneChannelOfAStereoEndpointMutesBothStripsThroug
     // Through the endpoint, and read back by both strips.
     EXPECT_TRUE(playbackRequests(2).empty());
     EXPECT_EQ(channelsRead(3), (std::set<uint32_t>{0, 1}));
+}
+
+TEST_F(PlaybackStripTest, ASoloIsSentForItsChannelStoredAndCountedByTheSoloIndicator)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    state().setPlaybackGangs(0);
+    console::refreshGangButtons(content());
+    content().showPage(2);
+    settle();
+    trace_.clear();
+    strip(1).getSolo().triggerClick();
+    ASSERT_TRUE(pumpUntil([&] { return !playbackRequests(4).empty(); }));
+    settle();
+    EXPECT_EQ(playbackRequests(4), (std::vector<std::pair<uint32_t, uint32_t>>{{3, 1}}));
+    EXPECT_EQ(state().getByte(ConsoleState::kPlaybackRecords + 3 * ConsoleState::kRecordBytes + 1), 1);
+    EXPECT_EQ(content().getTabbedBox()->getRudeSolo()->getCount(), 1);
+}
+
+TEST_F(PlaybackStripTest, ThePairOfAnOddLastOutputShowsItsEvenStripAloneAndUnganged)
+{
+    ASSERT_NO_FATAL_FAILURE(open(
+        "--caps " + consoletest::writeCapsFile(bus_.dir, 0x3B71, 0x777, 0x04080000, 0x04080000, false, 3) +
+            " --unique-name P",
+        0));
+    console::PlayGang& gang = *box().getGangs()[0];
+    content().showPage(2);
+    EXPECT_TRUE(strip(0).getFader().isVisible());
+    for (juce::Component* c : std::initializer_list<juce::Component*>{
+             &strip(1).getFader(), strip(1).getFader().getValueBox(), &strip(1).getMute(),
+             &strip(1).getSolo(), &strip(1).getAlias(), &strip(1).getUpperLabel(), &gang})
+        EXPECT_FALSE(c->isVisible()) << c->getName();
+    EXPECT_FALSE(gang.getToggleState());
+
+    content().showPage(0);
+    EXPECT_TRUE(strip(1).getSolo().isVisible());
+    EXPECT_TRUE(gang.isVisible());
 }
 
 } // namespace

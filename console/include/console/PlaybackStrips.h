@@ -210,6 +210,8 @@ public:
 
     // Every control of the strip shows playback channel n; the gang follows only on an even channel.
     void setChannel(int n);
+    // Shows or hides every component of the strip.
+    void setVisible(bool visible);
     // The strip's gang button, and the partner strip's controls as the partners of its own.
     void linkPartner(PlayGang* gang, PlayStrip& partner);
 
@@ -264,7 +266,8 @@ public:
     DirectPlayStripBox(CwContent& content, juce::Component& page);
     ~DirectPlayStripBox() override;
 
-    // Strips i and i + 1 show channels first and first + 1.
+    // Strips i and i + 1 show channels first and first + 1; without an output first + 1 (an odd output
+    // count), strip i + 1 and the gang are hidden.
     void setPair(int first) override;
     void showPair(int firstOutput) override { setPair(firstOutput); }
     const std::vector<std::unique_ptr<PlayGang>>& getGangs() const { return gangs_; }
