@@ -6,81 +6,29 @@
 #include "console/InputStrips.h"
 #include "console/MasterStrips.h"
 #include "console/Meters.h"
+#include "console/PlaybackStrips.h"
 #include "console/StripHeaders.h"
 #include "console/TabBar.h"
 
 namespace console
 {
-// --- SectionBackdrop ---
-
-SectionBackdrop::SectionBackdrop(const juce::String& name, juce::Image image, int repeat)
-    : juce::Component(name), image_(std::move(image)), repeat_(repeat)
-{
-    setOpaque(true);
-    setInterceptsMouseClicks(false, false);
-}
-
-void SectionBackdrop::paint(juce::Graphics& g)
-{
-    g.fillAll(kDark);
-    if (!image_.isValid())
-        return;
-    const int top = getHeight() - image_.getHeight();
-    for (int i = 0; i < repeat_; ++i)
-        g.drawImageAt(image_, i * image_.getWidth(), top);
-}
-
-// --- StripCaption ---
-
-StripCaption::StripCaption(const juce::String& name, const device::HwInfoCaps& caps)
-    : juce::Component(name), caps_(caps)
-{
-    setOpaque(true);
-    showPair(0);
-}
-
-void StripCaption::showPair(int firstOutput)
-{
-    caption_ = outputTypeCaption(caps_.getOutputMapType(uint32_t(firstOutput)));
-    repaint();
-}
-
-void StripCaption::paint(juce::Graphics& g)
-{
-    g.fillAll(kDark);
-    g.setColour(juce::Colours::white);
-    g.setFont(juce::Font(float(getHeight()) * 0.6f, juce::Font::bold));
-    g.drawFittedText(caption_, 0, 0, getWidth(), getHeight(), juce::Justification::centred, 1, 0.7f);
-}
-
 // --- TabbedUiBox ---
 
 TabbedUiBox::TabbedUiBox(CwContent& content) : juce::Component("tabbed UI box")
 {
-    const ConsoleLayout& layout = content.getLayout();
-    setBounds(layout.getPageBounds());
+    setBounds(content.getLayout().getPageBounds());
     setOpaque(true);
     content.addAndMakeVisible(this);
-    const ConsoleImages& im = consoleImages();
 
     inputBox_ = std::make_unique<instripbox>(content, *this);
     rudeSolo_ = std::make_unique<RudeSolo>(content, *this);
-    playHeader_ = std::make_unique<StripCaption>("play strip hdr", layout.getCaps());
-    playHeader_->setBounds(layout.getPlayHeaderBounds());
-    addAndMakeVisible(*playHeader_);
+    playHeader_ = std::make_unique<PlayStripHdr>(content, *this);
     addSection(*playHeader_);
-    addBackdrop("play strip box", im.playBackground, 1, layout.getPlayBoxBounds());
+    playBox_ = std::make_unique<DirectPlayStripBox>(content, *this);
+    addSection(*playBox_);
     masterHeader_ = std::make_unique<MasterStripHdr>(content, *this);
     masterBox_ = std::make_unique<MasterStripBox>(content, *this);
     midiStatus_ = std::make_unique<MidiStatus>(content, *this);
-}
-
-void TabbedUiBox::addBackdrop(const juce::String& name, const juce::Image& image, int repeat,
-                              juce::Rectangle<int> bounds)
-{
-    auto* backdrop = backdrops_.add(new SectionBackdrop(name, image, repeat));
-    backdrop->setBounds(bounds);
-    addAndMakeVisible(backdrop);
 }
 
 TabbedUiBox::~TabbedUiBox()

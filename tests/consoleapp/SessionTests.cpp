@@ -1,6 +1,7 @@
 // Session files in a console window of a simulated interface: the commands with their choosers and
 // alerts, what a load and a reset send, the gang buttons and names they refresh, and the round trip.
-// The window's own strips take part; the playback solos are small stand-ins until playback strips exist.
+// The window's own strips take part. The interface presents no playback endpoints, so its playback levels
+// and mutes reach it as VDC commands, which the trace shows.
 
 #include "ConsoleTestSupport.h"
 #include "console/Alias.h"
@@ -26,48 +27,6 @@ namespace
 using console::ConsoleState;
 using console::CwContent;
 using consoletest::pumpUntil;
-
-// --- stand-ins for the strip controls ---
-
-int outputsOf(CwContent& content)
-{
-    return int(content.getHwInfo().getOutputCount());
-}
-
-// The playback solos of one parity: every one of them is sent after a load, not only the one shown.
-class TestPlaySolo : public console::HwCtrlBanked
-{
-public:
-    TestPlaySolo(CwContent& content, int parity)
-        : HwCtrlBanked(*content.getControls()), content_(content), parity_(parity)
-    {
-    }
-    void readFromDevice() override {}
-    void writeToDevice() override
-    {
-        const int c = nextDirty();
-        if (c >= 0)
-            handleBankedSetResult(
-                c, content_.getDevice().setPlaybackSolo(c, content_.getState().getByte(solo(c))));
-    }
-    void loadFromState(ConsoleState&, bool send) override
-    {
-        if (send)
-            markDirtyRange(parity_, outputsOf(content_), 2);
-    }
-    void storeToState(ConsoleState&) override {}
-    void resetToDefault() override
-    {
-        for (int c = parity_; c < outputsOf(content_); c += 2)
-            content_.getState().setByte(solo(c), 0);
-        markDirtyRange(parity_, outputsOf(content_), 2);
-    }
-
-private:
-    static int solo(int c) { return ConsoleState::kPlaybackRecords + c * ConsoleState::kRecordBytes + 1; }
-    CwContent& content_;
-    int parity_;
-};
 
 // The default name of input 0, as its name label fills it in.
 juce::String defaultInputName(const device::HwInfoCaps& caps)
@@ -178,11 +137,12 @@ protected:
             ::setenv("HOME", oldHome_.c_str(), 1);
     }
 
-    // A window for the model with the stand-in controls; its session read fails when asked, so the
-    // window starts with an image it may not store.
+    // A window for the model; its session read fails when asked, so the window starts with an image it
+    // may not store.
     void open(const char* model, bool failSessionRead = false)
     {
         ASSERT_EQ(bus_.devsim(std::string("plug u1 --model ") + model + " --unique-name S"), 0) << bus_.err;
+        ASSERT_EQ(bus_.devsim("set u1 endpoints off"), 0) << bus_.err;
         if (failSessionRead)
         {
             ASSERT_EQ(bus_.devsim("fault u1 vdc:0/3 vdr:7 1"), 0) << bus_.err;
@@ -193,8 +153,6 @@ protected:
         window_ = std::make_unique<console::ConsoleWindow>(*device_);
         window_->setVisible(true);
         dialogs_.window = window_.get();
-        solos_[0] = std::make_unique<TestPlaySolo>(content(), 0);
-        solos_[1] = std::make_unique<TestPlaySolo>(content(), 1);
         // The gang of inputs 2-3 and the name label of input 0, as the input strips made them.
         std::vector<juce::Component*> gangs;
         findNamed(*content().getTabbedBox(), "console_gang_button", gangs);
@@ -212,16 +170,7 @@ protected:
     void closeWindow()
     {
         if (window_ != nullptr)
-        {
-            // The test's controls go before the window: the thread that may still hold them stops first.
-            console::hwthread* thread = content().getHwThread();
-            thread->clearWindow();
-            thread->signalThreadShouldExit();
-            thread->notify();
-            thread->waitForStop(-1);
-        }
-        solos_[0].reset();
-        solos_[1].reset();
+            content().getHwThread()->clearWindow();
         gang_ = nullptr;
         alias_ = nullptr;
         window_.reset();
@@ -274,7 +223,6 @@ protected:
     console::SessionDialogs* previous_ = nullptr;
     device::vhw::Ptr device_;
     std::unique_ptr<console::ConsoleWindow> window_;
-    std::unique_ptr<TestPlaySolo> solos_[2];
     console::Gang* gang_ = nullptr; // inputs 2-3
     juce::Label* alias_ = nullptr;  // input 0
 };
@@ -437,14 +385,17 @@ TEST_F(SessionTest, RefusedLoadsAlertAndKeepTheSessionItsNameAndItsFolder)
     EXPECT_EQ(image(), before);
     EXPECT_EQ(state().getCurrentSessionName(), "Base");
     EXPECT_EQ(state().getMostRecentFolder(), folder.getFullPathName());
-    // The session in the window is sent again: among it the gains of 10 inputs in 6 mixes, 12 playback solos.
+    // The session in the window is sent again: among it the gains of 10 inputs in 6 mixes, and the 12
+    // playback levels, mutes and solos.
     const std::vector<std::string> resent = sentSettled();
-    EXPECT_EQ(std::count_if(resent.begin(), resent.end(),
-                            [](const std::string& c) { return c.rfind("8/0 ", 0) == 0; }),
-              60);
-    EXPECT_EQ(std::count_if(resent.begin(), resent.end(),
-                            [](const std::string& c) { return c.rfind("6/4 ", 0) == 0; }),
-              12);
+    auto starting = [&](const std::string& prefix)
+    {
+        return std::count_if(resent.begin(), resent.end(),
+                             [&](const std::string& c) { return c.rfind(prefix, 0) == 0; });
+    };
+    EXPECT_EQ(starting("8/0 "), 60);
+    for (const char* playback : {"6/0 ", "6/2 ", "6/4 "})
+        EXPECT_EQ(starting(playback), 12) << playback;
 
     command(console::kLoadCommand); // cancelled
     EXPECT_EQ(dialogs_.alerts.size(), 2u);
@@ -488,6 +439,9 @@ TEST_F(SessionTest, FilesInBothByteOrdersAndALegacyFileLoadTheSameSessionAndSend
     std::memcpy(l + 7312 + 9 * 24 + 2, "Bass", 4);
     for (int input = 1; input < 9; ++input) // named, so the strips' labels store no default names
         std::memcpy(l + 7312 + input * 24 + 2, ("Ch" + std::to_string(input)).c_str(), 3);
+    for (int play = 0; play < 12; ++play)
+        if (play != 3)
+            std::memcpy(l + 11472 + play * 24 + 2, ("P" + std::to_string(play)).c_str(), 3);
     loaded[8 + 2] = device::dbToGain(-6.0f);
     loaded[8 + 3 * 40 + 10] = 0x00800000;
     l[8272 + 2] = 40;
@@ -548,8 +502,11 @@ TEST_F(SessionTest, FilesInBothByteOrdersAndALegacyFileLoadTheSameSessionAndSend
             first = sent;
         EXPECT_EQ(sent, first);
     }
-    // Every playback solo of the session was sent, also those not on screen.
+    // Every playback solo, level and mute of the session was sent, also those not on screen.
     EXPECT_EQ(std::count(first.begin(), first.end(), "6/4 5 1"), 1);
+    const uint32_t playGain = device::dbToGain(device::gainToDb(device::dbToGain(-3.0f)));
+    EXPECT_EQ(std::count(first.begin(), first.end(), "6/0 3 " + std::to_string(playGain)), 1);
+    EXPECT_EQ(std::count(first.begin(), first.end(), "6/2 3 1"), 1);
     const uint32_t sentGain = device::dbToGain(device::gainToDb(device::dbToGain(-6.0f)));
     EXPECT_EQ(std::count(first.begin(), first.end(), "8/0 0 2 " + std::to_string(sentGain)), 1);
     // And every output's gain, mute and nominal level.
@@ -590,8 +547,9 @@ TEST_F(SessionTest, ResetSendsEveryDefaultShowsTheDefaultNamesAndKeepsTheGangs)
     EXPECT_EQ(state().getInputGangs(), 0x5);
     EXPECT_EQ(gang_->getToggleState(), gangShown);
     EXPECT_TRUE(state().mayWriteFlash());
-    // Every default goes out once: input 0's gain in each mix, every playback solo off, every output at
-    // 0 dB, unmuted and at +4.
+    // Every default goes out: input 0's gain in each mix once, every playback solo off once, every
+    // playback level at 0 dB and mute off (each of the two faders and mutes resets them all), every output
+    // at 0 dB, unmuted and at +4 once.
     for (int mix = 0; mix < 12; mix += 2)
         EXPECT_EQ(std::count(sent.begin(), sent.end(),
                              "8/0 0 " + std::to_string(mix) + " " + std::to_string(device::kUnityGain)),
@@ -600,6 +558,9 @@ TEST_F(SessionTest, ResetSendsEveryDefaultShowsTheDefaultNamesAndKeepsTheGangs)
     {
         const std::string o = std::to_string(c);
         EXPECT_EQ(std::count(sent.begin(), sent.end(), "6/4 " + o + " 0"), 1);
+        EXPECT_GE(std::count(sent.begin(), sent.end(), "6/0 " + o + " " + std::to_string(device::kUnityGain)),
+                  1);
+        EXPECT_GE(std::count(sent.begin(), sent.end(), "6/2 " + o + " 0"), 1);
         EXPECT_EQ(std::count(sent.begin(), sent.end(), "4/0 " + o + " " + std::to_string(device::kUnityGain)),
                   1);
         EXPECT_EQ(std::count(sent.begin(), sent.end(), "4/2 " + o + " 0"), 1);
@@ -653,6 +614,12 @@ TEST_F(SessionTest, ASaveLoadSaveRoundTripIsByteIdenticalOnTheLargestModel)
     // with ones the device offers comes back as it was.
     session[ConsoleState::kClockWord] = 0;
     session[ConsoleState::kRateWord] = 48000;
+    // No name is empty, so the name labels store no default names.
+    auto* bytes = reinterpret_cast<uint8_t*>(session.data());
+    for (int records :
+         {ConsoleState::kInputRecords, ConsoleState::kPlaybackRecords, ConsoleState::kOutputRecords})
+        for (int c = 0; c < ConsoleState::kMaxChannels; ++c)
+            bytes[records + c * ConsoleState::kRecordBytes + ConsoleState::kNameOffset] |= 0x40;
     state().replaceImage(session.data()); // names end at byte 23
     state().copyImage(session.data());
     state().setInputGangs(0x0F0F0F0F);

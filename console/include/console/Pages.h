@@ -4,8 +4,7 @@
 // Save and Reset buttons, the logo (the settings page: Settings.h). Every page and box is built with the
 // window's content (device, state, hardware thread, controls), while the content builds its children and
 // before its controls load their values from the state block. The strips and indicators come as sections:
-// each registers with the page and is told which output pair is on show and when a poll has completed. A
-// place whose section is not built yet shows its picture on a backdrop instead.
+// each registers with the page and is told which output pair is on show and when a poll has completed.
 //
 // Message thread only.
 
@@ -21,7 +20,9 @@ namespace console
 class CwContent;
 class MasterStripBox;
 class MasterStripHdr;
+class DirectPlayStripBox;
 class MidiStatus;
+class PlayStripHdr;
 class RudeSolo;
 class instripbox;
 
@@ -36,39 +37,12 @@ public:
     virtual void pollCompleted(const PolledSnapshot& /*snapshot*/) {}
 };
 
-// Draws the picture of a place whose section is not built: the strip background once per input strip,
-// or a section background.
-class SectionBackdrop : public juce::Component
-{
-public:
-    SectionBackdrop(const juce::String& name, juce::Image image, int repeat);
-    void paint(juce::Graphics& g) override;
-
-private:
-    juce::Image image_;
-    int repeat_;
-};
-
-// A header band with the caption of the shown pair's output type.
-class StripCaption : public juce::Component, public PageSection
-{
-public:
-    StripCaption(const juce::String& name, const device::HwInfoCaps& caps);
-    void showPair(int firstOutput) override;
-    const juce::String& getCaption() const { return caption_; }
-    void paint(juce::Graphics& g) override;
-
-private:
-    const device::HwInfoCaps& caps_;
-    juce::String caption_;
-};
-
 class TabbedUiBox : public juce::Component
 {
 public:
     // Bounds: the layout's page rectangle; added to the content. Builds the page's places in their order
     // (input strips, solo indicator, playback header and strips, output header and strips, MIDI
-    // indicator), each as its section or, until that exists, as its backdrop.
+    // indicator).
     explicit TabbedUiBox(CwContent& content);
     ~TabbedUiBox() override;
 
@@ -86,21 +60,20 @@ public:
     // Any thread once the page is built (the solo controls update it from the hardware thread).
     RudeSolo* getRudeSolo() const { return rudeSolo_.get(); }
     MidiStatus* getMidiStatus() const { return midiStatus_.get(); }
+    PlayStripHdr* getPlayHeader() const { return playHeader_.get(); }
+    DirectPlayStripBox* getPlayBox() const { return playBox_.get(); }
     MasterStripHdr* getMasterHeader() const { return masterHeader_.get(); }
     MasterStripBox* getMasterBox() const { return masterBox_.get(); }
 
     void paint(juce::Graphics& g) override;
 
 private:
-    void addBackdrop(const juce::String& name, const juce::Image& image, int repeat,
-                     juce::Rectangle<int> bounds);
-
     juce::Array<PageSection*> sections_;
-    juce::OwnedArray<juce::Component> backdrops_;
     std::unique_ptr<instripbox> inputBox_;
     std::unique_ptr<RudeSolo> rudeSolo_;
     std::unique_ptr<MidiStatus> midiStatus_;
-    std::unique_ptr<StripCaption> playHeader_;
+    std::unique_ptr<PlayStripHdr> playHeader_;
+    std::unique_ptr<DirectPlayStripBox> playBox_;
     std::unique_ptr<MasterStripHdr> masterHeader_;
     std::unique_ptr<MasterStripBox> masterBox_;
     int shownPair_ = 0;

@@ -1,0 +1,305 @@
+// The playback strips in a console window of a simulated Strellis 8 (12 playback channels, presented to
+// the system's audio as six stereo endpoints): what the strips show, what they read and send, and how
+// they follow the system's volume controls, changed in this process or in another one.
+
+#include "ConsoleTestSupport.h"
+#include "console/ConsoleLookAndFeel.h"
+#include "console/ConsoleWindow.h"
+#include "console/Meters.h"
+#include "console/PlaybackStrips.h"
+#include "device/Conversions.h"
+#include "device/SysVolume.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <sstream>
+
+namespace
+{
+
+using console::ConsoleState;
+using console::CwContent;
+using console::PlayStrip;
+using consoletest::pumpUntil;
+
+// What the unit holds for a playback channel.
+struct DevicePlayback
+{
+    uint32_t gain = 0;
+    int mute = -1;
+};
+
+class Counter : public juce::ChangeListener
+{
+public:
+    void changeListenerCallback(juce::ChangeBroadcaster*) override { ++calls; }
+    int calls = 0;
+};
+
+class PlaybackStripTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        REQUIRE_DISPLAY();
+        const char* home = std::getenv("HOME");
+        oldHome_ = home != nullptr ? home : "";
+        const std::string dir = bus_.dir + "/home";
+        std::filesystem::create_directories(dir);
+        ::setenv("HOME", dir.c_str(), 1);
+        ::unsetenv("XDG_CONFIG_HOME");
+        console::installConsoleLookAndFeel();
+    }
+
+    // A window for the unit plugged with these arguments, once the link's search for its endpoints (as
+    // many as given; 0: the unit presents none) has ended.
+    void open(const std::string& plug = "--model st8 --unique-name Play8", int endpoints = 6)
+    {
+        ASSERT_EQ(bus_.devsim("plug u1 " + plug), 0) << bus_.err;
+        if (endpoints == 0)
+        {
+            ASSERT_EQ(bus_.devsim("set u1 endpoints off"), 0) << bus_.err;
+        }
+        device_ = consoletest::firstDevice();
+        ASSERT_NE(device_, nullptr);
+        ASSERT_TRUE(device_->open());
+        if (endpoints > 0)
+        {
+            auto* link = dynamic_cast<device::SysVolumeVista*>(device_->getSysVolume());
+            ASSERT_NE(link, nullptr);
+            ASSERT_TRUE(pumpUntil([&] { return link->getEndpointCount() == endpoints; }));
+        }
+        window_ = std::make_unique<console::ConsoleWindow>(*device_);
+        window_->setVisible(true);
+        trace_.clear();
+    }
+
+    void TearDown() override
+    {
+        window_.reset();
+        device_ = nullptr;
+        if (!oldHome_.empty())
+            ::setenv("HOME", oldHome_.c_str(), 1);
+    }
+
+    CwContent& content() const { return window_->getContent(); }
+    ConsoleState& state() const { return window_->getState(); }
+    console::DirectPlayStripBox& box() const { return *content().getTabbedBox()->getPlayBox(); }
+    PlayStrip& strip(int i) const { return *box().getStrip(i); }
+
+    DevicePlayback onDevice(int channel)
+    {
+        DevicePlayback value;
+        EXPECT_EQ(bus_.devsim("dump u1"), 0);
+        std::istringstream lines(bus_.out);
+        for (std::string line; std::getline(lines, line);)
+        {
+            std::istringstream words(line);
+            std::string kind, gain, db, mute;
+            int c = -1;
+            if (words >> kind >> c && kind == "play" && c == channel)
+                words >> gain >> value.gain >> db >> db >> mute >> value.mute;
+        }
+        return value;
+    }
+
+    // The PlaybackMix requests of one command, as (channel, first value) in order.
+    std::vector<std::pair<uint32_t, uint32_t>> playbackRequests(uint32_t command) const
+    {
+        std::vector<std::pair<uint32_t, uint32_t>> out;
+        for (const consoletest::VdcLine& v : trace_.vdc(6))
+            if (v.command == command && !v.params.empty())
+                out.emplace_back(v.params[0], v.params.size() > 1 ? v.params[1] : 0);
+        return out;
+    }
+
+    std::set<uint32_t> channelsRead(uint32_t command) const
+    {
+        std::set<uint32_t> channels;
+        for (const auto& request : playbackRequests(command))
+            channels.insert(request.first);
+        return channels;
+    }
+
+    static void settle()
+    {
+        pumpUntil([] { return false; }, 200);
+    }
+
+    testsupport::TempBus bus_;
+    consoletest::Trace trace_{bus_.dir};
+    std::string oldHome_;
+    device::vhw::Ptr device_;
+    std::unique_ptr<console::ConsoleWindow> window_;
+};
+
+TEST_F(PlaybackStripTest, TheStripsShowThePairOnShowWithItsNumbersNamesCaptionAndGang)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    const console::ConsoleLayout& layout = content().getLayout();
+    console::PlayStripHdr& header = *content().getTabbedBox()->getPlayHeader();
+    EXPECT_EQ(header.getName(), "play strip hdr");
+    EXPECT_EQ(header.getBounds(), layout.getPlayHeaderBounds());
+    EXPECT_EQ(header.getText(), "ANALOG");
+    EXPECT_EQ(box().getName(), "play strip box");
+    EXPECT_EQ(box().getBounds(), layout.getPlayBoxBounds());
+    ASSERT_EQ(box().getStripCount(), 2);
+    for (int k = 0; k < 2; ++k)
+    {
+        PlayStrip& s = strip(k);
+        const juce::String n(k);
+        EXPECT_EQ(s.getUpperLabel().getName(), "upper play label " + n);
+        EXPECT_EQ(s.getUpperLabel().getText(), juce::String(k + 1));
+        EXPECT_EQ(s.getFader().getName(), "play fader " + n);
+        EXPECT_EQ(s.getMute().getName(), "play mute " + n);
+        EXPECT_EQ(s.getSolo().getName(), "Play solo " + n);
+        EXPECT_EQ(s.getAlias().getName(), "alias");
+        EXPECT_EQ(s.getFader().getBounds(), layout.getPlayFaderBounds(k));
+        EXPECT_EQ(s.getFader().getValueBox()->getBounds(), layout.getPlayFaderValueBox(k));
+        EXPECT_EQ(s.getMute().getBounds(), layout.getMuteBounds(k));
+        EXPECT_EQ(s.getSolo().getBounds(), layout.getPlaySoloBounds(k));
+        EXPECT_EQ(s.getAlias().getBounds(), layout.getAliasBounds(k));
+        EXPECT_EQ(s.getGang(), box().getGangs()[0].get());
+    }
+    EXPECT_EQ(box().getGangs()[0]->getBounds(), layout.getPlayGangBounds());
+    EXPECT_EQ(strip(1).getFader().getPartner(), &strip(0).getFader());
+    // The two name labels fill in the default of every playback channel.
+    const char* names[] = {"Play A1", "Play A2", "Play A3", "Play A4", "Play A5", "Play A6",
+                           "Play A7", "Play A8", "Play S1", "Play S2", "Play H1", "Play H2"};
+    for (int c = 0; c < 12; ++c)
+        EXPECT_EQ(state().getPlaybackAlias(c), names[c]) << c;
+    EXPECT_EQ(strip(1).getAlias().getText(), "Play A2");
+
+    // The S/PDIF pair: its numbers, names and caption; its gang is bit 4 of the mask.
+    content().showPage(8);
+    EXPECT_EQ(header.getText(), "DIGITAL");
+    EXPECT_EQ(strip(0).getUpperLabel().getText(), "9");
+    EXPECT_EQ(strip(1).getUpperLabel().getText(), "10");
+    EXPECT_EQ(strip(0).getAlias().getText(), "Play S1");
+    EXPECT_EQ(strip(1).getSolo().getChannel(), 9);
+    console::PlayGang& gang = *box().getGangs()[0];
+    EXPECT_EQ(gang.getChannel(), 8);
+    gang.triggerClick();
+    pumpUntil([] { return false; }, 50);
+    EXPECT_EQ(state().getPlaybackGangs(), ~(1 << 4));
+    content().showPage(10);
+    EXPECT_EQ(header.getText(), "HEADPHONES");
+    EXPECT_TRUE(gang.getToggleState());
+}
+
+TEST_F(PlaybackStripTest, ATabSwitchShowsTheStoredLevelAtOnceThenTheDevicesAndAFailedReadKeepsIt)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    state().setPlaybackGain(2, -5.0f);
+    state().setPlaybackMute(3, 1);
+    state().setPlaybackGain(4, -30.0f);
+    // Straight to the device, as a VDC command: no change event.
+    ASSERT_EQ(device_->getSysVolume()->device::SysVolume::setGain(2, -20.0f), 0);
+    trace_.clear();
+
+    content().showPage(2);
+    EXPECT_DOUBLE_EQ(strip(0).getFader().getValue(), -5.0);
+    EXPECT_TRUE(strip(1).getMute().getValue());
+    ASSERT_TRUE(pumpUntil([&] { return strip(0).getFader().getValue() == -20.0; }));
+    EXPECT_FLOAT_EQ(state().getPlaybackGain(2), -20.0f);
+    settle();
+    // Only the two levels were read; the mutes and solos show the state block.
+    EXPECT_EQ(channelsRead(1), (std::set<uint32_t>{2, 3}));
+    EXPECT_EQ(trace_.vdc(6).size(), 2u);
+
+    // A read that fails leaves the stored level of the new pair on show, and nothing of the old pair
+    // goes under it.
+    ASSERT_EQ(bus_.devsim("fault u1 vdc:6/1 vdr:7 always"), 0);
+    content().showPage(4);
+    EXPECT_DOUBLE_EQ(strip(0).getFader().getValue(), -30.0);
+    ASSERT_TRUE(pumpUntil([&] { return playbackRequests(1).size() == 4; }));
+    settle();
+    EXPECT_DOUBLE_EQ(strip(0).getFader().getValue(), -30.0);
+    EXPECT_FLOAT_EQ(state().getPlaybackGain(4), -30.0f);
+    EXPECT_FLOAT_EQ(state().getPlaybackGain(2), -20.0f);
+}
+
+TEST_F(PlaybackStripTest, AFaderMoveGoesThroughTheEndpointAndNoChangeComesBack)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    Counter changes;
+    device_->addVolumeListener(&changes);
+    strip(0).getFader().setValue(-12.0, juce::sendNotificationSync);
+    ASSERT_TRUE(pumpUntil([&] { return std::abs(device::gainToDb(onDevice(0).gain) + 12.0f) < 0.01f; }));
+    settle();
+    EXPECT_EQ(changes.calls, 0);
+    // Neither a VDC level nor a read after a change message.
+    EXPECT_TRUE(trace_.vdc(6).empty());
+    EXPECT_FLOAT_EQ(state().getPlaybackGain(0), -12.0f);
+    device_->removeVolumeListener(&changes);
+}
+
+TEST_F(PlaybackStripTest, AVolumeChangedInAnotherProcessReachesTheFaderAndTheStateBlock)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    juce::ChildProcess devsim;
+    ASSERT_TRUE(devsim.start(juce::StringArray{DEVSIM_PATH, "volume", "u1", "1", "-12"}));
+    ASSERT_TRUE(devsim.waitForProcessToFinish(10000));
+    ASSERT_EQ(devsim.getExitCode(), 0u);
+    ASSERT_TRUE(pumpUntil([&] { return strip(1).getFader().getValue() == -12.0; }));
+    EXPECT_FLOAT_EQ(state().getPlaybackGain(1), -12.0f);
+    EXPECT_EQ(strip(1).getFader().getValueBox()->getText(), "-12.0");
+}
+
+TEST_F(PlaybackStripTest, MutingOneChannelOfAStereoEndpointMutesBothStripsThroughTheChangeMessage)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    state().setPlaybackGangs(0);
+    console::refreshGangButtons(content());
+    ASSERT_FALSE(strip(1).getMute().getValue());
+    strip(0).getMute().triggerClick();
+    ASSERT_TRUE(pumpUntil([&] { return strip(1).getMute().getValue(); }));
+    EXPECT_TRUE(state().getPlaybackMute(1));
+    EXPECT_EQ(onDevice(0).mute, 1);
+    EXPECT_EQ(onDevice(1).mute, 1);
+    // Through the endpoint, and read back by both strips.
+    EXPECT_TRUE(playbackRequests(2).empty());
+    EXPECT_EQ(channelsRead(3), (std::set<uint32_t>{0, 1}));
+}
+
+TEST_F(PlaybackStripTest, ASoloIsSentForItsChannelStoredAndCountedByTheSoloIndicator)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    state().setPlaybackGangs(0);
+    console::refreshGangButtons(content());
+    content().showPage(2);
+    settle();
+    trace_.clear();
+    strip(1).getSolo().triggerClick();
+    ASSERT_TRUE(pumpUntil([&] { return !playbackRequests(4).empty(); }));
+    settle();
+    EXPECT_EQ(playbackRequests(4), (std::vector<std::pair<uint32_t, uint32_t>>{{3, 1}}));
+    EXPECT_EQ(state().getByte(ConsoleState::kPlaybackRecords + 3 * ConsoleState::kRecordBytes + 1), 1);
+    EXPECT_EQ(content().getTabbedBox()->getRudeSolo()->getCount(), 1);
+}
+
+TEST_F(PlaybackStripTest, ThePairOfAnOddLastOutputShowsItsEvenStripAloneAndUnganged)
+{
+    ASSERT_NO_FATAL_FAILURE(open(
+        "--caps " + consoletest::writeCapsFile(bus_.dir, 0x3B71, 0x777, 0x04080000, 0x04080000, false, 3) +
+            " --unique-name P",
+        0));
+    console::PlayGang& gang = *box().getGangs()[0];
+    content().showPage(2);
+    EXPECT_TRUE(strip(0).getFader().isVisible());
+    for (juce::Component* c : std::initializer_list<juce::Component*>{
+             &strip(1).getFader(), strip(1).getFader().getValueBox(), &strip(1).getMute(),
+             &strip(1).getSolo(), &strip(1).getAlias(), &strip(1).getUpperLabel(), &gang})
+        EXPECT_FALSE(c->isVisible()) << c->getName();
+    EXPECT_FALSE(gang.getToggleState());
+
+    content().showPage(0);
+    EXPECT_TRUE(strip(1).getSolo().isVisible());
+    EXPECT_TRUE(gang.isVisible());
+}
+
+} // namespace
