@@ -3,7 +3,7 @@
 // the About window opened from a window's settings page, with its clipboard text and the firmware
 // update it starts.
 
-#include "ConsoleTestSupport.h"
+#include "ConsoleWindowFixture.h"
 #include "console/AboutDlg.h"
 #include "console/ConsoleApp.h"
 #include "console/ConsoleTrayIcon.h"
@@ -61,18 +61,14 @@ struct Box
     bool timerRunning;
 };
 
-class ApplicationTest : public ::testing::Test
+class ApplicationTest : public consoletest::PrivateHomeFixture
 {
 protected:
     void SetUp() override
     {
-        REQUIRE_DISPLAY();
-        const char* home = std::getenv("HOME");
-        oldHome_ = home != nullptr ? home : "";
-        const std::string dir = bus_.dir + "/home";
-        std::filesystem::create_directories(dir);
-        ::setenv("HOME", dir.c_str(), 1);
-        ::unsetenv("XDG_CONFIG_HOME");
+        PrivateHomeFixture::SetUp();
+        if (setUpStopped())
+            return;
         ::unsetenv("STRELLIS_WINDOWS");
         ::setenv("STRELLIS_CONSOLE_LOCK", ("strellis-apptest-" + std::to_string(::getpid())).c_str(), 1);
     }
@@ -87,8 +83,7 @@ protected:
         console::setFirmwareFolder({});
         platform::setMessageBoxPresenter(previousPresenter_);
         ::unsetenv("STRELLIS_CONSOLE_LOCK");
-        if (!oldHome_.empty())
-            ::setenv("HOME", oldHome_.c_str(), 1);
+        PrivateHomeFixture::TearDown();
     }
 
     // Starts the application; its boxes are recorded (with whether the poll timer ran) and answered.
@@ -135,9 +130,6 @@ protected:
             60000));
     }
 
-    testsupport::TempBus bus_;
-    consoletest::Trace trace_{bus_.dir};
-    std::string oldHome_;
     std::unique_ptr<TestApp> app_;
     std::vector<Box> boxes_;
     int answer_ = platform::IDNO;

@@ -2,16 +2,12 @@
 // analog or a headphone pair, what they send (read back from the simulator's trace), how a tab switch
 // rebinds them, the gang, and what a session load and a reset leave to send.
 
-#include "ConsoleTestSupport.h"
-#include "console/ConsoleLookAndFeel.h"
-#include "console/ConsoleWindow.h"
+#include "ConsoleWindowFixture.h"
 #include "console/MasterStrips.h"
 #include "device/Conversions.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <set>
 #include <string>
 
@@ -19,7 +15,6 @@ namespace
 {
 
 using console::ConsoleState;
-using console::CwContent;
 using console::MasterStripBox;
 using consoletest::pumpUntil;
 
@@ -28,42 +23,11 @@ int recordByte(int output, int byte)
     return ConsoleState::kOutputRecords + output * ConsoleState::kRecordBytes + byte;
 }
 
-class MasterStripTest : public ::testing::Test
+class MasterStripTest : public consoletest::ConsoleWindowFixture
 {
 protected:
-    void SetUp() override
-    {
-        REQUIRE_DISPLAY();
-        const char* home = std::getenv("HOME");
-        oldHome_ = home != nullptr ? home : "";
-        const std::string dir = bus_.dir + "/home";
-        std::filesystem::create_directories(dir);
-        ::setenv("HOME", dir.c_str(), 1);
-        ::unsetenv("XDG_CONFIG_HOME");
-        console::installConsoleLookAndFeel();
-    }
+    void open(const std::string& plug) { plugAndShow(plug + " --unique-name M"); }
 
-    void TearDown() override
-    {
-        window_.reset();
-        device_ = nullptr;
-        if (!oldHome_.empty())
-            ::setenv("HOME", oldHome_.c_str(), 1);
-    }
-
-    void open(const std::string& plug)
-    {
-        ASSERT_EQ(bus_.devsim("plug u1 " + plug + " --unique-name M"), 0) << bus_.err;
-        device_ = consoletest::firstDevice();
-        ASSERT_NE(device_, nullptr);
-        ASSERT_TRUE(device_->open());
-        window_ = std::make_unique<console::ConsoleWindow>(*device_);
-        window_->setVisible(true);
-        trace_.clear();
-    }
-
-    CwContent& content() const { return window_->getContent(); }
-    ConsoleState& state() const { return window_->getState(); }
     MasterStripBox& box() const { return *content().getTabbedBox()->getMasterBox(); }
 
     // The PhysOut requests sent, as "command channel value".
@@ -93,12 +57,6 @@ protected:
         button.triggerClick();
         pumpUntil([] { return false; }, 50);
     }
-
-    testsupport::TempBus bus_;
-    consoletest::Trace trace_{bus_.dir};
-    std::string oldHome_;
-    device::vhw::Ptr device_;
-    std::unique_ptr<console::ConsoleWindow> window_;
 };
 
 TEST_F(MasterStripTest, AnAnalogPairSendsItsGainMuteAndNominalForTheChannelChanged)

@@ -2,9 +2,7 @@
 // the system's audio as six stereo endpoints): what the strips show, what they read and send, and how
 // they follow the system's volume controls, changed in this process or in another one.
 
-#include "ConsoleTestSupport.h"
-#include "console/ConsoleLookAndFeel.h"
-#include "console/ConsoleWindow.h"
+#include "ConsoleWindowFixture.h"
 #include "console/Meters.h"
 #include "console/PlaybackStrips.h"
 #include "device/Conversions.h"
@@ -13,8 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
-#include <filesystem>
 #include <set>
 #include <sstream>
 
@@ -40,54 +36,29 @@ public:
     int calls = 0;
 };
 
-class PlaybackStripTest : public ::testing::Test
+class PlaybackStripTest : public consoletest::ConsoleWindowFixture
 {
 protected:
-    void SetUp() override
-    {
-        REQUIRE_DISPLAY();
-        const char* home = std::getenv("HOME");
-        oldHome_ = home != nullptr ? home : "";
-        const std::string dir = bus_.dir + "/home";
-        std::filesystem::create_directories(dir);
-        ::setenv("HOME", dir.c_str(), 1);
-        ::unsetenv("XDG_CONFIG_HOME");
-        console::installConsoleLookAndFeel();
-    }
-
     // A window for the unit plugged with these arguments, once the link's search for its endpoints (as
     // many as given; 0: the unit presents none) has ended.
-    void open(const std::string& plug = "--model st8 --unique-name Play8", int endpoints = 6)
+    void open(const std::string& arguments = "--model st8 --unique-name Play8", int endpoints = 6)
     {
-        ASSERT_EQ(bus_.devsim("plug u1 " + plug), 0) << bus_.err;
+        ASSERT_NO_FATAL_FAILURE(plug(arguments));
         if (endpoints == 0)
         {
             ASSERT_EQ(bus_.devsim("set u1 endpoints off"), 0) << bus_.err;
         }
-        device_ = consoletest::firstDevice();
-        ASSERT_NE(device_, nullptr);
-        ASSERT_TRUE(device_->open());
+        ASSERT_NO_FATAL_FAILURE(openDevice());
         if (endpoints > 0)
         {
             auto* link = dynamic_cast<device::SysVolumeVista*>(device_->getSysVolume());
             ASSERT_NE(link, nullptr);
             ASSERT_TRUE(pumpUntil([&] { return link->getEndpointCount() == endpoints; }));
         }
-        window_ = std::make_unique<console::ConsoleWindow>(*device_);
-        window_->setVisible(true);
+        showWindow();
         trace_.clear();
     }
 
-    void TearDown() override
-    {
-        window_.reset();
-        device_ = nullptr;
-        if (!oldHome_.empty())
-            ::setenv("HOME", oldHome_.c_str(), 1);
-    }
-
-    CwContent& content() const { return window_->getContent(); }
-    ConsoleState& state() const { return window_->getState(); }
     console::DirectPlayStripBox& box() const { return *content().getTabbedBox()->getPlayBox(); }
     PlayStrip& strip(int i) const { return *box().getStrip(i); }
 
@@ -129,12 +100,6 @@ protected:
     {
         pumpUntil([] { return false; }, 200);
     }
-
-    testsupport::TempBus bus_;
-    consoletest::Trace trace_{bus_.dir};
-    std::string oldHome_;
-    device::vhw::Ptr device_;
-    std::unique_ptr<console::ConsoleWindow> window_;
 };
 
 TEST_F(PlaybackStripTest, TheStripsShowThePairOnShowWithItsNumbersNamesCaptionAndGang)

@@ -3,11 +3,9 @@
 // The window's own strips take part. The interface presents no playback endpoints, so its playback levels
 // and mutes reach it as VDC commands, which the trace shows.
 
-#include "ConsoleTestSupport.h"
+#include "ConsoleWindowFixture.h"
 #include "console/Alias.h"
 #include "console/ConsoleApp.h"
-#include "console/ConsoleLookAndFeel.h"
-#include "console/ConsoleWindow.h"
 #include "console/MasterStrips.h"
 #include "console/SessionFiles.h"
 #include "console/Toggle.h"
@@ -18,14 +16,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <filesystem>
 #include <functional>
 
 namespace
 {
 
 using console::ConsoleState;
-using console::CwContent;
 using consoletest::pumpUntil;
 
 // The default name of input 0, as its name label fills it in.
@@ -110,48 +106,38 @@ std::vector<std::string> sentCommands(const consoletest::Trace& trace)
 
 // --- the fixture ---
 
-class SessionTest : public ::testing::Test
+class SessionTest : public consoletest::ConsoleWindowFixture
 {
 protected:
     void SetUp() override
     {
-        REQUIRE_DISPLAY();
-        const char* home = std::getenv("HOME");
-        oldHome_ = home != nullptr ? home : "";
-        home_ = bus_.dir + "/home";
-        std::filesystem::create_directories(home_);
-        ::setenv("HOME", home_.c_str(), 1);
-        ::unsetenv("XDG_CONFIG_HOME");
+        ConsoleWindowFixture::SetUp();
+        if (setUpStopped())
+            return;
         ::unsetenv("XDG_DOCUMENTS_DIR");
-        console::installConsoleLookAndFeel();
         previous_ = console::setSessionDialogs(&dialogs_);
     }
 
     void TearDown() override
     {
         closeWindow();
-        device_ = nullptr;
         console::setSessionDialogs(previous_);
         console::runningOnVista = true;
-        if (!oldHome_.empty())
-            ::setenv("HOME", oldHome_.c_str(), 1);
+        ConsoleWindowFixture::TearDown();
     }
 
     // A window for the model; its session read fails when asked, so the window starts with an image it
     // may not store.
     void open(const char* model, bool failSessionRead = false)
     {
-        ASSERT_EQ(bus_.devsim(std::string("plug u1 --model ") + model + " --unique-name S"), 0) << bus_.err;
+        ASSERT_NO_FATAL_FAILURE(plug(std::string("--model ") + model + " --unique-name S"));
         ASSERT_EQ(bus_.devsim("set u1 endpoints off"), 0) << bus_.err;
         if (failSessionRead)
         {
             ASSERT_EQ(bus_.devsim("fault u1 vdc:0/3 vdr:7 1"), 0) << bus_.err;
         }
-        device_ = consoletest::firstDevice();
-        ASSERT_NE(device_, nullptr);
-        ASSERT_TRUE(device_->open());
-        window_ = std::make_unique<console::ConsoleWindow>(*device_);
-        window_->setVisible(true);
+        ASSERT_NO_FATAL_FAILURE(openDevice());
+        showWindow();
         dialogs_.window = window_.get();
         // The gang of inputs 2-3 and the name label of input 0, as the input strips made them.
         std::vector<juce::Component*> gangs;
@@ -176,9 +162,6 @@ protected:
         window_.reset();
         dialogs_.window = nullptr;
     }
-
-    CwContent& content() const { return window_->getContent(); }
-    ConsoleState& state() const { return window_->getState(); }
 
     // Runs a session command as the window's command manager does, until it has finished.
     void command(int id)
@@ -215,14 +198,8 @@ protected:
         return sentCommands(trace_);
     }
 
-    testsupport::TempBus bus_;
-    consoletest::Trace trace_{bus_.dir};
-    std::string home_;
-    std::string oldHome_;
     ScriptedDialogs dialogs_;
     console::SessionDialogs* previous_ = nullptr;
-    device::vhw::Ptr device_;
-    std::unique_ptr<console::ConsoleWindow> window_;
     console::Gang* gang_ = nullptr; // inputs 2-3
     juce::Label* alias_ = nullptr;  // input 0
 };

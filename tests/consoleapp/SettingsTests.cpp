@@ -3,9 +3,7 @@
 // About window shows.
 
 #include "CapsBuilder.h"
-#include "ConsoleTestSupport.h"
-#include "console/ConsoleLookAndFeel.h"
-#include "console/ConsoleWindow.h"
+#include "ConsoleWindowFixture.h"
 #include "console/Firmware.h"
 #include "console/SampleRate.h"
 #include "console/Settings.h"
@@ -50,20 +48,15 @@ struct Box
     std::string text;
 };
 
-class SettingsTest : public ::testing::Test
+class SettingsTest : public consoletest::ConsoleWindowFixture
 {
 protected:
     void SetUp() override
     {
-        REQUIRE_DISPLAY();
-        const char* home = std::getenv("HOME");
-        oldHome_ = home != nullptr ? home : "";
-        const std::string dir = bus_.dir + "/home";
-        std::filesystem::create_directories(dir);
-        ::setenv("HOME", dir.c_str(), 1);
-        ::unsetenv("XDG_CONFIG_HOME");
+        ConsoleWindowFixture::SetUp();
+        if (setUpStopped())
+            return;
         ::unsetenv("STRELLIS_WINDOWS");
-        console::installConsoleLookAndFeel();
         previousPresenter_ = platform::setMessageBoxPresenter(
             [this](const std::string& title, const std::string& text, int)
             {
@@ -74,21 +67,11 @@ protected:
 
     void TearDown() override
     {
-        if (window_ != nullptr)
-        {
-            // The barrier goes before the window: the thread that may still hold it stops first.
-            console::hwthread* thread = content().getHwThread();
-            thread->clearWindow();
-            thread->signalThreadShouldExit();
-            thread->notify();
-            thread->waitForStop(-1);
-        }
+        // The barrier goes before the window: the thread that may still hold it stops first.
+        stopHardwareThread();
         barrier_.reset();
-        window_.reset();
-        device_ = nullptr;
+        ConsoleWindowFixture::TearDown();
         platform::setMessageBoxPresenter(previousPresenter_);
-        if (!oldHome_.empty())
-            ::setenv("HOME", oldHome_.c_str(), 1);
     }
 
     // Plugs u1 ("--model st8", "--caps <file>", ...) on a machine running XP or Vista, and opens its
@@ -97,14 +80,11 @@ protected:
               const std::function<void()>& beforeWindow = {})
     {
         ASSERT_EQ(bus_.devsim(std::string("os windows ") + (vista ? "vista" : "xp")), 0) << bus_.err;
-        ASSERT_EQ(bus_.devsim("plug u1 " + plugArguments), 0) << bus_.err;
+        ASSERT_NO_FATAL_FAILURE(plug(plugArguments));
         if (beforeWindow)
             beforeWindow();
-        device_ = consoletest::firstDevice();
-        ASSERT_NE(device_, nullptr);
-        ASSERT_TRUE(device_->open());
-        window_ = std::make_unique<console::ConsoleWindow>(*device_);
-        window_->setVisible(true);
+        ASSERT_NO_FATAL_FAILURE(openDevice());
+        showWindow();
         barrier_ = std::make_unique<Barrier>(*content().getControls());
         drain();
     }
@@ -129,9 +109,7 @@ protected:
         pumpUntil([] { return false; }, 30);
     }
 
-    console::CwContent& content() const { return window_->getContent(); }
     console::Settings& page() const { return *content().getSettings(); }
-    ConsoleState& state() const { return window_->getState(); }
 
     // The driver-control requests of the trace as "<sub-code> <words 3..>", and the VDC requests as
     // "<cat>/<cmd> <params>", in order; polls excluded.
@@ -163,11 +141,6 @@ protected:
         return out;
     }
 
-    testsupport::TempBus bus_;
-    consoletest::Trace trace_{bus_.dir};
-    std::string oldHome_;
-    device::vhw::Ptr device_;
-    std::unique_ptr<console::ConsoleWindow> window_;
     std::unique_ptr<Barrier> barrier_;
     std::vector<Box> boxes_;
     platform::MessageBoxPresenter previousPresenter_;
@@ -414,6 +387,7 @@ TEST_F(SampleRateTest, BeforeVistaALockedRateIsUnlockedSetAndLockedAgainKeepingT
 
     lock.triggerClick();
     ASSERT_TRUE(pumpUntil([&] { return !lock.getToggleState(); }, 2000));
+    drain(); // the unlock is sent before the next click clears the trace
     click(rateButton(44100));
     EXPECT_EQ(requests(), std::vector<std::string>({"3/0 4294967295 44100 0"}));
 }

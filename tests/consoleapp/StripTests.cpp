@@ -3,9 +3,7 @@
 // (read back from the simulator's trace), and how the meters, MIDI LEDs and the solo light follow the
 // polls.
 
-#include "ConsoleTestSupport.h"
-#include "console/ConsoleLookAndFeel.h"
-#include "console/ConsoleWindow.h"
+#include "ConsoleWindowFixture.h"
 #include "console/InputStrips.h"
 #include "console/Meters.h"
 #include "console/StripHeaders.h"
@@ -13,8 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <initializer_list>
 #include <map>
 #include <tuple>
@@ -23,7 +19,6 @@ namespace
 {
 
 using console::ConsoleState;
-using console::CwContent;
 using console::instrip;
 using console::instripbox;
 using consoletest::pumpUntil;
@@ -36,53 +31,20 @@ int flagOffset(int input, int mix)
 const juce::ModifierKeys kCtrlClick(juce::ModifierKeys::ctrlModifier |
                                     juce::ModifierKeys::leftButtonModifier);
 
-class StripTest : public ::testing::Test
+class StripTest : public consoletest::ConsoleWindowFixture
 {
 protected:
-    void SetUp() override
-    {
-        REQUIRE_DISPLAY();
-        const char* home = std::getenv("HOME");
-        oldHome_ = home != nullptr ? home : "";
-        const std::string dir = bus_.dir + "/home";
-        std::filesystem::create_directories(dir);
-        ::setenv("HOME", dir.c_str(), 1);
-        ::unsetenv("XDG_CONFIG_HOME");
-        console::installConsoleLookAndFeel();
-    }
-
-    void TearDown() override
-    {
-        window_.reset();
-        device_ = nullptr;
-        if (!oldHome_.empty())
-            ::setenv("HOME", oldHome_.c_str(), 1);
-    }
-
     // 8 analog inputs and 8 analog outputs, no MIDI.
     void openEight()
     {
         const std::string caps =
             consoletest::writeCapsFile(bus_.dir, 0x3B71, 0x777, 0x04080000, 0x04080000, false);
-        open("plug u1 --caps " + caps + " --unique-name Eight");
+        plugAndShow("--caps " + caps + " --unique-name Eight");
     }
 
     // 8 analog and 8 ADAT inputs and outputs, one MIDI port each way.
-    void openSixteen() { open("plug u1 --model d8 --unique-name Sixteen"); }
+    void openSixteen() { plugAndShow("--model d8 --unique-name Sixteen"); }
 
-    void open(const std::string& plug)
-    {
-        ASSERT_EQ(bus_.devsim(plug), 0) << bus_.err;
-        device_ = consoletest::firstDevice();
-        ASSERT_NE(device_, nullptr);
-        ASSERT_TRUE(device_->open());
-        window_ = std::make_unique<console::ConsoleWindow>(*device_);
-        window_->setVisible(true);
-        trace_.clear();
-    }
-
-    CwContent& content() const { return window_->getContent(); }
-    ConsoleState& state() const { return window_->getState(); }
     instripbox& box() const { return *content().getTabbedBox()->getInputBox(); }
     instrip& strip(int i) const { return *box().getInputStrip(i); }
 
@@ -174,12 +136,6 @@ protected:
         EXPECT_EQ(strip(2).getGang(), box().getGangs()[1].get());
         EXPECT_EQ(strip(3).getFader().getPartner(), &strip(2).getFader());
     }
-
-    testsupport::TempBus bus_;
-    consoletest::Trace trace_{bus_.dir};
-    std::string oldHome_;
-    device::vhw::Ptr device_;
-    std::unique_ptr<console::ConsoleWindow> window_;
 };
 
 TEST_F(StripTest, EightAnalogInputsGetEightStripsNamedAndNumberedInTheirGroup)

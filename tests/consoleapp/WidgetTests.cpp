@@ -1,19 +1,14 @@
 // The console's base widgets in a window of a simulated interface: faders and their value boxes, toggles
 // and gang buttons, pan knobs and name labels, driven through small strips of monitor-mix controls.
 
-#include "ConsoleTestSupport.h"
+#include "ConsoleWindowFixture.h"
 #include "console/Alias.h"
-#include "console/ConsoleLookAndFeel.h"
-#include "console/ConsoleWindow.h"
 #include "console/Fader.h"
 #include "console/PanKnob.h"
 #include "console/Toggle.h"
 #include "device/Conversions.h"
 
 #include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <filesystem>
 
 namespace
 {
@@ -216,55 +211,34 @@ private:
 
 // --- the fixture: a console window of an interface with 10 inputs and 12 outputs ---
 
-class WidgetTest : public ::testing::Test
+class WidgetTest : public consoletest::ConsoleWindowFixture
 {
 protected:
     void SetUp() override
     {
-        REQUIRE_DISPLAY();
-        const char* home = std::getenv("HOME");
-        oldHome_ = home != nullptr ? home : "";
-        const std::string dir = bus_.dir + "/home";
-        std::filesystem::create_directories(dir);
-        ::setenv("HOME", dir.c_str(), 1);
-        ::unsetenv("XDG_CONFIG_HOME");
-        console::installConsoleLookAndFeel();
-        ASSERT_EQ(bus_.devsim("plug u1 --model st8 --unique-name W8"), 0) << bus_.err;
-        device_ = consoletest::firstDevice();
-        ASSERT_NE(device_, nullptr);
-        ASSERT_TRUE(device_->open());
-        window_ = std::make_unique<console::ConsoleWindow>(*device_);
-        window_->setVisible(true);
+        ConsoleWindowFixture::SetUp();
+        if (setUpStopped())
+            return;
+        ASSERT_NO_FATAL_FAILURE(plug("--model st8 --unique-name W8"));
+        ASSERT_NO_FATAL_FAILURE(openDevice());
+        showWindow();
         content().getTabbedBox()->addAndMakeVisible(box_);
         box_.setBounds(content().getLayout().getInputSectionBounds());
     }
 
     void TearDown() override
     {
-        if (window_ != nullptr)
-        {
-            // The test's controls go before the window: the thread that may still hold them stops first.
-            console::hwthread* thread = content().getHwThread();
-            thread->clearWindow();
-            thread->signalThreadShouldExit();
-            thread->notify();
-            thread->waitForStop(-1);
-            if (alias_ != nullptr)
-                content().getTabbedBox()->removeSection(*alias_);
-        }
+        // The test's controls go before the window: the thread that may still hold them stops first.
+        stopHardwareThread();
+        if (window_ != nullptr && alias_ != nullptr)
+            content().getTabbedBox()->removeSection(*alias_);
         alias_.reset();
         gang_.reset();
         lone_.reset();
         loose_.reset();
         box_.strips.clear();
-        window_.reset();
-        device_ = nullptr;
-        if (!oldHome_.empty())
-            ::setenv("HOME", oldHome_.c_str(), 1);
+        ConsoleWindowFixture::TearDown();
     }
-
-    CwContent& content() const { return window_->getContent(); }
-    ConsoleState& state() const { return window_->getState(); }
 
     // Strips for inputs 0 .. count - 1 in the box; the first two ganged.
     void makeStrips(int count)
@@ -329,11 +303,6 @@ protected:
         label.hideEditor(false);
     }
 
-    testsupport::TempBus bus_;
-    consoletest::Trace trace_{bus_.dir};
-    std::string oldHome_;
-    device::vhw::Ptr device_;
-    std::unique_ptr<console::ConsoleWindow> window_;
     TestBox box_;
     std::unique_ptr<TestGang> gang_;
     std::unique_ptr<juce::Component> loose_;
