@@ -29,12 +29,7 @@ struct DevicePlayback
     int mute = -1;
 };
 
-class Counter : public juce::ChangeListener
-{
-public:
-    void changeListenerCallback(juce::ChangeBroadcaster*) override { ++calls; }
-    int calls = 0;
-};
+using Counter = testsupport::ChangeCounter;
 
 class PlaybackStripTest : public consoletest::ConsoleWindowFixture
 {

@@ -4,6 +4,7 @@
 #include "platform/Debug.h"
 #include "platform/MessageWindow.h"
 
+#include "DevsimProcess.h"
 #include "MessageLoop.h"
 #include "TempBus.h"
 
@@ -12,15 +13,13 @@
 
 #include <atomic>
 #include <mutex>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <thread>
 #include <vector>
 
-extern char** environ;
-
 namespace
 {
+
+using testsupport::devsimProcess;
 
 using device::DeviceList;
 using device::SystemMessage;
@@ -30,22 +29,6 @@ using testsupport::pump;
 using testsupport::pumpUntil;
 
 constexpr uint32_t kVendor = 0x3B71;
-
-// Runs the devsim program in a process of its own, as a user at a shell would.
-int devsimProcess(std::vector<std::string> args)
-{
-    args.insert(args.begin(), DEVSIM_PATH);
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    if (posix_spawn(&pid, DEVSIM_PATH, nullptr, nullptr, argv.data(), environ) != 0)
-        return -1;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 struct Received
 {

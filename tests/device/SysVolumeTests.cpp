@@ -4,6 +4,8 @@
 #include "platform/CoreAudio.h"
 #include "platform/DeviceInterfaces.h"
 
+#include "DevsimProcess.h"
+#include "MessageLoop.h"
 #include "TempBus.h"
 
 #include <gtest/gtest.h>
@@ -12,55 +14,20 @@
 #include <atomic>
 #include <cstdlib>
 #include <mutex>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <vector>
-
-extern char** environ;
 
 namespace
 {
+
+using testsupport::devsimProcess;
+using testsupport::pumpUntil;
+using Counter = testsupport::ChangeCounter;
 
 using device::SysVolumeMixerAPI;
 using device::SysVolumeVista;
 using device::vhw;
 
 const platform::Guid kClass{0x3D5A1F20, 0x7C44, 0x4B9E, {0x9E, 0x21, 0x6A, 0x0B, 0x5C, 0x7D, 0x8E, 0x31}};
-
-// Runs devsim in a process of its own, as a user at a shell would.
-int devsimProcess(std::vector<std::string> args)
-{
-    args.insert(args.begin(), DEVSIM_PATH);
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    if (posix_spawn(&pid, DEVSIM_PATH, nullptr, nullptr, argv.data(), environ) != 0)
-        return -1;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-template <class Condition> bool pumpUntil(Condition condition, int timeoutMs = 5000)
-{
-    const auto start = juce::Time::getMillisecondCounter();
-    while (!condition())
-    {
-        if (juce::Time::getMillisecondCounter() - start > static_cast<uint32_t>(timeoutMs))
-            return false;
-        juce::MessageManager::getInstance()->runDispatchLoopUntil(10);
-    }
-    return true;
-}
-
-class Counter : public juce::ChangeListener
-{
-public:
-    void changeListenerCallback(juce::ChangeBroadcaster*) override { ++calls; }
-    int calls = 0;
-};
 
 // A callback of the test's own on every endpoint, registered after the link's: the notification thread
 // calls callbacks in the order they registered, so once this one has seen a change, the link has too.

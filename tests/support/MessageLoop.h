@@ -44,4 +44,12 @@ private:
     std::function<void()> f_;
 };
 
+// Counts the change messages it hears (on the message thread).
+class ChangeCounter : public juce::ChangeListener
+{
+public:
+    void changeListenerCallback(juce::ChangeBroadcaster*) override { ++calls; }
+    int calls = 0;
+};
+
 } // namespace testsupport
