@@ -3,12 +3,12 @@
 # none, keeps its level meters moving as live signals would, and starts the console. With a display the
 # console runs until you close its windows. Without one it runs on a virtual display long enough to save
 # a PNG screenshot of each console window (the paths are printed), then it is ended the way the end of a
-# session ends it.
+# session ends it, and the script fails when it saved none.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 build=${STRELLIS_BUILD_DIR:-build}
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE="${STRELLIS_BUILD_TYPE:-Release}" > /dev/null
 cmake --build "$build" -j"${STRELLIS_JOBS:-$(nproc)}" --target devsim StrellisConsole meter-wave
 
 devsim=$build/sim/devsim
@@ -53,10 +53,22 @@ xvfb-run -a -s "-screen 0 1920x1200x24" bash -c '
     for w in $(xdotool search --onlyvisible --name " Console$" 2>/dev/null); do
         title=$(xdotool getwindowname "$w")
         file="$STRELLIS_SHOTS/${title// /_}.png"
-        import -window "$w" "$file" && echo "Screenshot of \"$title\": $file"
-        found=1
+        rm -f "$file"
+        if import -window "$w" "$file" && [[ -s "$file" ]]; then
+            echo "Screenshot of \"$title\": $file"
+            found=1
+        fi
     done
-    [[ $found == 1 ]] || echo "The console opened no window (see STRELLIS_DEBUG_LOG for its debug lines)."
     kill -TERM $pid 2>/dev/null
     wait $pid
+    status=$?
+    if [[ $found != 1 ]]; then
+        echo "The console opened no window (see STRELLIS_DEBUG_LOG for its debug lines)." >&2
+        exit 1
+    fi
+    # The end of a session ends the console with SIGTERM; anything else is a failure of its own.
+    if [[ $status != 0 && $status != 143 ]]; then
+        echo "The console ended with status $status." >&2
+        exit 1
+    fi
 '

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds everything and runs every test: once in a normal build (build/), once with
+# Sets up the machine, builds everything and runs every test: once in an optimised Release build (build/,
+# the one the main job uses), then the main job itself (scripts/run.sh) as a newcomer runs it, once with
 # AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/), and the threaded suites once more with
-# ThreadSanitizer (build-tsan/). Each stage prints how long it took.
+# ThreadSanitizer (build-tsan/). Warnings in our own code are errors in every stage. Each stage prints how
+# long it took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -34,8 +36,34 @@ stage() {
     echo "stage $name: build $((built - start)) s, tests $((SECONDS - built)) s"
 }
 
-stage normal build "" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-stage asan build-asan "" -DCMAKE_BUILD_TYPE=Debug -DSTRELLIS_SANITIZE=ON -DSTRELLIS_BENCHMARKS=OFF
+# The main job on its own: no display, a fresh home, bus and registry, so it starts as on a new machine.
+# It must end well and leave a screenshot of a console window.
+main_job() {
+    local start=$SECONDS home bus registry log
+    home=$(mktemp -d /tmp/strellis-run-home.XXXXXX)
+    bus=$(mktemp -d /tmp/strellis-run-bus.XXXXXX)
+    registry=$(mktemp -d /tmp/strellis-run-registry.XXXXXX)
+    log=$(mktemp /tmp/strellis-run.XXXXXX.log)
+    if ! env -u DISPLAY HOME="$home" STRELLIS_SIM_DIR="$bus" STRELLIS_REGISTRY="$registry" \
+        STRELLIS_BUILD_DIR=build STRELLIS_BUILD_TYPE=Release scripts/run.sh > "$log" 2>&1; then
+        cat "$log"
+        echo "stage main job: scripts/run.sh failed"
+        return 1
+    fi
+    cat "$log"
+    local shot
+    shot=$(sed -n 's/^Screenshot of ".*": //p' "$log" | head -n 1)
+    if [[ -z "$shot" || ! -s "$shot" ]]; then
+        echo "stage main job: scripts/run.sh saved no screenshot"
+        return 1
+    fi
+    echo "stage main job: $((SECONDS - start)) s"
+}
+
+werror=-DSTRELLIS_WERROR=ON
+stage normal build "" -DCMAKE_BUILD_TYPE=Release $werror
+main_job
+stage asan build-asan "" -DCMAKE_BUILD_TYPE=Debug -DSTRELLIS_SANITIZE=ON -DSTRELLIS_BENCHMARKS=OFF $werror
 # Any ThreadSanitizer report fails the test that printed it.
 TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 ${TSAN_OPTIONS:-}" \
-    stage tsan build-tsan "$threaded" -DCMAKE_BUILD_TYPE=Debug -DSTRELLIS_TSAN=ON -DSTRELLIS_BENCHMARKS=OFF
+    stage tsan build-tsan "$threaded" -DCMAKE_BUILD_TYPE=Debug -DSTRELLIS_TSAN=ON -DSTRELLIS_BENCHMARKS=OFF $werror

@@ -74,9 +74,9 @@ std::string formatAnalyzerVersion(uint32_t version)
 {
     std::string text = std::to_string(version >> 24) + "." + std::to_string((version >> 16) & 0xFF);
     if (const uint32_t build = (version >> 8) & 0xFF; build != 0)
-        text += "." + std::to_string(build);
+        text.append(".").append(std::to_string(build));
     if (const uint32_t revision = (version >> 4) & 0xF; revision != 0)
-        text += "." + std::to_string(revision);
+        text.append(".").append(std::to_string(revision));
     return text;
 }
 

@@ -146,6 +146,46 @@ bool parseArgs(const std::vector<std::string>& in, size_t from, Args& out, std::
     return true;
 }
 
+// What a command of the bus accepts: its options, and how many words at most (-1: any number).
+struct CommandSpec
+{
+    const char* name;
+    std::vector<const char*> options;
+    int maxWords;
+
+    bool takes(const std::string& option) const
+    {
+        for (const char* o : options)
+            if (option == o)
+                return true;
+        return false;
+    }
+};
+
+const CommandSpec* findCommand(const std::string& name)
+{
+    static const CommandSpec commands[] = {
+        {"plug",
+         {"--model", "--caps", "--no-caps", "--unique-name", "--empty-unique-name", "--blank-flash",
+          "--firmware"},
+         1},
+        {"unplug", {"--codes"}, 1},
+        {"list", {}, 0},
+        {"dump", {}, 1},
+        {"set", {}, -1},
+        {"fault", {"--after"}, 4},
+        {"reset", {}, 0},
+        {"step", {}, 2},
+        {"stats", {}, -1},
+        {"models", {}, 0},
+        {"mkfirmware", {"--firmware", "--quads"}, 2},
+    };
+    for (const CommandSpec& c : commands)
+        if (name == c.name)
+            return &c;
+    return nullptr;
+}
+
 // Decimal, or hexadecimal with 0x; the whole text must be the number.
 bool parseU32(const std::string& text, uint32_t* value)
 {
@@ -332,19 +372,26 @@ int Cli::run(const std::vector<std::string>& args)
         }
         return status;
     }
+    const CommandSpec* spec = findCommand(command);
+    if (spec == nullptr)
+        return usage("unknown command " + command + " (devsim --help lists them)");
     Args a;
     std::string why;
     if (!parseArgs(args, 1, a, why))
         return usage(why);
+    // Anything the command does not know is refused before it acts: a mistyped option or a stray word
+    // must not run the command with its defaults.
+    for (const auto& option : a.options)
+        if (!spec->takes(option.first))
+            return usage("unknown option " + option.first + " for " + command +
+                         " (devsim --help lists them)");
+    if (spec->maxWords >= 0 && a.positional.size() > size_t(spec->maxWords))
+        return usage("unexpected word " + a.positional[size_t(spec->maxWords)] + " after " + command +
+                     (spec->maxWords == 0 ? "" : " and its arguments"));
     if (command == "models")
         return models();
     if (command == "mkfirmware")
         return mkfirmware(a);
-    const bool known = command == "plug" || command == "unplug" || command == "list" || command == "dump" ||
-                       command == "set" || command == "fault" || command == "reset" || command == "step" ||
-                       command == "stats";
-    if (!known)
-        return usage("unknown command " + command + " (devsim --help lists them)");
     if (!openBus())
         return kFailed;
     if (command == "plug")

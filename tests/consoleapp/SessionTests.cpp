@@ -97,7 +97,7 @@ std::vector<std::string> sentCommands(const consoletest::Trace& trace)
             continue;
         std::string s = std::to_string(v.category) + "/" + std::to_string(v.command);
         for (uint32_t p : v.params)
-            s += " " + std::to_string(p);
+            s.append(" ").append(std::to_string(p));
         out.push_back(s);
     }
     std::sort(out.begin(), out.end());

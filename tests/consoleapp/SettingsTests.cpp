@@ -605,7 +605,7 @@ TEST_F(SettingsTest, AChosenPairSendsTheWholeRoutingRecordFromTheImage)
     drain();
     std::string expected = "9/6";
     for (int i = 0; i < 70; ++i)
-        expected += " " + std::to_string(state().getWord(ConsoleState::kRoutingWords + i));
+        expected.append(" ").append(std::to_string(state().getWord(ConsoleState::kRoutingWords + i)));
     EXPECT_EQ(requests(), std::vector<std::string>({expected}));
     EXPECT_EQ(state().getWord(ConsoleState::kRoutingWords + 4), 4u);
     EXPECT_EQ(state().getWord(ConsoleState::kRoutingWords + 7), 107u);

@@ -196,7 +196,8 @@ TEST(RegistryStoreRoot, WritesOfOtherProcessesAreSeenAndNoneIsLost)
             for (int v = 0; v < kValues; ++v)
             {
                 const uint32_t data = static_cast<uint32_t>(p * 1000 + v);
-                const std::string name = "p" + std::to_string(p) + "v" + std::to_string(v);
+                const std::string name =
+                    std::string("p").append(std::to_string(p)).append("v").append(std::to_string(v));
                 failures += regSetValue(key, name.c_str(), REG_DWORD, &data, sizeof data) != ERROR_SUCCESS;
             }
             ::_exit(failures == 0 ? 0 : 1);
@@ -216,7 +217,8 @@ TEST(RegistryStoreRoot, WritesOfOtherProcessesAreSeenAndNoneIsLost)
         {
             uint32_t data = 0;
             uint32_t size = sizeof data;
-            const std::string name = "p" + std::to_string(p) + "v" + std::to_string(v);
+            const std::string name =
+                std::string("p").append(std::to_string(p)).append("v").append(std::to_string(v));
             ASSERT_EQ(regQueryValue(key, name.c_str(), nullptr, &data, &size), ERROR_SUCCESS) << name;
             EXPECT_EQ(data, static_cast<uint32_t>(p * 1000 + v));
         }

@@ -71,6 +71,33 @@ TEST(SimCli, MistakesGetOneLineAndANonzeroStatus)
     }
 }
 
+TEST(SimCli, UnknownOptionsAndExtraWordsAreRefusedWithStatusTwoAndChangeNothing)
+{
+    Bus bus;
+    bus.run("plug u1 --model st8");
+    ASSERT_EQ(bus.devsim("list"), 0);
+    const std::string before = bus.out;
+    const std::pair<const char*, const char*> mistakes[] = {
+        {"plug u2 --model st8 --firmwre 4.0", "--firmwre"},
+        {"reset extra", "extra"},
+        {"list everything", "everything"},
+        {"unplug u1 now", "now"},
+        {"unplug u1 --force", "--force"},
+        {"dump u1 u2", "u2"},
+        {"mkfirmware st8 /tmp --quad 3", "--quad"},
+        {"models all", "all"},
+    };
+    for (const auto& [m, word] : mistakes)
+    {
+        EXPECT_EQ(bus.devsim(m), 2) << m;
+        EXPECT_TRUE(oneLine(bus.err)) << m << ": " << bus.err;
+        EXPECT_NE(bus.err.find(word), std::string::npos) << m << ": " << bus.err;
+        EXPECT_EQ(bus.out, "") << m;
+    }
+    ASSERT_EQ(bus.devsim("list"), 0);
+    EXPECT_EQ(bus.out, before);
+}
+
 TEST(SimCli, ACapsFileLongerThanARecordIsRefused)
 {
     Bus bus;
