@@ -2,7 +2,7 @@
 // device's session memory against the simulator.
 
 #include "ConsoleTestSupport.h"
-#include "console/ConsoleState.h"
+#include "console/core/ConsoleState.h"
 #include "platform/Debug.h"
 
 #include <cstring>

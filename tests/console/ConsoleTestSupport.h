@@ -9,7 +9,7 @@
 #include "MessageLoop.h"
 #include "SimulatorTrace.h"
 #include "TempBus.h"
-#include "console/FlashProgress.h"
+#include "console/core/FlashProgress.h"
 #include "device/HwInfoCaps.h"
 #include "device/Vhw.h"
 #include "platform/DeviceInterfaces.h"

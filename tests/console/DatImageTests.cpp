@@ -1,8 +1,8 @@
 // The DAT parser's messages and limits, the image description, the firmware table and version texts.
 
 #include "ConsoleTestSupport.h"
-#include "console/DatImage.h"
-#include "console/Firmware.h"
+#include "console/core/DatImage.h"
+#include "console/core/Firmware.h"
 #include "platform/VersionBlock.h"
 
 #include <memory>

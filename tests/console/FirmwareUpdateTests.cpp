@@ -2,7 +2,7 @@
 // the trace, the skip of an image already in place, and the failures a user is shown.
 
 #include "ConsoleTestSupport.h"
-#include "console/FirmwareUpdate.h"
+#include "console/core/FirmwareUpdate.h"
 #include "platform/MessageBox.h"
 
 #include <functional>

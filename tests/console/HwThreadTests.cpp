@@ -2,8 +2,8 @@
 // lines, banked controls, and the state block's flash write when the window closes.
 
 #include "ConsoleTestSupport.h"
-#include "console/ConsoleState.h"
-#include "console/HwThread.h"
+#include "console/core/ConsoleState.h"
+#include "console/core/HwThread.h"
 #include "platform/Debug.h"
 
 #include <atomic>

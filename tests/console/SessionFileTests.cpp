@@ -2,7 +2,7 @@
 // extension rules and a write that fails.
 
 #include "ConsoleTestSupport.h"
-#include "console/ConsoleState.h"
+#include "console/core/ConsoleState.h"
 
 #include <sys/resource.h>
 

@@ -4,11 +4,11 @@
 // update it starts.
 
 #include "ConsoleWindowFixture.h"
-#include "console/AboutDlg.h"
-#include "console/ConsoleApp.h"
-#include "console/ConsoleTrayIcon.h"
-#include "console/Firmware.h"
-#include "console/FirmwareUpdate.h"
+#include "console/core/Firmware.h"
+#include "console/core/FirmwareUpdate.h"
+#include "console/ui/app/AboutDlg.h"
+#include "console/ui/app/ConsoleApp.h"
+#include "console/ui/app/ConsoleTrayIcon.h"
 #include "platform/MessageBox.h"
 
 #include <gtest/gtest.h>

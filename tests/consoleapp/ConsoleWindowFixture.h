@@ -4,8 +4,8 @@
 // a console window of a simulated unit. Each suite adds what its unit and its checks need.
 
 #include "ConsoleTestSupport.h"
-#include "console/ConsoleLookAndFeel.h"
-#include "console/ConsoleWindow.h"
+#include "console/ui/widgets/ConsoleLookAndFeel.h"
+#include "console/ui/window/ConsoleWindow.h"
 
 #include <gtest/gtest.h>
 

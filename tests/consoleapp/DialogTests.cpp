@@ -1,8 +1,8 @@
 // The UI's dialogs: the flash progress window and the message boxes shown as alert windows.
 
 #include "ConsoleTestSupport.h"
-#include "console/FlashProgressWindow.h"
-#include "console/JuceMessageBox.h"
+#include "console/ui/window/FlashProgressWindow.h"
+#include "console/ui/window/JuceMessageBox.h"
 #include "platform/MessageBox.h"
 
 #include <thread>

@@ -3,7 +3,7 @@
 // rebinds them, the gang, and what a session load and a reset leave to send.
 
 #include "ConsoleWindowFixture.h"
-#include "console/MasterStrips.h"
+#include "console/ui/strips/MasterStrips.h"
 #include "device/Conversions.h"
 
 #include <gtest/gtest.h>

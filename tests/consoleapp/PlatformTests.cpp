@@ -2,7 +2,7 @@
 // Windows release setting and the end of the session on SIGTERM.
 
 #include "TempBus.h"
-#include "console/ConsoleApp.h"
+#include "console/ui/app/ConsoleApp.h"
 #include "device/Win32NotificationWindow.h"
 #include "platform/SessionEnd.h"
 #include "platform/SystemInfo.h"

@@ -3,8 +3,8 @@
 // they follow the system's volume controls, changed in this process or in another one.
 
 #include "ConsoleWindowFixture.h"
-#include "console/Meters.h"
-#include "console/PlaybackStrips.h"
+#include "console/ui/strips/PlaybackStrips.h"
+#include "console/ui/widgets/Meters.h"
 #include "device/Conversions.h"
 #include "device/SysVolume.h"
 

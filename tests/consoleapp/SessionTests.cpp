@@ -4,11 +4,11 @@
 // and mutes reach it as VDC commands, which the trace shows.
 
 #include "ConsoleWindowFixture.h"
-#include "console/Alias.h"
-#include "console/ConsoleApp.h"
-#include "console/MasterStrips.h"
-#include "console/SessionFiles.h"
-#include "console/Toggle.h"
+#include "console/ui/app/ConsoleApp.h"
+#include "console/ui/strips/MasterStrips.h"
+#include "console/ui/widgets/Alias.h"
+#include "console/ui/widgets/Toggle.h"
+#include "console/ui/window/SessionFiles.h"
 #include "device/Conversions.h"
 
 #include <gtest/gtest.h>

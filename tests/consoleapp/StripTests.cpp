@@ -4,9 +4,9 @@
 // polls.
 
 #include "ConsoleWindowFixture.h"
-#include "console/InputStrips.h"
-#include "console/Meters.h"
-#include "console/StripHeaders.h"
+#include "console/ui/strips/InputStrips.h"
+#include "console/ui/strips/StripHeaders.h"
+#include "console/ui/widgets/Meters.h"
 #include "device/Conversions.h"
 
 #include <gtest/gtest.h>

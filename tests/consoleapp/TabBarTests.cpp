@@ -1,8 +1,8 @@
 // The tab bar: captions for the output layouts, tab widths, selection, clicks and activity lights.
 
 #include "CapsBuilder.h"
-#include "console/ConsoleLayout.h"
-#include "console/TabBar.h"
+#include "console/ui/window/ConsoleLayout.h"
+#include "console/ui/window/TabBar.h"
 
 #include <gtest/gtest.h>
 

@@ -2,10 +2,10 @@
 // and gang buttons, pan knobs and name labels, driven through small strips of monitor-mix controls.
 
 #include "ConsoleWindowFixture.h"
-#include "console/Alias.h"
-#include "console/Fader.h"
-#include "console/PanKnob.h"
-#include "console/Toggle.h"
+#include "console/ui/widgets/Alias.h"
+#include "console/ui/widgets/Fader.h"
+#include "console/ui/widgets/PanKnob.h"
+#include "console/ui/widgets/Toggle.h"
 #include "device/Conversions.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // identify, properties and close path.
 
 #include "ConsoleWindowFixture.h"
-#include "console/ConsoleApp.h"
+#include "console/ui/app/ConsoleApp.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,315 @@
+#include "console/core/FirmwareUpdate.h"
+
+#include "console/core/ConsoleState.h"
+#include "platform/MessageBox.h"
+
+#include <algorithm>
+#include <mutex>
+#include <set>
+#include <string>
+
+namespace console
+{
+namespace
+{
+
+std::mutex runningMutex;
+std::set<std::string> runningUpdates; // device paths, guarded by runningMutex
+
+// Marks a device's update as running for a scope.
+class RunningUpdate
+{
+public:
+    explicit RunningUpdate(const device::vhw& device) : path_(device.getDevicePath())
+    {
+        std::lock_guard<std::mutex> lock(runningMutex);
+        runningUpdates.insert(path_);
+    }
+    ~RunningUpdate()
+    {
+        std::lock_guard<std::mutex> lock(runningMutex);
+        runningUpdates.erase(path_);
+    }
+    RunningUpdate(const RunningUpdate&) = delete;
+    RunningUpdate& operator=(const RunningUpdate&) = delete;
+
+private:
+    std::string path_;
+};
+
+FlashProgressFactory firmwareProgressFactory; // message thread
+
+} // namespace
+
+bool isFirmwareUpdateRunning(const device::vhw& device)
+{
+    std::lock_guard<std::mutex> lock(runningMutex);
+    return runningUpdates.count(device.getDevicePath()) != 0;
+}
+
+FlashProgressFactory setFirmwareProgressFactory(FlashProgressFactory factory)
+{
+    std::swap(firmwareProgressFactory, factory);
+    return factory;
+}
+
+FlashThread::FlashThread(device::vhw& device, FlashProgress* progress, const juce::Array<juce::File>& files)
+    : juce::Thread("FlashThread"), device_(&device), view_(progress), files_(files),
+      writer_(device, *this, this, {.interruptible = true, .checkErased = true})
+{
+}
+
+FlashThread::~FlashThread()
+{
+    signalThreadShouldExit();
+    notify();
+    waitForThreadToExit(-1);
+}
+
+void FlashThread::run()
+{
+    const bool openedHere = !device_->isOpen();
+    if (openedHere)
+        device_->open();
+
+    bool done = true;
+    for (int i = 0; i < files_.size(); ++i)
+    {
+        showImageTitle(i);
+        juce::MemoryBlock content;
+        if (!files_[i].loadFileAsData(content))
+            content.reset();
+        if (!image_.parse(content.getData(), content.getSize(), files_[i].getFullPathName(), result_))
+        {
+            done = false;
+            break;
+        }
+        header_ = image_.header();
+        step_ = 1.0f / float(header_.quadCount);
+        if (view_ != nullptr)
+            view_->setDescription(image_.describe());
+        if (flashImage() != 0)
+        {
+            done = false;
+            break;
+        }
+    }
+    if (done)
+    {
+        eraseSessionBlock();
+        result_ = "Flash update complete.  Please turn your device off and back on to apply the update.";
+    }
+
+    closeProgressWindow();
+    if (openedHere)
+        device_->close();
+}
+
+void FlashThread::showImageTitle(int index)
+{
+    if (view_ != nullptr)
+        view_->setTitle(juce::String(device_->getUniqueName()) +
+                        juce::String::formatted(" - Updating image %d of %d", index + 1, files_.size()));
+}
+
+void FlashThread::setStatus(const char* text)
+{
+    if (view_ != nullptr)
+        view_->setStatus(text);
+}
+
+void FlashThread::resetPass()
+{
+    accumulated_ = 0.0f;
+    if (view_ != nullptr)
+        view_->resetProgress();
+}
+
+void FlashThread::advance(uint32_t quads)
+{
+    accumulated_ += step_ * float(quads);
+    if (view_ != nullptr)
+        view_->setProgress(accumulated_);
+}
+
+int FlashThread::flashImage()
+{
+    setStatus("reading...");
+    bool identical = false;
+    if (const int result = compareFlash(identical); result != 0)
+        return result;
+    if (identical)
+        return 0;
+
+    device_->flashLock(1);
+    setStatus("erasing...");
+    int result = eraseFlash(header_);
+    if (result == 0)
+    {
+        setStatus("writing...");
+        result = writeFlash();
+    }
+    // The lock is released whatever happened, so the device is not left locked.
+    device_->flashLock(0);
+    if (result != 0)
+        return result;
+
+    setStatus("verifying...");
+    result = compareFlash(identical);
+    if (view_ != nullptr)
+    {
+        view_->setMinimumStep(0.0f);
+        view_->setProgress(1.0f);
+    }
+    sleep(100);
+    if (result != 0)
+        return result;
+    if (!identical)
+    {
+        result_ = "Verification failed - flash memory does not match the image";
+        return 1;
+    }
+    return 0;
+}
+
+int FlashThread::noted(int result)
+{
+    if (result == 0)
+        return 0;
+    switch (writer_.getFailure())
+    {
+    case FlashWriter::Failure::Interrupted:
+        result_ = "Flash update interrupted";
+        break;
+    case FlashWriter::Failure::Erase:
+        result_ = "Unable to erase flash memory";
+        break;
+    case FlashWriter::Failure::Status:
+        result_ = "Unable to get flash memory status";
+        break;
+    case FlashWriter::Failure::Read:
+        result_ = "Unable to read flash memory";
+        break;
+    case FlashWriter::Failure::NotBlank:
+        result_ = "Verification failed - unable to erase flash memory";
+        break;
+    case FlashWriter::Failure::Write:
+        result_ = "Unable to write flash memory";
+        break;
+    case FlashWriter::Failure::NotReady: // the text of an earlier step stands, or "Unknown error"
+    case FlashWriter::Failure::None:
+        break;
+    }
+    return result;
+}
+
+void FlashThread::flashStepDone(FlashWriter::Step step, uint32_t quads)
+{
+    // The bar follows the quadlets read, checked and written; an erase itself shows nothing.
+    if (step != FlashWriter::Step::BlockErased)
+        advance(quads);
+}
+
+int FlashThread::compareFlash(bool& identical)
+{
+    resetPass();
+    return noted(writer_.compare(header_.address, image_.data(), header_.quadCount, identical));
+}
+
+int FlashThread::eraseFlash(const DatImageHeader& header)
+{
+    resetPass();
+    return noted(writer_.erase(header.address, header.quadCount));
+}
+
+int FlashThread::writeFlash()
+{
+    resetPass();
+    return noted(writer_.write(header_.address, image_.data(), header_.quadCount));
+}
+
+void FlashThread::eraseSessionBlock()
+{
+    // The interface starts with its default mixer: every block of the stored session goes. Failures
+    // here are not reported; the firmware is in place.
+    uint32_t base = 0;
+    if (device_->getSessionBase(base) != 0)
+        return;
+    DatImageHeader session{};
+    session.address = base;
+    session.quadCount = ConsoleState::kImageQuads;
+    const juce::String kept = result_;
+    eraseFlash(session);
+    result_ = kept;
+}
+
+void FlashThread::closeProgressWindow()
+{
+    if (view_ != nullptr)
+        view_->signalFinished();
+}
+
+bool checkFirmware(device::vhw& device, bool force, const juce::String& prompt)
+{
+    // A second check while this device's update runs (a re-arrival during the update's modal loop)
+    // must neither ask again nor open a window.
+    if (isFirmwareUpdateRunning(device))
+        return false;
+
+    const auto& caps = device.getCaps();
+    uint32_t dsp = caps.getDspVersion();
+    const uint32_t arm = caps.getArmVersion();
+    const FirmwareEntry* entry = findFirmwareEntry(device);
+    if (entry == nullptr)
+        return true;
+
+    juce::String text =
+        prompt.isEmpty() ? juce::String("\nWould you like to update your firmware now?") : prompt;
+    // Only units without a flash lock report a DSP version worth judging.
+    if (!caps.hasNoFlashLock())
+        dsp = entry->requiredVersion;
+    const bool outOfDate = dsp < entry->requiredVersion || arm < entry->requiredVersion ||
+                           (dsp & 0xF) == 0xE || (arm & 0xF) == 0xE;
+    if (outOfDate)
+        text = "\nThe firmware for this device is out of date.\n" + text;
+    else if (!force)
+        return true;
+
+    if (platform::messageBox(device.getUniqueName(), text.toStdString(), platform::MB_YESNO) ==
+        platform::IDYES)
+        startFirmwareUpdate(device, *entry);
+    return false;
+}
+
+juce::String startFirmwareUpdate(device::vhw& device, const FirmwareEntry& entry)
+{
+    juce::Array<juce::File> files;
+    for (int i = 0; i < entry.imageCount; ++i)
+    {
+        const juce::File file = firmwareFilePath(entry.images[i], "dat");
+        if (!file.existsAsFile())
+        {
+            const juce::String text = "Unable to locate file " + file.getFullPathName();
+            platform::messageBox(device.getUniqueName(), text.toStdString(), platform::MB_OK);
+            return text;
+        }
+        files.add(file);
+    }
+
+    RunningUpdate running(device);
+    std::unique_ptr<FlashProgress> view = firmwareProgressFactory ? firmwareProgressFactory() : nullptr;
+    auto thread = std::make_unique<FlashThread>(device, view.get(), files);
+    thread->startThread();
+    if (view != nullptr)
+        view->runUntilFinished();
+    // The thread has signalled its end; only closing the device is left (without a view: the whole
+    // update, every wait in it bounded).
+    thread->waitForThreadToExit(-1);
+    const juce::String result = thread->getResultText();
+    thread.reset();
+    view.reset();
+    platform::messageBox(device.getUniqueName(), result.toStdString(), platform::MB_OK);
+    return result;
+}
+
+} // namespace console

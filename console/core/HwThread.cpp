@@ -1,0 +1,222 @@
+#include "console/core/HwThread.h"
+
+#include "console/core/ConsoleState.h"
+#include "device/Vhw.h"
+#include "platform/Debug.h"
+#include "platform/Time.h"
+
+namespace console
+{
+namespace
+{
+
+constexpr float kProgressPerStep = 0.018181818f; // about one 55th: the erase blocks and the 53 writes
+constexpr int kFailureShownMs = 1000;
+
+} // namespace
+
+hwthread::hwthread(HwThreadHost* window, ConsoleState& state, device::vhw& device)
+    : juce::Thread("hwthread"), window_(window), state_(state), device_(device)
+{
+}
+
+hwthread::~hwthread()
+{
+    clearWindow();
+    signalThreadShouldExit();
+    notify();
+    waitForThreadToExit(-1);
+}
+
+void hwthread::queueGet(HwCtrl& control)
+{
+    {
+        std::lock_guard<std::mutex> lock(queueLock_);
+        if (!control.getQueued_)
+        {
+            control.getNext_ = nullptr;
+            if (getTail_ != nullptr)
+                getTail_->getNext_ = &control;
+            else
+                getHead_ = &control;
+            getTail_ = &control;
+            control.getQueued_ = true;
+        }
+    }
+    notify();
+}
+
+void hwthread::queueSet(HwCtrl& control)
+{
+    if (window_.load() != nullptr)
+        control.storeToState(state_);
+    requeueSet(control);
+}
+
+void hwthread::requeueSet(HwCtrl& control)
+{
+    {
+        std::lock_guard<std::mutex> lock(queueLock_);
+        if (!control.setQueued_)
+        {
+            control.setNext_ = nullptr;
+            if (setTail_ != nullptr)
+                setTail_->setNext_ = &control;
+            else
+                setHead_ = &control;
+            setTail_ = &control;
+            control.setQueued_ = true;
+        }
+    }
+    notify();
+}
+
+void hwthread::stop()
+{
+    if (stopRequested_)
+        return;
+    stopRequested_ = true;
+    if (HwThreadHost* window = window_.load(); window != nullptr && state_.prepareFlashSave(snapshot_))
+    {
+        progress_ = window->createFlashProgress();
+        flashPending_.store(true);
+    }
+    signalThreadShouldExit();
+    notify();
+}
+
+void hwthread::run()
+{
+    while (!threadShouldExit())
+    {
+        wait(-1);
+        drainSet();
+        drainGet();
+    }
+    if (flashPending_.load())
+        saveSessionToFlash();
+    if (HwThreadHost* window = window_.load())
+        window->hardwareThreadFinished();
+}
+
+void hwthread::drainSet()
+{
+    while (!threadShouldExit() && window_.load() != nullptr)
+    {
+        HwCtrl* control;
+        {
+            std::lock_guard<std::mutex> lock(queueLock_);
+            control = setHead_;
+            if (control == nullptr)
+                return;
+            setHead_ = control->setNext_;
+            if (setHead_ == nullptr)
+                setTail_ = nullptr;
+            control->setNext_ = nullptr;
+            control->setQueued_ = false;
+        }
+        control->writeToDevice();
+    }
+}
+
+void hwthread::drainGet()
+{
+    while (!threadShouldExit() && window_.load() != nullptr)
+    {
+        HwCtrl* control;
+        {
+            std::lock_guard<std::mutex> lock(queueLock_);
+            control = getHead_;
+            if (control == nullptr)
+                return;
+            getHead_ = control->getNext_;
+            if (getHead_ == nullptr)
+                getTail_ = nullptr;
+            control->getNext_ = nullptr;
+            control->getQueued_ = false;
+        }
+        control->readFromDevice();
+    }
+}
+
+void hwthread::setFlashStatus(const char* text)
+{
+    if (progress_ != nullptr)
+        progress_->setStatus(text);
+}
+
+void hwthread::showFailure(const char* text)
+{
+    setFlashStatus(text);
+    // Long enough to be read before the view goes.
+    platform::sleepMs(kFailureShownMs);
+}
+
+void hwthread::flashStepDone(FlashWriter::Step step, uint32_t)
+{
+    // One step per erased block and per written chunk: about one 55th of the bar each.
+    if (step == FlashWriter::Step::ChunkRead)
+        return;
+    flashProgress_ += kProgressPerStep;
+    if (progress_ != nullptr)
+        progress_->setProgress(flashProgress_);
+}
+
+void hwthread::saveSessionToFlash()
+{
+    flashProgress_ = 0.0f;
+    uint32_t base = 0;
+    if (const int result = device_.getSessionBase(base); result != 0)
+    {
+        platform::debugPrintf("Console - unable to read session base address - rval %d", result);
+        showFailure("Unable to read session base address");
+        closer_.triggerAsyncUpdate();
+        return;
+    }
+    sessionBase_.store(base);
+
+    const char* failure = nullptr;
+    if (const int result = device_.flashLock(1); result != 0)
+    {
+        platform::debugPrintf("Console - flash lock failed - rval %d", result);
+        failure = "Unable to lock flash memory";
+    }
+    else
+    {
+        setFlashStatus("erasing...");
+        if (const int erased = writer_.erase(base, ConsoleState::kImageQuads); erased != 0)
+        {
+            platform::debugPrintf("Console - flash erase failed - rval %d", erased);
+            failure = "Unable to erase flash memory";
+        }
+        else
+        {
+            setFlashStatus("writing...");
+            if (progress_ != nullptr)
+                progress_->setMinimumStep(0.2f);
+            if (const int written = writer_.write(base, snapshot_, ConsoleState::kImageQuads); written != 0)
+            {
+                platform::debugPrintf("Console - flash write failed - rval %d", written);
+                failure = "Unable to write flash memory";
+            }
+        }
+    }
+
+    if (failure == nullptr && progress_ != nullptr)
+    {
+        progress_->setMinimumStep(0.0f);
+        progress_->setProgress(1.0f);
+    }
+    platform::sleepMs(100);
+    device_.flashLock(0);
+    if (failure != nullptr)
+        showFailure(failure);
+    closer_.triggerAsyncUpdate();
+}
+
+void hwthread::ProgressCloser::handleAsyncUpdate()
+{
+    owner_.progress_.reset();
+}
+
+} // namespace console

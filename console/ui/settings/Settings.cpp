@@ -1,0 +1,177 @@
+#include "console/ui/settings/Settings.h"
+
+#include "console/ui/settings/SampleRate.h"
+#include "console/ui/settings/SettingsGroups.h"
+#include "console/ui/window/ConsoleWindow.h"
+#include "platform/SystemInfo.h"
+#include "platform/Time.h"
+
+#include <mutex>
+
+namespace console
+{
+namespace
+{
+
+constexpr int kColumnTop = 16;
+constexpr int kGroupGap = 12;
+constexpr int kAboutWidth = 80;
+constexpr int kAboutHeight = 22;
+constexpr int kAboutBottomGap = 42;
+
+std::mutex openerMutex;
+Settings::AboutOpener aboutOpener; // guarded by openerMutex
+
+// One column of groups, each centred in the column below the one before.
+class Column
+{
+public:
+    Column(int index, int width) : x_(index * width), width_(width) {}
+
+    void place(juce::Component* group)
+    {
+        if (group == nullptr)
+            return;
+        group->setTopLeftPosition(x_ + (width_ - group->getWidth()) / 2, y_);
+        y_ = group->getY() + group->getHeight() + kGroupGap;
+    }
+    int getY() const { return y_; }
+
+private:
+    int x_;
+    int width_;
+    int y_ = kColumnTop;
+};
+
+} // namespace
+
+Settings::Settings(CwContent& content)
+    : juce::Component("st settings"), content_(content), vista_(platform::isWindowsVistaOrLater())
+{
+    setBounds(content.getLayout().getPageBounds());
+    setOpaque(true);
+    content.addChildComponent(this);
+
+    const device::HwInfoCaps& caps = content.getHwInfo();
+    if (vista_)
+        rateDisplay_ = std::make_unique<SampleRateDisplay>(content, *this);
+    rate_ = std::make_unique<SampleRate>(content, *this);
+    if (caps.hasClockSelection())
+        clock_ = std::make_unique<ClockSource>(content, *this);
+    if (caps.hasPhantomPower())
+        phantom_ = std::make_unique<PhantomPower>(content, *this);
+    buffer_ = std::make_unique<BufferSize>(content, *this);
+    if (caps.hasSpdifOutput())
+        spdif_ = std::make_unique<SpdifFormat>(content, *this);
+    surround_ = std::make_unique<Surround>(content, *this);
+    if (caps.hasOutputRouting())
+        isocMap_ = std::make_unique<IsocMap>(content, *this);
+    rateGroup_ = rateDisplay_ != nullptr ? static_cast<SampleRateBase*>(rateDisplay_.get()) : rate_.get();
+
+    about_.setClickingTogglesState(false);
+    about_.setBounds((getWidth() - kAboutWidth) / 2, getHeight() - kAboutBottomGap, kAboutWidth,
+                     kAboutHeight);
+    about_.addListener(this);
+    addAndMakeVisible(about_);
+
+    layOutGroups();
+    setDeviceFlag();
+}
+
+Settings::~Settings()
+{
+    stopTimer();
+    about_.removeListener(this);
+}
+
+void Settings::layOutGroups()
+{
+    const int columnWidth = getWidth() / 2;
+    Column left(0, columnWidth);
+    left.place(rateDisplay_.get());
+    left.place(rate_.get());
+    left.place(clock_.get());
+    left.place(phantom_.get());
+
+    Column right(1, columnWidth);
+    right.place(spdif_.get());
+    right.place(surround_.get());
+    right.place(buffer_.get());
+    if (isocMap_ == nullptr)
+        return;
+    if (phantom_ != nullptr)
+    {
+        right.place(isocMap_.get());
+        return;
+    }
+    // Without phantom power the left column is short: the routing group goes in the middle of the page,
+    // between the left column and the "About" button.
+    const int y0 = left.getY();
+    isocMap_->setTopLeftPosition((getWidth() - isocMap_->getWidth()) / 2,
+                                 (about_.getY() - isocMap_->getHeight() - y0) / 2 + y0 - kGroupGap);
+}
+
+void Settings::setDeviceFlag()
+{
+    device::vhw& device = content_.getDevice();
+    const uint32_t start = platform::getTickCount();
+    // A device that asks to try again gets a short pause first, so the loop does not flood it (and the
+    // debug output) for the whole two seconds.
+    while (device.changeFlags(1, 0) < 0 && platform::getTickCount() - start < kFlagRetryMs)
+        platform::sleepMs(10);
+}
+
+void Settings::update(const PolledSnapshot& snapshot)
+{
+    if (rateGroup_ != nullptr)
+        rateGroup_->refresh(snapshot);
+    if (clock_ != nullptr)
+        clock_->updateLockStatus(snapshot);
+    if (buffer_ != nullptr && int(snapshot.driverInfo.configuredBufferSize) != buffer_->getSize() &&
+        !buffer_->getSlider().isMouseButtonDown())
+        content_.getHwThread()->queueGet(*buffer_);
+}
+
+void Settings::disableForChange()
+{
+    setEnabled(false);
+    startTimer(kChangePauseMs);
+}
+
+void Settings::timerCallback()
+{
+    stopTimer();
+    setEnabled(true);
+}
+
+void Settings::refreshBufferSizeText()
+{
+    if (buffer_ != nullptr)
+        buffer_->getSlider().updateText();
+}
+
+void Settings::paint(juce::Graphics& g)
+{
+    g.fillAll(juce::Colour(15, 15, 15));
+}
+
+void Settings::setAboutOpener(AboutOpener opener)
+{
+    std::lock_guard<std::mutex> lock(openerMutex);
+    aboutOpener = std::move(opener);
+}
+
+void Settings::buttonClicked(juce::Button* button)
+{
+    if (button != &about_)
+        return;
+    AboutOpener opener;
+    {
+        std::lock_guard<std::mutex> lock(openerMutex);
+        opener = aboutOpener;
+    }
+    if (opener)
+        opener(*this);
+}
+
+} // namespace console

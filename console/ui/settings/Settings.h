@@ -1,0 +1,100 @@
+#pragma once
+
+// The settings page of a console window ("st settings"): the device-wide settings in two columns of
+// groups (sample rate, its display on Vista and later, clock source and phantom power on the left;
+// S/PDIF format, wave devices, buffer size and routing on the right) and the "About" button. Which groups
+// exist follows the capability record. The page is built with the window's content, hidden until the
+// "SETTINGS" tab is chosen, and told of every completed poll whether it is visible or not. Building it
+// sets device flag bit 0 once.
+//
+// Message thread only; the groups' device work runs on the window's hardware thread.
+
+#include "console/core/PolledSnapshot.h"
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace console
+{
+
+class BufferSize;
+class ClockSource;
+class CwContent;
+class IsocMap;
+class PhantomPower;
+class SampleRate;
+class SampleRateBase;
+class SampleRateDisplay;
+class SpdifFormat;
+class Surround;
+
+class Settings : public juce::Component, private juce::Button::Listener, private juce::Timer
+{
+public:
+    // How long the page stays disabled after a change the driver needs time for.
+    static constexpr int kChangePauseMs = 2000;
+    // How long building the page keeps asking a device that answers "try again" to set flag bit 0.
+    static constexpr uint32_t kFlagRetryMs = 2000;
+
+    // Bounds: the layout's page rectangle; added to the content, not visible. Builds the groups the
+    // capability record calls for, places them, and sets device flag bit 0 (directly: the hardware
+    // thread does not run yet).
+    explicit Settings(CwContent& content);
+    ~Settings() override;
+
+    // After every completed poll: the sample rate is refreshed, the clock buttons follow the detected
+    // clocks, and a driver buffer size that differs from the slider's is read again (unless the mouse
+    // is down on the slider).
+    void update(const PolledSnapshot& snapshot);
+
+    // Disables the page (every group with it) for kChangePauseMs; a second call restarts the pause.
+    void disableForChange();
+    // The buffer-size text depends on the sample rate: redraws it.
+    void refreshBufferSizeText();
+
+    void paint(juce::Graphics& g) override;
+
+    CwContent& getContent() const { return content_; }
+    // Whether the groups take the Vista-or-later paths (decided once, when the page is built).
+    bool isRunningOnVista() const { return vista_; }
+
+    // The groups; null for those the device does not have.
+    SampleRateDisplay* getSampleRateDisplay() const { return rateDisplay_.get(); }
+    SampleRate* getSampleRate() const { return rate_.get(); }
+    ClockSource* getClockSource() const { return clock_.get(); }
+    PhantomPower* getPhantomPower() const { return phantom_.get(); }
+    BufferSize* getBufferSize() const { return buffer_.get(); }
+    SpdifFormat* getSpdifFormat() const { return spdif_.get(); }
+    Surround* getSurround() const { return surround_.get(); }
+    IsocMap* getIsocMap() const { return isocMap_.get(); }
+    juce::ToggleButton& getAboutButton() { return about_; }
+
+    // What "About" opens (the About dialog installs itself); without an opener the button does nothing.
+    using AboutOpener = std::function<void(Settings& page)>;
+    static void setAboutOpener(AboutOpener opener);
+
+private:
+    void buttonClicked(juce::Button* button) override;
+    void timerCallback() override;
+    void layOutGroups();
+    void setDeviceFlag();
+
+    CwContent& content_;
+    const bool vista_;
+    // In the order they are built; the page polls the display when it exists, else the rate group.
+    std::unique_ptr<SampleRateDisplay> rateDisplay_;
+    std::unique_ptr<SampleRate> rate_;
+    std::unique_ptr<ClockSource> clock_;
+    std::unique_ptr<PhantomPower> phantom_;
+    std::unique_ptr<BufferSize> buffer_;
+    std::unique_ptr<SpdifFormat> spdif_;
+    std::unique_ptr<Surround> surround_;
+    std::unique_ptr<IsocMap> isocMap_;
+    SampleRateBase* rateGroup_ = nullptr;
+    juce::ToggleButton about_{"About"};
+};
+
+} // namespace console

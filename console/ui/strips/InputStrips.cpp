@@ -1,0 +1,297 @@
+#include "console/ui/strips/InputStrips.h"
+
+#include "console/core/ConsoleState.h"
+#include "console/core/HwThread.h"
+#include "console/ui/window/ConsoleLayout.h"
+#include "console/ui/window/ConsoleWindow.h"
+
+namespace console
+{
+namespace
+{
+
+int recordOffset(int input)
+{
+    return ConsoleState::kInputRecords + input * ConsoleState::kRecordBytes;
+}
+
+} // namespace
+
+// --- InAlias ---
+
+InAlias::InAlias(CwContent& content, juce::Component& strip, int input) : Alias(content), input_(input)
+{
+    setBounds(content.getLayout().getInputAliasBounds());
+    attach(strip);
+}
+
+void InAlias::clearNames()
+{
+    getContent().getState().setInputAlias(input_, {});
+}
+
+void InAlias::reloadText()
+{
+    ConsoleState& state = getContent().getState();
+    if (state.getInputAlias(input_).isEmpty())
+    {
+        // The default is stored at once, so it travels with the session.
+        const device::HwInfoCaps& caps = getContent().getHwInfo();
+        const auto at = uint32_t(input_);
+        state.setInputAlias(input_, defaultName("In ", caps.getInputGroupShortName(caps.getInputMapGroup(at)),
+                                                caps.getInputMapIndex(at)));
+    }
+    setText(state.getInputAlias(input_), juce::dontSendNotification);
+}
+
+void InAlias::labelTextChanged(juce::Label*)
+{
+    getContent().getState().setInputAlias(input_, getText());
+}
+
+// --- InNominal ---
+
+InNominal::InNominal(CwContent& content, juce::Component& strip, int input) : Toggle(content), input_(input)
+{
+    const ConsoleImages& im = consoleImages();
+    setName("in nominal " + juce::String(input));
+    setImages(im.nominalPlus4, im.nominalMinus10, im.nominalPressed);
+    setBounds(content.getLayout().getInputNominalBounds());
+    setup(strip);
+}
+
+void InNominal::handleCommandMessage(int commandId)
+{
+    if (commandId == 0)
+    {
+        const int read = readValue_.exchange(-1);
+        if (read >= 0)
+        {
+            getContent().getState().setByte(recordOffset(input_), read != 0 ? 2 : 0);
+            showValue(read != 0);
+        }
+    }
+    Toggle::handleCommandMessage(commandId);
+}
+
+void InNominal::readFromDevice()
+{
+    int value = 0;
+    const int rval = getContent().getDevice().getInputNominal(input_, value);
+    if (rval == 0)
+        readValue_.store(value != 0 ? 1 : 0);
+    handleGetResult(rval, this);
+}
+
+void InNominal::writeToDevice()
+{
+    const bool on = isOn(getContent().getState().getByte(recordOffset(input_)));
+    handleSetResult(getContent().getDevice().setInputNominal(input_, on ? 2 : 0));
+}
+
+void InNominal::loadFromState(ConsoleState& state, bool)
+{
+    showValue(isOn(state.getByte(recordOffset(input_))));
+}
+
+void InNominal::storeToState(ConsoleState& state)
+{
+    // A stored value other than 0 or 2 (shown as off) stays until the switch is used.
+    if (isOn(state.getByte(recordOffset(input_))) != getValue())
+        state.setByte(recordOffset(input_), getValue() ? 2 : 0);
+}
+
+void InNominal::resetToDefault()
+{
+    showValue(false);
+    getContent().getState().setByte(recordOffset(input_), 0);
+    handleCommandMessage(0);
+}
+
+// --- InPanKnob ---
+
+InPanKnob::InPanKnob(CwContent& content, juce::Component& strip, int input)
+    : PanKnob(content, strip), input_(input)
+{
+}
+
+float InPanKnob::getPanFromState()
+{
+    return getContent().getState().getMonitorPan(input_, getChannel());
+}
+
+void InPanKnob::setPanInState(float pan)
+{
+    getContent().getState().setMonitorPan(input_, getChannel(), pan);
+}
+
+void InPanKnob::handleCommandMessage(int commandId)
+{
+    const int mix = readMix_.exchange(-1);
+    if (mix >= 0)
+        getContent().getState().setMonitorPan(input_, mix, readPan_.load());
+    PanKnob::handleCommandMessage(commandId);
+}
+
+void InPanKnob::readFromDevice()
+{
+    const int mix = shownMix_.load();
+    float pan = 0.0f;
+    const int rval = getContent().getDevice().getMonitorPan(input_, mix, pan);
+    if (rval == 0)
+    {
+        readPan_.store(pan);
+        readMix_.store(mix);
+    }
+    handleGetResult(rval, this);
+}
+
+void InPanKnob::writeToDevice()
+{
+    const int bank = nextDirty();
+    if (bank < 0)
+        return;
+    CwContent& content = getContent();
+    handleBankedSetResult(bank, content.getDevice().setMonitorPan(
+                                    input_, bank, content.getState().getMonitorPan(input_, bank)));
+}
+
+void InPanKnob::loadFromState(ConsoleState&, bool send)
+{
+    setValue(getPanFromState(), juce::dontSendNotification);
+    shownMix_.store(getChannel());
+    if (send)
+        markDirtyRange(0, monitorMixCount(getContent()), 2);
+}
+
+void InPanKnob::resetToDefault()
+{
+    ConsoleState& state = getContent().getState();
+    const float pan = (input_ & 1) != 0 ? 1.0f : 0.0f;
+    const int mixes = monitorMixCount(getContent());
+    for (int mix = 0; mix < mixes; mix += 2)
+    {
+        state.setMonitorPan(input_, mix, pan);
+        markDirty(mix);
+    }
+    loadFromState(state, false);
+}
+
+// --- InMeter ---
+
+InMeter::InMeter(CwContent& content, juce::Component& strip)
+{
+    const ConsoleImages& im = consoleImages();
+    setBounds(content.getLayout().getInputMeterBounds());
+    setImages(im.meterLit, im.meterUnlit);
+    attach(strip);
+}
+
+// --- instrip ---
+
+instrip::instrip(CwContent& content, int input)
+    : input_(input), background_(consoleImages().stripBackground),
+      upperLabel_("upper label " + juce::String(input),
+                  juce::String(int(content.getHwInfo().getInputMapIndex(uint32_t(input))) + 1)),
+      name_(content, *this, input), nominal_(content.getHwInfo().hasInputNominal(uint32_t(input))
+                                                 ? std::make_unique<InNominal>(content, *this, input)
+                                                 : nullptr),
+      solo_(content, *this, input), mute_(content, *this, input), pan_(content, *this, input),
+      meter_(content, *this), fader_(content, *this, input)
+{
+    const ConsoleLayout& layout = content.getLayout();
+    setOpaque(true);
+    upperLabel_.setJustificationType(juce::Justification::centred);
+    upperLabel_.setColour(juce::Label::textColourId, layout.getInputLabelColour());
+    upperLabel_.setColour(juce::Label::backgroundColourId, juce::Colours::transparentBlack);
+    upperLabel_.setBounds(layout.getInputLabelBounds());
+    layout.applyStripLabelFont(upperLabel_);
+    addAndMakeVisible(upperLabel_);
+    // The fader's rectangle reaches over the meter's, though its track and thumb are drawn to the right
+    // of it. With the opaque meter on top, a meter's repaint paints the meter alone, not the fader too;
+    // the meter lets clicks through to the fader.
+    meter_.toFront(false);
+}
+
+void instrip::setMix(int mix)
+{
+    mix_ = mix;
+    fader_.setChannel(mix);
+    mute_.setChannel(mix);
+    solo_.setChannel(mix);
+    pan_.setChannel(mix);
+}
+
+void instrip::linkGang(Gang* gang, instrip& partner)
+{
+    fader_.setGang(gang, &partner.fader_);
+    mute_.setGang(gang, &partner.mute_);
+    solo_.setGang(gang, &partner.solo_);
+    if (nominal_ != nullptr && partner.nominal_ != nullptr)
+        nominal_->setGang(gang, partner.nominal_.get());
+    pan_.setGang(gang, &partner.pan_);
+    if (gang != nullptr && input_ % 2 == 0)
+    {
+        gang_ = gang;
+        gang->setTopLeftPosition(gang->getX() + getX(), gang->getY());
+    }
+}
+
+void instrip::updateMeter(const PolledSnapshot& snapshot)
+{
+    meter_.setLevel(snapshot.getInputMeter(uint32_t(input_)));
+}
+
+void instrip::paint(juce::Graphics& g)
+{
+    g.drawImageAt(background_, 0, 0);
+}
+
+// --- instripbox ---
+
+instripbox::instripbox(CwContent& content, juce::Component& page)
+    : header_(content, *this), count_(content.getLayout().getInputStripCount())
+{
+    const ConsoleLayout& layout = content.getLayout();
+    setBounds(layout.getInputSectionBounds());
+    setOpaque(true);
+    page.addAndMakeVisible(this);
+
+    const int width = layout.getStripWidth();
+    const int top = header_.getBottom();
+    int x = 0;
+    for (int i = 0; i < count_; ++i)
+    {
+        strips_[size_t(i)] = std::make_unique<instrip>(content, i);
+        strips_[size_t(i)]->setBounds(x, top, width, getHeight() - header_.getHeight());
+        addAndMakeVisible(*strips_[size_t(i)]);
+        x += width;
+    }
+    // One gang per pair; an odd last input has no partner and no gang.
+    for (int i = 0; i + 1 < count_; i += 2)
+    {
+        gangs_.push_back(std::make_unique<MonGang>(content, *this, i));
+        Gang* gang = gangs_.back().get();
+        strips_[size_t(i)]->linkGang(gang, *strips_[size_t(i) + 1]);
+        strips_[size_t(i) + 1]->linkGang(gang, *strips_[size_t(i)]);
+    }
+}
+
+instrip* instripbox::getInputStrip(int index) const
+{
+    return index >= 0 && index < count_ ? strips_[size_t(index)].get() : nullptr;
+}
+
+void instripbox::setMix(int mix)
+{
+    for (int i = 0; i < count_; ++i)
+        strips_[size_t(i)]->setMix(mix);
+}
+
+void instripbox::updateMeters(const PolledSnapshot& snapshot)
+{
+    for (int i = 0; i < count_; ++i)
+        strips_[size_t(i)]->updateMeter(snapshot);
+}
+
+} // namespace console

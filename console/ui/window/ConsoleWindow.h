@@ -1,0 +1,223 @@
+#pragma once
+
+// One console window per interface. The window owns what belongs to that interface in the console: its
+// layout, its properties file, its state block and its content. The content builds the tab bar and the
+// pages, owns the window's hardware thread, answers the session commands and runs the window's share of
+// the status poll through its own device-bound control, CwcCtrl.
+//
+// Lifetime: the application creates, lists, places and deletes windows (ConsoleApp). A window whose
+// close button was pressed hides, and its hardware thread writes a changed state block to flash, then
+// says it has finished: the window then posts a delete-window message carrying its serial number, and
+// the application deletes the window only if that serial is still listed.
+
+#include "console/core/ConsoleState.h"
+#include "console/core/HwCtrl.h"
+#include "console/core/HwThread.h"
+#include "console/core/PolledSnapshot.h"
+#include "console/ui/settings/Settings.h"
+#include "console/ui/window/ConsoleLayout.h"
+#include "console/ui/window/Pages.h"
+#include "console/ui/window/TabBar.h"
+#include "device/Vhw.h"
+
+#include <juce_data_structures/juce_data_structures.h>
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+namespace console
+{
+
+class CwContent;
+class Fader;
+
+// The window's status control: on the hardware thread it polls the device (status and meters, then the
+// driver information) and identifies the device on request. A poll that completes copies what it read
+// into the snapshot, under the control's lock; views read only that snapshot, never the device's polled
+// block, which the next poll may be writing.
+class CwcCtrl : public HwCtrl
+{
+public:
+    CwcCtrl(HwCtrlList& list, CwContent& content);
+
+    void readFromDevice() override;
+    void writeToDevice() override;
+    void loadFromState(ConsoleState&, bool) override {}
+    void storeToState(ConsoleState&) override {}
+    void resetToDefault() override {}
+
+    // True when the last poll succeeded.
+    bool isValid() const { return valid_.load(); }
+    // Any thread: a copy of the last completed poll (all zero before the first).
+    PolledSnapshot getSnapshot() const;
+
+private:
+    CwContent& content_;
+    std::atomic<bool> valid_{false};
+    mutable std::mutex snapshotLock_;
+    PolledSnapshot snapshot_; // guarded by snapshotLock_
+};
+
+// The window's session commands and their default keys.
+enum SessionCommand
+{
+    kSaveCommand = 1,
+    kSaveAsCommand = 2,
+    kLoadCommand = 3
+};
+
+class CwContent : public juce::Component, public juce::ApplicationCommandTarget, public TabBarHost
+{
+public:
+    CwContent(ConsoleLayout& layout, device::vhw& device, ConsoleState& state);
+    // Stops the hardware thread (if still running) before anything it might touch goes.
+    ~CwContent() override;
+
+    // Builds the thread, the tab bar, the pages, the session box, the logo and the settings page, loads
+    // every control from the state block, selects the saved tab and starts the thread.
+    void createChildren(HwThreadHost& window, juce::PropertySet& properties);
+
+    // Every 100 ms while the window is visible: queue the status poll.
+    void poll();
+    // Queue the identify command.
+    void identifyDevice();
+    // Tell the hardware thread to finish (it writes flash first when the state changed).
+    void stopHwThread();
+    // "tab" = the current tab (-1 = settings).
+    void saveTab(juce::PropertySet& properties) const;
+
+    // Any id: when the last poll succeeded, refresh the view from a snapshot of it.
+    void handleCommandMessage(int commandId) override;
+    // Opaque, and its children cover all of it: it draws nothing itself.
+    void paint(juce::Graphics&) override {}
+
+    // TabBarHost
+    const device::HwInfoCaps& getHwInfo() const override { return device_.getCaps(); }
+    void showPage(int index) override;
+
+    // ApplicationCommandTarget
+    juce::ApplicationCommandTarget* getNextCommandTarget() override { return nullptr; }
+    void getAllCommands(juce::Array<juce::CommandID>& commands) override;
+    void getCommandInfo(juce::CommandID commandID, juce::ApplicationCommandInfo& result) override;
+    bool perform(const InvocationInfo& info) override;
+
+    // The ring of the window's faders in order of creation, closed on itself: the value boxes move the
+    // keyboard focus along it. A fader joins at the end when its value box is made and leaves when it
+    // goes.
+    void addFader(Fader& fader);
+    void removeFader(Fader& fader);
+    Fader* getFaderRing() const { return faderRing_; }
+
+    ConsoleLayout& getLayout() const { return layout_; }
+    device::vhw& getDevice() const { return device_; }
+    ConsoleState& getState() const { return state_; }
+    hwthread* getHwThread() const { return thread_.get(); }
+    HwCtrlList* getControls() const { return controls_.get(); }
+    CwcCtrl* getPollCtrl() const { return pollCtrl_.get(); }
+    VarnelTopTabBar* getTabBar() const { return tabBar_.get(); }
+    TabbedUiBox* getTabbedBox() const { return tabbedBox_.get(); }
+    Settings* getSettings() const { return settings_.get(); }
+    SessionBox* getSessionBox() const { return sessionBox_.get(); }
+    juce::ApplicationCommandManager& getCommandManager() { return commandManager_; }
+
+    // Polls completed and views refreshed (for tests and the trace-minded).
+    int getRefreshCount() const { return refreshCount_; }
+
+private:
+    ConsoleLayout& layout_;
+    device::vhw& device_;
+    ConsoleState& state_;
+    std::unique_ptr<hwthread> thread_;
+    std::unique_ptr<HwCtrlList> controls_;
+    std::unique_ptr<CwcCtrl> pollCtrl_;
+    std::unique_ptr<VarnelTopTabBar> tabBar_;
+    std::unique_ptr<TabbedUiBox> tabbedBox_;
+    std::unique_ptr<SessionBox> sessionBox_;
+    std::unique_ptr<LogoBox> logoBox_;
+    std::unique_ptr<Settings> settings_;
+    Fader* faderRing_ = nullptr;
+    juce::ApplicationCommandManager commandManager_;
+    int refreshCount_ = 0;
+};
+
+// The framework repaints a window at its display's refresh rate, and at 100 Hz on a display that
+// reports none (a virtual display, as in the tests). A console window changes at most at its 10 Hz poll
+// unless the user works it, so such displays get kFallbackRepaintHz. Message thread, before a window is
+// made: a window takes the rate when it is placed.
+inline constexpr int kFallbackRepaintHz = 20;
+void setRepaintRateOfDisplaysWithoutOne();
+
+// The properties file of an interface: "<unique name>.properties" in "Varnel Strellis Console" under
+// the user's application-data folder, XML, saved 1000 ms after a change.
+juce::PropertiesFile::Options consolePropertiesOptions(const juce::String& uniqueName);
+
+// What a window needs of the application that lists it.
+class ConsoleWindowHost
+{
+public:
+    // Hardware thread: the window's hardware thread has finished and the window may be deleted; the
+    // host does it later on the message thread, if the serial is still listed then.
+    virtual void windowFinished(int serial, device::vhw& device) = 0;
+
+protected:
+    ~ConsoleWindowHost() = default;
+};
+
+class ConsoleWindow : public juce::DocumentWindow, public HwThreadHost
+{
+public:
+    // Builds the whole window for an open device (not yet visible). A window without a host (a test's)
+    // is deleted by its owner.
+    explicit ConsoleWindow(device::vhw& device, ConsoleWindowHost* host = nullptr);
+    // Stops the hardware thread, closes the device, then frees the content, layout, state and
+    // properties.
+    ~ConsoleWindow() override;
+
+    // The application's circular window list.
+    ConsoleWindow* next = nullptr;
+    ConsoleWindow* prev = nullptr;
+
+    // A number no other window of the process has had; messages name windows by it.
+    int getSerial() const { return serial_; }
+    device::vhw& getDevice() const { return *device_; }
+    CwContent& getContent() const { return *content_; }
+    ConsoleState& getState() const { return *state_; }
+
+    // "x", "y" (default: where the window is), then the constrainer keeps it on screen.
+    void restoreWindowPosition();
+    // Once: "x", "y", the state block's keys and "tab" are written and the file is saved and
+    // forgotten. Later calls do nothing.
+    void saveProperties();
+    bool hasProperties() const { return properties_ != nullptr; }
+
+    // When enabled: save the properties, hide, and let the hardware thread finish (it writes flash
+    // when the state changed, then the window asks to be deleted).
+    void closeButtonPressed() override;
+    void userTriedToCloseWindow() override { closeButtonPressed(); }
+    void activeWindowStatusChanged() override;
+
+    // Whether the application should quit when this window's delete message removes the last window.
+    // A window closed by "Hide all windows" keeps the program running.
+    void setKeepProgramRunning(bool keep) { keepProgramRunning_ = keep; }
+    bool keepsProgramRunning() const { return keepProgramRunning_; }
+
+    // HwThreadHost: the progress window is centred on this window.
+    std::unique_ptr<FlashProgress> createFlashProgress() override;
+    void hardwareThreadFinished() override;
+
+private:
+    ConsoleWindowHost* const host_;
+    const int serial_;
+    device::vhw::Ptr device_;
+    std::unique_ptr<ConsoleLayout> layout_;
+    std::unique_ptr<juce::PropertiesFile> properties_;
+    std::unique_ptr<ConsoleState> state_;
+    std::unique_ptr<CwContent> content_;
+    juce::ComponentBoundsConstrainer constrainer_;
+    bool keepProgramRunning_ = false;
+    bool wasActive_ = false;
+};
+
+} // namespace console

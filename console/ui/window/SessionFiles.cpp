@@ -1,0 +1,318 @@
+#include "console/ui/window/SessionFiles.h"
+
+#include "console/ui/app/ConsoleApp.h"
+#include "console/ui/widgets/Alias.h"
+#include "console/ui/widgets/ConsoleLookAndFeel.h"
+#include "console/ui/widgets/Toggle.h"
+#include "console/ui/window/ConsoleWindow.h"
+#include "platform/MessageBox.h"
+
+namespace console
+{
+namespace
+{
+
+constexpr int kShowPressedMs = 500;
+
+// The framework's choosers (the system's own where it has one) and the platform's message boxes.
+class ProgramDialogs : public SessionDialogs
+{
+public:
+    juce::File chooseFileToLoad(const juce::String& title, const juce::File& initial,
+                                const juce::String& wildcard) override
+    {
+        juce::FileChooser chooser(title, startOf(initial), wildcard, true);
+        return chooser.browseForFileToOpen() ? chooser.getResult() : juce::File();
+    }
+
+    juce::File chooseFileToSave(const juce::String& title, const juce::File& initial,
+                                const juce::String& wildcard) override
+    {
+        juce::FileChooser chooser(title, startOf(initial), wildcard, true);
+        return chooser.browseForFileToSave(true) ? chooser.getResult() : juce::File();
+    }
+
+    void alert(const juce::String& text) override
+    {
+        platform::messageBox("Console settings", text.toStdString(), platform::MB_OK);
+    }
+
+private:
+    // A wildcard as the initial file's name only filters what a Windows chooser lists; the framework's
+    // own chooser would offer it as the name to save under. It starts in the folder instead.
+    static juce::File startOf(const juce::File& initial)
+    {
+        return initial.getFileName().containsAnyOf("*?") ? initial.getParentDirectory() : initial;
+    }
+};
+
+SessionDialogs* installedDialogs = nullptr;
+
+// The window can neither be used nor closed while its chooser is open.
+class DisabledWhileChoosing
+{
+public:
+    explicit DisabledWhileChoosing(juce::Component& content) : top_(content.getTopLevelComponent())
+    {
+        top_->setEnabled(false);
+    }
+    ~DisabledWhileChoosing()
+    {
+        if (top_ != nullptr)
+            top_->setEnabled(true);
+    }
+    DisabledWhileChoosing(const DisabledWhileChoosing&) = delete;
+    DisabledWhileChoosing& operator=(const DisabledWhileChoosing&) = delete;
+
+private:
+    juce::Component::SafePointer<juce::Component> top_;
+};
+
+bool isNone(const juce::File& file)
+{
+    return file.getFullPathName().isEmpty();
+}
+
+// Where a chooser starts: from Vista on, the folder with the wildcard as the file name; before, the
+// folder.
+juce::File chooserStart(const juce::File& folder, const juce::String& wildcard)
+{
+    return runningOnVista ? folder.getChildFile(wildcard) : folder;
+}
+
+// The session's name: the file name without the session extension (which may hold dots of the model
+// name), or without whatever extension the file has.
+juce::String sessionName(const juce::File& file, const juce::String& extension)
+{
+    const juce::String name = file.getFileName();
+    const juce::String dotted = "." + extension;
+    if (name.endsWithIgnoreCase(dotted))
+        return name.dropLastCharacters(dotted.length());
+    return file.getFileNameWithoutExtension();
+}
+
+void alert(ConsoleState::FileError error)
+{
+    sessionDialogs().alert(ConsoleState::getErrorText(error));
+}
+
+} // namespace
+
+SessionDialogs& sessionDialogs()
+{
+    static ProgramDialogs program;
+    return installedDialogs != nullptr ? *installedDialogs : program;
+}
+
+SessionDialogs* setSessionDialogs(SessionDialogs* dialogs)
+{
+    SessionDialogs* previous = installedDialogs;
+    installedDialogs = dialogs;
+    return previous;
+}
+
+void loadSession(CwContent& content)
+{
+    // The window may be closed while a chooser or an alert is open (its interface removed).
+    const juce::Component::SafePointer<CwContent> alive(&content);
+    // A name being typed belongs to the session on screen, not to the one loaded.
+    Alias::commitOpenEditors(content);
+    ConsoleState& state = content.getState();
+    const juce::File folder = state.getSessionFolder();
+    if (isNone(folder))
+    {
+        sessionDialogs().alert("Cannot open folder.");
+        return;
+    }
+    const uint32_t model = content.getDevice().getModelId();
+    const juce::String wildcard = ConsoleState::getLoadWildcard(model, "*." + state.getSessionExtension());
+    juce::File file;
+    {
+        DisabledWhileChoosing disabled(content);
+        file = sessionDialogs().chooseFileToLoad("Load settings", chooserStart(folder, wildcard), wildcard);
+    }
+    if (alive == nullptr || isNone(file))
+        return;
+    if (!file.existsAsFile())
+    {
+        sessionDialogs().alert("The specified file does not exist.");
+        return;
+    }
+
+    const ConsoleState::FileError error = ConsoleState::isLegacyFile(model, file)
+                                              ? state.readLegacySessionFile(file)
+                                              : state.readSessionFile(file);
+    if (error != ConsoleState::FileError::none)
+    {
+        alert(error);
+        if (alive == nullptr)
+            return;
+    }
+    // A refused file leaves the session as it was, and that is sent again; its name and folder are not
+    // taken, so the next "Save" cannot overwrite the refused file.
+    applyToConsole(content);
+    if (error != ConsoleState::FileError::none)
+        return;
+    // The image is a whole session now, whatever the interface held: it goes to flash at close.
+    state.markWholeImage();
+    state.setMostRecentFolder(file.getParentDirectory().getFullPathName());
+    state.setCurrentSessionName(sessionName(file, state.getSessionExtension()));
+}
+
+void saveSession(CwContent& content, bool saveAs)
+{
+    const juce::Component::SafePointer<CwContent> alive(&content);
+    Alias::commitOpenEditors(content);
+    ConsoleState& state = content.getState();
+    const juce::String extension = state.getSessionExtension();
+    juce::File file;
+    if (saveAs || state.getCurrentSessionName().isEmpty())
+    {
+        const juce::File folder = state.getSessionFolder();
+        if (isNone(folder))
+        {
+            sessionDialogs().alert("Cannot create folder.");
+            return;
+        }
+        const juce::String wildcard = "*." + extension;
+        {
+            DisabledWhileChoosing disabled(content);
+            file =
+                sessionDialogs().chooseFileToSave("Save settings", chooserStart(folder, wildcard), wildcard);
+        }
+        if (alive == nullptr || isNone(file))
+            return;
+    }
+    else
+    {
+        file = juce::File(state.getMostRecentFolder()).getChildFile(state.getCurrentSessionName());
+    }
+    if (!file.getFileName().endsWithIgnoreCase("." + extension))
+        file = file.getSiblingFile(file.getFileName() + "." + extension);
+
+    if (const ConsoleState::FileError error = state.writeSessionFile(file);
+        error != ConsoleState::FileError::none)
+    {
+        alert(error);
+        return;
+    }
+    state.setMostRecentFolder(file.getParentDirectory().getFullPathName());
+    state.setCurrentSessionName(sessionName(file, extension));
+}
+
+void applyToConsole(CwContent& content)
+{
+    refreshGangButtons(content);
+    refreshAliasLabels(content, false);
+    HwCtrlList* controls = content.getControls();
+    hwthread* thread = content.getHwThread();
+    if (controls == nullptr || thread == nullptr)
+        return;
+    // Queued without storing: each control sends what the image holds, not what its widget could show
+    // of it (a fader's range, a rounded value), so the session reaches the interface as it was loaded
+    // and a later save writes the same bytes.
+    for (HwCtrl* control = controls->getFirst(); control != nullptr; control = control->getNextInList())
+    {
+        control->loadFromState(content.getState(), true);
+        thread->requeueSet(*control);
+    }
+}
+
+void refreshGangButtons(juce::Component& component)
+{
+    if (component.getName() == "console_gang_button")
+    {
+        if (auto* gang = dynamic_cast<Gang*>(&component))
+            gang->reload();
+        return;
+    }
+    for (juce::Component* child : component.getChildren())
+        refreshGangButtons(*child);
+}
+
+void refreshAliasLabels(juce::Component& component, bool reset)
+{
+    if (component.getName() == "alias")
+    {
+        if (auto* alias = dynamic_cast<Alias*>(&component))
+        {
+            if (reset)
+                alias->clearNames();
+            alias->reloadText();
+        }
+        return;
+    }
+    for (juce::Component* child : component.getChildren())
+        refreshAliasLabels(*child, reset);
+}
+
+// --- the buttons ---
+
+SessionButton::SessionButton(const juce::String& name, const juce::Image& up, const juce::Image& down,
+                             juce::Point<int> position)
+    : juce::ImageButton(name)
+{
+    setImages(true, false, true, up, 1.0f, {}, up, 1.0f, juce::Colours::white.withAlpha(0.1f), down, 1.0f,
+              {});
+    setTopLeftPosition(position);
+}
+
+SaveButton::SaveButton(CwContent& content)
+    : SessionButton("SaveButton", consoleImages().saveUp, consoleImages().saveDown,
+                    content.getLayout().getSaveButtonPosition())
+{
+    setCommandToTrigger(&content.getCommandManager(), kSaveCommand, false);
+}
+
+void SaveButton::showPressed()
+{
+    setState(juce::Button::buttonDown);
+    startTimer(kShowPressedMs);
+}
+
+void SaveButton::timerCallback()
+{
+    setState(juce::Button::buttonNormal);
+    stopTimer();
+}
+
+void SaveButton::paintButton(juce::Graphics& g, bool isMouseOver, bool isButtonDown)
+{
+    // The framework's own short flash of a triggered command ends before these 500 ms do.
+    SessionButton::paintButton(g, isMouseOver, isButtonDown || isTimerRunning());
+}
+
+LoadButton::LoadButton(CwContent& content)
+    : SessionButton("LoadButton", consoleImages().loadUp, consoleImages().loadDown,
+                    content.getLayout().getLoadButtonPosition())
+{
+    setCommandToTrigger(&content.getCommandManager(), kLoadCommand, false);
+}
+
+ResetButton::ResetButton(CwContent& content)
+    : SessionButton("ResetButton", consoleImages().resetUp, consoleImages().resetDown,
+                    content.getLayout().getResetButtonPosition()),
+      content_(content)
+{
+}
+
+void ResetButton::clicked()
+{
+    // An open name editor would otherwise put its text back over the default afterwards.
+    Alias::commitOpenEditors(content_);
+    refreshAliasLabels(content_, true);
+    HwCtrlList* controls = content_.getControls();
+    hwthread* thread = content_.getHwThread();
+    if (controls != nullptr && thread != nullptr)
+    {
+        for (HwCtrl* control = controls->getFirst(); control != nullptr; control = control->getNextInList())
+        {
+            control->resetToDefault();
+            thread->queueSet(*control);
+        }
+    }
+    content_.getState().markWholeImage();
+    content_.repaint();
+}
+
+} // namespace console
