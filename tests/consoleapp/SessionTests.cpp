@@ -115,6 +115,8 @@ protected:
         if (setUpStopped())
             return;
         ::unsetenv("XDG_DOCUMENTS_DIR");
+        // The simulated machine's release decides where the choosers start.
+        ::unsetenv("STRELLIS_WINDOWS");
         previous_ = console::setSessionDialogs(&dialogs_);
     }
 
@@ -122,7 +124,6 @@ protected:
     {
         closeWindow();
         console::setSessionDialogs(previous_);
-        console::runningOnVista = true;
         ConsoleWindowFixture::TearDown();
     }
 
@@ -347,7 +348,7 @@ TEST_F(SessionTest, RefusedLoadsAlertAndKeepTheSessionItsNameAndItsFolder)
 
     // A file of a later session version, elsewhere: refused, and the session in the window is sent
     // again. Before Vista the chooser starts at the folder itself.
-    console::runningOnVista = false;
+    ASSERT_EQ(bus_.devsim("os windows xp"), 0) << bus_.err;
     const juce::File other = juce::File(juce::String(bus_.dir)).getChildFile("other/New.Strellis 8 session");
     ASSERT_TRUE(other.getParentDirectory().createDirectory());
     std::vector<uint8_t> later = bytesOf(folder.getChildFile("Base.Strellis 8 session"));

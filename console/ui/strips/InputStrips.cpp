@@ -1,9 +1,9 @@
 #include "console/ui/strips/InputStrips.h"
 
 #include "console/core/ConsoleState.h"
-#include "console/core/HwThread.h"
+#include "console/ui/widgets/ConsoleContext.h"
 #include "console/ui/window/ConsoleLayout.h"
-#include "console/ui/window/ConsoleWindow.h"
+#include "device/Vhw.h"
 
 namespace console
 {
@@ -19,7 +19,7 @@ int recordOffset(int input)
 
 // --- InAlias ---
 
-InAlias::InAlias(CwContent& content, juce::Component& strip, int input) : Alias(content), input_(input)
+InAlias::InAlias(ConsoleContext& content, juce::Component& strip, int input) : Alias(content), input_(input)
 {
     setBounds(content.getLayout().getInputAliasBounds());
     attach(strip);
@@ -51,7 +51,8 @@ void InAlias::labelTextChanged(juce::Label*)
 
 // --- InNominal ---
 
-InNominal::InNominal(CwContent& content, juce::Component& strip, int input) : Toggle(content), input_(input)
+InNominal::InNominal(ConsoleContext& content, juce::Component& strip, int input)
+    : Toggle(content), input_(input)
 {
     const ConsoleImages& im = consoleImages();
     setName("in nominal " + juce::String(input));
@@ -110,7 +111,7 @@ void InNominal::resetToDefault()
 
 // --- InPanKnob ---
 
-InPanKnob::InPanKnob(CwContent& content, juce::Component& strip, int input)
+InPanKnob::InPanKnob(ConsoleContext& content, juce::Component& strip, int input)
     : PanKnob(content, strip), input_(input)
 {
 }
@@ -151,7 +152,7 @@ void InPanKnob::writeToDevice()
     const int bank = nextDirty();
     if (bank < 0)
         return;
-    CwContent& content = getContent();
+    ConsoleContext& content = getContent();
     handleBankedSetResult(bank, content.getDevice().setMonitorPan(
                                     input_, bank, content.getState().getMonitorPan(input_, bank)));
 }
@@ -179,7 +180,7 @@ void InPanKnob::resetToDefault()
 
 // --- InMeter ---
 
-InMeter::InMeter(CwContent& content, juce::Component& strip)
+InMeter::InMeter(ConsoleContext& content, juce::Component& strip)
 {
     const ConsoleImages& im = consoleImages();
     setBounds(content.getLayout().getInputMeterBounds());
@@ -189,7 +190,7 @@ InMeter::InMeter(CwContent& content, juce::Component& strip)
 
 // --- instrip ---
 
-instrip::instrip(CwContent& content, int input)
+instrip::instrip(ConsoleContext& content, int input)
     : input_(input), background_(consoleImages().stripBackground),
       upperLabel_("upper label " + juce::String(input),
                   juce::String(int(content.getHwInfo().getInputMapIndex(uint32_t(input))) + 1)),
@@ -249,7 +250,7 @@ void instrip::paint(juce::Graphics& g)
 
 // --- instripbox ---
 
-instripbox::instripbox(CwContent& content, juce::Component& page)
+instripbox::instripbox(ConsoleContext& content, juce::Component& page)
     : header_(content, *this), count_(content.getLayout().getInputStripCount())
 {
     const ConsoleLayout& layout = content.getLayout();

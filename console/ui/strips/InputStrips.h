@@ -27,14 +27,14 @@ namespace console
 {
 
 class ConsoleState;
-class CwContent;
+class ConsoleContext;
 
 // The name of an input, stored in its input record; an empty name gets "In " + the group's short name
 // + the number within the group, stored at once.
 class InAlias : public Alias
 {
 public:
-    InAlias(CwContent& content, juce::Component& strip, int input);
+    InAlias(ConsoleContext& content, juce::Component& strip, int input);
     void clearNames() override;
     void reloadText() override;
     void labelTextChanged(juce::Label* label) override;
@@ -48,7 +48,7 @@ private:
 class InNominal : public Toggle
 {
 public:
-    InNominal(CwContent& content, juce::Component& strip, int input);
+    InNominal(ConsoleContext& content, juce::Component& strip, int input);
 
     // Id 0: takes a value read from the device into the state block, then the base's refresh.
     void handleCommandMessage(int commandId) override;
@@ -71,7 +71,7 @@ private:
 class InPanKnob : public PanKnob
 {
 public:
-    InPanKnob(CwContent& content, juce::Component& strip, int input);
+    InPanKnob(ConsoleContext& content, juce::Component& strip, int input);
 
     float getPanFromState() override;
     void setPanInState(float pan) override;
@@ -97,13 +97,13 @@ class InMeter : public meter
 {
 public:
     // The layout's input-meter rectangle and pictures, in strip.
-    InMeter(CwContent& content, juce::Component& strip);
+    InMeter(ConsoleContext& content, juce::Component& strip);
 };
 
 class instrip : public juce::Component
 {
 public:
-    instrip(CwContent& content, int input);
+    instrip(ConsoleContext& content, int input);
 
     int getInput() const { return input_; }
     int getMix() const { return mix_; }
@@ -145,7 +145,7 @@ class instripbox : public juce::Component, public StripGroup
 {
 public:
     // Bounds: the layout's input-section rectangle; added to page.
-    instripbox(CwContent& content, juce::Component& page);
+    instripbox(ConsoleContext& content, juce::Component& page);
 
     int getCount() const { return count_; }
     // Strip index 0 to 15; null beyond the inputs.

@@ -1,11 +1,11 @@
 #include "console/ui/strips/MasterStrips.h"
 
 #include "console/core/ConsoleState.h"
-#include "console/core/HwThread.h"
 #include "console/ui/strips/StripHeaders.h"
+#include "console/ui/widgets/ConsoleContext.h"
 #include "console/ui/widgets/ConsoleLookAndFeel.h"
 #include "console/ui/window/ConsoleLayout.h"
-#include "console/ui/window/ConsoleWindow.h"
+#include "device/Vhw.h"
 
 #include <initializer_list>
 
@@ -16,21 +16,21 @@ namespace
 
 constexpr float kValueFontHeight = 12.5f;
 
-bool isAnalogOutput(const CwContent& content, int channel)
+bool isAnalogOutput(const ConsoleContext& content, int channel)
 {
     return content.getHwInfo().getOutputMapType(uint32_t(channel)) == device::HwInfoCaps::kGroupAnalog;
 }
 
 } // namespace
 
-int outputChannelCount(const CwContent& content)
+int outputChannelCount(const ConsoleContext& content)
 {
     return Alias::nameCount(content.getHwInfo().getOutputCount());
 }
 
 // --- MasterFader ---
 
-MasterFader::MasterFader(CwContent& content, juce::Component& box, int k) : Fader(content, k)
+MasterFader::MasterFader(ConsoleContext& content, juce::Component& box, int k) : Fader(content, k)
 {
     const ConsoleLayout& layout = content.getLayout();
     setName("master fader " + juce::String(k));
@@ -74,7 +74,7 @@ void MasterFader::writeToDevice()
     const int bank = nextDirty();
     if (bank < 0)
         return;
-    CwContent& content = getContent();
+    ConsoleContext& content = getContent();
     handleBankedSetResult(bank,
                           content.getDevice().setOutputGain(bank, content.getState().getOutputGain(bank)));
 }
@@ -109,7 +109,7 @@ void MasterFader::resetToDefault()
 
 // --- OutputRecordButton ---
 
-OutputRecordButton::OutputRecordButton(CwContent& content, int k, int byteIndex, uint8_t onValue)
+OutputRecordButton::OutputRecordButton(ConsoleContext& content, int k, int byteIndex, uint8_t onValue)
     : ToggleBanked(content, k), byteIndex_(byteIndex), onValue_(onValue)
 {
 }
@@ -189,7 +189,8 @@ void OutputRecordButton::resetToDefault()
 
 // --- MasterMute ---
 
-MasterMute::MasterMute(CwContent& content, juce::Component& box, int k) : OutputRecordButton(content, k, 0, 1)
+MasterMute::MasterMute(ConsoleContext& content, juce::Component& box, int k)
+    : OutputRecordButton(content, k, 0, 1)
 {
     const ConsoleImages& im = consoleImages();
     setName("master mute " + juce::String(k));
@@ -210,7 +211,8 @@ int MasterMute::deviceSet(int channel, int value)
 
 // --- OutNominal ---
 
-OutNominal::OutNominal(CwContent& content, juce::Component& box, int k) : OutputRecordButton(content, k, 1, 2)
+OutNominal::OutNominal(ConsoleContext& content, juce::Component& box, int k)
+    : OutputRecordButton(content, k, 1, 2)
 {
     const ConsoleImages& im = consoleImages();
     setName("out nominal " + juce::String(k));
@@ -236,7 +238,7 @@ int OutNominal::deviceSet(int channel, int value)
 
 // --- MasterAlias ---
 
-MasterAlias::MasterAlias(CwContent& content, juce::Component& box, int k) : Alias(content), channel_(k)
+MasterAlias::MasterAlias(ConsoleContext& content, juce::Component& box, int k) : Alias(content), channel_(k)
 {
     setBounds(content.getLayout().getAliasBounds(k));
     attach(box);
@@ -283,7 +285,7 @@ void MasterAlias::setChannel(int channel)
 
 // --- OutMeter ---
 
-OutMeter::OutMeter(CwContent& content, juce::Component& box, int k)
+OutMeter::OutMeter(ConsoleContext& content, juce::Component& box, int k)
 {
     const ConsoleImages& im = consoleImages();
     setBounds(content.getLayout().getOutputMeterBounds(k));
@@ -293,7 +295,7 @@ OutMeter::OutMeter(CwContent& content, juce::Component& box, int k)
 
 // --- MasterGang ---
 
-MasterGang::MasterGang(CwContent& content, juce::Component& box) : content_(content)
+MasterGang::MasterGang(ConsoleContext& content, juce::Component& box) : content_(content)
 {
     setBounds(content.getLayout().getMasterGangBounds());
     setup(box);
@@ -320,12 +322,11 @@ void MasterGang::setChannel(int channel)
 
 // --- MasterStripHdr ---
 
-MasterStripHdr::MasterStripHdr(CwContent& content, TabbedUiBox& page) : content_(content)
+MasterStripHdr::MasterStripHdr(ConsoleContext& content, juce::Component& page) : content_(content)
 {
     setBounds(content.getLayout().getMasterHeaderBounds());
     setOpaque(true);
     page.addAndMakeVisible(this);
-    page.addSection(*this);
 }
 
 void MasterStripHdr::setChannel(int channel)
@@ -349,7 +350,7 @@ void MasterStripHdr::paint(juce::Graphics& g)
 
 // --- MasterStripBox ---
 
-MasterStripBox::MasterStripBox(CwContent& content, TabbedUiBox& page)
+MasterStripBox::MasterStripBox(ConsoleContext& content, juce::Component& page)
     : content_(content), fader0_(content, *this, 0), fader1_(content, *this, 1), mute0_(content, *this, 0),
       mute1_(content, *this, 1),
       nominal0_(content.getHwInfo().hasOutputNominal(0) ? std::make_unique<OutNominal>(content, *this, 0)
@@ -375,7 +376,6 @@ MasterStripBox::MasterStripBox(CwContent& content, TabbedUiBox& page)
     makeUpperLabel(upper1_, 1);
 
     page.addAndMakeVisible(this);
-    page.addSection(*this);
     setPair(0);
 }
 

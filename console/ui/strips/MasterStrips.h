@@ -16,7 +16,7 @@
 #include "console/ui/widgets/Fader.h"
 #include "console/ui/widgets/Meters.h"
 #include "console/ui/widgets/Toggle.h"
-#include "console/ui/window/Pages.h"
+#include "console/ui/window/PageSection.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -28,16 +28,16 @@ namespace console
 {
 
 class ConsoleState;
-class CwContent;
+class ConsoleContext;
 
 // The outputs of a device: its output count, at most as many as the state block has records for.
-int outputChannelCount(const CwContent& content);
+int outputChannelCount(const ConsoleContext& content);
 
 class MasterFader : public Fader
 {
 public:
     // "master fader <k>": the layout's rectangle and value box of strip k in box; output k.
-    MasterFader(CwContent& content, juce::Component& box, int k);
+    MasterFader(ConsoleContext& content, juce::Component& box, int k);
 
     // Any id: shows the output's gain from the state block (after taking a value read from the device
     // into it).
@@ -80,7 +80,7 @@ public:
 
 protected:
     // byteIndex: 0 (mute) or 1 (nominal); onValue: the stored value for on.
-    OutputRecordButton(CwContent& content, int k, int byteIndex, uint8_t onValue);
+    OutputRecordButton(ConsoleContext& content, int k, int byteIndex, uint8_t onValue);
 
     virtual bool isOn(uint8_t stored) const = 0;
     // Whether the switch stores into the record of this output.
@@ -104,7 +104,7 @@ class MasterMute : public OutputRecordButton
 {
 public:
     // "master mute <k>": the layout's mute faces and strip k's mute rectangle in box; output k.
-    MasterMute(CwContent& content, juce::Component& box, int k);
+    MasterMute(ConsoleContext& content, juce::Component& box, int k);
 
 protected:
     bool isOn(uint8_t stored) const override { return stored != 0; }
@@ -118,7 +118,7 @@ class OutNominal : public OutputRecordButton
 {
 public:
     // "out nominal <k>": the nominal faces and strip k's nominal rectangle in box; output k.
-    OutNominal(CwContent& content, juce::Component& box, int k);
+    OutNominal(ConsoleContext& content, juce::Component& box, int k);
 
 protected:
     bool isOn(uint8_t stored) const override { return stored == 2; }
@@ -133,7 +133,7 @@ class MasterAlias : public Alias
 {
 public:
     // Strip k's name rectangle in box; output k.
-    MasterAlias(CwContent& content, juce::Component& box, int k);
+    MasterAlias(ConsoleContext& content, juce::Component& box, int k);
 
     void clearNames() override;
     void reloadText() override;
@@ -151,7 +151,7 @@ class OutMeter : public meter
 {
 public:
     // Strip k's meter rectangle and the meter pictures, in box.
-    OutMeter(CwContent& content, juce::Component& box, int k);
+    OutMeter(ConsoleContext& content, juce::Component& box, int k);
 };
 
 // The gang button of the pair on show: its state is the pair's bit of the output-gang mask. A pair
@@ -160,7 +160,7 @@ class MasterGang : public Gang
 {
 public:
     // The layout's master-gang rectangle in box; pair 0.
-    MasterGang(CwContent& content, juce::Component& box);
+    MasterGang(ConsoleContext& content, juce::Component& box);
     void reload() override;
     void setChannel(int channel);
     int getChannel() const { return channel_; }
@@ -169,7 +169,7 @@ protected:
     void clicked() override;
 
 private:
-    CwContent& content_;
+    ConsoleContext& content_;
     int channel_ = 0;
 };
 
@@ -178,7 +178,7 @@ class MasterStripHdr : public juce::Component, public PageSection
 {
 public:
     // Bounds: the layout's master-header rectangle; opaque; added to page.
-    MasterStripHdr(CwContent& content, TabbedUiBox& page);
+    MasterStripHdr(ConsoleContext& content, juce::Component& page);
 
     void setChannel(int channel);
     juce::String getCaption() const;
@@ -186,7 +186,7 @@ public:
     void paint(juce::Graphics& g) override;
 
 private:
-    CwContent& content_;
+    ConsoleContext& content_;
     int channel_ = 0;
 };
 
@@ -194,7 +194,7 @@ class MasterStripBox : public juce::Component, public PageSection
 {
 public:
     // Bounds: the layout's master-box rectangle; opaque; added to page; pair 0.
-    MasterStripBox(CwContent& content, TabbedUiBox& page);
+    MasterStripBox(ConsoleContext& content, juce::Component& page);
 
     // Rebinds both strips and the gang to the pair (channel, channel + 1), from the state block.
     void setPair(int channel);
@@ -219,7 +219,7 @@ private:
     void makeUpperLabel(juce::Label& label, int k);
     void setOutLabel(juce::Label& label, int output);
 
-    CwContent& content_;
+    ConsoleContext& content_;
     int channel_ = 0;
     // In the order they are built: faders, mutes, nominals, names, meters (over the faders), gang.
     MasterFader fader0_, fader1_;

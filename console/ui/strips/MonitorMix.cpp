@@ -1,10 +1,9 @@
 #include "console/ui/strips/MonitorMix.h"
 
 #include "console/core/ConsoleState.h"
-#include "console/core/HwThread.h"
-#include "console/ui/strips/InputStrips.h"
-#include "console/ui/widgets/Meters.h"
-#include "console/ui/window/ConsoleWindow.h"
+#include "console/ui/widgets/ConsoleContext.h"
+#include "console/ui/window/ConsoleLayout.h"
+#include "device/Vhw.h"
 
 #include <algorithm>
 
@@ -20,14 +19,15 @@ int flagOffset(int input, int mix)
 
 } // namespace
 
-int monitorMixCount(const CwContent& content)
+int monitorMixCount(const ConsoleContext& content)
 {
     return int(std::min<uint32_t>(content.getHwInfo().getOutputCount(), ConsoleState::kMaxChannels));
 }
 
 // --- monfader ---
 
-monfader::monfader(CwContent& content, juce::Component& strip, int input) : Fader(content, 0), input_(input)
+monfader::monfader(ConsoleContext& content, juce::Component& strip, int input)
+    : Fader(content, 0), input_(input)
 {
     const ConsoleLayout& layout = content.getLayout();
     setName("mon fader " + juce::String(input));
@@ -75,7 +75,7 @@ void monfader::writeToDevice()
     const int bank = nextDirty();
     if (bank < 0)
         return;
-    CwContent& content = getContent();
+    ConsoleContext& content = getContent();
     handleBankedSetResult(bank, content.getDevice().setMonitorGain(
                                     input_, bank, content.getState().getMonitorGain(input_, bank)));
 }
@@ -114,7 +114,7 @@ void monfader::resetToDefault()
 
 // --- MonitorFlagButton ---
 
-MonitorFlagButton::MonitorFlagButton(CwContent& content, int input, uint8_t bit)
+MonitorFlagButton::MonitorFlagButton(ConsoleContext& content, int input, uint8_t bit)
     : CtrlGroupedButton(content, 0), input_(input), bit_(bit)
 {
 }
@@ -190,7 +190,8 @@ void MonitorFlagButton::storeToState(ConsoleState& state)
 
 // --- monmute ---
 
-monmute::monmute(CwContent& content, juce::Component& strip, int input) : MonitorFlagButton(content, input, 1)
+monmute::monmute(ConsoleContext& content, juce::Component& strip, int input)
+    : MonitorFlagButton(content, input, 1)
 {
     const ConsoleImages& im = consoleImages();
     setName("mon mute");
@@ -201,8 +202,7 @@ monmute::monmute(CwContent& content, juce::Component& strip, int input) : Monito
 
 CtrlGroupedButton* monmute::getGroupMember(juce::Component& strip)
 {
-    auto* s = dynamic_cast<instrip*>(&strip);
-    return s != nullptr ? &s->getMute() : nullptr;
+    return findInStrip<monmute>(strip);
 }
 
 int monmute::deviceGet(int mix, int& value)
@@ -235,7 +235,8 @@ void monmute::resetToDefault()
 
 // --- MonSolo ---
 
-MonSolo::MonSolo(CwContent& content, juce::Component& strip, int input) : MonitorFlagButton(content, input, 2)
+MonSolo::MonSolo(ConsoleContext& content, juce::Component& strip, int input)
+    : MonitorFlagButton(content, input, 2)
 {
     const ConsoleImages& im = consoleImages();
     setName("mon solo " + juce::String(input));
@@ -246,8 +247,7 @@ MonSolo::MonSolo(CwContent& content, juce::Component& strip, int input) : Monito
 
 CtrlGroupedButton* MonSolo::getGroupMember(juce::Component& strip)
 {
-    auto* s = dynamic_cast<instrip*>(&strip);
-    return s != nullptr ? &s->getSolo() : nullptr;
+    return findInStrip<MonSolo>(strip);
 }
 
 void MonSolo::loadFromState(ConsoleState& state, bool send)
@@ -258,10 +258,7 @@ void MonSolo::loadFromState(ConsoleState& state, bool send)
 
 void MonSolo::soloMayHaveChanged()
 {
-    // The page exists before any control is loaded or the hardware thread runs, and outlives both.
-    if (TabbedUiBox* page = getContent().getTabbedBox())
-        if (RudeSolo* indicator = page->getRudeSolo())
-            indicator->update();
+    getContent().solosChanged();
 }
 
 int MonSolo::deviceGet(int mix, int& value)
@@ -288,7 +285,8 @@ void MonSolo::resetToDefault()
 
 // --- MonGang ---
 
-MonGang::MonGang(CwContent& content, juce::Component& box, int channel) : content_(content), channel_(channel)
+MonGang::MonGang(ConsoleContext& content, juce::Component& box, int channel)
+    : content_(content), channel_(channel)
 {
     setBounds(content.getLayout().getMonitorGangBounds());
     setup(box);

@@ -18,16 +18,16 @@ namespace console
 {
 
 class ConsoleState;
-class CwContent;
+class ConsoleContext;
 
 // The mixes of a device: one per output pair, at most as many as the state block has room for.
-int monitorMixCount(const CwContent& content);
+int monitorMixCount(const ConsoleContext& content);
 
 class monfader : public Fader
 {
 public:
     // "mon fader <input>": the layout's monitor-fader rectangle and value box in strip; mix 0.
-    monfader(CwContent& content, juce::Component& strip, int input);
+    monfader(ConsoleContext& content, juce::Component& strip, int input);
 
     int getInput() const { return input_; }
 
@@ -70,7 +70,7 @@ public:
     void storeToState(ConsoleState& state) override;
 
 protected:
-    MonitorFlagButton(CwContent& content, int input, uint8_t bit);
+    MonitorFlagButton(ConsoleContext& content, int input, uint8_t bit);
     // Sets or clears the bit in the flag bytes of (input, mix) and (input, mix + 1).
     void writeBit(ConsoleState& state, int mix, bool on) const;
     bool readBit(const ConsoleState& state, int mix) const;
@@ -92,7 +92,7 @@ class monmute : public MonitorFlagButton
 {
 public:
     // "mon mute": the layout's mute faces and monitor-mute rectangle in strip; mix 0.
-    monmute(CwContent& content, juce::Component& strip, int input);
+    monmute(ConsoleContext& content, juce::Component& strip, int input);
     CtrlGroupedButton* getGroupMember(juce::Component& strip) override;
     // Muted in every mix except the home pair of an analog input on an analog output pair.
     void resetToDefault() override;
@@ -106,7 +106,7 @@ class MonSolo : public MonitorFlagButton
 {
 public:
     // "mon solo <input>": the layout's solo faces and monitor-solo rectangle in strip; mix 0.
-    MonSolo(CwContent& content, juce::Component& strip, int input);
+    MonSolo(ConsoleContext& content, juce::Component& strip, int input);
     CtrlGroupedButton* getGroupMember(juce::Component& strip) override;
     void loadFromState(ConsoleState& state, bool send) override;
     // No solo in any mix.
@@ -125,7 +125,7 @@ class MonGang : public Gang
 public:
     // The layout's monitor-gang rectangle in the input box (the even strip moves it over itself when
     // it links the pair); set from the mask.
-    MonGang(CwContent& content, juce::Component& box, int channel);
+    MonGang(ConsoleContext& content, juce::Component& box, int channel);
     void reload() override;
     int getChannel() const { return channel_; }
 
@@ -133,7 +133,7 @@ protected:
     void clicked() override;
 
 private:
-    CwContent& content_;
+    ConsoleContext& content_;
     int channel_;
 };
 

@@ -1,13 +1,12 @@
 #include "console/ui/strips/PlaybackStrips.h"
 
 #include "console/core/ConsoleState.h"
-#include "console/core/HwThread.h"
 #include "console/ui/strips/MasterStrips.h"
 #include "console/ui/strips/StripHeaders.h"
+#include "console/ui/widgets/ConsoleContext.h"
 #include "console/ui/widgets/ConsoleLookAndFeel.h"
-#include "console/ui/widgets/Meters.h"
 #include "console/ui/window/ConsoleLayout.h"
-#include "console/ui/window/ConsoleWindow.h"
+#include "device/Vhw.h"
 
 #include <cstring>
 
@@ -60,7 +59,7 @@ bool PlaybackRead::take(int& channel, float& value)
 
 // --- PlayFader ---
 
-PlayFader::PlayFader(CwContent& content, juce::Component& parent, int index, int channel)
+PlayFader::PlayFader(ConsoleContext& content, juce::Component& parent, int index, int channel)
     : Fader(content, channel), shownChannel_(channel)
 {
     const ConsoleLayout& layout = content.getLayout();
@@ -125,7 +124,7 @@ void PlayFader::writeToDevice()
     const int channel = nextDirty();
     if (channel < 0)
         return;
-    CwContent& content = getContent();
+    ConsoleContext& content = getContent();
     handleBankedSetResult(
         channel, content.getDevice().setPlaybackGain(channel, content.getState().getPlaybackGain(channel)));
 }
@@ -167,7 +166,7 @@ void PlayFader::resetToDefault()
 
 // --- PlaybackFlagButton ---
 
-PlaybackFlagButton::PlaybackFlagButton(CwContent& content, int channel)
+PlaybackFlagButton::PlaybackFlagButton(ConsoleContext& content, int channel)
     : ToggleBanked(content, channel), shownChannel_(channel)
 {
 }
@@ -237,7 +236,7 @@ void PlaybackFlagButton::storeToState(ConsoleState& state)
 
 // --- PlayMute ---
 
-PlayMute::PlayMute(CwContent& content, juce::Component& parent, int index, int channel)
+PlayMute::PlayMute(ConsoleContext& content, juce::Component& parent, int index, int channel)
     : PlaybackFlagButton(content, channel)
 {
     const ConsoleImages& im = consoleImages();
@@ -288,13 +287,13 @@ int PlayMute::deviceGet(int channel, int& value)
 
 int PlayMute::deviceSet(int channel)
 {
-    CwContent& content = getContent();
+    ConsoleContext& content = getContent();
     return content.getDevice().setPlaybackMute(channel, content.getState().getPlaybackMute(channel) ? 1 : 0);
 }
 
 // --- PlaySolo ---
 
-PlaySolo::PlaySolo(CwContent& content, juce::Component& parent, int index, int channel)
+PlaySolo::PlaySolo(ConsoleContext& content, juce::Component& parent, int index, int channel)
     : PlaybackFlagButton(content, channel)
 {
     const ConsoleImages& im = consoleImages();
@@ -336,22 +335,19 @@ int PlaySolo::deviceGet(int channel, int& value)
 
 int PlaySolo::deviceSet(int channel)
 {
-    CwContent& content = getContent();
+    ConsoleContext& content = getContent();
     const int value = inImage(channel) ? content.getState().getByte(soloOffset(channel)) : 0;
     return content.getDevice().setPlaybackSolo(channel, value);
 }
 
 void PlaySolo::flagMayHaveChanged()
 {
-    // The page exists before any control is loaded or the hardware thread runs, and outlives both.
-    if (TabbedUiBox* page = getContent().getTabbedBox())
-        if (RudeSolo* indicator = page->getRudeSolo())
-            indicator->update();
+    getContent().solosChanged();
 }
 
 // --- PlayGang ---
 
-PlayGang::PlayGang(CwContent& content, juce::Component& box, int channel)
+PlayGang::PlayGang(ConsoleContext& content, juce::Component& box, int channel)
     : content_(content), channel_(channel)
 {
     setBounds(content.getLayout().getPlayGangBounds());
@@ -379,7 +375,8 @@ void PlayGang::clicked()
 
 // --- PlayAlias ---
 
-PlayAlias::PlayAlias(CwContent& content, juce::Component& parent, int index) : Alias(content), channel_(index)
+PlayAlias::PlayAlias(ConsoleContext& content, juce::Component& parent, int index)
+    : Alias(content), channel_(index)
 {
     setBounds(content.getLayout().getAliasBounds(index));
     attach(parent);
@@ -429,7 +426,7 @@ void PlayAlias::labelTextChanged(juce::Label*)
 
 // --- PlayStrip ---
 
-PlayStrip::PlayStrip(CwContent& content, juce::Component& parent, int index, int channel)
+PlayStrip::PlayStrip(ConsoleContext& content, juce::Component& parent, int index, int channel)
     : channel_(channel), index_(index),
       upperLabel_("upper play label " + juce::String(index), juce::String(index + 1)),
       name_(content, parent, index), mute_(content, parent, index, channel),
@@ -474,7 +471,7 @@ void PlayStrip::linkPartner(PlayGang* gang, PlayStrip& partner)
 
 // --- PlayStripBox ---
 
-PlayStripBox::PlayStripBox(CwContent& content, juce::Component& page)
+PlayStripBox::PlayStripBox(ConsoleContext& content, juce::Component& page)
     : juce::Component("play strip box"), content_(content)
 {
     setBounds(content.getLayout().getPlayBoxBounds());
@@ -505,7 +502,7 @@ void PlayStripBox::paint(juce::Graphics& g)
 
 // --- DirectPlayStripBox ---
 
-DirectPlayStripBox::DirectPlayStripBox(CwContent& content, juce::Component& page)
+DirectPlayStripBox::DirectPlayStripBox(ConsoleContext& content, juce::Component& page)
     : PlayStripBox(content, page)
 {
     for (int i = 0; i < 2; ++i)
@@ -547,7 +544,7 @@ void DirectPlayStripBox::setPair(int first)
 
 // --- PlayStripHdr ---
 
-PlayStripHdr::PlayStripHdr(CwContent& content, juce::Component& page)
+PlayStripHdr::PlayStripHdr(ConsoleContext& content, juce::Component& page)
     : juce::Label("play strip hdr", {}), content_(content)
 {
     applyStyle();

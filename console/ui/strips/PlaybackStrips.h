@@ -18,7 +18,7 @@
 #include "console/ui/widgets/Alias.h"
 #include "console/ui/widgets/Fader.h"
 #include "console/ui/widgets/Toggle.h"
-#include "console/ui/window/Pages.h"
+#include "console/ui/window/PageSection.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -31,7 +31,7 @@ namespace console
 {
 
 class ConsoleState;
-class CwContent;
+class ConsoleContext;
 
 // The last value of one channel read from the device on the hardware thread, until the message thread
 // takes it, with the write generation it was read in.
@@ -58,7 +58,7 @@ class PlayFader : public Fader, public juce::ChangeListener
 public:
     // "play fader <channel>": the layout's playback fader and value box of strip index, in parent;
     // listens to the device's system-volume link.
-    PlayFader(CwContent& content, juce::Component& parent, int index, int channel);
+    PlayFader(ConsoleContext& content, juce::Component& parent, int index, int channel);
     ~PlayFader() override;
 
     // Shows the state block's value of the channel at once, then asks the device for it.
@@ -101,7 +101,7 @@ public:
     void storeToState(ConsoleState& state) override;
 
 protected:
-    PlaybackFlagButton(CwContent& content, int channel);
+    PlaybackFlagButton(ConsoleContext& content, int channel);
 
     int getOutputCount() const;
     void invalidateReads() { read_.invalidate(); }
@@ -126,7 +126,7 @@ class PlayMute : public PlaybackFlagButton, public juce::ChangeListener
 public:
     // "play mute <channel>": the layout's mute faces and mute rectangle of strip index, in parent;
     // listens to the device's system-volume link.
-    PlayMute(CwContent& content, juce::Component& parent, int index, int channel);
+    PlayMute(ConsoleContext& content, juce::Component& parent, int index, int channel);
     ~PlayMute() override;
 
     // A mute or volume changed outside: read the shown channel.
@@ -146,7 +146,7 @@ class PlaySolo : public PlaybackFlagButton
 {
 public:
     // "Play solo <channel>": the layout's solo faces and solo rectangle of strip index, in parent.
-    PlaySolo(CwContent& content, juce::Component& parent, int index, int channel);
+    PlaySolo(ConsoleContext& content, juce::Component& parent, int index, int channel);
 
     // Off for every channel of the solo's parity below the output count.
     void resetToDefault() override;
@@ -164,7 +164,7 @@ class PlayGang : public Gang
 {
 public:
     // The layout's playback-gang rectangle in box; set from the mask.
-    PlayGang(CwContent& content, juce::Component& box, int channel);
+    PlayGang(ConsoleContext& content, juce::Component& box, int channel);
     void setChannel(int channel);
     int getChannel() const { return channel_; }
     void reload() override;
@@ -173,7 +173,7 @@ protected:
     void clicked() override;
 
 private:
-    CwContent& content_;
+    ConsoleContext& content_;
     int channel_;
 };
 
@@ -183,7 +183,7 @@ class PlayAlias : public Alias
 {
 public:
     // The layout's name rectangle of strip index, in parent; channel = index.
-    PlayAlias(CwContent& content, juce::Component& parent, int index);
+    PlayAlias(ConsoleContext& content, juce::Component& parent, int index);
 
     // Shows the stored name of another channel (an open editor is committed to the old one first).
     void setChannel(int channel);
@@ -203,7 +203,7 @@ private:
 class PlayStrip
 {
 public:
-    PlayStrip(CwContent& content, juce::Component& parent, int index, int channel);
+    PlayStrip(ConsoleContext& content, juce::Component& parent, int index, int channel);
     virtual ~PlayStrip() = default;
     PlayStrip(const PlayStrip&) = delete;
     PlayStrip& operator=(const PlayStrip&) = delete;
@@ -241,7 +241,7 @@ class PlayStripBox : public juce::Component
 {
 public:
     // "play strip box": the layout's playback-section rectangle; added to page.
-    PlayStripBox(CwContent& content, juce::Component& page);
+    PlayStripBox(ConsoleContext& content, juce::Component& page);
     ~PlayStripBox() override;
 
     // The pair whose first channel this is is on show.
@@ -254,7 +254,7 @@ public:
     void paint(juce::Graphics& g) override;
 
 protected:
-    CwContent& content_;
+    ConsoleContext& content_;
     int first_ = 0;
     std::vector<std::unique_ptr<PlayStrip>> strips_;
 };
@@ -263,7 +263,7 @@ protected:
 class DirectPlayStripBox : public PlayStripBox, public PageSection
 {
 public:
-    DirectPlayStripBox(CwContent& content, juce::Component& page);
+    DirectPlayStripBox(ConsoleContext& content, juce::Component& page);
     ~DirectPlayStripBox() override;
 
     // Strips i and i + 1 show channels first and first + 1; without an output first + 1 (an odd output
@@ -283,7 +283,7 @@ class PlayStripHdr : public juce::Label, public PageSection
 {
 public:
     // "play strip hdr": the layout's playback-header rectangle; added to page.
-    PlayStripHdr(CwContent& content, juce::Component& page);
+    PlayStripHdr(ConsoleContext& content, juce::Component& page);
 
     void setGroup(int first);
     int getGroup() const { return first_; }
@@ -293,7 +293,7 @@ private:
     void applyStyle();
     void updateCaption();
 
-    CwContent& content_;
+    ConsoleContext& content_;
     int first_ = 0;
 };
 

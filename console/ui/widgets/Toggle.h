@@ -19,7 +19,7 @@
 namespace console
 {
 
-class CwContent;
+class ConsoleContext;
 class Gang;
 
 // The box that holds a section's strips in order (up to 16; the first empty slot ends them). A group
@@ -37,7 +37,7 @@ class ToggleBase : public juce::Button
 {
 public:
     // Named "toggle"; repaints on mouse activity; off, no faces, no gang.
-    explicit ToggleBase(CwContent& content);
+    explicit ToggleBase(ConsoleContext& content);
 
     // The faces for off, on and held down (the program-wide faces of consoleImages()).
     void setImages(const juce::Image& off, const juce::Image& on, const juce::Image& down);
@@ -69,12 +69,12 @@ protected:
     void clicked() override;
     void paintButton(juce::Graphics& g, bool isMouseOver, bool isButtonDown) override;
 
-    CwContent& getContent() const { return content_; }
+    ConsoleContext& getContent() const { return content_; }
     void setValue(bool on) { value_ = on; }
 
 private:
     juce::Image off_, on_, down_;
-    CwContent& content_;
+    ConsoleContext& content_;
     bool value_ = false;
     Gang* gang_ = nullptr;
     ToggleBase* partner_ = nullptr;
@@ -84,7 +84,7 @@ private:
 class Toggle : public ToggleBase, public HwCtrl
 {
 public:
-    explicit Toggle(CwContent& content);
+    explicit Toggle(ConsoleContext& content);
     HwCtrl& getHwCtrl() override { return *this; }
 };
 
@@ -92,7 +92,7 @@ public:
 class ToggleBanked : public ToggleBase, public HwCtrlBanked
 {
 public:
-    ToggleBanked(CwContent& content, int channel);
+    ToggleBanked(ConsoleContext& content, int channel);
     HwCtrl& getHwCtrl() override { return *this; }
 
     // Also marks the shown channel dirty.
@@ -117,6 +117,15 @@ public:
     virtual CtrlGroupedButton* getGroupMember(juce::Component& strip) = 0;
 
 protected:
+    // The strip's first button of that kind (null for none).
+    template <typename Button> static Button* findInStrip(juce::Component& strip)
+    {
+        for (juce::Component* child : strip.getChildren())
+            if (auto* button = dynamic_cast<Button*>(child))
+                return button;
+        return nullptr;
+    }
+
     using ToggleBanked::clicked;
     void clicked(const juce::ModifierKeys& modifiers) override;
 };
