@@ -8,13 +8,13 @@
 //
 // Message thread, except the device operations of the controls (hardware thread).
 
+#include "console/core/DeviceRead.h"
 #include "console/core/PolledSnapshot.h"
 #include "console/ui/strips/MonitorMix.h"
+#include "console/ui/strips/StripControls.h"
 #include "console/ui/strips/StripHeaders.h"
-#include "console/ui/widgets/Alias.h"
 #include "console/ui/widgets/Meters.h"
 #include "console/ui/widgets/PanKnob.h"
-#include "console/ui/widgets/Toggle.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -31,43 +31,22 @@ class ConsoleContext;
 
 // The name of an input, stored in its input record; an empty name gets "In " + the group's short name
 // + the number within the group, stored at once.
-class InAlias : public Alias
+class InAlias : public ChannelNameLabel
 {
 public:
     InAlias(ConsoleContext& content, juce::Component& strip, int input);
-    void clearNames() override;
-    void reloadText() override;
-    void labelTextChanged(juce::Label* label) override;
-
-private:
-    int input_;
 };
 
 // The input's nominal level: on (-10) is 2 in byte 0 of the input record, off (+4) is 0; any other
-// stored value shows as off.
-class InNominal : public Toggle
+// stored value shows as off and stays until the switch is used. Its one channel is its input.
+class InNominal : public BankedFlagButton
 {
 public:
     InNominal(ConsoleContext& content, juce::Component& strip, int input);
-
-    // Id 0: takes a value read from the device into the state block, then the base's refresh.
-    void handleCommandMessage(int commandId) override;
-
-    void readFromDevice() override;
-    void writeToDevice() override;
-    // Shows the stored level; send is not needed (the one value is sent when queued).
-    void loadFromState(ConsoleState& state, bool send) override;
-    void storeToState(ConsoleState& state) override;
-    void resetToDefault() override;
-
-private:
-    static bool isOn(uint8_t stored) { return stored == 2; }
-
-    int input_;
-    std::atomic<int> readValue_{-1}; // a read result waiting for the message thread
 };
 
-// The input's pan in the mix on show; both bytes of the pair in the state block.
+// The input's pan in the mix on show; both bytes of the pair in the state block. A value read from the
+// device reaches the state block in handleCommandMessage, unless the knob wrote it since the read began.
 class InPanKnob : public PanKnob
 {
 public:
@@ -89,8 +68,7 @@ public:
 private:
     int input_;
     std::atomic<int> shownMix_{0};
-    std::atomic<int> readMix_{-1};
-    std::atomic<float> readPan_{0.0f};
+    DeviceRead read_;
 };
 
 class InMeter : public meter

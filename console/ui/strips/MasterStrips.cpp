@@ -15,22 +15,88 @@ namespace
 {
 
 constexpr float kValueFontHeight = 12.5f;
+constexpr int kMuteByte = 0;
+constexpr int kNominalByte = 1;
 
 bool isAnalogOutput(const ConsoleContext& content, int channel)
 {
     return content.getHwInfo().getOutputMapType(uint32_t(channel)) == device::HwInfoCaps::kGroupAnalog;
 }
 
-} // namespace
-
-int outputChannelCount(const ConsoleContext& content)
+int recordByte(int output, int byte)
 {
-    return Alias::nameCount(content.getHwInfo().getOutputCount());
+    return ConsoleState::kOutputRecords + output * ConsoleState::kRecordBytes + byte;
 }
 
-// --- MasterFader ---
+bool isMuted(const ConsoleContext& c, int output)
+{
+    return c.getState().getByte(recordByte(output, kMuteByte)) != 0;
+}
 
-MasterFader::MasterFader(ConsoleContext& content, juce::Component& box, int k) : Fader(content, k)
+bool isNominalOn(const ConsoleContext& c, int output)
+{
+    return c.getState().getByte(recordByte(output, kNominalByte)) == 2;
+}
+
+constexpr FaderBinding kGain{
+    [](const ConsoleContext& c, int, int output) { return c.getState().getOutputGain(output); },
+    [](ConsoleContext& c, int, int output, float db) { c.getState().setOutputGain(output, db); },
+    [](ConsoleContext& c, int, int output, float& db) { return c.getDevice().getOutputGain(output, db); },
+    [](ConsoleContext& c, int, int output)
+    { return c.getDevice().setOutputGain(output, c.getState().getOutputGain(output)); },
+    ChannelSet::parity,
+    ChannelSet::parity};
+
+// A stored value the switch shows as it stands stays as stored.
+constexpr FlagBinding kMute{
+    [](const ConsoleContext& c, int, int output) { return isMuted(c, output); },
+    [](ConsoleContext& c, int, int output, bool on)
+    {
+        if (isMuted(c, output) != on)
+            c.getState().setByte(recordByte(output, kMuteByte), on ? 1 : 0);
+    },
+    [](ConsoleContext& c, int, int output) { c.getState().setByte(recordByte(output, kMuteByte), 0); },
+    [](ConsoleContext& c, int, int output, int& value) { return c.getDevice().getOutputMute(output, value); },
+    [](ConsoleContext& c, int, int output)
+    { return c.getDevice().setOutputMute(output, isMuted(c, output) ? 1 : 0); },
+    ChannelSet::parity,
+    ChannelSet::parity,
+    false,
+    false};
+
+// Only an analog output stores its nominal level.
+constexpr FlagBinding kNominal{
+    [](const ConsoleContext& c, int, int output) { return isNominalOn(c, output); },
+    [](ConsoleContext& c, int, int output, bool on)
+    {
+        if (isAnalogOutput(c, output) && isNominalOn(c, output) != on)
+            c.getState().setByte(recordByte(output, kNominalByte), on ? 2 : 0);
+    },
+    [](ConsoleContext& c, int, int output) { c.getState().setByte(recordByte(output, kNominalByte), 0); },
+    [](ConsoleContext& c, int, int output, int& value)
+    { return c.getDevice().getOutputNominal(output, value); },
+    [](ConsoleContext& c, int, int output)
+    { return c.getDevice().setOutputNominal(output, isNominalOn(c, output) ? 2 : 0); },
+    ChannelSet::parity,
+    ChannelSet::parity,
+    false,
+    false};
+
+constexpr NameBinding kName{[](const ConsoleState& s, int output) { return s.getOutputAlias(output); },
+                            [](ConsoleState& s, int output, const juce::String& name)
+                            { s.setOutputAlias(output, name); },
+                            "Out ", false, outputChannelCount};
+
+constexpr GangBinding kGang{[](const ConsoleState& s, int channel) { return s.isOutputGanged(channel); },
+                            [](ConsoleState& s, bool on, int channel) { s.setOutputGanged(on, channel); },
+                            outputChannelCount};
+
+} // namespace
+
+// --- the controls ---
+
+MasterFader::MasterFader(ConsoleContext& content, juce::Component& box, int k)
+    : BankedFader(content, kGain, 0, k)
 {
     const ConsoleLayout& layout = content.getLayout();
     setName("master fader " + juce::String(k));
@@ -41,156 +107,8 @@ MasterFader::MasterFader(ConsoleContext& content, juce::Component& box, int k) :
                    kValueFontHeight);
 }
 
-void MasterFader::showFromState()
-{
-    showLoadedValue(getContent().getState().getOutputGain(getChannel()));
-    shownFromState_ = getValue();
-    shownChannel_.store(getChannel());
-}
-
-void MasterFader::handleCommandMessage(int)
-{
-    const int channel = readChannel_.exchange(-1);
-    if (channel >= 0)
-        getContent().getState().setOutputGain(channel, readDb_.load());
-    showFromState();
-}
-
-void MasterFader::readFromDevice()
-{
-    const int channel = shownChannel_.load();
-    float db = 0.0f;
-    const int rval = getContent().getDevice().getOutputGain(channel, db);
-    if (rval == 0)
-    {
-        readDb_.store(db);
-        readChannel_.store(channel);
-    }
-    handleGetResult(rval, this);
-}
-
-void MasterFader::writeToDevice()
-{
-    const int bank = nextDirty();
-    if (bank < 0)
-        return;
-    ConsoleContext& content = getContent();
-    handleBankedSetResult(bank,
-                          content.getDevice().setOutputGain(bank, content.getState().getOutputGain(bank)));
-}
-
-void MasterFader::loadFromState(ConsoleState&, bool send)
-{
-    showFromState();
-    if (send)
-        markDirtyRange(getChannel() & 1, outputChannelCount(getContent()), 2);
-}
-
-void MasterFader::storeToState(ConsoleState& state)
-{
-    const double value = getValue();
-    if (value == shownFromState_)
-        return;
-    state.setOutputGain(getChannel(), float(value));
-    shownFromState_ = value;
-}
-
-void MasterFader::resetToDefault()
-{
-    ConsoleState& state = getContent().getState();
-    const int outputs = outputChannelCount(getContent());
-    for (int i = getChannel() & 1; i < outputs; i += 2)
-    {
-        state.setOutputGain(i, 0.0f);
-        markDirty(i);
-    }
-    handleCommandMessage(0);
-}
-
-// --- OutputRecordButton ---
-
-OutputRecordButton::OutputRecordButton(ConsoleContext& content, int k, int byteIndex, uint8_t onValue)
-    : ToggleBanked(content, k), byteIndex_(byteIndex), onValue_(onValue)
-{
-}
-
-int OutputRecordButton::offsetOf(int channel) const
-{
-    return ConsoleState::kOutputRecords + channel * ConsoleState::kRecordBytes + byteIndex_;
-}
-
-void OutputRecordButton::handleCommandMessage(int commandId)
-{
-    if (commandId == 0)
-    {
-        const int channel = readChannel_.exchange(-1);
-        if (channel >= 0)
-        {
-            const bool on = readOn_.load();
-            ConsoleState& state = getContent().getState();
-            if (storesFor(channel) && isOn(state.getByte(offsetOf(channel))) != on)
-                state.setByte(offsetOf(channel), on ? onValue_ : 0);
-            if (channel == getChannel())
-                showValue(on);
-        }
-    }
-    ToggleBanked::handleCommandMessage(commandId);
-}
-
-void OutputRecordButton::readFromDevice()
-{
-    const int channel = shownChannel_.load();
-    int value = 0;
-    const int rval = deviceGet(channel, value);
-    if (rval == 0)
-    {
-        readOn_.store(value != 0);
-        readChannel_.store(channel);
-    }
-    handleGetResult(rval, this);
-}
-
-void OutputRecordButton::writeToDevice()
-{
-    const int bank = nextDirty();
-    if (bank < 0)
-        return;
-    const bool on = isOn(getContent().getState().getByte(offsetOf(bank)));
-    handleBankedSetResult(bank, deviceSet(bank, on ? onValue_ : 0));
-}
-
-void OutputRecordButton::loadFromState(ConsoleState& state, bool send)
-{
-    showValue(isOn(state.getByte(offsetOf(getChannel()))));
-    shownChannel_.store(getChannel());
-    if (send)
-        markDirtyRange(getChannel() & 1, outputChannelCount(getContent()), 2);
-}
-
-void OutputRecordButton::storeToState(ConsoleState& state)
-{
-    const int channel = getChannel();
-    if (storesFor(channel) && isOn(state.getByte(offsetOf(channel))) != getValue())
-        state.setByte(offsetOf(channel), getValue() ? onValue_ : 0);
-}
-
-void OutputRecordButton::resetToDefault()
-{
-    showValue(false);
-    ConsoleState& state = getContent().getState();
-    const int outputs = outputChannelCount(getContent());
-    for (int i = getChannel() & 1; i < outputs; i += 2)
-    {
-        state.setByte(offsetOf(i), 0);
-        markDirty(i);
-    }
-    handleCommandMessage(0);
-}
-
-// --- MasterMute ---
-
 MasterMute::MasterMute(ConsoleContext& content, juce::Component& box, int k)
-    : OutputRecordButton(content, k, 0, 1)
+    : BankedFlagButton(content, kMute, 0, k)
 {
     const ConsoleImages& im = consoleImages();
     setName("master mute " + juce::String(k));
@@ -199,20 +117,8 @@ MasterMute::MasterMute(ConsoleContext& content, juce::Component& box, int k)
     setup(box);
 }
 
-int MasterMute::deviceGet(int channel, int& value)
-{
-    return getContent().getDevice().getOutputMute(channel, value);
-}
-
-int MasterMute::deviceSet(int channel, int value)
-{
-    return getContent().getDevice().setOutputMute(channel, value);
-}
-
-// --- OutNominal ---
-
 OutNominal::OutNominal(ConsoleContext& content, juce::Component& box, int k)
-    : OutputRecordButton(content, k, 1, 2)
+    : BankedFlagButton(content, kNominal, 0, k)
 {
     const ConsoleImages& im = consoleImages();
     setName("out nominal " + juce::String(k));
@@ -221,66 +127,11 @@ OutNominal::OutNominal(ConsoleContext& content, juce::Component& box, int k)
     setup(box);
 }
 
-bool OutNominal::storesFor(int channel) const
-{
-    return isAnalogOutput(getContent(), channel);
-}
-
-int OutNominal::deviceGet(int channel, int& value)
-{
-    return getContent().getDevice().getOutputNominal(channel, value);
-}
-
-int OutNominal::deviceSet(int channel, int value)
-{
-    return getContent().getDevice().setOutputNominal(channel, value);
-}
-
-// --- MasterAlias ---
-
-MasterAlias::MasterAlias(ConsoleContext& content, juce::Component& box, int k) : Alias(content), channel_(k)
+MasterAlias::MasterAlias(ConsoleContext& content, juce::Component& box, int k)
+    : ChannelNameLabel(content, kName, k)
 {
     setBounds(content.getLayout().getAliasBounds(k));
     attach(box);
-}
-
-void MasterAlias::clearNames()
-{
-    ConsoleState& state = getContent().getState();
-    const int outputs = outputChannelCount(getContent());
-    for (int o = channel_ & 1; o < outputs; o += 2)
-        state.setOutputAlias(o, {});
-}
-
-void MasterAlias::reloadText()
-{
-    ConsoleState& state = getContent().getState();
-    const device::HwInfoCaps& caps = getContent().getHwInfo();
-    const int outputs = outputChannelCount(getContent());
-    for (int o = channel_ & 1; o < outputs; o += 2)
-    {
-        // The default is stored at once, so it travels with the session.
-        if (state.getOutputAlias(o).isEmpty())
-        {
-            const auto at = uint32_t(o);
-            state.setOutputAlias(o,
-                                 defaultName("Out ", caps.getOutputGroupShortName(caps.getOutputMapGroup(at)),
-                                             caps.getOutputMapIndex(at)));
-        }
-    }
-    setText(state.getOutputAlias(channel_), juce::dontSendNotification);
-}
-
-void MasterAlias::labelTextChanged(juce::Label*)
-{
-    getContent().getState().setOutputAlias(channel_, getText());
-}
-
-void MasterAlias::setChannel(int channel)
-{
-    // The name left is in the state block already: every committed edit was stored there.
-    channel_ = channel;
-    setText(getContent().getState().getOutputAlias(channel), juce::dontSendNotification);
 }
 
 // --- OutMeter ---
@@ -295,28 +146,10 @@ OutMeter::OutMeter(ConsoleContext& content, juce::Component& box, int k)
 
 // --- MasterGang ---
 
-MasterGang::MasterGang(ConsoleContext& content, juce::Component& box) : content_(content)
+MasterGang::MasterGang(ConsoleContext& content, juce::Component& box) : StripGang(content, kGang, 0)
 {
     setBounds(content.getLayout().getMasterGangBounds());
     setup(box);
-    reload();
-}
-
-void MasterGang::clicked()
-{
-    content_.getState().setOutputGanged(getToggleState(), channel_);
-}
-
-void MasterGang::reload()
-{
-    // Without its odd output a pair has nothing to gang: its controls would follow a hidden strip.
-    const bool whole = channel_ + 1 < outputChannelCount(content_);
-    setToggleState(whole && content_.getState().isOutputGanged(channel_), juce::dontSendNotification);
-}
-
-void MasterGang::setChannel(int channel)
-{
-    channel_ = channel;
     reload();
 }
 

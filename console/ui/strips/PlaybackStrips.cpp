@@ -1,14 +1,11 @@
 #include "console/ui/strips/PlaybackStrips.h"
 
 #include "console/core/ConsoleState.h"
-#include "console/ui/strips/MasterStrips.h"
 #include "console/ui/strips/StripHeaders.h"
 #include "console/ui/widgets/ConsoleContext.h"
 #include "console/ui/widgets/ConsoleLookAndFeel.h"
 #include "console/ui/window/ConsoleLayout.h"
 #include "device/Vhw.h"
-
-#include <cstring>
 
 namespace console
 {
@@ -30,37 +27,85 @@ int soloOffset(int channel)
     return ConsoleState::kPlaybackRecords + channel * ConsoleState::kRecordBytes + kSoloByte;
 }
 
-// A read result: a flag, 23 bits of the generation, 8 of the channel and the value's 32 bits.
-constexpr uint64_t kResultFlag = uint64_t(1) << 63;
-constexpr uint32_t kGenerationMask = 0x7FFFFF;
+bool isSoloed(const ConsoleContext& c, int channel)
+{
+    return inImage(channel) && c.getState().getByte(soloOffset(channel)) != 0;
+}
+
+void storeSolo(ConsoleContext& c, int channel, bool on)
+{
+    if (inImage(channel))
+        c.getState().setByte(soloOffset(channel), on ? 1 : 0);
+}
+
+// Levels and mutes go through the device's system-volume link.
+constexpr FaderBinding kGain{
+    [](const ConsoleContext& c, int, int channel) { return c.getState().getPlaybackGain(channel); },
+    [](ConsoleContext& c, int, int channel, float db) { c.getState().setPlaybackGain(channel, db); },
+    [](ConsoleContext& c, int, int channel, float& db) { return c.getDevice().getPlaybackGain(channel, db); },
+    [](ConsoleContext& c, int, int channel)
+    { return c.getDevice().setPlaybackGain(channel, c.getState().getPlaybackGain(channel)); },
+    ChannelSet::parity,
+    ChannelSet::all};
+
+// A stored value other than 0 or 1 stays until the button is used.
+constexpr FlagBinding kMute{
+    [](const ConsoleContext& c, int, int channel) { return c.getState().getPlaybackMute(channel); },
+    [](ConsoleContext& c, int, int channel, bool on)
+    {
+        if (c.getState().getPlaybackMute(channel) != on)
+            c.getState().setPlaybackMute(channel, on ? 1 : 0);
+    },
+    [](ConsoleContext& c, int, int channel) { c.getState().setPlaybackMute(channel, 0); },
+    [](ConsoleContext& c, int, int channel, int& value)
+    { return c.getDevice().getPlaybackMute(channel, value); },
+    [](ConsoleContext& c, int, int channel)
+    { return c.getDevice().setPlaybackMute(channel, c.getState().getPlaybackMute(channel) ? 1 : 0); },
+    ChannelSet::parity,
+    ChannelSet::all,
+    false,
+    false};
+
+constexpr FlagBinding kSolo{[](const ConsoleContext& c, int, int channel) { return isSoloed(c, channel); },
+                            [](ConsoleContext& c, int, int channel, bool on)
+                            {
+                                if (isSoloed(c, channel) != on)
+                                    storeSolo(c, channel, on);
+                            },
+                            [](ConsoleContext& c, int, int channel) { storeSolo(c, channel, false); },
+                            [](ConsoleContext& c, int, int channel, int& value)
+                            {
+                                value = 0;
+                                return c.getDevice().getPlaybackSolo(channel, value);
+                            },
+                            [](ConsoleContext& c, int, int channel)
+                            {
+                                return c.getDevice().setPlaybackSolo(
+                                    channel,
+                                    inImage(channel) ? c.getState().getByte(soloOffset(channel)) : 0);
+                            },
+                            ChannelSet::parity,
+                            ChannelSet::parity,
+                            true,
+                            false};
+
+constexpr GangBinding kGang{[](const ConsoleState& s, int channel) { return s.isPlaybackGanged(channel); },
+                            [](ConsoleState& s, bool on, int channel) { s.setPlaybackGanged(on, channel); },
+                            outputChannelCount};
+
+constexpr NameBinding kName{
+    [](const ConsoleState& s, int channel) { return s.getPlaybackAlias(channel); },
+    [](ConsoleState& s, int channel, const juce::String& name) { s.setPlaybackAlias(channel, name); },
+    "Play ", false,
+    [](const ConsoleContext& c)
+    { return Alias::nameCount(c.getHwInfo().getPlaybackChannels(kNamedChannelsRate)); }};
 
 } // namespace
-
-// --- PlaybackRead ---
-
-void PlaybackRead::put(int channel, float value, uint32_t generation)
-{
-    uint32_t bits = 0;
-    std::memcpy(&bits, &value, sizeof bits);
-    result_.store(kResultFlag | uint64_t(generation & kGenerationMask) << 40 |
-                  uint64_t(uint32_t(channel) & 0xFF) << 32 | bits);
-}
-
-bool PlaybackRead::take(int& channel, float& value)
-{
-    const uint64_t result = result_.exchange(0);
-    if (result == 0)
-        return false;
-    channel = int(result >> 32 & 0xFF);
-    const auto bits = uint32_t(result);
-    std::memcpy(&value, &bits, sizeof value);
-    return uint32_t(result >> 40 & kGenerationMask) == (generation_.load() & kGenerationMask);
-}
 
 // --- PlayFader ---
 
 PlayFader::PlayFader(ConsoleContext& content, juce::Component& parent, int index, int channel)
-    : Fader(content, channel), shownChannel_(channel)
+    : BankedFader(content, kGain, 0, channel)
 {
     const ConsoleLayout& layout = content.getLayout();
     setName("play fader " + juce::String(channel));
@@ -78,29 +123,8 @@ PlayFader::~PlayFader()
 
 void PlayFader::setChannel(int channel)
 {
-    Fader::setChannel(channel);
+    BankedFader::setChannel(channel);
     getHwThread().queueGet(*this);
-}
-
-void PlayFader::showFromState()
-{
-    showLoadedValue(getContent().getState().getPlaybackGain(getChannel()));
-    shownFromState_ = getValue();
-    shownChannel_.store(getChannel());
-}
-
-void PlayFader::handleCommandMessage(int)
-{
-    int channel = -1;
-    float db = 0.0f;
-    if (read_.take(channel, db))
-    {
-        ConsoleState& state = getContent().getState();
-        // The same gain reads as the same dB: the image changes only when the device's gain differs.
-        if (state.getPlaybackGain(channel) != db)
-            state.setPlaybackGain(channel, db);
-    }
-    showFromState();
 }
 
 void PlayFader::changeListenerCallback(juce::ChangeBroadcaster*)
@@ -108,136 +132,10 @@ void PlayFader::changeListenerCallback(juce::ChangeBroadcaster*)
     getHwThread().queueGet(*this);
 }
 
-void PlayFader::readFromDevice()
-{
-    const int channel = shownChannel_.load();
-    const uint32_t generation = read_.begin();
-    float db = 0.0f;
-    const int rval = getContent().getDevice().getPlaybackGain(channel, db);
-    if (rval == 0)
-        read_.put(channel, db, generation);
-    handleGetResult(rval, this);
-}
-
-void PlayFader::writeToDevice()
-{
-    const int channel = nextDirty();
-    if (channel < 0)
-        return;
-    ConsoleContext& content = getContent();
-    handleBankedSetResult(
-        channel, content.getDevice().setPlaybackGain(channel, content.getState().getPlaybackGain(channel)));
-}
-
-void PlayFader::loadFromState(ConsoleState&, bool send)
-{
-    showFromState();
-    if (send)
-    {
-        read_.invalidate();
-        markDirtyRange(getChannel() & 1, outputChannelCount(getContent()), 2);
-    }
-}
-
-void PlayFader::storeToState(ConsoleState& state)
-{
-    read_.invalidate();
-    // A stored gain the fader cannot show exactly (off, or between its 0.1 dB steps) stays as it is
-    // until the fader is moved.
-    const double value = getValue();
-    if (value == shownFromState_)
-        return;
-    state.setPlaybackGain(getChannel(), float(value));
-    shownFromState_ = value;
-}
-
-void PlayFader::resetToDefault()
-{
-    read_.invalidate();
-    ConsoleState& state = getContent().getState();
-    const int outputs = outputChannelCount(getContent());
-    for (int channel = 0; channel < outputs; ++channel)
-    {
-        state.setPlaybackGain(channel, 0.0f);
-        markDirty(channel);
-    }
-    showFromState();
-}
-
-// --- PlaybackFlagButton ---
-
-PlaybackFlagButton::PlaybackFlagButton(ConsoleContext& content, int channel)
-    : ToggleBanked(content, channel), shownChannel_(channel)
-{
-}
-
-int PlaybackFlagButton::getOutputCount() const
-{
-    return outputChannelCount(getContent());
-}
-
-void PlaybackFlagButton::handleCommandMessage(int commandId)
-{
-    int channel = -1;
-    float value = 0.0f;
-    if (commandId == 0 && read_.take(channel, value))
-    {
-        const bool on = value != 0.0f;
-        ConsoleState& state = getContent().getState();
-        if (readFlag(state, channel) != on)
-            writeFlag(state, channel, on);
-        if (channel == getChannel())
-            showValue(on);
-        flagMayHaveChanged();
-    }
-    ToggleBanked::handleCommandMessage(commandId);
-}
-
-void PlaybackFlagButton::readFromDevice()
-{
-    const int channel = shownChannel_.load();
-    const uint32_t generation = read_.begin();
-    int value = 0;
-    const int rval = deviceGet(channel, value);
-    if (rval == 0)
-        read_.put(channel, value != 0 ? 1.0f : 0.0f, generation);
-    handleGetResult(rval, this);
-}
-
-void PlaybackFlagButton::writeToDevice()
-{
-    const int channel = nextDirty();
-    if (channel < 0)
-        return;
-    const int rval = deviceSet(channel);
-    flagMayHaveChanged();
-    handleBankedSetResult(channel, rval);
-}
-
-void PlaybackFlagButton::loadFromState(ConsoleState& state, bool send)
-{
-    showValue(readFlag(state, getChannel()));
-    shownChannel_.store(getChannel());
-    flagMayHaveChanged();
-    if (send)
-    {
-        read_.invalidate();
-        markDirtyRange(getChannel() & 1, getOutputCount(), 2);
-    }
-}
-
-void PlaybackFlagButton::storeToState(ConsoleState& state)
-{
-    read_.invalidate();
-    // A stored value other than 0 or 1 stays until the button is used.
-    if (readFlag(state, getChannel()) != getValue())
-        writeFlag(state, getChannel(), getValue());
-}
-
 // --- PlayMute ---
 
 PlayMute::PlayMute(ConsoleContext& content, juce::Component& parent, int index, int channel)
-    : PlaybackFlagButton(content, channel)
+    : BankedFlagButton(content, kMute, 0, channel)
 {
     const ConsoleImages& im = consoleImages();
     setName("play mute " + juce::String(channel));
@@ -257,44 +155,10 @@ void PlayMute::changeListenerCallback(juce::ChangeBroadcaster*)
     getHwThread().queueGet(*this);
 }
 
-void PlayMute::resetToDefault()
-{
-    invalidateReads();
-    ConsoleState& state = getContent().getState();
-    const int outputs = getOutputCount();
-    for (int channel = 0; channel < outputs; ++channel)
-    {
-        state.setPlaybackMute(channel, 0);
-        markDirty(channel);
-    }
-    showValue(false);
-}
-
-bool PlayMute::readFlag(const ConsoleState& state, int channel) const
-{
-    return state.getPlaybackMute(channel);
-}
-
-void PlayMute::writeFlag(ConsoleState& state, int channel, bool on) const
-{
-    state.setPlaybackMute(channel, on ? 1 : 0);
-}
-
-int PlayMute::deviceGet(int channel, int& value)
-{
-    return getContent().getDevice().getPlaybackMute(channel, value);
-}
-
-int PlayMute::deviceSet(int channel)
-{
-    ConsoleContext& content = getContent();
-    return content.getDevice().setPlaybackMute(channel, content.getState().getPlaybackMute(channel) ? 1 : 0);
-}
-
 // --- PlaySolo ---
 
 PlaySolo::PlaySolo(ConsoleContext& content, juce::Component& parent, int index, int channel)
-    : PlaybackFlagButton(content, channel)
+    : BankedFlagButton(content, kSolo, 0, channel)
 {
     const ConsoleImages& im = consoleImages();
     setName("Play solo " + juce::String(channel));
@@ -303,125 +167,23 @@ PlaySolo::PlaySolo(ConsoleContext& content, juce::Component& parent, int index, 
     setup(parent);
 }
 
-void PlaySolo::resetToDefault()
-{
-    invalidateReads();
-    ConsoleState& state = getContent().getState();
-    const int outputs = getOutputCount();
-    for (int channel = getChannel() & 1; channel < outputs; channel += 2)
-    {
-        writeFlag(state, channel, false);
-        markDirty(channel);
-    }
-    loadFromState(state, false);
-}
-
-bool PlaySolo::readFlag(const ConsoleState& state, int channel) const
-{
-    return inImage(channel) && state.getByte(soloOffset(channel)) != 0;
-}
-
-void PlaySolo::writeFlag(ConsoleState& state, int channel, bool on) const
-{
-    if (inImage(channel))
-        state.setByte(soloOffset(channel), on ? 1 : 0);
-}
-
-int PlaySolo::deviceGet(int channel, int& value)
-{
-    value = 0;
-    return getContent().getDevice().getPlaybackSolo(channel, value);
-}
-
-int PlaySolo::deviceSet(int channel)
-{
-    ConsoleContext& content = getContent();
-    const int value = inImage(channel) ? content.getState().getByte(soloOffset(channel)) : 0;
-    return content.getDevice().setPlaybackSolo(channel, value);
-}
-
-void PlaySolo::flagMayHaveChanged()
-{
-    getContent().solosChanged();
-}
-
 // --- PlayGang ---
 
 PlayGang::PlayGang(ConsoleContext& content, juce::Component& box, int channel)
-    : content_(content), channel_(channel)
+    : StripGang(content, kGang, channel)
 {
     setBounds(content.getLayout().getPlayGangBounds());
     setup(box);
     setChannel(channel);
 }
 
-void PlayGang::setChannel(int channel)
-{
-    channel_ = channel;
-    // Without its odd channel a pair has nothing to gang: its controls would follow a hidden strip.
-    const bool whole = channel + 1 < outputChannelCount(content_);
-    setToggleState(whole && content_.getState().isPlaybackGanged(channel), juce::dontSendNotification);
-}
-
-void PlayGang::reload()
-{
-    setChannel(channel_);
-}
-
-void PlayGang::clicked()
-{
-    content_.getState().setPlaybackGanged(getToggleState(), channel_);
-}
-
 // --- PlayAlias ---
 
 PlayAlias::PlayAlias(ConsoleContext& content, juce::Component& parent, int index)
-    : Alias(content), channel_(index)
+    : ChannelNameLabel(content, kName, index)
 {
     setBounds(content.getLayout().getAliasBounds(index));
     attach(parent);
-}
-
-int PlayAlias::channelCount() const
-{
-    return nameCount(getContent().getHwInfo().getPlaybackChannels(kNamedChannelsRate));
-}
-
-void PlayAlias::setChannel(int channel)
-{
-    commitEdit();
-    channel_ = channel;
-    setText(getContent().getState().getPlaybackAlias(channel), juce::dontSendNotification);
-}
-
-void PlayAlias::clearNames()
-{
-    ConsoleState& state = getContent().getState();
-    const int count = channelCount();
-    for (int i = channel_ & 1; i < count; i += 2)
-        state.setPlaybackAlias(i, {});
-}
-
-void PlayAlias::reloadText()
-{
-    ConsoleState& state = getContent().getState();
-    const device::HwInfoCaps& caps = getContent().getHwInfo();
-    const int count = channelCount();
-    // The defaults are stored at once, so they travel with the session.
-    for (int i = channel_ & 1; i < count; i += 2)
-        if (state.getPlaybackAlias(i).isEmpty())
-        {
-            const auto at = uint32_t(i);
-            state.setPlaybackAlias(i, defaultName("Play ",
-                                                  caps.getOutputGroupShortName(caps.getOutputMapGroup(at)),
-                                                  caps.getOutputMapIndex(at)));
-        }
-    setText(state.getPlaybackAlias(channel_), juce::dontSendNotification);
-}
-
-void PlayAlias::labelTextChanged(juce::Label*)
-{
-    getContent().getState().setPlaybackAlias(channel_, getText());
 }
 
 // --- PlayStrip ---

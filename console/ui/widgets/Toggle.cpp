@@ -85,9 +85,7 @@ void ToggleBase::paintButton(juce::Graphics& g, bool isMouseOver, bool isButtonD
     }
 }
 
-// --- Toggle, ToggleBanked ---
-
-Toggle::Toggle(ConsoleContext& content) : ToggleBase(content), HwCtrl(*content.getControls()) {}
+// --- ToggleBanked ---
 
 ToggleBanked::ToggleBanked(ConsoleContext& content, int channel)
     : ToggleBase(content), HwCtrlBanked(*content.getControls()), channel_(channel)

@@ -1,9 +1,10 @@
 #pragma once
 
 // The console's device-bound switches (mutes, solos, nominal-level switches) and the gang button.
-// ToggleBase draws three faces and turns a click into a SET on the hardware thread; Toggle binds it to
-// one device value, ToggleBanked to a banked control that shows one channel or mix at a time, and
-// CtrlGroupedButton adds a ctrl+click that sets the same button in every strip of its box. A Gang button
+// ToggleBase draws three faces and turns a click into a SET on the hardware thread; ToggleBanked binds it
+// to a banked control that shows one channel or mix at a time (a switch of one value, as an input's
+// nominal level, is a banked control of that one channel), and CtrlGroupedButton adds a ctrl+click that
+// sets the same button in every strip of its box. A Gang button
 // links the two strips of a pair: while it is on, the partner of a changed fader, pan knob or toggle
 // follows (a toggle with the same state).
 //
@@ -80,14 +81,6 @@ private:
     ToggleBase* partner_ = nullptr;
 };
 
-// A toggle for one device value.
-class Toggle : public ToggleBase, public HwCtrl
-{
-public:
-    explicit Toggle(ConsoleContext& content);
-    HwCtrl& getHwCtrl() override { return *this; }
-};
-
 // A toggle that shows one channel (or mix) at a time.
 class ToggleBanked : public ToggleBase, public HwCtrlBanked
 {
@@ -117,15 +110,6 @@ public:
     virtual CtrlGroupedButton* getGroupMember(juce::Component& strip) = 0;
 
 protected:
-    // The strip's first button of that kind (null for none).
-    template <typename Button> static Button* findInStrip(juce::Component& strip)
-    {
-        for (juce::Component* child : strip.getChildren())
-            if (auto* button = dynamic_cast<Button*>(child))
-                return button;
-        return nullptr;
-    }
-
     using ToggleBanked::clicked;
     void clicked(const juce::ModifierKeys& modifiers) override;
 };
