@@ -1,6 +1,7 @@
 #include "device/Win32NotificationWindow.h"
 
 #include "platform/Debug.h"
+#include "platform/Time.h"
 
 namespace device
 {
@@ -8,7 +9,8 @@ namespace
 {
 
 // How long closing should take: the thread ends as soon as its window is gone, unless a listener is still
-// in a call.
+// in a call. Counted on the tick clock, like the system's other limits of seconds, so that on a manual
+// clock the mark comes when that much time has been spent on it rather than after seconds of real time.
 constexpr uint32_t kCloseTimeoutMs = 2000;
 
 // Guards the instance pointer and the instance's listener list. One lock for both: removeListener must
@@ -35,7 +37,7 @@ Win32NotificationWindow::~Win32NotificationWindow()
     // The thread ends as soon as its window is gone. It may still be making the window: it checks the exit
     // flag once the window exists, so the close is posted only to a window that is there.
     signalThreadShouldExit();
-    const uint32_t start = juce::Time::getMillisecondCounter();
+    const uint32_t start = platform::getTickCount();
     bool closePosted = false;
     bool overdue = false;
     while (isThreadRunning())
@@ -45,7 +47,7 @@ Win32NotificationWindow::~Win32NotificationWindow()
         waitForThreadToExit(20);
         // A listener that does not return holds the thread, and the listeners and this object with it:
         // waiting on is the only way out that frees nothing still in use.
-        if (!overdue && juce::Time::getMillisecondCounter() - start >= kCloseTimeoutMs && isThreadRunning())
+        if (!overdue && platform::getTickCount() - start >= kCloseTimeoutMs && isThreadRunning())
         {
             overdue = true;
             platform::outputDebugString("win32 notification thread: a listener has not returned within "

@@ -13,7 +13,6 @@
 #include "device/HwInfoCaps.h"
 #include "device/Vhw.h"
 #include "platform/DeviceInterfaces.h"
-#include "platform/VersionBlock.h"
 
 #include "GuiTest.h"
 
@@ -207,24 +206,6 @@ inline std::vector<uint32_t> readFlash(device::vhw& device, uint32_t address, ui
         done += n;
     }
     return out;
-}
-
-// --- file versions ---
-// A file with a version block, as a deliverable carries it.
-inline void writeVersionedFile(const std::string& path, uint16_t major, uint16_t minor, uint16_t build,
-                               uint16_t revision)
-{
-    const platform::FileVersionBlock block{
-        {'S', 'T', 'R', 'E', 'L', 'L', 'I', 'S', ':', 'F', 'I', 'L', 'E', 'V', 'E', 'R'},
-        major,
-        minor,
-        build,
-        revision,
-        platform::fileVersionCheck(major, minor, build, revision),
-        1};
-    std::ofstream out(path, std::ios::binary);
-    out << "code before the block";
-    out.write(reinterpret_cast<const char*>(&block), sizeof block);
 }
 
 // --- the trace ---

@@ -1,9 +1,9 @@
 // The DAT parser's messages and limits, the image description, the firmware table and version texts.
 
 #include "ConsoleTestSupport.h"
+#include "VersionBlockBytes.h"
 #include "console/core/DatImage.h"
 #include "console/core/Firmware.h"
-#include "platform/VersionBlock.h"
 
 #include <memory>
 #include <tuple>
@@ -250,15 +250,8 @@ TEST(FirmwareTable, VersionTextsShowNonzeroLowFieldsAndAZeroThirdOneBeforeAFourt
     const juce::File file = juce::File::createTempFile(".bin");
     for (auto [build, revision, text] : {std::tuple{0, 0, "4.8"}, {2, 0, "4.8.2"}, {0, 5, "4.8.0.5"}})
     {
-        const platform::FileVersionBlock block{
-            {'S', 'T', 'R', 'E', 'L', 'L', 'I', 'S', ':', 'F', 'I', 'L', 'E', 'V', 'E', 'R'},
-            4,
-            8,
-            uint16_t(build),
-            uint16_t(revision),
-            platform::fileVersionCheck(4, 8, uint16_t(build), uint16_t(revision)),
-            1};
-        ASSERT_TRUE(file.replaceWithData(&block, sizeof block));
+        ASSERT_TRUE(testsupport::writeVersionedFile(file.getFullPathName().toStdString(), 4, 8,
+                                                    uint16_t(build), uint16_t(revision)));
         juce::String shown;
         ASSERT_TRUE(getFileVersionText(file.getFullPathName(), shown));
         EXPECT_EQ(shown, text);

@@ -4,6 +4,7 @@
 // update it starts.
 
 #include "ConsoleWindowFixture.h"
+#include "VersionBlockBytes.h"
 #include "console/core/Firmware.h"
 #include "console/core/FirmwareUpdate.h"
 #include "console/ui/app/AboutDlg.h"
@@ -266,7 +267,7 @@ TEST_F(ApplicationTest, AboutCopiesTheExactVersionTextAndItsButtonsDoNotStayLit)
 {
     const std::string system = bus_.dir + "/system32";
     std::filesystem::create_directories(system);
-    consoletest::writeVersionedFile(system + "/ASIOStrellis.so", 4, 8, 2, 0);
+    ASSERT_TRUE(testsupport::writeVersionedFile(system + "/ASIOStrellis.so", 4, 8, 2, 0));
     ASSERT_EQ(bus_.devsim("os system-dir " + system), 0) << bus_.err;
     ASSERT_EQ(bus_.devsim("plug u1 --model st8 --unique-name Alpha"), 0) << bus_.err;
     ASSERT_EQ(bus_.devsim("set u1 driver-version 0x04090100"), 0) << bus_.err;

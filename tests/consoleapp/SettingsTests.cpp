@@ -4,6 +4,7 @@
 
 #include "CapsBuilder.h"
 #include "ConsoleWindowFixture.h"
+#include "VersionBlockBytes.h"
 #include "console/core/Firmware.h"
 #include "console/ui/settings/SampleRate.h"
 #include "console/ui/settings/Settings.h"
@@ -719,7 +720,7 @@ TEST_F(SettingsTest, TheVersionTextNamesEachPieceWithItsVersionOneLineEach)
     open("--model st8");
     const std::string system = bus_.dir + "/system32";
     std::filesystem::create_directories(system);
-    consoletest::writeVersionedFile(system + "/ASIOStrellis.so", 4, 8, 0, 3);
+    ASSERT_TRUE(testsupport::writeVersionedFile(system + "/ASIOStrellis.so", 4, 8, 0, 3));
     ASSERT_EQ(bus_.devsim("os system-dir " + system), 0);
     ASSERT_EQ(bus_.devsim("set u1 driver-version 0x04090100"), 0);
     juce::Component about;

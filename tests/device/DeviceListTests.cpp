@@ -3,8 +3,10 @@
 #include "device/Win32NotificationWindow.h"
 #include "platform/Debug.h"
 #include "platform/MessageWindow.h"
+#include "platform/Time.h"
 
 #include "DevsimProcess.h"
+#include "ManualClock.h"
 #include "MessageLoop.h"
 #include "TempBus.h"
 
@@ -12,6 +14,7 @@
 #include <juce_events/juce_events.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -25,7 +28,7 @@ using device::DeviceList;
 using device::SystemMessage;
 using device::Win32MessageListener;
 using device::Win32NotificationWindow;
-using testsupport::pump;
+using testsupport::pumpPosted;
 using testsupport::pumpUntil;
 
 constexpr uint32_t kVendor = 0x3B71;
@@ -88,6 +91,43 @@ public:
     std::atomic<int> calls{0};
 };
 
+// Waits, without running the message loop, until done() holds or timeoutMs of real time have passed;
+// returns done().
+template <typename Done> bool waitUntil(Done done, int timeoutMs = 10000)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return done();
+}
+
+// Counts the device-change broadcasts the notification thread hands out. Made after the list's notifier, it
+// is called after it for each broadcast: once it has counted one, the list has handled that one and every
+// earlier one, and posted what it had to post.
+class BroadcastCounter : public Win32MessageListener
+{
+public:
+    BroadcastCounter() { Win32NotificationWindow::addListener(this); }
+    ~BroadcastCounter() override { Win32NotificationWindow::removeListener(this); }
+
+    void handleWin32Message(uint32_t message, platform::WPARAM wParam, platform::LPARAM) override
+    {
+        if (message == platform::WM_DEVICECHANGE)
+            ++(wParam == platform::DBT_DEVICEARRIVAL ? arrivals : removals);
+    }
+
+    // Until at least that many of each have been handed out.
+    bool waitFor(int wantedArrivals, int wantedRemovals) const
+    {
+        return waitUntil([&]
+                         { return arrivals.load() >= wantedArrivals && removals.load() >= wantedRemovals; });
+    }
+
+private:
+    std::atomic<int> arrivals{0};
+    std::atomic<int> removals{0};
+};
+
 } // namespace
 
 TEST_F(DeviceListTest, TheListRunsInReverseEnumerationOrderAndKeepsOnlyTheWantedVendor)
@@ -128,6 +168,7 @@ TEST_F(DeviceListTest, HotPlugFromAnotherProcessPostsOneArrivalAndOneRemoval)
     DeviceList list(kVendor);
     Collector collector;
     list.setListener(&collector);
+    BroadcastCounter broadcasts;
 
     ASSERT_EQ(devsimProcess({"plug", "u1", "--model", "st8"}), 0);
     ASSERT_TRUE(pumpUntil([&] { return collector.received.size() == 1; }));
@@ -137,8 +178,8 @@ TEST_F(DeviceListTest, HotPlugFromAnotherProcessPostsOneArrivalAndOneRemoval)
 
     // All three removal broadcasts arrive; only the first still finds the device.
     ASSERT_EQ(devsimProcess({"unplug", "u1", "--codes", "7"}), 0);
-    ASSERT_TRUE(pumpUntil([&] { return collector.received.size() == 2; }));
-    pump(300);
+    ASSERT_TRUE(broadcasts.waitFor(1, 3));
+    ASSERT_TRUE(pumpPosted());
     ASSERT_EQ(collector.received.size(), 2u);
     EXPECT_EQ(collector.received[1].id, device::deviceRemovalMessage);
     EXPECT_EQ(collector.received[1].path, pathOf("u1"));
@@ -151,10 +192,12 @@ TEST_F(DeviceListTest, AForeignArrivalPostsNothingAndLeavesTheList)
     DeviceList list(kVendor);
     Collector collector;
     list.setListener(&collector);
+    BroadcastCounter broadcasts;
 
     ASSERT_EQ(devsimProcess({"plug", "other", "--model", "foreign"}), 0);
-    ASSERT_EQ(devsimProcess({"unplug", "other"}), 0);
-    pump(500);
+    ASSERT_EQ(devsimProcess({"unplug", "other"}), 0); // query-remove and remove-complete
+    ASSERT_TRUE(broadcasts.waitFor(1, 2));
+    ASSERT_TRUE(pumpPosted());
     EXPECT_TRUE(collector.received.empty());
     EXPECT_EQ(list.getCount(), 1);
 }
@@ -165,7 +208,11 @@ TEST_F(DeviceListTest, AUnitPluggedBeforeTheProcessStartsIsListedNotAnnounced)
     DeviceList list(kVendor);
     Collector collector;
     list.setListener(&collector);
-    pump(400);
+    // Once a later arrival is handed out, a broadcast for the earlier plug would have been too.
+    BroadcastCounter broadcasts;
+    ASSERT_EQ(devsimProcess({"plug", "other", "--model", "foreign"}), 0);
+    ASSERT_TRUE(broadcasts.waitFor(1, 0));
+    ASSERT_TRUE(pumpPosted());
     EXPECT_TRUE(collector.received.empty());
     EXPECT_EQ(list.getCount(), 1);
 }
@@ -175,11 +222,12 @@ TEST_F(DeviceListTest, AMessageInFlightKeepsItsDeviceAliveAfterTheListDropsIt)
     DeviceList list(kVendor);
     Collector collector;
     list.setListener(&collector);
+    BroadcastCounter broadcasts;
     // Plug and pull before the message thread runs: both messages are queued behind each other.
     ASSERT_EQ(devsimProcess({"plug", "u1", "--model", "st8"}), 0);
-    juce::Thread::sleep(300);
+    ASSERT_TRUE(broadcasts.waitFor(1, 0));
     ASSERT_EQ(devsimProcess({"unplug", "u1"}), 0);
-    juce::Thread::sleep(300);
+    ASSERT_TRUE(broadcasts.waitFor(1, 1));
     ASSERT_TRUE(pumpUntil([&] { return collector.received.size() == 2; }));
     EXPECT_EQ(collector.received[0].path, pathOf("u1"));
     EXPECT_EQ(collector.received[1].path, pathOf("u1"));
@@ -192,15 +240,17 @@ TEST(NotificationWindow, AListenerAddedTwiceIsCalledOnceAndNotAfterItsRemoval)
     const platform::HWND window = Win32NotificationWindow::getWindowHandle();
     ASSERT_NE(window, 0u);
     Win32NotificationWindow::addListener(&listener);
+    // Listed after it, the probe is called for a message once the listener's calls for it are over.
+    CountingListener probe;
+    Win32NotificationWindow::addListener(&probe);
 
     ASSERT_TRUE(platform::postMessage(window, 0x400, 0, 0));
-    ASSERT_TRUE(pumpUntil([&] { return listener.calls.load() >= 1; }));
-    juce::Thread::sleep(100);
+    ASSERT_TRUE(waitUntil([&] { return probe.calls.load() == 1; }));
     EXPECT_EQ(listener.calls.load(), 1);
 
     Win32NotificationWindow::removeListener(&listener);
-    platform::postMessage(window, 0x400, 0, 0);
-    juce::Thread::sleep(100);
+    ASSERT_TRUE(platform::postMessage(window, 0x400, 0, 0));
+    ASSERT_TRUE(waitUntil([&] { return probe.calls.load() == 2; }));
     EXPECT_EQ(listener.calls.load(), 1);
     delete Win32NotificationWindow::getInstance();
 }
@@ -268,8 +318,7 @@ TEST(NotificationWindow, ListenersAddingAndRemovingListenersDuringACallAreSafeAn
 
     platform::postMessage(window, 0x401, 0, 0);
     platform::postMessage(window, 0x400, 0, 0);
-    for (int i = 0; i < 500 && added.back().calls == 0; ++i)
-        juce::Thread::sleep(10);
+    EXPECT_TRUE(waitUntil([&] { return added.back().calls.load() == 1; }));
     delete Win32NotificationWindow::getInstance();
     EXPECT_EQ(second.calls.load(), 0);
     for (const Counter& c : added)
@@ -288,20 +337,23 @@ TEST(NotificationWindow, ARemovalDuringDeletionWaitsForTheCallInProgress)
                 return;
             inCall = true;
             entered = true;
-            juce::Thread::sleep(300);
+            // Stays in the call a moment after the removal has begun: a removal that did not wait for
+            // the call would return meanwhile.
+            waitUntil([&] { return removing.load(); });
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
             inCall = false;
         }
         std::atomic<bool> entered{false};
+        std::atomic<bool> removing{false};
         std::atomic<bool> inCall{false};
     } listener;
     Win32NotificationWindow::addListener(&listener);
     ASSERT_NE(Win32NotificationWindow::getWindowHandle(), 0u);
 
     std::thread deleter([] { delete Win32NotificationWindow::getInstance(); });
-    for (int i = 0; i < 500 && !listener.entered; ++i)
-        juce::Thread::sleep(10);
-    ASSERT_TRUE(listener.entered);
+    ASSERT_TRUE(waitUntil([&] { return listener.entered.load(); }));
     EXPECT_TRUE(Win32NotificationWindow::exists());
+    listener.removing = true;
     Win32NotificationWindow::removeListener(&listener);
     EXPECT_FALSE(listener.inCall);
     deleter.join();
@@ -310,22 +362,29 @@ TEST(NotificationWindow, ARemovalDuringDeletionWaitsForTheCallInProgress)
 
 TEST(NotificationWindow, DeletionWaitsForAListenerPastTheCloseTimeOutAndNeverKillsTheThread)
 {
-    // Longer than any wait followed by a kill could last.
+    // The listener spends longer in its call than any wait followed by a kill could last (on the manual
+    // clock, so in a moment), and returns only once the deletion has written that it waits on.
+    testsupport::ManualClock clock;
+    platform::DebugCapture debug;
     struct Stuck : Win32MessageListener
     {
+        explicit Stuck(const platform::DebugCapture& d) : debug(d) {}
         void handleWin32Message(uint32_t message, platform::WPARAM, platform::LPARAM) override
         {
             if (message != platform::WM_CLOSE)
                 return;
-            juce::Thread::sleep(4500);
+            platform::sleepMs(4500);
+            reported = waitUntil([&] { return !debug.lines().empty(); });
             returned = true;
         }
+        const platform::DebugCapture& debug;
+        std::atomic<bool> reported{false};
         std::atomic<bool> returned{false};
-    } listener;
+    } listener(debug);
     Win32NotificationWindow::addListener(&listener);
     ASSERT_NE(Win32NotificationWindow::getWindowHandle(), 0u);
-    platform::DebugCapture debug;
     delete Win32NotificationWindow::getInstance();
+    EXPECT_TRUE(listener.reported);
     EXPECT_TRUE(listener.returned);
     EXPECT_FALSE(Win32NotificationWindow::exists());
     EXPECT_EQ(debug.lines().size(), 1u);

@@ -1,8 +1,9 @@
 #include "platform/FileVersion.h"
-#include "platform/VersionBlock.h"
 
+#include "VersionBlockBytes.h"
+
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
@@ -11,6 +12,8 @@
 
 namespace
 {
+
+using testsupport::versionBlockBytes;
 
 // A temporary file of the given bytes.
 class TempFile
@@ -29,21 +32,6 @@ public:
     ~TempFile() { std::remove(path.c_str()); }
     std::string path;
 };
-
-std::vector<uint8_t> blockBytes(uint16_t major, uint16_t minor, uint16_t build, uint16_t revision)
-{
-    platform::FileVersionBlock b{
-        {'S', 'T', 'R', 'E', 'L', 'L', 'I', 'S', ':', 'F', 'I', 'L', 'E', 'V', 'E', 'R'},
-        major,
-        minor,
-        build,
-        revision,
-        platform::fileVersionCheck(major, minor, build, revision),
-        1};
-    std::vector<uint8_t> bytes(sizeof b);
-    std::memcpy(bytes.data(), &b, sizeof b);
-    return bytes;
-}
 
 std::vector<uint8_t> fileWithBlockAt(size_t offset, size_t total, const std::vector<uint8_t>& block)
 {
@@ -76,7 +64,7 @@ TEST(FileVersion, ABlockIsFoundAcrossTheReadersChunkBoundary)
     for (size_t offset :
          {size_t{0}, size_t{65536 - 17}, size_t{65536 - 32}, size_t{65536}, size_t{200000 - 32}})
     {
-        TempFile f(fileWithBlockAt(offset, 200000, blockBytes(1, 2, 3, 4)));
+        TempFile f(fileWithBlockAt(offset, 200000, versionBlockBytes(1, 2, 3, 4)));
         platform::FileVersion v;
         ASSERT_TRUE(platform::readFileVersion(f.path, v)) << "offset " << offset;
         EXPECT_EQ(v.major, 1);
@@ -88,7 +76,7 @@ TEST(FileVersion, ABlockIsFoundAcrossTheReadersChunkBoundary)
 
 TEST(FileVersion, AMarkerWithoutAValidCheckOrAMissingFileIsNoVersion)
 {
-    std::vector<uint8_t> bad = blockBytes(4, 8, 0, 0);
+    std::vector<uint8_t> bad = versionBlockBytes(4, 8, 0, 0);
     bad[24] ^= 1;
     TempFile withBadCheck(fileWithBlockAt(100, 1000, bad));
     platform::FileVersion v;
@@ -96,7 +84,7 @@ TEST(FileVersion, AMarkerWithoutAValidCheckOrAMissingFileIsNoVersion)
 
     // A damaged block earlier in the file does not hide a good one later.
     std::vector<uint8_t> both = fileWithBlockAt(100, 1000, bad);
-    const std::vector<uint8_t> good = blockBytes(2, 1, 0, 0);
+    const std::vector<uint8_t> good = versionBlockBytes(2, 1, 0, 0);
     std::copy(good.begin(), good.end(), both.begin() + 500);
     TempFile withBoth(both);
     ASSERT_TRUE(platform::readFileVersion(withBoth.path, v));

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <utility>
 
 namespace testsupport
@@ -24,6 +25,15 @@ template <typename Done> bool pumpUntil(Done done, int timeoutMs = 10000)
 inline void pump(int ms)
 {
     pumpUntil([] { return false; }, ms);
+}
+
+// Runs the message loop until every message posted before the call has been delivered (posted messages
+// arrive in order); false when that took longer than timeoutMs.
+inline bool pumpPosted(int timeoutMs = 10000)
+{
+    auto delivered = std::make_shared<bool>(false); // outlives a call that gave up
+    juce::MessageManager::callAsync([delivered] { *delivered = true; });
+    return pumpUntil([&] { return *delivered; }, timeoutMs);
 }
 
 // Runs a function on the message thread after a delay: once a modal loop the test starts is running.

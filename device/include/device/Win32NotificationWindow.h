@@ -43,9 +43,9 @@ public:
     static bool exists();
 
     // Closes the window and waits for the thread, which ends at once unless a listener is still in a call
-    // (the wait is meant to stay within 2000 ms; past that it goes on, with a debug line, rather than kill
-    // the thread). The instance stays findable until the thread has ended, so a listener removing itself
-    // meanwhile still waits for its call in progress.
+    // (the wait is meant to stay within 2000 ms of the tick clock; past that it goes on, with a debug line,
+    // rather than kill the thread). The instance stays findable until the thread has ended, so a listener
+    // removing itself meanwhile still waits for its call in progress.
     ~Win32NotificationWindow() override;
 
 private:
