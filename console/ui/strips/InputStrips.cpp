@@ -15,32 +15,54 @@ int recordOffset(int input)
     return ConsoleState::kInputRecords + input * ConsoleState::kRecordBytes;
 }
 
-bool isNominalOn(const ConsoleContext& content, int input)
+juce::String storedName(const ConsoleState& s, int input)
 {
-    return content.getState().getByte(recordOffset(input)) == 2;
+    return s.getInputAlias(input);
 }
 
-constexpr NameBinding kName{[](const ConsoleState& s, int input) { return s.getInputAlias(input); },
-                            [](ConsoleState& s, int input, const juce::String& name)
-                            { s.setInputAlias(input, name); },
-                            "In ", true, nullptr};
+void storeName(ConsoleState& s, int input, const juce::String& name)
+{
+    s.setInputAlias(input, name);
+}
 
-// The channel is the input.
-constexpr FlagBinding kNominal{
-    [](const ConsoleContext& c, int, int input) { return isNominalOn(c, input); },
-    [](ConsoleContext& c, int, int input, bool on)
-    {
-        if (isNominalOn(c, input) != on)
-            c.getState().setByte(recordOffset(input), on ? 2 : 0);
-    },
-    [](ConsoleContext& c, int, int input) { c.getState().setByte(recordOffset(input), 0); },
-    [](ConsoleContext& c, int, int input, int& value) { return c.getDevice().getInputNominal(input, value); },
-    [](ConsoleContext& c, int, int input)
-    { return c.getDevice().setInputNominal(input, isNominalOn(c, input) ? 2 : 0); },
-    ChannelSet::own,
-    ChannelSet::own,
-    false,
-    false};
+// The nominal switch's one channel is its input.
+bool isNominalOn(const ConsoleContext& c, int, int input)
+{
+    return c.getState().getByte(recordOffset(input)) == 2;
+}
+
+// A stored value other than 0 or 2 (shown as off) stays until the switch is used.
+void storeNominal(ConsoleContext& c, int, int input, bool on)
+{
+    if (isNominalOn(c, 0, input) != on)
+        c.getState().setByte(recordOffset(input), on ? 2 : 0);
+}
+
+void resetNominal(ConsoleContext& c, int, int input)
+{
+    c.getState().setByte(recordOffset(input), 0);
+}
+
+int readNominal(ConsoleContext& c, int, int input, int& value)
+{
+    return c.getDevice().getInputNominal(input, value);
+}
+
+int sendNominal(ConsoleContext& c, int, int input)
+{
+    return c.getDevice().setInputNominal(input, isNominalOn(c, 0, input) ? 2 : 0);
+}
+
+constexpr NameBinding kName{
+    .get = storedName, .set = storeName, .prefix = "In ", .inputs = true, .count = nullptr};
+
+constexpr FlagBinding kNominal{.get = isNominalOn,
+                               .put = storeNominal,
+                               .clear = resetNominal,
+                               .read = readNominal,
+                               .write = sendNominal,
+                               .onLoad = ChannelSet::own,
+                               .onReset = ChannelSet::own};
 
 } // namespace
 

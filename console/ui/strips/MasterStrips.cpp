@@ -28,68 +28,127 @@ int recordByte(int output, int byte)
     return ConsoleState::kOutputRecords + output * ConsoleState::kRecordBytes + byte;
 }
 
-bool isMuted(const ConsoleContext& c, int output)
+float storedGain(const ConsoleContext& c, int, int output)
+{
+    return c.getState().getOutputGain(output);
+}
+
+void storeGain(ConsoleContext& c, int, int output, float db)
+{
+    c.getState().setOutputGain(output, db);
+}
+
+int readGain(ConsoleContext& c, int, int output, float& db)
+{
+    return c.getDevice().getOutputGain(output, db);
+}
+
+int sendGain(ConsoleContext& c, int, int output)
+{
+    return c.getDevice().setOutputGain(output, c.getState().getOutputGain(output));
+}
+
+// The switches keep a stored value they show as the state they are set to.
+bool isMuted(const ConsoleContext& c, int, int output)
 {
     return c.getState().getByte(recordByte(output, kMuteByte)) != 0;
 }
 
-bool isNominalOn(const ConsoleContext& c, int output)
+void storeMute(ConsoleContext& c, int, int output, bool on)
+{
+    if (isMuted(c, 0, output) != on)
+        c.getState().setByte(recordByte(output, kMuteByte), on ? 1 : 0);
+}
+
+void resetMute(ConsoleContext& c, int, int output)
+{
+    c.getState().setByte(recordByte(output, kMuteByte), 0);
+}
+
+int readMute(ConsoleContext& c, int, int output, int& value)
+{
+    return c.getDevice().getOutputMute(output, value);
+}
+
+int sendMute(ConsoleContext& c, int, int output)
+{
+    return c.getDevice().setOutputMute(output, isMuted(c, 0, output) ? 1 : 0);
+}
+
+bool isNominalOn(const ConsoleContext& c, int, int output)
 {
     return c.getState().getByte(recordByte(output, kNominalByte)) == 2;
 }
 
-constexpr FaderBinding kGain{
-    [](const ConsoleContext& c, int, int output) { return c.getState().getOutputGain(output); },
-    [](ConsoleContext& c, int, int output, float db) { c.getState().setOutputGain(output, db); },
-    [](ConsoleContext& c, int, int output, float& db) { return c.getDevice().getOutputGain(output, db); },
-    [](ConsoleContext& c, int, int output)
-    { return c.getDevice().setOutputGain(output, c.getState().getOutputGain(output)); },
-    ChannelSet::parity,
-    ChannelSet::parity};
-
-// A stored value the switch shows as it stands stays as stored.
-constexpr FlagBinding kMute{
-    [](const ConsoleContext& c, int, int output) { return isMuted(c, output); },
-    [](ConsoleContext& c, int, int output, bool on)
-    {
-        if (isMuted(c, output) != on)
-            c.getState().setByte(recordByte(output, kMuteByte), on ? 1 : 0);
-    },
-    [](ConsoleContext& c, int, int output) { c.getState().setByte(recordByte(output, kMuteByte), 0); },
-    [](ConsoleContext& c, int, int output, int& value) { return c.getDevice().getOutputMute(output, value); },
-    [](ConsoleContext& c, int, int output)
-    { return c.getDevice().setOutputMute(output, isMuted(c, output) ? 1 : 0); },
-    ChannelSet::parity,
-    ChannelSet::parity,
-    false,
-    false};
-
 // Only an analog output stores its nominal level.
-constexpr FlagBinding kNominal{
-    [](const ConsoleContext& c, int, int output) { return isNominalOn(c, output); },
-    [](ConsoleContext& c, int, int output, bool on)
-    {
-        if (isAnalogOutput(c, output) && isNominalOn(c, output) != on)
-            c.getState().setByte(recordByte(output, kNominalByte), on ? 2 : 0);
-    },
-    [](ConsoleContext& c, int, int output) { c.getState().setByte(recordByte(output, kNominalByte), 0); },
-    [](ConsoleContext& c, int, int output, int& value)
-    { return c.getDevice().getOutputNominal(output, value); },
-    [](ConsoleContext& c, int, int output)
-    { return c.getDevice().setOutputNominal(output, isNominalOn(c, output) ? 2 : 0); },
-    ChannelSet::parity,
-    ChannelSet::parity,
-    false,
-    false};
+void storeNominal(ConsoleContext& c, int, int output, bool on)
+{
+    if (isAnalogOutput(c, output) && isNominalOn(c, 0, output) != on)
+        c.getState().setByte(recordByte(output, kNominalByte), on ? 2 : 0);
+}
 
-constexpr NameBinding kName{[](const ConsoleState& s, int output) { return s.getOutputAlias(output); },
-                            [](ConsoleState& s, int output, const juce::String& name)
-                            { s.setOutputAlias(output, name); },
-                            "Out ", false, outputChannelCount};
+void resetNominal(ConsoleContext& c, int, int output)
+{
+    c.getState().setByte(recordByte(output, kNominalByte), 0);
+}
 
-constexpr GangBinding kGang{[](const ConsoleState& s, int channel) { return s.isOutputGanged(channel); },
-                            [](ConsoleState& s, bool on, int channel) { s.setOutputGanged(on, channel); },
-                            outputChannelCount};
+int readNominal(ConsoleContext& c, int, int output, int& value)
+{
+    return c.getDevice().getOutputNominal(output, value);
+}
+
+int sendNominal(ConsoleContext& c, int, int output)
+{
+    return c.getDevice().setOutputNominal(output, isNominalOn(c, 0, output) ? 2 : 0);
+}
+
+juce::String storedName(const ConsoleState& s, int output)
+{
+    return s.getOutputAlias(output);
+}
+
+void storeName(ConsoleState& s, int output, const juce::String& name)
+{
+    s.setOutputAlias(output, name);
+}
+
+bool isGanged(const ConsoleState& s, int channel)
+{
+    return s.isOutputGanged(channel);
+}
+
+void setGanged(ConsoleState& s, bool on, int channel)
+{
+    s.setOutputGanged(on, channel);
+}
+
+constexpr FaderBinding kGain{.get = storedGain,
+                             .put = storeGain,
+                             .read = readGain,
+                             .write = sendGain,
+                             .onLoad = ChannelSet::parity,
+                             .onReset = ChannelSet::parity};
+
+constexpr FlagBinding kMute{.get = isMuted,
+                            .put = storeMute,
+                            .clear = resetMute,
+                            .read = readMute,
+                            .write = sendMute,
+                            .onLoad = ChannelSet::parity,
+                            .onReset = ChannelSet::parity};
+
+constexpr FlagBinding kNominal{.get = isNominalOn,
+                               .put = storeNominal,
+                               .clear = resetNominal,
+                               .read = readNominal,
+                               .write = sendNominal,
+                               .onLoad = ChannelSet::parity,
+                               .onReset = ChannelSet::parity};
+
+constexpr NameBinding kName{
+    .get = storedName, .set = storeName, .prefix = "Out ", .inputs = false, .count = outputChannelCount};
+
+constexpr GangBinding kGang{.get = isGanged, .set = setGanged, .count = outputChannelCount};
 
 } // namespace
 

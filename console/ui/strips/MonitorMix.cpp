@@ -10,6 +10,9 @@ namespace console
 namespace
 {
 
+// Monitor-mix values live in the state block per input and output channel; a store writes both
+// channels of the mix's pair.
+
 constexpr uint8_t kMuteBit = 1;
 constexpr uint8_t kSoloBit = 2;
 
@@ -18,16 +21,37 @@ int flagOffset(int input, int mix)
     return ConsoleState::kMonitorFlags + input * ConsoleState::kMaxChannels + mix;
 }
 
-bool readBit(const ConsoleContext& content, int input, int mix, uint8_t bit)
+float storedGain(const ConsoleContext& c, int input, int mix)
 {
-    return mix >= 0 && mix < ConsoleState::kMaxChannels &&
-           (content.getState().getByte(flagOffset(input, mix)) & bit) != 0;
+    return c.getState().getMonitorGain(input, mix);
 }
 
-// The bit in the flag bytes of both channels of the mix's pair.
-void writeBit(ConsoleContext& content, int input, int mix, uint8_t bit, bool on)
+void storeGain(ConsoleContext& c, int input, int mix, float db)
 {
-    ConsoleState& state = content.getState();
+    c.getState().setMonitorGain(input, mix, db);
+    c.getState().setMonitorGain(input, mix + 1, db);
+}
+
+int readGain(ConsoleContext& c, int input, int mix, float& db)
+{
+    return c.getDevice().getMonitorGain(input, mix, db);
+}
+
+int sendGain(ConsoleContext& c, int input, int mix)
+{
+    return c.getDevice().setMonitorGain(input, mix, c.getState().getMonitorGain(input, mix));
+}
+
+// The mute (bit 0) and the solo (bit 1) of the input's flag bytes.
+template <uint8_t bit> bool storedBit(const ConsoleContext& c, int input, int mix)
+{
+    return mix >= 0 && mix < ConsoleState::kMaxChannels &&
+           (c.getState().getByte(flagOffset(input, mix)) & bit) != 0;
+}
+
+template <uint8_t bit> void storeBit(ConsoleContext& c, int input, int mix, bool on)
+{
+    ConsoleState& state = c.getState();
     for (int m : {mix, mix + 1})
     {
         if (m < 0 || m >= ConsoleState::kMaxChannels)
@@ -37,64 +61,93 @@ void writeBit(ConsoleContext& content, int input, int mix, uint8_t bit, bool on)
     }
 }
 
-int sentBit(const ConsoleContext& content, int input, int mix, uint8_t bit)
+// The device takes the bit as it lies in the flag byte: 1 for a mute, 2 for a solo.
+template <uint8_t bit> int sentBit(const ConsoleContext& c, int input, int mix)
 {
-    return content.getState().getByte(flagOffset(input, mix)) & bit;
+    return c.getState().getByte(flagOffset(input, mix)) & bit;
 }
 
 // Each analog input is heard on the analog output pair of its own numbers.
-bool isHomeMix(const ConsoleContext& content, int input, int mix)
+bool isHomeMix(const ConsoleContext& c, int input, int mix)
 {
     const int home = input & ~1;
-    const device::HwInfoCaps& caps = content.getHwInfo();
+    const device::HwInfoCaps& caps = c.getHwInfo();
     return mix == home && caps.getInputMapType(uint32_t(home)) == device::HwInfoCaps::kGroupAnalog &&
            caps.getOutputMapType(uint32_t(home)) == device::HwInfoCaps::kGroupAnalog;
 }
 
-constexpr FaderBinding kGain{
-    [](const ConsoleContext& c, int input, int mix) { return c.getState().getMonitorGain(input, mix); },
-    [](ConsoleContext& c, int input, int mix, float db)
-    {
-        c.getState().setMonitorGain(input, mix, db);
-        c.getState().setMonitorGain(input, mix + 1, db);
-    },
-    [](ConsoleContext& c, int input, int mix, float& db)
-    { return c.getDevice().getMonitorGain(input, mix, db); },
-    [](ConsoleContext& c, int input, int mix)
-    { return c.getDevice().setMonitorGain(input, mix, c.getState().getMonitorGain(input, mix)); },
-    ChannelSet::parity,
-    ChannelSet::parity};
+void resetMute(ConsoleContext& c, int input, int mix)
+{
+    storeBit<kMuteBit>(c, input, mix, !isHomeMix(c, input, mix));
+}
 
-constexpr FlagBinding kMute{
-    [](const ConsoleContext& c, int input, int mix) { return readBit(c, input, mix, kMuteBit); },
-    [](ConsoleContext& c, int input, int mix, bool on) { writeBit(c, input, mix, kMuteBit, on); },
-    [](ConsoleContext& c, int input, int mix)
-    { writeBit(c, input, mix, kMuteBit, !isHomeMix(c, input, mix)); },
-    [](ConsoleContext& c, int input, int mix, int& value)
-    { return c.getDevice().getMonitorMute(input, mix, value); },
-    [](ConsoleContext& c, int input, int mix)
-    { return c.getDevice().setMonitorMute(input, mix, sentBit(c, input, mix, kMuteBit)); },
-    ChannelSet::parity,
-    ChannelSet::parity,
-    false,
-    true};
+int readMute(ConsoleContext& c, int input, int mix, int& value)
+{
+    return c.getDevice().getMonitorMute(input, mix, value);
+}
 
-constexpr FlagBinding kSolo{
-    [](const ConsoleContext& c, int input, int mix) { return readBit(c, input, mix, kSoloBit); },
-    [](ConsoleContext& c, int input, int mix, bool on) { writeBit(c, input, mix, kSoloBit, on); },
-    [](ConsoleContext& c, int input, int mix) { writeBit(c, input, mix, kSoloBit, false); },
-    [](ConsoleContext& c, int input, int mix, int& value)
-    { return c.getDevice().getMonitorSolo(input, mix, value); },
-    [](ConsoleContext& c, int input, int mix)
-    { return c.getDevice().setMonitorSolo(input, mix, sentBit(c, input, mix, kSoloBit)); },
-    ChannelSet::parity,
-    ChannelSet::parity,
-    true,
-    true};
+int sendMute(ConsoleContext& c, int input, int mix)
+{
+    return c.getDevice().setMonitorMute(input, mix, sentBit<kMuteBit>(c, input, mix));
+}
 
-constexpr GangBinding kGang{[](const ConsoleState& s, int channel) { return s.isInputGanged(channel); },
-                            [](ConsoleState& s, bool on, int channel) { s.setInputGanged(on, channel); },
-                            [](const ConsoleContext& c) { return c.getLayout().getInputStripCount(); }};
+void resetSolo(ConsoleContext& c, int input, int mix)
+{
+    storeBit<kSoloBit>(c, input, mix, false);
+}
+
+int readSolo(ConsoleContext& c, int input, int mix, int& value)
+{
+    return c.getDevice().getMonitorSolo(input, mix, value);
+}
+
+int sendSolo(ConsoleContext& c, int input, int mix)
+{
+    return c.getDevice().setMonitorSolo(input, mix, sentBit<kSoloBit>(c, input, mix));
+}
+
+bool isGanged(const ConsoleState& s, int channel)
+{
+    return s.isInputGanged(channel);
+}
+
+void setGanged(ConsoleState& s, bool on, int channel)
+{
+    s.setInputGanged(on, channel);
+}
+
+int inputStrips(const ConsoleContext& c)
+{
+    return c.getLayout().getInputStripCount();
+}
+
+constexpr FaderBinding kGain{.get = storedGain,
+                             .put = storeGain,
+                             .read = readGain,
+                             .write = sendGain,
+                             .onLoad = ChannelSet::parity,
+                             .onReset = ChannelSet::parity};
+
+constexpr FlagBinding kMute{.get = storedBit<kMuteBit>,
+                            .put = storeBit<kMuteBit>,
+                            .clear = resetMute,
+                            .read = readMute,
+                            .write = sendMute,
+                            .onLoad = ChannelSet::parity,
+                            .onReset = ChannelSet::parity,
+                            .grouped = true};
+
+constexpr FlagBinding kSolo{.get = storedBit<kSoloBit>,
+                            .put = storeBit<kSoloBit>,
+                            .clear = resetSolo,
+                            .read = readSolo,
+                            .write = sendSolo,
+                            .onLoad = ChannelSet::parity,
+                            .onReset = ChannelSet::parity,
+                            .solo = true,
+                            .grouped = true};
+
+constexpr GangBinding kGang{.get = isGanged, .set = setGanged, .count = inputStrips};
 
 } // namespace
 

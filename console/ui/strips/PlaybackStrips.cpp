@@ -27,78 +27,138 @@ int soloOffset(int channel)
     return ConsoleState::kPlaybackRecords + channel * ConsoleState::kRecordBytes + kSoloByte;
 }
 
-bool isSoloed(const ConsoleContext& c, int channel)
+// Levels and mutes go through the device's system-volume link.
+
+float storedGain(const ConsoleContext& c, int, int channel)
+{
+    return c.getState().getPlaybackGain(channel);
+}
+
+void storeGain(ConsoleContext& c, int, int channel, float db)
+{
+    c.getState().setPlaybackGain(channel, db);
+}
+
+int readGain(ConsoleContext& c, int, int channel, float& db)
+{
+    return c.getDevice().getPlaybackGain(channel, db);
+}
+
+int sendGain(ConsoleContext& c, int, int channel)
+{
+    return c.getDevice().setPlaybackGain(channel, c.getState().getPlaybackGain(channel));
+}
+
+// A stored value other than 0 or 1 stays until the button is used.
+bool isMuted(const ConsoleContext& c, int, int channel)
+{
+    return c.getState().getPlaybackMute(channel);
+}
+
+void storeMute(ConsoleContext& c, int, int channel, bool on)
+{
+    if (isMuted(c, 0, channel) != on)
+        c.getState().setPlaybackMute(channel, on ? 1 : 0);
+}
+
+void resetMute(ConsoleContext& c, int, int channel)
+{
+    c.getState().setPlaybackMute(channel, 0);
+}
+
+int readMute(ConsoleContext& c, int, int channel, int& value)
+{
+    return c.getDevice().getPlaybackMute(channel, value);
+}
+
+int sendMute(ConsoleContext& c, int, int channel)
+{
+    return c.getDevice().setPlaybackMute(channel, isMuted(c, 0, channel) ? 1 : 0);
+}
+
+bool isSoloed(const ConsoleContext& c, int, int channel)
 {
     return inImage(channel) && c.getState().getByte(soloOffset(channel)) != 0;
 }
 
-void storeSolo(ConsoleContext& c, int channel, bool on)
+void storeSolo(ConsoleContext& c, int, int channel, bool on)
 {
-    if (inImage(channel))
+    if (inImage(channel) && isSoloed(c, 0, channel) != on)
         c.getState().setByte(soloOffset(channel), on ? 1 : 0);
 }
 
-// Levels and mutes go through the device's system-volume link.
-constexpr FaderBinding kGain{
-    [](const ConsoleContext& c, int, int channel) { return c.getState().getPlaybackGain(channel); },
-    [](ConsoleContext& c, int, int channel, float db) { c.getState().setPlaybackGain(channel, db); },
-    [](ConsoleContext& c, int, int channel, float& db) { return c.getDevice().getPlaybackGain(channel, db); },
-    [](ConsoleContext& c, int, int channel)
-    { return c.getDevice().setPlaybackGain(channel, c.getState().getPlaybackGain(channel)); },
-    ChannelSet::parity,
-    ChannelSet::all};
+void resetSolo(ConsoleContext& c, int, int channel)
+{
+    if (inImage(channel))
+        c.getState().setByte(soloOffset(channel), 0);
+}
 
-// A stored value other than 0 or 1 stays until the button is used.
-constexpr FlagBinding kMute{
-    [](const ConsoleContext& c, int, int channel) { return c.getState().getPlaybackMute(channel); },
-    [](ConsoleContext& c, int, int channel, bool on)
-    {
-        if (c.getState().getPlaybackMute(channel) != on)
-            c.getState().setPlaybackMute(channel, on ? 1 : 0);
-    },
-    [](ConsoleContext& c, int, int channel) { c.getState().setPlaybackMute(channel, 0); },
-    [](ConsoleContext& c, int, int channel, int& value)
-    { return c.getDevice().getPlaybackMute(channel, value); },
-    [](ConsoleContext& c, int, int channel)
-    { return c.getDevice().setPlaybackMute(channel, c.getState().getPlaybackMute(channel) ? 1 : 0); },
-    ChannelSet::parity,
-    ChannelSet::all,
-    false,
-    false};
+int readSolo(ConsoleContext& c, int, int channel, int& value)
+{
+    value = 0;
+    return c.getDevice().getPlaybackSolo(channel, value);
+}
 
-constexpr FlagBinding kSolo{[](const ConsoleContext& c, int, int channel) { return isSoloed(c, channel); },
-                            [](ConsoleContext& c, int, int channel, bool on)
-                            {
-                                if (isSoloed(c, channel) != on)
-                                    storeSolo(c, channel, on);
-                            },
-                            [](ConsoleContext& c, int, int channel) { storeSolo(c, channel, false); },
-                            [](ConsoleContext& c, int, int channel, int& value)
-                            {
-                                value = 0;
-                                return c.getDevice().getPlaybackSolo(channel, value);
-                            },
-                            [](ConsoleContext& c, int, int channel)
-                            {
-                                return c.getDevice().setPlaybackSolo(
-                                    channel,
-                                    inImage(channel) ? c.getState().getByte(soloOffset(channel)) : 0);
-                            },
-                            ChannelSet::parity,
-                            ChannelSet::parity,
-                            true,
-                            false};
+// The stored byte as it is.
+int sendSolo(ConsoleContext& c, int, int channel)
+{
+    return c.getDevice().setPlaybackSolo(channel,
+                                         inImage(channel) ? c.getState().getByte(soloOffset(channel)) : 0);
+}
 
-constexpr GangBinding kGang{[](const ConsoleState& s, int channel) { return s.isPlaybackGanged(channel); },
-                            [](ConsoleState& s, bool on, int channel) { s.setPlaybackGanged(on, channel); },
-                            outputChannelCount};
+juce::String storedName(const ConsoleState& s, int channel)
+{
+    return s.getPlaybackAlias(channel);
+}
+
+void storeName(ConsoleState& s, int channel, const juce::String& name)
+{
+    s.setPlaybackAlias(channel, name);
+}
+
+int namedChannels(const ConsoleContext& c)
+{
+    return Alias::nameCount(c.getHwInfo().getPlaybackChannels(kNamedChannelsRate));
+}
+
+bool isGanged(const ConsoleState& s, int channel)
+{
+    return s.isPlaybackGanged(channel);
+}
+
+void setGanged(ConsoleState& s, bool on, int channel)
+{
+    s.setPlaybackGanged(on, channel);
+}
+
+constexpr FaderBinding kGain{.get = storedGain,
+                             .put = storeGain,
+                             .read = readGain,
+                             .write = sendGain,
+                             .onLoad = ChannelSet::parity,
+                             .onReset = ChannelSet::all};
+
+constexpr FlagBinding kMute{.get = isMuted,
+                            .put = storeMute,
+                            .clear = resetMute,
+                            .read = readMute,
+                            .write = sendMute,
+                            .onLoad = ChannelSet::parity,
+                            .onReset = ChannelSet::all};
+
+constexpr FlagBinding kSolo{.get = isSoloed,
+                            .put = storeSolo,
+                            .clear = resetSolo,
+                            .read = readSolo,
+                            .write = sendSolo,
+                            .onLoad = ChannelSet::parity,
+                            .onReset = ChannelSet::parity,
+                            .solo = true};
 
 constexpr NameBinding kName{
-    [](const ConsoleState& s, int channel) { return s.getPlaybackAlias(channel); },
-    [](ConsoleState& s, int channel, const juce::String& name) { s.setPlaybackAlias(channel, name); },
-    "Play ", false,
-    [](const ConsoleContext& c)
-    { return Alias::nameCount(c.getHwInfo().getPlaybackChannels(kNamedChannelsRate)); }};
+    .get = storedName, .set = storeName, .prefix = "Play ", .inputs = false, .count = namedChannels};
+
+constexpr GangBinding kGang{.get = isGanged, .set = setGanged, .count = outputChannelCount};
 
 } // namespace
 

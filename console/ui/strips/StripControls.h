@@ -69,8 +69,8 @@ struct FlagBinding
     int (*write)(ConsoleContext&, int key, int channel);
     ChannelSet onLoad;
     ChannelSet onReset;
-    bool solo;    // the solo indicator counts it
-    bool grouped; // ctrl+click sets the same button of every strip in its box
+    bool solo = false;    // the solo indicator counts it
+    bool grouped = false; // ctrl+click sets the same button of every strip in its box
 };
 
 struct NameBinding
