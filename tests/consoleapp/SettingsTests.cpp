@@ -4,11 +4,13 @@
 
 #include "CapsBuilder.h"
 #include "ConsoleWindowFixture.h"
+#include "ManualClock.h"
 #include "console/core/Firmware.h"
 #include "console/ui/settings/SampleRate.h"
 #include "console/ui/settings/Settings.h"
 #include "console/ui/settings/SettingsGroups.h"
 #include "console/ui/settings/Versions.h"
+#include "console/ui/window/SessionFiles.h"
 #include "device/Wire.h"
 #include "platform/DeviceFile.h"
 #include "platform/Event.h"
@@ -427,6 +429,55 @@ TEST_F(SampleRateTest, BeforeVistaARateTheDeviceDoesNotOfferIsShownAsNoneAndNeve
         drain();
         EXPECT_TRUE(requests().empty()) << hz;
     }
+}
+
+TEST_F(SampleRateTest, BeforeVistaARateReadUnderWayWhenTheUserChangesTheRateIsDropped)
+{
+    open("--model st8", false);
+    // The change comes while the device's rate is being read (as after a poll that saw another rate):
+    // the read brings back the rate from before the change, which must not replace it.
+    auto whileARateIsRead = [&](const std::function<void()>& change)
+    {
+        ASSERT_EQ(bus_.devsim("fault u1 vdc:3/1 hold"), 0) << bus_.err;
+        content().getHwThread()->queueGet(rate());
+        ASSERT_TRUE(pumpUntil([&] { return bus_.dumped("u1", "fault") == "vdc:3/1 hold holding 1"; }));
+        change();
+        ASSERT_EQ(bus_.devsim("fault u1 clear"), 0) << bus_.err;
+        // The thread goes on with the reads queued after the held one before it takes the change's
+        // write: a second round has it sent.
+        drain();
+        drain();
+    };
+    whileARateIsRead(
+        [&]
+        {
+            juce::ToggleButton& button = rateButton(96000);
+            button.triggerClick();
+            ASSERT_TRUE(pumpUntil([&] { return button.getToggleState(); }));
+        });
+    EXPECT_EQ(state().getWord(ConsoleState::kRateWord), 96000u);
+    EXPECT_EQ(deviceRate(), 96000);
+
+    whileARateIsRead(
+        [&]
+        {
+            state().setWord(ConsoleState::kRateWord, 44100); // a loaded session's rate
+            console::applyToConsole(content());
+        });
+    EXPECT_EQ(state().getWord(ConsoleState::kRateWord), 44100u);
+    EXPECT_EQ(deviceRate(), 44100);
+    EXPECT_TRUE(rateButton(44100).getToggleState());
+
+    // "Reset" sends the session's rate again, whatever another program set meanwhile.
+    ASSERT_EQ(device_->setClock(88200, -1), 0);
+    whileARateIsRead(
+        [&]
+        {
+            rate().resetToDefault();
+            content().getHwThread()->queueSet(rate());
+        });
+    EXPECT_EQ(state().getWord(ConsoleState::kRateWord), 44100u);
+    EXPECT_EQ(deviceRate(), 44100);
 }
 
 TEST_F(SampleRateTest, OnVistaARateClickSetsTheCoreAudioRateAndPausesThePage)
