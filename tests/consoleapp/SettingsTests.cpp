@@ -763,6 +763,34 @@ TEST_F(SettingsTest, OnVistaAWaveDeviceChangePausesThePageAndAFailedOneShowsTheD
     EXPECT_FALSE(waves.getSurroundButton().getToggleState());
 }
 
+TEST_F(SettingsTest, AWaveDeviceModeNeverReadIsNotSentByALoadOrAResetButAChoiceIs)
+{
+    // The driver's information cannot be read while the window opens: the driver's mode is unknown.
+    open("--model st8", true, [&] { ASSERT_EQ(bus_.devsim("fault u1 dc:3 fail always"), 0); });
+    ASSERT_EQ(bus_.devsim("fault u1 clear"), 0);
+    console::Surround& waves = *page().getSurround();
+    EXPECT_TRUE(waves.getSurroundButton().getToggleState());
+    auto modesSent = [&]
+    {
+        std::vector<std::string> out;
+        for (const std::string& request : requests())
+            if (request.rfind("DC 10 ", 0) == 0)
+                out.push_back(request);
+        return out;
+    };
+    trace_.clear();
+    console::applyToConsole(content());
+    waves.resetToDefault();
+    content().getHwThread()->queueSet(waves);
+    drain();
+    EXPECT_TRUE(modesSent().empty());
+
+    waves.getStereoButton().triggerClick();
+    ASSERT_TRUE(pumpUntil([&] { return waves.getValue() == 0; }));
+    drain();
+    EXPECT_EQ(modesSent(), std::vector<std::string>({"DC 10 4294967293"}));
+}
+
 // --- version information ---
 
 TEST_F(SettingsTest, TheVersionTextNamesEachPieceWithItsVersionOneLineEach)
