@@ -184,6 +184,17 @@ TEST_F(SettingsTest, AUnitWithEveryGroupFillsBothColumnsAndSetsFlagBitZeroOnce)
     EXPECT_EQ(flagChanges, 1);
 }
 
+TEST_F(SettingsTest, AFlagChangeTheDeviceKeepsAskingToRepeatIsSentEveryTenMillisecondsForTwoSeconds)
+{
+    testsupport::ManualClock clock;
+    open("--model st8", true, [&] { ASSERT_EQ(bus_.devsim("fault u1 vdc:3/3 busreset always"), 0); });
+    int tries = 0;
+    for (const std::string& request : requests())
+        tries += request == "3/3 1 0";
+    // Each try takes the request's time and a 10 ms pause of the manual clock.
+    EXPECT_NEAR(tries, 2000.0 / (10 + sim::os::kVdcTransactionMs), 2.0);
+}
+
 TEST_F(SettingsTest, RoutingWithoutPhantomPowerIsCentredBetweenTheLeftColumnAndAbout)
 {
     // dhdmi: 4 inputs (page 437 wide, columns of 218), 44.1 to 192 kHz, Internal and FireWire, routing,
@@ -487,12 +498,15 @@ TEST_F(SampleRateTest, OnVistaARateClickSetsTheCoreAudioRateAndPausesThePage)
     EXPECT_TRUE(rateButton(48000).getToggleState());
     EXPECT_EQ(page().getSampleRateDisplay()->getLabel().getText(), "48 kHz");
 
+    const double clicked = juce::Time::getMillisecondCounterHiRes();
     click(rateButton(96000));
     EXPECT_EQ(requests(), std::vector<std::string>({"DC 16 96000"}));
     EXPECT_EQ(state().getSampleRate(), 96000);
     EXPECT_FALSE(page().isEnabled());
     EXPECT_FALSE(rateButton(44100).isEnabled());
     ASSERT_TRUE(pumpUntil([&] { return page().isEnabled(); }));
+    // For 2 s (a millisecond's rounding of the timer aside).
+    EXPECT_GE(juce::Time::getMillisecondCounterHiRes() - clicked, 1998.0);
 
     // The display reads the clock after every poll.
     pollOnce();
@@ -528,6 +542,20 @@ TEST_F(SettingsTest, ChoosingAClockSendsItWithTheRateKeptAndStoresIt)
     EXPECT_FALSE(clock.getButton(0)->getToggleState());
 }
 
+TEST_F(SettingsTest, WithoutAnInternalClockTheSelectionStartsAtTheLowestSupportedClock)
+{
+    device::HwInfoCaps caps = consoleapptest::makeCaps({{0, 2}}, {{0, 2}});
+    caps.clockMask = 0x6; // FireWire and Word
+    caps.minSampleRate = 44100;
+    caps.maxSampleRate = 48000;
+    open(capsFile(caps));
+    console::ClockSource& clock = *page().getClockSource();
+    // The unit's stored session names the internal clock, which it lacks.
+    EXPECT_EQ(clock.getSelected(), 1);
+    EXPECT_TRUE(clock.getButton(1)->getToggleState());
+    EXPECT_EQ(state().getWord(ConsoleState::kClockWord), 1u);
+}
+
 TEST_F(SettingsTest, ClockButtonsAreGreyedWhileTheirClockIsNotDetectedButInternalNever)
 {
     open("--model st8");
@@ -535,6 +563,12 @@ TEST_F(SettingsTest, ClockButtonsAreGreyedWhileTheirClockIsNotDetectedButInterna
     state().setWord(ConsoleState::kClockWord, 1);
     clock.loadFromState(state(), false);
     console::PolledSnapshot snapshot = content().getPollCtrl()->getSnapshot();
+    // The first poll already counts when nothing at all is detected.
+    snapshot.polled.status = 0;
+    clock.updateLockStatus(snapshot);
+    EXPECT_TRUE(clock.getButton(0)->isEnabled());
+    for (int source : {1, 2, 3})
+        EXPECT_FALSE(clock.getButton(source)->isEnabled()) << source;
     snapshot.polled.status = 0x4; // Word only
     clock.updateLockStatus(snapshot);
     EXPECT_TRUE(clock.getButton(0)->isEnabled());

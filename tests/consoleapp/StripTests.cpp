@@ -374,6 +374,28 @@ TEST_F(StripTest, MidiLedsLightForTheDevicesPortsOnly)
     EXPECT_FALSE(midi.isOutputLit());
 }
 
+TEST_F(StripTest, MidiPortsBeyondTheStatusWordAreNeverLit)
+{
+    // 40 ports each way: the status word has bits for the first 12.
+    const std::string caps = bus_.dir + "/midi.bin";
+    ASSERT_TRUE(testsupport::CapsBytes::typical().word(144, 40).word(148, 40).writeTo(caps));
+    plugAndShow("--caps " + caps);
+    console::MidiStatus& midi = *content().getTabbedBox()->getMidiStatus();
+    console::PolledSnapshot snapshot = content().getPollCtrl()->getSnapshot();
+    snapshot.polled.status = 0;
+    midi.update(snapshot);
+    EXPECT_FALSE(midi.isInputLit());
+    EXPECT_FALSE(midi.isOutputLit());
+    snapshot.polled.status = 1u << 30; // input port 11
+    midi.update(snapshot);
+    EXPECT_TRUE(midi.isInputLit());
+    EXPECT_FALSE(midi.isOutputLit());
+    snapshot.polled.status = 1u << 31; // output port 11
+    midi.update(snapshot);
+    EXPECT_FALSE(midi.isInputLit());
+    EXPECT_TRUE(midi.isOutputLit());
+}
+
 TEST_F(StripTest, TheSoloLightBlinksFivePollsOnAndFiveOffWhileASoloIsEngaged)
 {
     openSixteen();
