@@ -384,6 +384,12 @@ void ConsoleWindow::closeButtonPressed()
     content_->stopHwThread();
 }
 
+bool ConsoleWindow::isClosing() const
+{
+    const hwthread* thread = content_->getHwThread();
+    return thread != nullptr && thread->threadShouldExit();
+}
+
 void ConsoleWindow::activeWindowStatusChanged()
 {
     // The framework may report the same activation more than once (focus and raise): identify once
