@@ -230,6 +230,21 @@ TEST_F(ApplicationTest, ShowAllWindowsWhileAHiddenWindowStillWritesFlashOpensItA
     EXPECT_EQ(app_->quitRequests, 0);
 }
 
+TEST_F(ApplicationTest, ExitWhileAHiddenWindowStillWritesFlashEndsTheProgramOnceItHasGone)
+{
+    ASSERT_EQ(bus_.devsim("plug u1 --model st8 --unique-name Alpha"), 0) << bus_.err;
+    start();
+    const console::ConsoleTrayIcon::Menu menu = tray().buildMenu();
+    ASSERT_EQ(bus_.devsim("fault u1 vdc:1/2 hold"), 0) << bus_.err;
+    tray().menuItemChosen(console::ConsoleTrayIcon::kHideAll, menu);
+    ASSERT_TRUE(pumpUntil([&] { return bus_.dumped("u1", "fault") == "vdc:1/2 hold holding 1"; }));
+
+    tray().menuItemChosen(console::ConsoleTrayIcon::kExit, menu);
+    ASSERT_EQ(bus_.devsim("fault u1 clear"), 0) << bus_.err;
+    ASSERT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 0; }, 20000));
+    EXPECT_EQ(app_->quitRequests, 1);
+}
+
 TEST_F(ApplicationTest, AUnitUnpluggedWhileTheTrayMenuWasOpenIsNotShownAndNoUnitLeavesOnlyExit)
 {
     ASSERT_EQ(bus_.devsim("plug u1 --model st8 --unique-name Alpha"), 0) << bus_.err;

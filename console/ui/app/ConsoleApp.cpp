@@ -199,8 +199,10 @@ void ConsoleApp::systemRequestedQuit()
     ConsoleWindow* w = head_;
     for (int i = 0; i < windowCount_; ++i, w = w->next)
         windows.push_back(w);
+    // A window still closing from "Hide all windows" must not keep the program running now.
     for (ConsoleWindow* window : windows)
     {
+        window->setKeepProgramRunning(false);
         window->setReopenWhenClosed(false);
         window->closeButtonPressed();
     }
