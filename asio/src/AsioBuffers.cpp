@@ -1,5 +1,6 @@
-// The driver object's buffers and streaming control: createBuffers in its three steps, disposeBuffers,
-// start and stop, outputReady, and the streaming thread's side of each period.
+// The driver object's buffers and streaming control: createBuffers (every record checked, then its prepared
+// buffers built), disposeBuffers, start and stop, outputReady, and the streaming thread's side of each
+// period.
 
 #include "asio/AsioDriver.h"
 
@@ -9,12 +10,6 @@
 
 namespace asiodrv
 {
-
-Result AsioDriver::failCreateBuffers(Result result)
-{
-    disposeBuffers();
-    return result;
-}
 
 Result AsioDriver::createBuffers(ASIOBufferInfo* infos, int32_t count, int32_t bufferSize,
                                  ASIOCallbacks* callbacks)
@@ -27,11 +22,14 @@ Result AsioDriver::createBuffers(ASIOBufferInfo* infos, int32_t count, int32_t b
         return r;
 
     disposeBuffers();
-    if (!allocateBuffers(request))
-        return failCreateBuffers(Result::NoMemory);
+    // A step that fails drops what the earlier ones built: the driver stays initialised, without buffers.
+    std::unique_ptr<PreparedBuffers> prepared(
+        new (std::nothrow) PreparedBuffers(streams_, inputs_, outputs_, bufferSize_, request));
+    if (prepared == nullptr || !prepared->allocate())
+        return Result::NoMemory;
     std::string refused; // names of the channels another application holds
-    if (const Result r = claimChannels(infos, count, refused); r != Result::Ok)
-        return failCreateBuffers(r);
+    if (const Result r = prepared->claim(infos, count, listedDeviceCount(), refused); r != Result::Ok)
+        return r;
 
     if (!refused.empty())
         platform::messageBox("ASIO Strellis",
@@ -39,7 +37,6 @@ Result AsioDriver::createBuffers(ASIOBufferInfo* infos, int32_t count, int32_t b
                                  "\nAudio output from these channels will be muted.",
                              platform::MB_OK);
 
-    timeInfoMode_ = request.timeInfo;
     if (request.timeInfo)
     {
         asioTime_ = ASIOTime{};
@@ -51,6 +48,7 @@ Result AsioDriver::createBuffers(ASIOBufferInfo* infos, int32_t count, int32_t b
     completed_.store(0);
     // A rate change made before these buffers is no news to their session.
     pendingTimeFlags_.store(0);
+    prepared_ = std::move(prepared);
     callbacks_.store(callbacks);
     state_.store(kStatePrepared);
     return Result::Ok;
@@ -97,63 +95,6 @@ Result AsioDriver::validateBuffers(const ASIOBufferInfo* infos, int32_t count, i
     return Result::Ok;
 }
 
-bool AsioDriver::allocateBuffers(const BufferRequest& request)
-{
-    for (const auto& s : streams_)
-    {
-        s->setBufferSize(bufferSize_);
-        if (!s->allocateBuffers())
-            return false;
-    }
-    if (!reserveRoom(activeInputs_, request.inputs) || !reserveRoom(activeOutputs_, request.outputs))
-        return false;
-    openStreams_ = 0;
-    return true;
-}
-
-Result AsioDriver::claimChannels(ASIOBufferInfo* infos, int32_t count, std::string& refused)
-{
-    for (int32_t i = 0; i < count; ++i)
-    {
-        ASIOBufferInfo& info = infos[i];
-        const bool isInput = info.isInput != ASIOFalse;
-        ChannelEntry& entry = isInput ? inputs_[info.channelNum] : outputs_[info.channelNum];
-        DeviceStream* stream = entry.stream;
-        vhw* device = stream->device();
-        if (!stream->isStreamingOpen())
-        {
-            void* block = device->openStreaming();
-            if (block == nullptr)
-                return Result::NotPresent;
-            stream->setSharedBlock(block);
-            ++openStreams_;
-            if (!streamingEvent_)
-                streamingEvent_ = device->streamingEvent();
-        }
-        const bool claimed = device->claimChannel(isInput, static_cast<uint32_t>(entry.channel));
-        if (!claimed)
-        {
-            char name[64];
-            stream->channelName(listedDeviceCount(), name, sizeof name, isInput, entry.channel);
-            refused += name;
-            refused += "\n";
-        }
-        int32_t* buffer =
-            isInput ? stream->inputBuffer(entry.channel) : stream->outputBuffer(entry.channel, claimed);
-        entry.active = 1;
-        // Room was made for every record: no allocation here.
-        (isInput ? activeInputs_ : activeOutputs_).push_back(ChannelEntry{stream, entry.channel, 1});
-        if (buffer == nullptr)
-        {
-            info.buffers[0] = info.buffers[1] = nullptr;
-            return Result::NoMemory;
-        }
-        info.buffers[0] = buffer;
-        info.buffers[1] = buffer + bufferSize_;
-    }
-    return Result::Ok;
-}
-
 Result AsioDriver::disposeBuffers()
 {
     // Not initialised: nothing to dispose, and the driver must stay uninitialised.
@@ -163,23 +104,7 @@ Result AsioDriver::disposeBuffers()
     stop();
     thread_.join(); // a thread still in a host callback would otherwise copy into freed buffers
     callbacks_.store(nullptr);
-    for (ChannelEntry& e : outputs_)
-        e.active = 0;
-    for (ChannelEntry& e : inputs_)
-        e.active = 0;
-    for (const auto& s : streams_)
-    {
-        if (s->isStreamingOpen())
-        {
-            s->device()->closeStreaming();
-            s->setSharedBlock(nullptr);
-        }
-        s->freeBuffers();
-    }
-    streamingEvent_.reset();
-    activeInputs_.clear();
-    activeOutputs_.clear();
-    openStreams_ = 0;
+    prepared_.reset(); // closes streaming and frees the buffers
     state_.store(kStateInitialised);
     return Result::Ok;
 }
@@ -201,9 +126,10 @@ Result AsioDriver::start()
             // No buffer switch before the kernel driver's first period: no stale signal, no old index.
             s->markNotRunning();
         }
-    if (streamingEvent_)
-        streamingEvent_->reset();
-    bool ok = openStreams_ > 0 && thread_.start();
+    const std::shared_ptr<platform::Event>& event = prepared_->streamingEvent();
+    if (event)
+        event->reset();
+    bool ok = prepared_->openStreams() > 0 && thread_.start();
     // The range is read once, before the first device starts: once the last one has started, this call
     // reads nothing more of the object, whose thread may be serving periods by then.
     for (const auto& s : streams_)
@@ -226,9 +152,10 @@ Result AsioDriver::stop()
     if (state_.load() != kStateRunning)
         return Result::NotPresent;
     state_.store(kStatePrepared);
+    // Read while the buffers surely exist: a host may dispose them from inside the thread's last callback.
+    bool ok = prepared_->openStreams() > 0;
     thread_.stop();
     // Every device is stopped, whatever one of them answers.
-    bool ok = openStreams_ > 0;
     for (const auto& s : streams_)
         if (s->isStreamingOpen() && !s->stop())
             ok = false;
@@ -259,7 +186,7 @@ void AsioDriver::switchBuffers()
     // The half flips before the host is called: a host that starts streaming again from inside the
     // callback finds the new start as it made it.
     currentHalf_.store(half ^ 1);
-    if (timeInfoMode_)
+    if (prepared_->timeInfoMode())
         switchBuffersWithTimeInfo(callbacks, half);
     else
         callbacks->bufferSwitch(half, ASIOTrue);

@@ -126,7 +126,6 @@ bool AsioDriver::init()
         return false;
     }
 
-    openStreams_ = 0;
     vhw* first = streams_[0]->device();
     if (first->readDriverInfo())
     {
@@ -176,7 +175,6 @@ void AsioDriver::releaseDevices()
     streams_.clear();
     outputs_.clear();
     inputs_.clear();
-    openStreams_ = 0;
     list_.reset();
 }
 

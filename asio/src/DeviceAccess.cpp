@@ -1,5 +1,7 @@
 #include "asio/DeviceAccess.h"
 
+#include "asio/DriverTypes.h"
+
 #include "platform/Time.h"
 
 #include <algorithm>
@@ -334,60 +336,25 @@ DeviceList::DeviceList()
     scan();
 }
 
-DeviceList::~DeviceList()
-{
-    clear(nullptr);
-}
-
 void DeviceList::scan()
 {
     const platform::DeviceInterfaceSet set(formats::kDeviceInterfaceClass);
-    if (!set.isValid())
+    if (!set.isValid() || !reserveRoom(devices_, set.size()))
         return;
     for (size_t i = 0; i < set.size(); ++i)
     {
-        vhw* device = new (std::nothrow) vhw(set.path(i));
-        if (device == nullptr)
-            continue;
-        if (!device->isValid())
-        {
-            delete device;
-            continue;
-        }
-        device->next = head_;
-        head_ = device;
-        ++count_;
+        std::unique_ptr<vhw> device(new (std::nothrow) vhw(set.path(i)));
+        // Room was made for every interface: no allocation here.
+        if (device != nullptr && device->isValid())
+            devices_.push_back(std::move(device));
     }
+    // The interface found last comes first.
+    std::reverse(devices_.begin(), devices_.end());
 }
 
 vhw* DeviceList::getDevice(int index) const
 {
-    vhw* device = head_;
-    for (int i = 0; device != nullptr && i < index; ++i)
-        device = device->next;
-    return index < 0 ? nullptr : device;
-}
-
-void DeviceList::clear(vhw* keep)
-{
-    vhw* device = head_;
-    head_ = nullptr;
-    count_ = 0;
-    while (device != nullptr)
-    {
-        vhw* next = device->next;
-        if (device == keep)
-        {
-            device->next = nullptr;
-            head_ = device;
-            count_ = 1;
-        }
-        else
-        {
-            delete device;
-        }
-        device = next;
-    }
+    return index >= 0 && index < count() ? devices_[static_cast<size_t>(index)].get() : nullptr;
 }
 
 } // namespace asiodrv

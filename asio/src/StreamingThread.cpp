@@ -69,8 +69,11 @@ void StreamingThread::stop()
     // The thread stopped here is the one running now: one that a host starts from inside its last
     // callback (answering the reset request) is not waited for.
     const platform::Thread::Ending ending = thread_.ending();
+    // Taken before the run flag goes down: from then on the ending thread's last callback may dispose the
+    // buffers, and the event with them.
+    const std::shared_ptr<platform::Event> event = host_.periodEvent();
     runFlag_.store(false);
-    if (const std::shared_ptr<platform::Event> event = host_.periodEvent())
+    if (event)
         event->set(); // wakes the thread at once
     // Called from inside a host callback on the thread itself: it ends when the callback returns.
     if (thread_.isCurrent())

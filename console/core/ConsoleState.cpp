@@ -15,6 +15,9 @@ namespace
 
 constexpr uint32_t kStallMs = 2000;
 constexpr uint32_t kMaxChunk = 64;
+// A request the device asks to repeat is sent again after this pause, as the flash writer does: asking
+// again at once only floods a device that is busy (or whose bus is resetting) for the whole stall time.
+constexpr uint32_t kRetryPauseMs = 10;
 
 constexpr std::array<uint32_t, 256> makeCrcTable()
 {
@@ -77,9 +80,9 @@ int ConsoleState::readFromDevice()
         const uint32_t start = platform::getTickCount();
         uint32_t crc = 0;
         int result;
-        do
-            result = device_.flashRead(base + 4, 1, &crc);
-        while (result < 0 && platform::getTickCount() - start < kStallMs);
+        while ((result = device_.flashRead(base + 4, 1, &crc)) < 0 &&
+               platform::getTickCount() - start < kStallMs)
+            platform::sleepMs(kRetryPauseMs);
         if (result == 0)
             flashCrc_ = crc;
     }
@@ -102,7 +105,10 @@ int ConsoleState::readFromDevice()
         uint32_t delivered = 0;
         result = device_.readSessionBlock(offset, count, buffer.data() + offset, delivered);
         if (result < 0)
+        {
+            platform::sleepMs(kRetryPauseMs);
             continue;
+        }
         if (result > 0)
             break;
         delivered = std::min(delivered, count);

@@ -189,8 +189,9 @@ public:
     // A legacy 8192-byte file is converted into the image (the fields it has; everything else stays).
     // On any refusal nothing changes.
     FileError readLegacySessionFile(const juce::File& file);
-    // Writes header and image to a temporary file beside the target, checks it, then puts it in the
-    // target's place. On failure (cannotWrite) the target is as it was and no temporary file is left.
+    // Writes header and image to a temporary file beside the target, forces it to the disk and checks it,
+    // then puts it in the target's place and forces the folder's entries to the disk. On failure
+    // (cannotWrite) the target is as it was and no temporary file is left.
     FileError writeSessionFile(const juce::File& file) const;
 
     // ".ST8session" for model 0x5E8, ".ST12session" for 0x5E12, empty for every other model.
@@ -199,23 +200,33 @@ public:
     static bool isLegacyFile(uint32_t modelId, const juce::File& file);
     // The wildcard, plus ";*" and the legacy extension when the model has one.
     static juce::String getLoadWildcard(uint32_t modelId, const juce::String& wildcard);
-    // The model name followed by " session".
+    // The model name (as a legal file name: the device's own may hold separators) followed by " session".
     juce::String getSessionExtension() const;
     // The most recent folder; without one, the documents folder's "<model name> sessions".
     juce::File getDefaultSessionFolder() const;
-    // The default folder, made with its parents when missing; a nonexistent File() when it cannot be.
+    // The documents folder's "<model name> sessions" (the model name as a legal file name); a File() when
+    // there is no documents folder.
+    juce::File getDocumentsSessionFolder() const;
+    // The default folder, made with its parents when missing; when it cannot be made, the documents
+    // folder's; a nonexistent File() when neither can be.
     juce::File getSessionFolder() const;
 
     int32_t getHeaderWord() const { return headerWord_; }
     void setHeaderWord(int32_t word) { headerWord_ = word; }
     const juce::String& getCurrentSessionName() const { return sessionName_; }
     void setCurrentSessionName(const juce::String& name) { sessionName_ = name; }
+    // The file a plain "Save" writes, whole path and letter case as chosen: the session file last saved
+    // or loaded (after loading a file of another extension, the session file of its name beside it);
+    // none at start.
+    const juce::File& getCurrentSessionFile() const { return sessionFile_; }
+    void setCurrentSessionFile(const juce::File& file) { sessionFile_ = file; }
     const juce::String& getMostRecentFolder() const { return recentFolder_; }
     void setMostRecentFolder(const juce::String& folder) { recentFolder_ = folder; }
 
 private:
     static bool testGang(int32_t mask, int channel);
     static void setGang(int32_t& mask, bool on, int channel);
+    juce::String fileNameOfModel() const;
     void setName(int record, const juce::String& text);
     juce::String getName(int record) const;
     void terminateAliasesLocked();
@@ -231,6 +242,7 @@ private:
     std::atomic<int> coreAudioRate_{0};
     bool imageIsWhole_ = false;
     juce::String sessionName_;
+    juce::File sessionFile_;
     juce::String recentFolder_;
 };
 

@@ -4,6 +4,8 @@
 #include "console/core/ConsoleState.h"
 
 #include "device/Vhw.h"
+#include "platform/Debug.h"
+#include "platform/FileFlush.h"
 #include "platform/KnownFolders.h"
 
 #include <algorithm>
@@ -42,7 +44,7 @@ constexpr int kLegacyWordAt = 6884;
 constexpr int kClockAt = 6892;
 constexpr int kRateAt = 6896;
 // What the file has room for, and what is read of it.
-constexpr uint32_t kMaxInputs = 16;
+constexpr uint32_t kMaxInputs = 24;
 constexpr uint32_t kMaxOutputs = 24;
 constexpr uint32_t kMaxGangFlags = 12; // of playback and outputs
 } // namespace legacy
@@ -196,8 +198,8 @@ ConsoleState::FileError ConsoleState::readLegacySessionFile(const juce::File& fi
     int32_t outputGangs = outputGangs_;
 
     const device::HwInfoCaps& caps = device_.getCaps();
-    // The file has room for 24 inputs, but no interface of these models has more than 16; its output
-    // areas hold 24 channels, and 12 gang flags each for playback and outputs.
+    // The file has room for 24 inputs and 24 output channels, and 12 gang flags each for playback and
+    // outputs.
     const int inputs = int(std::min(caps.getInputCount(), legacy::kMaxInputs));
     const int outputs = int(std::min(caps.getOutputCount(), legacy::kMaxOutputs));
     const int gangFlags = std::min(outputs, int(legacy::kMaxGangFlags));
@@ -268,7 +270,9 @@ ConsoleState::FileError ConsoleState::writeSessionFile(const juce::File& file) c
     for (int i = 0; i < kWordAreaBytes / 4; ++i)
         writeLE(imageBytes + 4 * i, image[size_t(i)]);
 
-    // Only a complete file ever takes the target's name, so the old one stays whole until then.
+    // Only a complete file ever takes the target's name, so the old one stays whole until then. Its data
+    // is on the disk before that (the stream's flush waits for the disk), so a power cut leaves the old
+    // file or the new one, never an empty one under that name.
     juce::TemporaryFile temp(file, juce::TemporaryFile::useHiddenFile);
     {
         juce::FileOutputStream stream(temp.getFile(), 32768);
@@ -284,7 +288,14 @@ ConsoleState::FileError ConsoleState::writeSessionFile(const juce::File& file) c
     std::error_code error;
     std::filesystem::rename(temp.getFile().getFullPathName().toStdString(),
                             file.getFullPathName().toStdString(), error);
-    return error ? FileError::cannotWrite : FileError::none;
+    if (error)
+        return FileError::cannotWrite;
+    // The rename itself lasts once the folder's entries are on the disk. The new file is in place either
+    // way, so a failure here is only noted.
+    const std::string folder = file.getParentDirectory().getFullPathName().toStdString();
+    if (!platform::flushToDisk(folder))
+        platform::debugPrintf("Session folder %s could not be flushed to the disk", folder.c_str());
+    return FileError::none;
 }
 
 juce::String ConsoleState::getLegacyExtension(uint32_t modelId)
@@ -316,7 +327,7 @@ juce::String ConsoleState::getLoadWildcard(uint32_t modelId, const juce::String&
 
 juce::String ConsoleState::getSessionExtension() const
 {
-    return juce::String(device_.getCaps().getModelName()) + " session";
+    return fileNameOfModel() + " session";
 }
 
 juce::File ConsoleState::getDefaultSessionFolder() const
@@ -324,19 +335,33 @@ juce::File ConsoleState::getDefaultSessionFolder() const
     // A folder that is no absolute path (a damaged properties file) counts as none.
     if (juce::File::isAbsolutePath(recentFolder_))
         return juce::File(recentFolder_);
+    return getDocumentsSessionFolder();
+}
+
+juce::File ConsoleState::getDocumentsSessionFolder() const
+{
     std::string documents;
     if (!platform::getDocumentsFolder(documents))
         return {};
     return juce::File(juce::String::fromUTF8(documents.c_str()))
-        .getChildFile(juce::String(device_.getCaps().getModelName()) + " sessions");
+        .getChildFile(fileNameOfModel() + " sessions");
 }
 
 juce::File ConsoleState::getSessionFolder() const
 {
-    const juce::File folder = getDefaultSessionFolder();
-    if (folder.getFullPathName().isEmpty() || !folder.createDirectory())
-        return {};
-    return folder;
+    // A remembered folder that cannot be made now (a removed stick, an unmounted share) gives way to the
+    // documents folder's, so Load and Save as stay usable; it is tried again next time.
+    for (const juce::File& folder : {getDefaultSessionFolder(), getDocumentsSessionFolder()})
+        if (folder.getFullPathName().isNotEmpty() && folder.createDirectory())
+            return folder;
+    return {};
+}
+
+juce::String ConsoleState::fileNameOfModel() const
+{
+    // The model name comes from the device: made a legal single name, so that a session folder or file
+    // never lies outside the folder it is made in. Only paths take this form.
+    return juce::File::createLegalFileName(juce::String(device_.getCaps().getModelName()));
 }
 
 } // namespace console

@@ -4,12 +4,16 @@
 #include "ConsoleTestSupport.h"
 #include "console/core/ConsoleState.h"
 
+#include <dlfcn.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 
 using namespace console;
 using namespace consoletest;
@@ -18,6 +22,32 @@ namespace
 {
 
 using Error = ConsoleState::FileError;
+
+// Every fsync of this program passes through the one below: while a test records, the path each
+// descriptor names at that moment (a renamed file shows its new name) is noted before the call goes on.
+std::mutex syncLock;
+std::vector<std::string>* syncLog = nullptr; // guarded by syncLock
+
+} // namespace
+
+extern "C" int fsync(int fd)
+{
+    using Fsync = int (*)(int);
+    static const Fsync next = reinterpret_cast<Fsync>(::dlsym(RTLD_NEXT, "fsync"));
+    {
+        std::lock_guard<std::mutex> lock(syncLock);
+        if (syncLog != nullptr)
+        {
+            char path[PATH_MAX];
+            const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof path);
+            syncLog->push_back(n > 0 ? std::string(path, size_t(n)) : std::string());
+        }
+    }
+    return next(fd);
+}
+
+namespace
+{
 
 std::vector<uint8_t> fileBytes(const juce::File& file)
 {
@@ -46,9 +76,11 @@ void putLe(std::vector<uint8_t>& b, size_t at, uint32_t v)
 class SessionFileTest : public ::testing::Test
 {
 protected:
-    void plug(const char* model)
+    void plug(const char* model) { plugWith(std::string("--model ") + model); }
+
+    void plugWith(const std::string& arguments)
     {
-        ASSERT_EQ(bus.devsim(std::string("plug u1 --model ") + model), 0) << bus.err;
+        ASSERT_EQ(bus.devsim("plug u1 " + arguments), 0) << bus.err;
         device = firstDevice();
         ASSERT_NE(device, nullptr);
         ASSERT_TRUE(device->open());
@@ -187,9 +219,21 @@ TEST_F(SessionFileTest, EveryRefusalHasItsTextAndChangesNothing)
 
 TEST_F(SessionFileTest, TheLegacyConverterReadsNoMoreThanTheFileHasRoomForAndTerminatesNames)
 {
-    // 24 inputs and 24 outputs: more inputs than the format's 16, and more gang flags than its 12.
-    plug("st12");
+    // 26 inputs and 26 outputs: more than the format's 24 of each, and more gang flags than its 12.
+    const testsupport::CapsBytes::Groups groups = {{0, 8}, {2, 8}, {2, 8}, {0, 2}};
+    const std::string caps = bus.dir + "/caps26.bin";
+    ASSERT_TRUE(testsupport::CapsBytes::withGroups(groups, groups)
+                    .word(12, 0x5E12)
+                    .modelName("Test 26")
+                    .clockMask(3)
+                    .channels(26, 26)
+                    .word(96, 26)
+                    .word(100, 26)
+                    .rates(44100, 96000)
+                    .writeTo(caps));
+    plugWith("--caps " + caps);
     const std::vector<uint32_t> before = image();
+    state->setInputGangs(0);
     state->setPlaybackGangs(0);
     state->setOutputGangs(0);
     std::vector<uint8_t> legacy(8192, 0xA5);
@@ -202,15 +246,19 @@ TEST_F(SessionFileTest, TheLegacyConverterReadsNoMoreThanTheFileHasRoomForAndTer
     const std::vector<uint32_t> after = image();
     auto byteOf = [](const std::vector<uint32_t>& img, int at)
     { return reinterpret_cast<const uint8_t*>(img.data())[at]; };
-    const int record15 = ConsoleState::kInputRecords + 15 * ConsoleState::kRecordBytes;
-    const int record16 = record15 + ConsoleState::kRecordBytes;
-    EXPECT_EQ(byteOf(after, record15 + 5), 0xA5);
-    EXPECT_EQ(byteOf(after, record15 + 23), 0);
+    const int record23 = ConsoleState::kInputRecords + 23 * ConsoleState::kRecordBytes;
+    const int record24 = record23 + ConsoleState::kRecordBytes;
+    EXPECT_EQ(byteOf(after, record23 + 5), 0xA5);
+    EXPECT_EQ(byteOf(after, record23 + 23), 0);
     for (int k = 0; k < ConsoleState::kRecordBytes; ++k)
-        EXPECT_EQ(byteOf(after, record16 + k), byteOf(before, record16 + k));
-    EXPECT_EQ(after[size_t(ConsoleState::kMonitorGainWords + 16 * 40)],
-              before[size_t(ConsoleState::kMonitorGainWords + 16 * 40)]);
+        EXPECT_EQ(byteOf(after, record24 + k), byteOf(before, record24 + k));
+    EXPECT_EQ(after[size_t(ConsoleState::kMonitorGainWords + 23 * 40 + 22)], 0xA5A5A5A5u);
+    EXPECT_EQ(after[size_t(ConsoleState::kMonitorGainWords + 24 * 40)],
+              before[size_t(ConsoleState::kMonitorGainWords + 24 * 40)]);
+    EXPECT_EQ(state->getInputGangs(), 0xFFF);
     EXPECT_EQ(after[size_t(ConsoleState::kOutputGainWords + 23)], 0xA5A5A5A5u);
+    EXPECT_EQ(after[size_t(ConsoleState::kOutputGainWords + 24)],
+              before[size_t(ConsoleState::kOutputGainWords + 24)]);
     EXPECT_EQ(state->getOutputAlias(23), juce::String::repeatedString(juce::String::charToString(0xA5), 21));
     EXPECT_EQ(state->getPlaybackAlias(23).length(), 21);
     // Flags of channels 0 to 11 are read (pairs 0 to 5); later bytes belong to other fields.
@@ -260,4 +308,30 @@ TEST_F(SessionFileTest, AWriteThatFailsLeavesTheOldFileWholeAndNothingBesideIt)
     // Without the limit the same save replaces it.
     ASSERT_EQ(state->writeSessionFile(target), Error::none);
     EXPECT_EQ(target.getSize(), 13456);
+}
+
+TEST_F(SessionFileTest, ASaveIsOnTheDiskBeforeItTakesTheTargetsNameAndItsRenameAfter)
+{
+    plug("st8");
+    const juce::File target = file("Synced.Strellis 8 session");
+    ASSERT_TRUE(target.replaceWithText("the old session"));
+    std::vector<std::string> synced;
+    {
+        std::lock_guard<std::mutex> lock(syncLock);
+        syncLog = &synced;
+    }
+    const Error error = state->writeSessionFile(target);
+    {
+        std::lock_guard<std::mutex> lock(syncLock);
+        syncLog = nullptr;
+    }
+    ASSERT_EQ(error, Error::none);
+    EXPECT_EQ(target.getSize(), 13456);
+    // First the new file under a name of its own beside the target (not yet renamed), then the folder.
+    const std::filesystem::path folder = std::filesystem::canonical(bus.dir);
+    ASSERT_EQ(synced.size(), 2u);
+    EXPECT_EQ(std::filesystem::path(synced[0]).parent_path(), folder);
+    EXPECT_NE(std::filesystem::path(synced[0]).filename(), "Synced.Strellis 8 session");
+    EXPECT_FALSE(std::filesystem::exists(synced[0]));
+    EXPECT_EQ(std::filesystem::path(synced[1]), folder);
 }

@@ -202,6 +202,49 @@ TEST_F(ApplicationTest, TheTrayMenuListsTheUnitsAndShowsHidesCascadesAndExits)
     EXPECT_EQ(app_->getWindowCount(), 0);
 }
 
+TEST_F(ApplicationTest, ShowAllWindowsWhileAHiddenWindowStillWritesFlashOpensItAgainOnceItHasGone)
+{
+    ASSERT_EQ(bus_.devsim("plug u1 --model st8 --unique-name Alpha"), 0) << bus_.err;
+    start();
+    const console::ConsoleTrayIcon::Menu menu = tray().buildMenu();
+    // The new unit's window stored the default names its factory session lacks, so closing it writes
+    // flash; the first write is held.
+    ASSERT_EQ(bus_.devsim("fault u1 vdc:1/2 hold"), 0) << bus_.err;
+    console::ConsoleWindow* closing = app_->getHead();
+    const int closingSerial = closing->getSerial();
+    tray().menuItemChosen(console::ConsoleTrayIcon::kHideAll, menu);
+    ASSERT_TRUE(pumpUntil([&] { return bus_.dumped("u1", "fault") == "vdc:1/2 hold holding 1"; }));
+    ASSERT_EQ(app_->getHead(), closing);
+    EXPECT_FALSE(closing->isVisible());
+
+    tray().menuItemChosen(console::ConsoleTrayIcon::kShowAll, menu);
+    pumpUntil([&] { return closing->reopensWhenClosed(); }, 1000);
+    ASSERT_EQ(bus_.devsim("fault u1 clear"), 0) << bus_.err;
+    ASSERT_TRUE(pumpUntil(
+        [&]
+        {
+            return app_->getWindowCount() == 1 && app_->getHead()->getSerial() != closingSerial &&
+                   app_->getHead()->isVisible();
+        },
+        20000));
+    EXPECT_EQ(app_->quitRequests, 0);
+}
+
+TEST_F(ApplicationTest, ExitWhileAHiddenWindowStillWritesFlashEndsTheProgramOnceItHasGone)
+{
+    ASSERT_EQ(bus_.devsim("plug u1 --model st8 --unique-name Alpha"), 0) << bus_.err;
+    start();
+    const console::ConsoleTrayIcon::Menu menu = tray().buildMenu();
+    ASSERT_EQ(bus_.devsim("fault u1 vdc:1/2 hold"), 0) << bus_.err;
+    tray().menuItemChosen(console::ConsoleTrayIcon::kHideAll, menu);
+    ASSERT_TRUE(pumpUntil([&] { return bus_.dumped("u1", "fault") == "vdc:1/2 hold holding 1"; }));
+
+    tray().menuItemChosen(console::ConsoleTrayIcon::kExit, menu);
+    ASSERT_EQ(bus_.devsim("fault u1 clear"), 0) << bus_.err;
+    ASSERT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 0; }, 20000));
+    EXPECT_EQ(app_->quitRequests, 1);
+}
+
 TEST_F(ApplicationTest, AUnitUnpluggedWhileTheTrayMenuWasOpenIsNotShownAndNoUnitLeavesOnlyExit)
 {
     ASSERT_EQ(bus_.devsim("plug u1 --model st8 --unique-name Alpha"), 0) << bus_.err;

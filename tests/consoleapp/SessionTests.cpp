@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <fstream>
 #include <functional>
 
 namespace
@@ -295,8 +296,7 @@ TEST_F(SessionTest, SaveAsksForANameOnceAndGivesEveryFileTheSessionExtension)
 
     ASSERT_EQ(dialogs_.calls.size(), 1u);
     EXPECT_EQ(dialogs_.calls[0].title, "Save settings");
-    EXPECT_EQ(dialogs_.calls[0].wildcard, "*.Strellis 8 session");
-    EXPECT_EQ(dialogs_.calls[0].initial, folder.getChildFile("*.Strellis 8 session"));
+    EXPECT_EQ(dialogs_.calls[0].initial, folder.getChildFile(dialogs_.calls[0].wildcard));
     EXPECT_FALSE(dialogs_.calls[0].windowEnabled);
     EXPECT_TRUE(window_->isEnabled());
     const juce::File a = folder.getChildFile("Studio A.Strellis 8 session");
@@ -334,14 +334,12 @@ TEST_F(SessionTest, RefusedLoadsAlertAndKeepTheSessionItsNameAndItsFolder)
     dialogs_.answers = {folder.getChildFile("Base")};
     command(console::kSaveCommand);
     const std::vector<uint32_t> before = image();
-    const juce::String wildcard = "*.Strellis 8 session;*.ST8session";
 
     dialogs_.answers = {folder.getChildFile("Gone.Strellis 8 session")};
     command(console::kLoadCommand);
     ASSERT_EQ(dialogs_.calls.size(), 2u);
     EXPECT_EQ(dialogs_.calls[1].title, "Load settings");
-    EXPECT_EQ(dialogs_.calls[1].wildcard, wildcard);
-    EXPECT_EQ(dialogs_.calls[1].initial, folder.getChildFile(wildcard));
+    EXPECT_EQ(dialogs_.calls[1].initial, folder.getChildFile(dialogs_.calls[1].wildcard));
     EXPECT_FALSE(dialogs_.calls[1].windowEnabled);
     ASSERT_EQ(dialogs_.alerts.size(), 1u);
     EXPECT_EQ(dialogs_.alerts[0], "The specified file does not exist.");
@@ -377,17 +375,114 @@ TEST_F(SessionTest, RefusedLoadsAlertAndKeepTheSessionItsNameAndItsFolder)
 
     command(console::kLoadCommand); // cancelled
     EXPECT_EQ(dialogs_.alerts.size(), 2u);
+}
 
-    // A folder that cannot be made.
+TEST_F(SessionTest, ARememberedFolderThatCannotBeMadeGivesWayToTheDocumentsFolder)
+{
+    open("st8");
+    // Before Vista the choosers start at the folder itself.
+    ASSERT_EQ(bus_.devsim("os windows xp"), 0) << bus_.err;
     const juce::File blocker = juce::File(juce::String(bus_.dir)).getChildFile("file");
     ASSERT_TRUE(blocker.replaceWithText("x"));
-    state().setMostRecentFolder(blocker.getChildFile("sub").getFullPathName());
+    state().setMostRecentFolder(blocker.getChildFile("stick").getFullPathName());
     command(console::kLoadCommand);
     command(console::kSaveAsCommand);
-    ASSERT_EQ(dialogs_.alerts.size(), 4u);
-    EXPECT_EQ(dialogs_.alerts[2], "Cannot open folder.");
-    EXPECT_EQ(dialogs_.alerts[3], "Cannot create folder.");
-    EXPECT_EQ(dialogs_.calls.size(), 4u);
+    ASSERT_EQ(dialogs_.calls.size(), 2u);
+    EXPECT_EQ(dialogs_.calls[0].initial, sessionFolder());
+    EXPECT_EQ(dialogs_.calls[1].initial, sessionFolder());
+    EXPECT_TRUE(dialogs_.alerts.empty());
+
+    // Without a documents folder either, they stop with an alert.
+    ::setenv("XDG_DOCUMENTS_DIR", blocker.getChildFile("documents").getFullPathName().toRawUTF8(), 1);
+    command(console::kLoadCommand);
+    command(console::kSaveAsCommand);
+    ::unsetenv("XDG_DOCUMENTS_DIR");
+    EXPECT_EQ(dialogs_.calls.size(), 2u);
+    EXPECT_EQ(dialogs_.alerts, (std::vector<juce::String>{"Cannot open folder.", "Cannot create folder."}));
+}
+
+TEST_F(SessionTest, TheChoosersFilterListsSessionFilesWhereTheSystemChooserSplitsItAtSpaces)
+{
+    open("st8");
+    command(console::kLoadCommand);
+    command(console::kSaveAsCommand);
+    ASSERT_EQ(dialogs_.calls.size(), 2u);
+    // The patterns as the framework hands them to the system's chooser on Linux: split at ';', ',' and
+    // '|', then at spaces.
+    auto listed = [](const juce::String& wildcard, const juce::String& name)
+    {
+        juce::StringArray patterns;
+        patterns.addTokens(wildcard, ";,| ", "");
+        for (const juce::String& pattern : patterns)
+            if (name.matchesWildcard(pattern, false))
+                return true;
+        return false;
+    };
+    const juce::String load = dialogs_.calls[0].wildcard;
+    const juce::String save = dialogs_.calls[1].wildcard;
+    EXPECT_TRUE(listed(load, "Studio A.Strellis 8 session")) << load;
+    EXPECT_TRUE(listed(load, "Old.ST8session")) << load;
+    EXPECT_FALSE(listed(load, "Notes.txt")) << load;
+    EXPECT_FALSE(listed(load, "session")) << load;
+    EXPECT_TRUE(listed(save, "Studio A.Strellis 8 session")) << save;
+    EXPECT_FALSE(listed(save, "Old.ST8session")) << save;
+}
+
+TEST_F(SessionTest, SaveWritesTheVeryFileLastSavedOrLoadedWhateverTheLetterCaseOfItsExtension)
+{
+    open("st8");
+    const juce::File folder = sessionFolder();
+    const juce::File saved = folder.getChildFile("Odd.strellis 8 SESSION");
+    dialogs_.answers = {saved};
+    command(console::kSaveAsCommand);
+    state().setOutputGain(1, -12.0f);
+    command(console::kSaveCommand);
+
+    const juce::File loaded =
+        juce::File(juce::String(bus_.dir)).getChildFile("other/Mixed.STRELLIS 8 Session");
+    ASSERT_TRUE(loaded.getParentDirectory().createDirectory());
+    ASSERT_TRUE(saved.copyFileTo(loaded));
+    dialogs_.answers = {loaded};
+    command(console::kLoadCommand);
+    state().setOutputGain(1, -20.0f);
+    command(console::kSaveCommand);
+
+    EXPECT_EQ(dialogs_.calls.size(), 2u);
+    EXPECT_TRUE(dialogs_.alerts.empty());
+    EXPECT_EQ(std::memcmp(bytesOf(loaded).data() + 64, image().data(), ConsoleState::kImageBytes), 0);
+    // No second file beside either.
+    EXPECT_EQ(folder.getNumberOfChildFiles(juce::File::findFiles), 1);
+    EXPECT_EQ(loaded.getParentDirectory().getNumberOfChildFiles(juce::File::findFiles), 1);
+}
+
+TEST_F(SessionTest, NamesFromTheDeviceBecomeSingleFileNamesInPathsAndShowAsTheyAre)
+{
+    // A model name and a unique name that would lead out of their folders.
+    const std::string caps =
+        consoletest::writeCapsFile(bus_.dir, 0x3B71, 0x777, 0x04080000, 0x04080000, false);
+    {
+        const char model[32] = "../../Escaped/x";
+        std::fstream(caps, std::ios::in | std::ios::out | std::ios::binary).seekp(52).write(model, 32);
+    }
+    ASSERT_NO_FATAL_FAILURE(plug("--caps " + caps + " --unique-name ../../Up"));
+    ASSERT_NO_FATAL_FAILURE(openDevice());
+    showWindow();
+    dialogs_.window = window_.get();
+    EXPECT_EQ(window_->getName(), "../../Up Console");
+
+    // The chooser is answered with a name in the folder it starts in.
+    dialogs_.whileOpen = [this] { dialogs_.answers = {dialogs_.calls.back().initial.getSiblingFile("A")}; };
+    command(console::kSaveCommand);
+    ASSERT_EQ(dialogs_.calls.size(), 1u);
+    const juce::File folder = dialogs_.calls[0].initial.getParentDirectory();
+    EXPECT_EQ(folder.getParentDirectory(), juce::File(juce::String(home_)).getChildFile("Documents"));
+    EXPECT_EQ(folder.getNumberOfChildFiles(juce::File::findFiles), 1);
+    EXPECT_FALSE(juce::File(juce::String(bus_.dir)).getChildFile("Escaped").exists());
+
+    window_->saveProperties();
+    const juce::File config = juce::File(juce::String(home_)).getChildFile(".config/Varnel Strellis Console");
+    EXPECT_EQ(config.getNumberOfChildFiles(juce::File::findFiles, "*.properties"), 1);
+    EXPECT_FALSE(juce::File(juce::String(home_)).getChildFile("Up.properties").exists());
 }
 
 TEST_F(SessionTest, FilesInBothByteOrdersAndALegacyFileLoadTheSameSessionAndSendTheSameCommands)

@@ -4,12 +4,14 @@
 
 #include "CapsBuilder.h"
 #include "ConsoleWindowFixture.h"
+#include "ManualClock.h"
 #include "VersionBlockBytes.h"
 #include "console/core/Firmware.h"
 #include "console/ui/settings/SampleRate.h"
 #include "console/ui/settings/Settings.h"
 #include "console/ui/settings/SettingsGroups.h"
 #include "console/ui/settings/Versions.h"
+#include "console/ui/window/SessionFiles.h"
 #include "device/Wire.h"
 #include "platform/DeviceFile.h"
 #include "platform/Event.h"
@@ -181,6 +183,17 @@ TEST_F(SettingsTest, AUnitWithEveryGroupFillsBothColumnsAndSetsFlagBitZeroOnce)
     for (const std::string& request : requests())
         flagChanges += request == "3/3 1 0";
     EXPECT_EQ(flagChanges, 1);
+}
+
+TEST_F(SettingsTest, AFlagChangeTheDeviceKeepsAskingToRepeatIsSentEveryTenMillisecondsForTwoSeconds)
+{
+    testsupport::ManualClock clock;
+    open("--model st8", true, [&] { ASSERT_EQ(bus_.devsim("fault u1 vdc:3/3 busreset always"), 0); });
+    int tries = 0;
+    for (const std::string& request : requests())
+        tries += request == "3/3 1 0";
+    // Each try takes the request's time and a 10 ms pause of the manual clock.
+    EXPECT_NEAR(tries, 2000.0 / (10 + sim::os::kVdcTransactionMs), 2.0);
 }
 
 TEST_F(SettingsTest, RoutingWithoutPhantomPowerIsCentredBetweenTheLeftColumnAndAbout)
@@ -430,6 +443,55 @@ TEST_F(SampleRateTest, BeforeVistaARateTheDeviceDoesNotOfferIsShownAsNoneAndNeve
     }
 }
 
+TEST_F(SampleRateTest, BeforeVistaARateReadUnderWayWhenTheUserChangesTheRateIsDropped)
+{
+    open("--model st8", false);
+    // The change comes while the device's rate is being read (as after a poll that saw another rate):
+    // the read brings back the rate from before the change, which must not replace it.
+    auto whileARateIsRead = [&](const std::function<void()>& change)
+    {
+        ASSERT_EQ(bus_.devsim("fault u1 vdc:3/1 hold"), 0) << bus_.err;
+        content().getHwThread()->queueGet(rate());
+        ASSERT_TRUE(pumpUntil([&] { return bus_.dumped("u1", "fault") == "vdc:3/1 hold holding 1"; }));
+        change();
+        ASSERT_EQ(bus_.devsim("fault u1 clear"), 0) << bus_.err;
+        // The thread goes on with the reads queued after the held one before it takes the change's
+        // write: a second round has it sent.
+        drain();
+        drain();
+    };
+    whileARateIsRead(
+        [&]
+        {
+            juce::ToggleButton& button = rateButton(96000);
+            button.triggerClick();
+            ASSERT_TRUE(pumpUntil([&] { return button.getToggleState(); }));
+        });
+    EXPECT_EQ(state().getWord(ConsoleState::kRateWord), 96000u);
+    EXPECT_EQ(deviceRate(), 96000);
+
+    whileARateIsRead(
+        [&]
+        {
+            state().setWord(ConsoleState::kRateWord, 44100); // a loaded session's rate
+            console::applyToConsole(content());
+        });
+    EXPECT_EQ(state().getWord(ConsoleState::kRateWord), 44100u);
+    EXPECT_EQ(deviceRate(), 44100);
+    EXPECT_TRUE(rateButton(44100).getToggleState());
+
+    // "Reset" sends the session's rate again, whatever another program set meanwhile.
+    ASSERT_EQ(device_->setClock(88200, -1), 0);
+    whileARateIsRead(
+        [&]
+        {
+            rate().resetToDefault();
+            content().getHwThread()->queueSet(rate());
+        });
+    EXPECT_EQ(state().getWord(ConsoleState::kRateWord), 44100u);
+    EXPECT_EQ(deviceRate(), 44100);
+}
+
 TEST_F(SampleRateTest, OnVistaARateClickSetsTheCoreAudioRateAndPausesThePage)
 {
     open("--model st8");
@@ -437,12 +499,15 @@ TEST_F(SampleRateTest, OnVistaARateClickSetsTheCoreAudioRateAndPausesThePage)
     EXPECT_TRUE(rateButton(48000).getToggleState());
     EXPECT_EQ(page().getSampleRateDisplay()->getLabel().getText(), "48 kHz");
 
+    const double clicked = juce::Time::getMillisecondCounterHiRes();
     click(rateButton(96000));
     EXPECT_EQ(requests(), std::vector<std::string>({"DC 16 96000"}));
     EXPECT_EQ(state().getSampleRate(), 96000);
     EXPECT_FALSE(page().isEnabled());
     EXPECT_FALSE(rateButton(44100).isEnabled());
     ASSERT_TRUE(pumpUntil([&] { return page().isEnabled(); }));
+    // For 2 s (a millisecond's rounding of the timer aside).
+    EXPECT_GE(juce::Time::getMillisecondCounterHiRes() - clicked, 1998.0);
 
     // The display reads the clock after every poll.
     pollOnce();
@@ -478,6 +543,20 @@ TEST_F(SettingsTest, ChoosingAClockSendsItWithTheRateKeptAndStoresIt)
     EXPECT_FALSE(clock.getButton(0)->getToggleState());
 }
 
+TEST_F(SettingsTest, WithoutAnInternalClockTheSelectionStartsAtTheLowestSupportedClock)
+{
+    device::HwInfoCaps caps = consoleapptest::makeCaps({{0, 2}}, {{0, 2}});
+    caps.clockMask = 0x6; // FireWire and Word
+    caps.minSampleRate = 44100;
+    caps.maxSampleRate = 48000;
+    open(capsFile(caps));
+    console::ClockSource& clock = *page().getClockSource();
+    // The unit's stored session names the internal clock, which it lacks.
+    EXPECT_EQ(clock.getSelected(), 1);
+    EXPECT_TRUE(clock.getButton(1)->getToggleState());
+    EXPECT_EQ(state().getWord(ConsoleState::kClockWord), 1u);
+}
+
 TEST_F(SettingsTest, ClockButtonsAreGreyedWhileTheirClockIsNotDetectedButInternalNever)
 {
     open("--model st8");
@@ -485,6 +564,12 @@ TEST_F(SettingsTest, ClockButtonsAreGreyedWhileTheirClockIsNotDetectedButInterna
     state().setWord(ConsoleState::kClockWord, 1);
     clock.loadFromState(state(), false);
     console::PolledSnapshot snapshot = content().getPollCtrl()->getSnapshot();
+    // The first poll already counts when nothing at all is detected.
+    snapshot.polled.status = 0;
+    clock.updateLockStatus(snapshot);
+    EXPECT_TRUE(clock.getButton(0)->isEnabled());
+    for (int source : {1, 2, 3})
+        EXPECT_FALSE(clock.getButton(source)->isEnabled()) << source;
     snapshot.polled.status = 0x4; // Word only
     clock.updateLockStatus(snapshot);
     EXPECT_TRUE(clock.getButton(0)->isEnabled());
@@ -711,6 +796,34 @@ TEST_F(SettingsTest, OnVistaAWaveDeviceChangePausesThePageAndAFailedOneShowsTheD
     EXPECT_EQ(waves.getValue(), 0);
     EXPECT_TRUE(waves.getStereoButton().getToggleState());
     EXPECT_FALSE(waves.getSurroundButton().getToggleState());
+}
+
+TEST_F(SettingsTest, AWaveDeviceModeNeverReadIsNotSentByALoadOrAResetButAChoiceIs)
+{
+    // The driver's information cannot be read while the window opens: the driver's mode is unknown.
+    open("--model st8", true, [&] { ASSERT_EQ(bus_.devsim("fault u1 dc:3 fail always"), 0); });
+    ASSERT_EQ(bus_.devsim("fault u1 clear"), 0);
+    console::Surround& waves = *page().getSurround();
+    EXPECT_TRUE(waves.getSurroundButton().getToggleState());
+    auto modesSent = [&]
+    {
+        std::vector<std::string> out;
+        for (const std::string& request : requests())
+            if (request.rfind("DC 10 ", 0) == 0)
+                out.push_back(request);
+        return out;
+    };
+    trace_.clear();
+    console::applyToConsole(content());
+    waves.resetToDefault();
+    content().getHwThread()->queueSet(waves);
+    drain();
+    EXPECT_TRUE(modesSent().empty());
+
+    waves.getStereoButton().triggerClick();
+    ASSERT_TRUE(pumpUntil([&] { return waves.getValue() == 0; }));
+    drain();
+    EXPECT_EQ(modesSent(), std::vector<std::string>({"DC 10 4294967293"}));
 }
 
 // --- version information ---

@@ -151,6 +151,30 @@ TEST_F(StripTest, SixteenInputsAreNumberedAndNamedWithinTheAnalogAndAdatGroups)
     checkStrips({{"ANALOG", "A", 8}, {"ADAT", "ADAT", 8}});
 }
 
+TEST_F(StripTest, WithMoreThanSixteenInputsTheCaptionsNameTheGroupsOverTheSixteenStripsShown)
+{
+    plugAndShow("--model st12 --unique-name Twelve"); // 12 analog, 8 ADAT and 2 S/PDIF inputs
+    EXPECT_EQ(box().getCount(), 16);
+    const auto& labels = box().getHeader().getLabels();
+    ASSERT_EQ(labels.size(), 2);
+    EXPECT_EQ(labels[0]->getText(), "ANALOG");
+    EXPECT_EQ(labels[0]->getBounds(), juce::Rectangle<int>((12 * 54 - 66) / 2, 8, 66, 24));
+    EXPECT_EQ(labels[1]->getText(), "ADAT"); // four of its strips shown
+    EXPECT_EQ(labels[1]->getBounds(), juce::Rectangle<int>(12 * 54 + (4 * 54 - 66) / 2, 8, 66, 24));
+}
+
+TEST_F(StripTest, AGroupCountAboveTheRecordsEightGroupsCaptionsEightGroups)
+{
+    const std::string caps = bus_.dir + "/nine-groups.bin";
+    ASSERT_TRUE(testsupport::CapsBytes::withGroups(
+                    {{0, 1}, {0, 1}, {0, 1}, {0, 1}, {0, 1}, {0, 1}, {0, 1}, {2, 1}, {1, 1}}, {{0, 2}})
+                    .writeTo(caps));
+    plugAndShow("--caps " + caps);
+    const auto& labels = box().getHeader().getLabels();
+    ASSERT_EQ(labels.size(), 8);
+    EXPECT_EQ(labels[7]->getText(), "ADAT");
+}
+
 TEST_F(StripTest, TheNominalSwitchSendsTwoOrZeroForItsInputAndItsGangedPartner)
 {
     openEight();
@@ -391,6 +415,28 @@ TEST_F(StripTest, MidiLedsLightForTheDevicesPortsOnly)
     pollNow();
     EXPECT_FALSE(midi.isInputLit());
     EXPECT_FALSE(midi.isOutputLit());
+}
+
+TEST_F(StripTest, MidiPortsBeyondTheStatusWordAreNeverLit)
+{
+    // 40 ports each way: the status word has bits for the first 12.
+    const std::string caps = bus_.dir + "/midi.bin";
+    ASSERT_TRUE(testsupport::CapsBytes::typical().word(144, 40).word(148, 40).writeTo(caps));
+    plugAndShow("--caps " + caps);
+    console::MidiStatus& midi = *content().getTabbedBox()->getMidiStatus();
+    console::PolledSnapshot snapshot = content().getPollCtrl()->getSnapshot();
+    snapshot.polled.status = 0;
+    midi.update(snapshot);
+    EXPECT_FALSE(midi.isInputLit());
+    EXPECT_FALSE(midi.isOutputLit());
+    snapshot.polled.status = 1u << 30; // input port 11
+    midi.update(snapshot);
+    EXPECT_TRUE(midi.isInputLit());
+    EXPECT_FALSE(midi.isOutputLit());
+    snapshot.polled.status = 1u << 31; // output port 11
+    midi.update(snapshot);
+    EXPECT_FALSE(midi.isInputLit());
+    EXPECT_TRUE(midi.isOutputLit());
 }
 
 TEST_F(StripTest, TheSoloLightBlinksFivePollsOnAndFiveOffWhileASoloIsEngaged)

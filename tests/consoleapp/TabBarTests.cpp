@@ -168,6 +168,9 @@ TEST(ActivityLights, FollowTheOutputLevelsInFourSteps)
     EXPECT_EQ(console::ActivityLight::frameForLevel(1u << 29), 2);
     EXPECT_EQ(console::ActivityLight::frameForLevel(90u << 24), 3);
     EXPECT_EQ(console::ActivityLight::frameForLevel(0x7FFFFFFF), 3);
+    // At and above full scale, as the strip meters read it.
+    EXPECT_EQ(console::ActivityLight::frameForLevel(0x80000000u), 3);
+    EXPECT_EQ(console::ActivityLight::frameForLevel(0xFFFFFFFFu), 3);
 
     FakeHost host(makeCaps({{0, 2}}, {{0, 4}}));
     console::VarnelTopTabBar bar(host, 700);

@@ -3,6 +3,7 @@
 
 #include "ConsoleWindowFixture.h"
 #include "console/ui/app/ConsoleApp.h"
+#include "platform/Debug.h"
 
 #include <gtest/gtest.h>
 
@@ -181,6 +182,29 @@ TEST_F(ConsoleWindowTest, ASavedSettingsTabReopensOnTheSettingsPageAndProperties
     window_->saveProperties();
     juce::PropertiesFile again(juce::File(propertiesPath()), console::consolePropertiesOptions("Win8"));
     EXPECT_EQ(again.getIntValue("x"), 210);
+}
+
+TEST_F(ConsoleWindowTest, ADamagedPropertiesFileIsMovedAsideAndTheWindowOpensWithTheDefaults)
+{
+    // It ends inside a three-byte character, where the framework's reader would run past its buffer.
+    const std::string damaged =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<PROPERTIES>\n  <VALUE name=\"tab\" val=\"-1\"/>\n"
+        "  <VALUE name=\"a\xE2";
+    writeProperties("");
+    std::ofstream(propertiesPath(), std::ios::binary | std::ios::trunc) << damaged;
+    platform::DebugCapture debug;
+    open();
+    EXPECT_TRUE(window_->getContent().getTabbedBox()->isVisible());
+    EXPECT_EQ(juce::File(propertiesPath() + ".damaged").getSize(), int64_t(damaged.size()));
+    const auto lines = debug.lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line)
+                            { return line.rfind("Damaged settings file", 0) == 0; }),
+              1);
+    // The window's own file takes the place of the damaged one.
+    window_->saveProperties();
+    juce::PropertiesFile saved(juce::File(propertiesPath()), console::consolePropertiesOptions("Win8"));
+    EXPECT_EQ(saved.getIntValue("tab", 99), 0);
 }
 
 TEST_F(ConsoleWindowTest, ASavedPositionIsRestoredInTheSameCoordinates)

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -34,7 +35,8 @@ const platform::Guid kClass{0x3D5A1F20, 0x7C44, 0x4B9E, {0x9E, 0x21, 0x6A, 0x0B,
 class Probe : public platform::IAudioEndpointVolumeCallback
 {
 public:
-    Probe()
+    // onNotify, when given, runs on the notification thread after each change is noted.
+    explicit Probe(std::function<void()> onNotify = {}) : onNotify_(std::move(onNotify))
     {
         platform::ComPtr<platform::IMMDeviceEnumerator> enumerator;
         platform::ComPtr<platform::IMMDeviceCollection> endpoints;
@@ -75,12 +77,17 @@ public:
     uint32_t Release() override { return 1; }
     platform::HRESULT OnNotify(const platform::AUDIO_VOLUME_NOTIFICATION_DATA* data) override
     {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        contexts_.push_back(data->guidEventContext);
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            contexts_.push_back(data->guidEventContext);
+        }
+        if (onNotify_)
+            onNotify_();
         return platform::S_OK;
     }
 
 private:
+    const std::function<void()> onNotify_;
     std::vector<platform::ComPtr<platform::IAudioEndpointVolume>> volumes_;
     std::mutex mutex_;
     std::vector<platform::Guid> contexts_;
@@ -240,6 +247,30 @@ TEST_F(SysVolumeTest, BeforeVistaTheSetGoesToTheDeviceAndAMixerChangeSendsAChang
     ASSERT_EQ(bus.devsim("mute u1 5 1"), 0);
     EXPECT_TRUE(pumpUntil([&] { return listener.calls > 0; }));
     device->removeVolumeListener(&listener);
+}
+
+TEST_F(SysVolumeTest, TheEndpointSearchNeverRunsOnTheThreadThatMakesTheDeviceObject)
+{
+    // While the audio notification thread is inside a call, no search can register its callbacks. A
+    // device object made meanwhile (as the notification window's thread makes them on arrival, under the
+    // device list's lock) comes back at once with its search still to finish; a search run by the
+    // construction itself would wait for the call to end.
+    ASSERT_EQ(bus.devsim("plug u1 --model st4"), 0) << bus.err;
+    juce::WaitableEvent inCall(true);
+    juce::WaitableEvent endCall(true);
+    Probe probe(
+        [&]
+        {
+            inCall.signal();
+            endCall.wait(5000);
+        });
+    ASSERT_EQ(bus.devsim("volume u1 0 -12"), 0) << bus.err;
+    ASSERT_TRUE(inCall.wait(10000));
+    vhw::Ptr device = new vhw(platform::DeviceInterfaceSet(kClass).path(0));
+    const int attachedWhenMade = linkOf(*device).getEndpointCount();
+    endCall.signal();
+    EXPECT_EQ(attachedWhenMade, 0);
+    EXPECT_TRUE(attached(*device, 4));
 }
 
 TEST_F(SysVolumeTest, TheAnalyzersDeviceObjectsHaveNoLink)

@@ -6,13 +6,17 @@
 //
 // AsioDriver.cpp holds set-up, release and the answers; AsioBuffers.cpp the buffers and streaming
 // control; the streaming thread is a StreamingThread and the registry settings a DriverSettings, each in
-// a file of its own. The object owns what it builds (the device list, a streaming object per kept
-// device, the channel tables and active lists), so release and disposeBuffers only reset their owners.
+// a file of its own. The object owns what it builds: from init to release the device list, a streaming
+// object per kept device and the channel tables; from createBuffers to disposeBuffers one PreparedBuffers
+// (buffers, open streaming, active lists), so disposeBuffers is stop, join and reset. What the streaming
+// thread reads across a host callback (state, callbacks, halves, the time-info record) stays here.
 
 #include "asio/Asio.h"
 #include "asio/DeviceAccess.h"
 #include "asio/DeviceStream.h"
 #include "asio/DriverSettings.h"
+#include "asio/DriverTypes.h"
+#include "asio/PreparedBuffers.h"
 #include "asio/StreamingThread.h"
 #include "platform/Event.h"
 
@@ -20,32 +24,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <new>
-#include <string>
 #include <vector>
 
 namespace asiodrv
 {
-
-enum class Result
-{
-    Ok,
-    NotPresent,
-    HWMalfunction,
-    InvalidParameter,
-    NoClock,
-    NoMemory
-};
-
-ASIOError toAsioError(Result result);
-
-// One channel of the merged input or output table.
-struct ChannelEntry
-{
-    DeviceStream* stream = nullptr;
-    int32_t channel = 0; // within the device
-    int32_t active = 0;  // its buffers were created
-};
 
 enum DriverState : int32_t
 {
@@ -99,7 +81,7 @@ public:
     }
     int listedDeviceCount() const { return list_ != nullptr ? list_->count() : 0; }
     uint32_t bufferSize() const { return bufferSize_; }
-    bool timeInfoMode() const { return timeInfoMode_; }
+    bool timeInfoMode() const { return prepared_ != nullptr && prepared_->timeInfoMode(); }
     // Whether a streaming thread of this object still exists (it may be ending).
     bool hasStreamingThread() const { return thread_.exists(); }
 
@@ -115,34 +97,15 @@ public:
     void sendResetRequest();
 
 private:
-    // What createBuffers found in a valid request.
-    struct BufferRequest
-    {
-        size_t inputs = 0;
-        size_t outputs = 0;
-        bool timeInfo = false; // the host asked for bufferSwitchTimeInfo
-    };
-
     // StreamingThread::Host
-    std::shared_ptr<platform::Event> periodEvent() const override { return streamingEvent_; }
+    std::shared_ptr<platform::Event> periodEvent() const override
+    {
+        return prepared_ != nullptr ? prepared_->streamingEvent() : nullptr;
+    }
     void servePeriod() override;
     void threadStopped() override;
     bool useMmcss() const override { return settings_.useMmcss() != 0; }
     bool lowerDwmPriority() const override { return settings_.lowerDwm() != 0; }
-
-    // Room for n entries, or false when memory is short: the host is told NoMemory, no exception leaves.
-    template <typename T> static bool reserveRoom(std::vector<T>& v, size_t n)
-    {
-        try
-        {
-            v.reserve(n);
-            return true;
-        }
-        catch (const std::bad_alloc&)
-        {
-            return false;
-        }
-    }
 
     int32_t inputTotal() const { return static_cast<int32_t>(inputs_.size()); }
     int32_t outputTotal() const { return static_cast<int32_t>(outputs_.size()); }
@@ -155,17 +118,10 @@ private:
     bool buildChannelTables();
     void setError(const char* text);
 
-    // The steps of createBuffers: every record and the callbacks checked before anything changes; the
-    // buffer blocks and the active lists; then streaming opened and every channel claimed and handed its
-    // buffers (refused names the channels another application holds).
+    // Every record and the callbacks checked before anything changes.
     Result validateBuffers(const ASIOBufferInfo* infos, int32_t count, int32_t bufferSize,
                            ASIOCallbacks* callbacks, BufferRequest& request) const;
-    bool allocateBuffers(const BufferRequest& request);
-    Result claimChannels(ASIOBufferInfo* infos, int32_t count, std::string& refused);
-    Result failCreateBuffers(Result result);
 
-    // The event of the first device whose streaming opened; the streaming thread waits on it.
-    std::shared_ptr<platform::Event> streamingEvent_;
     std::unique_ptr<DeviceList> list_;
     std::atomic<double> sampleRate_{48000.0};
     std::atomic<ASIOCallbacks*> callbacks_{nullptr};
@@ -175,21 +131,19 @@ private:
     std::atomic<int32_t> state_{kStateLoaded};
     // One streaming object per kept device, in list order.
     std::vector<std::unique_ptr<DeviceStream>> streams_;
-    int32_t openStreams_ = 0;
     StreamingThread thread_{*this};
     std::atomic<bool> resetPending_{false};
     DriverSettings settings_;
     // The channel tables: ASIO channel n is entry n.
     std::vector<ChannelEntry> outputs_;
     std::vector<ChannelEntry> inputs_;
-    // One entry per record of the last createBuffers, in request order.
-    std::vector<ChannelEntry> activeOutputs_;
-    std::vector<ChannelEntry> activeInputs_;
+    // Between createBuffers and disposeBuffers; it uses the streaming objects and the tables above, so it
+    // is declared after them and goes before them.
+    std::unique_ptr<PreparedBuffers> prepared_;
     uint32_t bufferSize_ = 512;
     std::atomic<int32_t> currentHalf_{0};
     // The half last handed to the host, which outputReady copies; -1 before the first switch.
     std::atomic<int32_t> handedHalf_{-1};
-    bool timeInfoMode_ = false;
     // The completed-buffer count extended past its 32-bit wrap.
     mutable std::atomic<uint64_t> completed_{0};
     bool rateSet_ = false;

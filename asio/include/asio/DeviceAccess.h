@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace asiodrv
 {
@@ -119,8 +120,6 @@ public:
     // Whether the device can run at the rate, by the last driver information and the capability record.
     bool supportsSampleRate(uint32_t rate) const;
 
-    vhw* next = nullptr; // link of the device list
-
 private:
     bool transact(const void* in, uint32_t inSize, void* out, uint32_t outSize);
     bool driverControl(DriverControlBlock& block);
@@ -147,26 +146,22 @@ private:
     char uniqueName_[52] = {};
 };
 
-// The interfaces of the kernel driver's class, each with its device object, newest first.
+// The interfaces of the kernel driver's class, each with the device object the list owns, newest first.
 class DeviceList
 {
 public:
     DeviceList(); // scans
-    ~DeviceList();
     DeviceList(const DeviceList&) = delete;
     DeviceList& operator=(const DeviceList&) = delete;
 
-    int count() const { return count_; }
+    int count() const { return static_cast<int>(devices_.size()); }
+    // The index-th device, or null.
     vhw* getDevice(int index) const;
-
-    // Destroys every device but keep (null keeps none).
-    void clear(vhw* keep);
 
 private:
     void scan();
 
-    vhw* head_ = nullptr;
-    int count_ = 0;
+    std::vector<std::unique_ptr<vhw>> devices_;
 };
 
 } // namespace asiodrv

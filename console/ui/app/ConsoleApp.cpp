@@ -61,7 +61,14 @@ void ConsoleAppListener::handleMessage(const juce::Message& message)
     case deleteWindowMessage:
         // A window already deleted (its device went away meanwhile) is no longer listed.
         if (ConsoleWindow* window = app->findWindowBySerial(m->parameter1))
-            app->closeWindow(window, !window->keepsProgramRunning());
+        {
+            // Asked for again while it was closing: a new window opens now that the old one has written
+            // its state to flash (the new one reads it from there).
+            const device::vhw::Ptr reopen(window->reopensWhenClosed() ? &window->getDevice() : nullptr);
+            app->closeWindow(window, reopen == nullptr && !window->keepsProgramRunning());
+            if (reopen != nullptr)
+                app->openListedWindow(*reopen);
+        }
         return;
     case endSessionMessage:
         app->handleEndSession(m->parameter1 != 0);
@@ -76,15 +83,14 @@ void ConsoleAppListener::handleMessage(const juce::Message& message)
     {
         if (ConsoleWindow* window = app->findWindow(*device))
         {
-            if (window->isVisible())
+            // A closing window cannot be shown again: the interface gets a new one once it has gone.
+            if (window->isClosing())
+                window->setReopenWhenClosed(true);
+            else if (window->isVisible())
                 window->toFront(true);
             return;
         }
-        // Only a device still in the list gets a window: one removed since the message was posted has
-        // gone for good.
-        device::DeviceList* list = app->getDeviceList();
-        if (list != nullptr && list->contains(device) && device->getVendorId() == uint32_t(kConsoleVendorId))
-            app->openWindow(*device);
+        app->openListedWindow(*device);
     }
     else if (m->id == device::deviceRemovalMessage)
     {
@@ -190,8 +196,13 @@ void ConsoleApp::systemRequestedQuit()
     ConsoleWindow* w = head_;
     for (int i = 0; i < windowCount_; ++i, w = w->next)
         windows.push_back(w);
+    // A window still closing from "Hide all windows" must not keep the program running now.
     for (ConsoleWindow* window : windows)
+    {
+        window->setKeepProgramRunning(false);
+        window->setReopenWhenClosed(false);
         window->closeButtonPressed();
+    }
 }
 
 void ConsoleApp::handleWin32Message(uint32_t message, platform::WPARAM wParam, platform::LPARAM)
@@ -259,6 +270,15 @@ void ConsoleApp::openWindow(device::vhw& device)
     window->restoreWindowPosition();
     if (windowCount_ == 1)
         timer_.startTimer(kPollMs);
+}
+
+void ConsoleApp::openListedWindow(device::vhw& device)
+{
+    // Only a device still in the list gets a window: one removed since the message was posted has gone
+    // for good.
+    if (deviceList_ != nullptr && deviceList_->contains(&device) &&
+        device.getVendorId() == uint32_t(kConsoleVendorId))
+        openWindow(device);
 }
 
 void ConsoleApp::closeWindow(ConsoleWindow* window, bool quitIfLast)
@@ -347,6 +367,7 @@ void ConsoleApp::hideAllWindows()
     for (ConsoleWindow* window : windows)
     {
         window->setKeepProgramRunning(true);
+        window->setReopenWhenClosed(false);
         window->closeButtonPressed();
     }
 }

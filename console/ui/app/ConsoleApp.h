@@ -93,6 +93,8 @@ public:
     // Firmware check, open, window, list, place; none when the check refuses or the device cannot be
     // opened.
     void openWindow(device::vhw& device);
+    // openWindow for a device of the console's vendor that the device list still holds; else nothing.
+    void openListedWindow(device::vhw& device);
     void closeWindow(ConsoleWindow* window, bool quitIfLast);
     ConsoleWindow* findWindow(const device::vhw& device) const;
     ConsoleWindow* findWindowBySerial(int serial) const;

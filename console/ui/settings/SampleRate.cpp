@@ -145,7 +145,7 @@ void SampleRate::readFromDevice()
     // A write is on its way: what the device has now is about to change.
     if (isSetQueued())
         return;
-    const uint32_t clicks = userChanges_.load();
+    const uint32_t changes = userChanges_.load();
     device::vhw& device = content_.getDevice();
     int rate = 0;
     int result;
@@ -163,7 +163,7 @@ void SampleRate::readFromDevice()
     if (result == 0)
     {
         readRate_.store(rate);
-        readAfter_.store(clicks);
+        readAfter_.store(changes);
         haveRead_.store(true);
     }
     handleGetResult(result, this);
@@ -194,8 +194,11 @@ void SampleRate::writeToDevice()
     handleSetResult(result);
 }
 
-void SampleRate::loadFromState(ConsoleState& state, bool)
+void SampleRate::loadFromState(ConsoleState& state, bool send)
 {
+    // The loaded rate is about to be sent: a read already under way must not put the old one back.
+    if (send)
+        userChanges_.fetch_add(1);
     const device::HwInfoCaps& caps = content_.getHwInfo();
     const uint32_t rate = state.getWord(ConsoleState::kRateWord);
     if (rate >= caps.getMinSampleRate() && rate <= caps.getMaxSampleRate())
@@ -204,7 +207,7 @@ void SampleRate::loadFromState(ConsoleState& state, bool)
 
 void SampleRate::handleCommandMessage(int)
 {
-    // A rate read before the user's latest click would undo that click.
+    // A rate read before the latest click, session load or reset would undo it.
     if (haveRead_.exchange(false) && readAfter_.load() == userChanges_.load())
     {
         ConsoleState& state = content_.getState();

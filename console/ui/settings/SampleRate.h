@@ -14,7 +14,8 @@
 //
 // Threads: the device reads and writes run on the window's hardware thread; clicks, the display and
 // the per-poll refresh on the message thread. A rate read from the device reaches the state on the
-// message thread, and only when the user has not chosen a rate since the read was made.
+// message thread, and only when the user has not chosen a rate, loaded a session or reset since the read
+// was made.
 
 #include "console/core/HwCtrl.h"
 #include "console/core/PolledSnapshot.h"
@@ -86,10 +87,12 @@ public:
 
     void readFromDevice() override;
     void writeToDevice() override;
-    // Shows the state's rate when image word 28 lies within the device's range.
+    // Shows the state's rate when image word 28 lies within the device's range. A session load (send)
+    // counts as a change of the user's: a rate read before it is dropped.
     void loadFromState(ConsoleState& state, bool send) override;
     void storeToState(ConsoleState&) override {}
-    void resetToDefault() override {}
+    // "Reset" keeps the rate (and sends it again); it counts as a change of the user's, as a load does.
+    void resetToDefault() override { userChanges_.fetch_add(1); }
 
     // A rate read from the device (unless the user chose one since) goes into the state; then the
     // button of the shown rate is on and every other off, and the buffer-size text follows.
@@ -118,9 +121,9 @@ private:
     std::array<std::unique_ptr<juce::ToggleButton>, kSampleRates.size()> buttons_;
     std::unique_ptr<StSampleRateLock> lock_;
     std::atomic<bool> changePending_{false}; // set by a click, cleared when a pre-Vista write starts
-    std::atomic<uint32_t> userChanges_{0};   // clicks so far
+    std::atomic<uint32_t> userChanges_{0};   // clicks, session loads and resets so far
     std::atomic<int> readRate_{0};           // the last rate read, not yet in the state
-    std::atomic<uint32_t> readAfter_{0};     // the clicks made before that read
+    std::atomic<uint32_t> readAfter_{0};     // the changes made before that read
     std::atomic<bool> haveRead_{false};
 };
 

@@ -540,12 +540,16 @@ void Surround::readFromDevice()
         const int mode = (device.getDriverInfo().flags & device::kDriverFlagSurround) != 0 ? 1 : 0;
         driverMode_.store(mode);
         value_.store(mode);
+        known_.store(true);
     }
     handleGetResult(result, this);
 }
 
 void Surround::writeToDevice()
 {
+    // A session load or "Reset" sends the mode again, but only a mode that is known.
+    if (!known_.load())
+        return;
     const int mode = value_.load();
     const bool sent = mode != 0 ? content_.getDevice().setDriverFlags(device::kDriverFlagSurround, 0xFFFFFFFF)
                                 : content_.getDevice().setDriverFlags(0, ~device::kDriverFlagSurround);
@@ -574,6 +578,7 @@ void Surround::buttonClicked(juce::Button* button)
     if (on == value_.load())
         return;
     value_.store(on);
+    known_.store(true);
     content_.getHwThread()->queueSet(*this);
     if (page_.isRunningOnVista())
         page_.disableForChange();

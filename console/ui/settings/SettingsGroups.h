@@ -242,7 +242,9 @@ public:
     ~Surround() override;
 
     void readFromDevice() override;
-    // A failed request is logged and the buttons go back to the driver's mode.
+    // Sends nothing while the mode is unknown (no read has succeeded and the user has not chosen): the
+    // start-up choice is no mode of the driver's. A failed request is logged and the buttons go back to
+    // the driver's mode.
     void writeToDevice() override;
     void loadFromState(ConsoleState&, bool) override {}
     void storeToState(ConsoleState&) override {}
@@ -260,6 +262,7 @@ private:
     SettingsPageHost& page_;
     std::atomic<int> value_{1};
     std::atomic<int> driverMode_{1}; // the mode the driver was last known to have
+    std::atomic<bool> known_{false}; // value_ is the driver's (read) or the user's (clicked)
     juce::ToggleButton stereo_{"Stereo"};
     juce::ToggleButton surround_{"Surround sound"};
 };

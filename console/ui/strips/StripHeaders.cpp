@@ -46,10 +46,15 @@ instriphdrs::instriphdrs(ConsoleContext& content, juce::Component& parent)
     const juce::Font font(14.0f, juce::Font::bold);
     // The record's group table has room for 8 groups; a larger count names no further group.
     const uint32_t groups = std::min<uint32_t>(caps.getInputGroupCount(), device::HwInfoCaps::kMaxGroups);
+    // Each caption is centred over the strips of its group that are shown: a unit with more inputs than
+    // the box holds has a group cut short and groups with no strip at all, which get no caption.
+    int remaining = layout.getInputStripCount();
     int x = 0;
-    for (uint32_t g = 0; g < groups; ++g)
+    for (uint32_t g = 0; g < groups && remaining > 0; ++g)
     {
-        const int span = int(caps.getInputGroupChannels(g)) * layout.getStripWidth();
+        const int strips = std::min(int(caps.getInputGroupChannels(g)), remaining);
+        remaining -= strips;
+        const int span = strips * layout.getStripWidth();
         auto* label = labels_.add(
             new juce::Label("input group label", juce::String(caps.getInputGroupName(g)).toUpperCase()));
         label->setBounds(x + (span - kCaptionWidth) / 2, (getHeight() - kCaptionHeight) / 2, kCaptionWidth,

@@ -17,7 +17,8 @@ class ConsoleContext;
 juce::String outputTypeCaption(int outputType);
 
 // The band over the input strips: one caption per input group of the device (at most the record's 8),
-// the group's name in capitals, centred over the group's strips.
+// the group's name in capitals, centred over the group's strips that are shown (the box shows the
+// first 16 inputs; a group with no strip shown has no caption).
 class instriphdrs : public juce::Component
 {
 public:

@@ -1,5 +1,6 @@
 #include "console/ui/window/ConsoleWindow.h"
 
+#include "console/core/SettingsFileCheck.h"
 #include "console/ui/widgets/Meters.h"
 #include "console/ui/window/FlashProgressWindow.h"
 #include "platform/Debug.h"
@@ -10,6 +11,8 @@ namespace
 {
 
 constexpr int kSaveDelayMs = 1000;
+// The root element of the framework's XML properties files.
+constexpr const char* kPropertiesRootTag = "PROPERTIES";
 
 std::atomic<int> nextSerial{1};
 
@@ -286,7 +289,8 @@ ConsoleWindow::ConsoleWindow(device::vhw& device, ConsoleWindowHost* host)
 
     layout_ = std::make_unique<ConsoleLayout>(device);
     const juce::PropertiesFile::Options options = consolePropertiesOptions(unique);
-    properties_ = std::make_unique<juce::PropertiesFile>(propertiesFileFor(options), options);
+    properties_ = std::make_unique<juce::PropertiesFile>(
+        checkSettingsFile(propertiesFileFor(options), kPropertiesRootTag), options);
     setOpaque(true);
     setUsingNativeTitleBar(true);
 
@@ -351,6 +355,12 @@ void ConsoleWindow::closeButtonPressed()
     saveProperties();
     setVisible(false);
     content_->stopHwThread();
+}
+
+bool ConsoleWindow::isClosing() const
+{
+    const hwthread* thread = content_->getHwThread();
+    return thread != nullptr && thread->threadShouldExit();
 }
 
 void ConsoleWindow::activeWindowStatusChanged()

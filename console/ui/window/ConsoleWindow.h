@@ -149,7 +149,8 @@ inline constexpr int kFallbackRepaintHz = 20;
 void setRepaintRateOfDisplaysWithoutOne();
 
 // The properties file of an interface: "<unique name>.properties" in "Varnel Strellis Console" under
-// the user's application-data folder, XML, saved 1000 ms after a change.
+// the user's application-data folder, XML, saved 1000 ms after a change. The window checks it before it
+// is read (checkSettingsFile): a damaged one is moved aside and the defaults are used.
 juce::PropertiesFile::Options consolePropertiesOptions(const juce::String& uniqueName);
 
 // What a window needs of the application that lists it.
@@ -202,6 +203,14 @@ public:
     void setKeepProgramRunning(bool keep) { keepProgramRunning_ = keep; }
     bool keepsProgramRunning() const { return keepProgramRunning_; }
 
+    // The window is on its way out: its hardware thread was told to finish (it may still be writing the
+    // state block to flash). Such a window is not open any more.
+    bool isClosing() const;
+    // Whether the application opens a new window for the interface once this closing window has gone
+    // (the interface was asked for again meanwhile).
+    void setReopenWhenClosed(bool reopen) { reopenWhenClosed_ = reopen; }
+    bool reopensWhenClosed() const { return reopenWhenClosed_; }
+
     // HwThreadHost: the progress window is centred on this window.
     std::unique_ptr<FlashProgress> createFlashProgress() override;
     void hardwareThreadFinished() override;
@@ -216,6 +225,7 @@ private:
     std::unique_ptr<CwContent> content_;
     juce::ComponentBoundsConstrainer constrainer_;
     bool keepProgramRunning_ = false;
+    bool reopenWhenClosed_ = false;
     bool wasActive_ = false;
 };
 

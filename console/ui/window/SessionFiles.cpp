@@ -82,6 +82,14 @@ juce::File chooserStart(const juce::File& folder, const juce::String& wildcard)
     return platform::isWindowsVistaOrLater() ? folder.getChildFile(wildcard) : folder;
 }
 
+// The choosers' filter of session files. The extension holds spaces ("Strellis 8 session"), and the
+// system choosers the framework starts on Linux take a filter as patterns separated by spaces: each space
+// is matched by '?' instead, which every chooser reads as any one character.
+juce::String sessionWildcard(const juce::String& extension)
+{
+    return "*." + extension.replaceCharacter(' ', '?');
+}
+
 // The session's name: the file name without the session extension (which may hold dots of the model
 // name), or without whatever extension the file has.
 juce::String sessionName(const juce::File& file, const juce::String& extension)
@@ -91,6 +99,16 @@ juce::String sessionName(const juce::File& file, const juce::String& extension)
     if (name.endsWithIgnoreCase(dotted))
         return name.dropLastCharacters(dotted.length());
     return file.getFileNameWithoutExtension();
+}
+
+// The file a later plain "Save" writes after this one was loaded: the file itself when it has the session
+// extension in any letter case, else the session file of its name beside it (a legacy file, say, is not
+// overwritten in the other format).
+juce::File saveTarget(const juce::File& file, const juce::String& extension)
+{
+    if (file.getFileName().endsWithIgnoreCase("." + extension))
+        return file;
+    return file.getSiblingFile(sessionName(file, extension) + "." + extension);
 }
 
 void alert(ConsoleState::FileError error)
@@ -128,7 +146,8 @@ void loadSession(SessionHost& content)
         return;
     }
     const uint32_t model = content.getDevice().getModelId();
-    const juce::String wildcard = ConsoleState::getLoadWildcard(model, "*." + state.getSessionExtension());
+    const juce::String wildcard =
+        ConsoleState::getLoadWildcard(model, sessionWildcard(state.getSessionExtension()));
     juce::File file;
     {
         DisabledWhileChoosing disabled(component);
@@ -160,6 +179,7 @@ void loadSession(SessionHost& content)
     state.markWholeImage();
     state.setMostRecentFolder(file.getParentDirectory().getFullPathName());
     state.setCurrentSessionName(sessionName(file, state.getSessionExtension()));
+    state.setCurrentSessionFile(saveTarget(file, state.getSessionExtension()));
 }
 
 void saveSession(SessionHost& content, bool saveAs)
@@ -170,7 +190,7 @@ void saveSession(SessionHost& content, bool saveAs)
     ConsoleState& state = content.getState();
     const juce::String extension = state.getSessionExtension();
     juce::File file;
-    if (saveAs || state.getCurrentSessionName().isEmpty())
+    if (saveAs || isNone(state.getCurrentSessionFile()))
     {
         const juce::File folder = state.getSessionFolder();
         if (isNone(folder))
@@ -178,7 +198,7 @@ void saveSession(SessionHost& content, bool saveAs)
             sessionDialogs().alert("Cannot create folder.");
             return;
         }
-        const juce::String wildcard = "*." + extension;
+        const juce::String wildcard = sessionWildcard(extension);
         {
             DisabledWhileChoosing disabled(component);
             file =
@@ -189,7 +209,7 @@ void saveSession(SessionHost& content, bool saveAs)
     }
     else
     {
-        file = juce::File(state.getMostRecentFolder()).getChildFile(state.getCurrentSessionName());
+        file = state.getCurrentSessionFile();
     }
     if (!file.getFileName().endsWithIgnoreCase("." + extension))
         file = file.getSiblingFile(file.getFileName() + "." + extension);
@@ -202,6 +222,7 @@ void saveSession(SessionHost& content, bool saveAs)
     }
     state.setMostRecentFolder(file.getParentDirectory().getFullPathName());
     state.setCurrentSessionName(sessionName(file, extension));
+    state.setCurrentSessionFile(file);
 }
 
 void applyToConsole(SessionHost& content)

@@ -61,7 +61,7 @@ SessionDialogs* setSessionDialogs(SessionDialogs* dialogs);
 // which then goes to every control and the interface. A refused file is reported and changes nothing,
 // not even the session's name and folder; the session in the window is sent again all the same.
 void loadSession(SessionHost& content);
-// "Save" (without saveAs and with a session name known: the same file again, no chooser) and "Save as".
+// "Save" (without saveAs and with a session file known: that file again, no chooser) and "Save as".
 void saveSession(SessionHost& content, bool saveAs);
 // Every gang button and channel name shows the state block again; every control takes its value from
 // the image and sends it, as the image holds it.

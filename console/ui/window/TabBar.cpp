@@ -88,7 +88,10 @@ ActivityLight::ActivityLight() : image_(consoleImages().activityLights)
 
 int ActivityLight::frameForLevel(uint32_t level)
 {
-    const uint32_t index = (level >> 24) & 0x7F;
+    // A word at or above 2^31 is full scale (as the strip meters read it), not its low bits.
+    if (level >= 0x80000000u)
+        return 3;
+    const uint32_t index = level >> 24;
     if (index == 0)
         return 0;
     if (index < 32)

@@ -46,7 +46,8 @@ class ActivityLight : public juce::Component
 {
 public:
     ActivityLight();
-    // The frame a level shows: 0 dark, 1 from 2^24, 2 from 32 x 2^24, 3 from 90 x 2^24.
+    // The frame a level shows: 0 dark, 1 from 2^24, 2 from 32 x 2^24, 3 from 90 x 2^24 (and at or above
+    // full scale, 2^31).
     static int frameForLevel(uint32_t level);
     void setLevel(uint32_t level);
     int getFrame() const { return frame_; }

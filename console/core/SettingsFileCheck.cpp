@@ -1,0 +1,325 @@
+#include "console/core/SettingsFileCheck.h"
+
+#include "platform/Debug.h"
+
+#include <algorithm>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace console
+{
+namespace
+{
+
+bool isXmlChar(char32_t c)
+{
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
+           (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+// Strict UTF-8 into code points (a leading byte-order mark is passed over); false on a truncated or
+// overlong sequence, a surrogate, anything above U+10FFFF, or a character XML does not allow.
+bool decodeUtf8(const uint8_t* p, size_t n, std::u32string& out)
+{
+    size_t i = n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF ? 3 : 0;
+    out.reserve(n);
+    while (i < n)
+    {
+        const uint8_t lead = p[i];
+        // Continuation bytes after the lead byte, and the smallest character that needs them.
+        const size_t more = lead < 0x80 ? 0 : (lead & 0xE0) == 0xC0 ? 1 : (lead & 0xF0) == 0xE0 ? 2 : 3;
+        constexpr char32_t kShortest[] = {0, 0x80, 0x800, 0x10000};
+        if (lead >= 0x80 && ((lead & 0xC0) == 0x80 || lead >= 0xF8))
+            return false;
+        char32_t c = more == 0 ? lead : lead & (0x3F >> more);
+        if (n - i - 1 < more)
+            return false;
+        for (size_t k = 1; k <= more; ++k)
+        {
+            if ((p[i + k] & 0xC0) != 0x80)
+                return false;
+            c = c << 6 | (p[i + k] & 0x3F);
+        }
+        if (c < kShortest[more] || !isXmlChar(c))
+            return false;
+        out.push_back(c);
+        i += more + 1;
+    }
+    return true;
+}
+
+// A cursor over the decoded document. Nesting is followed with a list of open tags, not by recursion.
+class XmlChecker
+{
+public:
+    explicit XmlChecker(const std::u32string& text) : s_(text) {}
+
+    bool document(const char* rootTag)
+    {
+        if (!misc())
+            return false;
+        std::u32string_view root;
+        if (!rootElement(root))
+            return false;
+        if (!misc() || i_ != s_.size())
+            return false;
+        const std::string_view expected(rootTag);
+        return root.size() == expected.size() && std::equal(root.begin(), root.end(), expected.begin());
+    }
+
+private:
+    bool atEnd() const { return i_ >= s_.size(); }
+    char32_t peek() const { return atEnd() ? 0 : s_[i_]; }
+
+    bool startsWith(std::string_view text) const
+    {
+        if (s_.size() - i_ < text.size())
+            return false;
+        for (size_t k = 0; k < text.size(); ++k)
+            if (s_[i_ + k] != char32_t(uint8_t(text[k])))
+                return false;
+        return true;
+    }
+
+    bool eat(std::string_view text)
+    {
+        if (!startsWith(text))
+            return false;
+        i_ += text.size();
+        return true;
+    }
+
+    // Past the next occurrence of the text; false when there is none.
+    bool skipPast(std::string_view text)
+    {
+        while (!atEnd())
+        {
+            if (eat(text))
+                return true;
+            ++i_;
+        }
+        return false;
+    }
+
+    static bool isSpace(char32_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+    bool skipSpace()
+    {
+        const size_t start = i_;
+        while (isSpace(peek()))
+            ++i_;
+        return i_ != start;
+    }
+
+    // Letters, digits, '_', ':', '-', '.' and every character beyond ASCII, as the framework reads names.
+    static bool isNameChar(char32_t c)
+    {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+               c == ':' || c == '-' || c == '.' || c >= 0x80;
+    }
+
+    bool name(std::u32string_view& out)
+    {
+        const size_t start = i_;
+        while (isNameChar(peek()))
+            ++i_;
+        out = std::u32string_view(s_).substr(start, i_ - start);
+        return i_ != start;
+    }
+
+    // Whitespace, comments and processing instructions (the XML declaration among them) around the root.
+    bool misc()
+    {
+        for (;;)
+        {
+            skipSpace();
+            if (eat("<!--"))
+            {
+                if (!skipPast("-->"))
+                    return false;
+            }
+            else if (eat("<?"))
+            {
+                std::u32string_view target;
+                if (!name(target) || !skipPast("?>"))
+                    return false;
+            }
+            else
+                return true;
+        }
+    }
+
+    // "&" starts one of the five predefined entities or a character reference to a character XML allows.
+    bool reference()
+    {
+        if (!eat("&"))
+            return false;
+        for (const char* entity : {"amp;", "lt;", "gt;", "quot;", "apos;"})
+            if (eat(entity))
+                return true;
+        if (!eat("#"))
+            return false;
+        const bool hex = eat("x");
+        char32_t value = 0;
+        size_t digits = 0;
+        for (; !atEnd() && s_[i_] != ';'; ++i_, ++digits)
+        {
+            const char32_t c = s_[i_];
+            int digit = -1;
+            if (c >= '0' && c <= '9')
+                digit = int(c - '0');
+            else if (hex && c >= 'a' && c <= 'f')
+                digit = int(c - 'a' + 10);
+            else if (hex && c >= 'A' && c <= 'F')
+                digit = int(c - 'A' + 10);
+            if (digit < 0)
+                return false;
+            value = value * (hex ? 16 : 10) + char32_t(digit);
+            if (value > 0x10FFFF)
+                return false;
+        }
+        // The framework writes control characters of a value as character references, so any character
+        // but NUL and the surrogates is taken.
+        return eat(";") && digits > 0 && value != 0 && (value < 0xD800 || value > 0xDFFF);
+    }
+
+    // From "<": the name, the attributes, and whether the tag closes itself.
+    bool startTag(std::u32string_view& tag, bool& empty)
+    {
+        if (!eat("<") || !name(tag))
+            return false;
+        for (;;)
+        {
+            const bool spaced = skipSpace();
+            if (eat("/>") || eat(">"))
+            {
+                empty = s_[i_ - 2] == '/'; // a '/' is no name character and no closing quote
+                return true;
+            }
+            std::u32string_view attribute;
+            if (!spaced || !name(attribute))
+                return false;
+            skipSpace();
+            if (!eat("="))
+                return false;
+            skipSpace();
+            const char32_t quote = peek();
+            if (quote != '"' && quote != '\'')
+                return false;
+            ++i_;
+            while (peek() != quote)
+            {
+                if (atEnd() || peek() == '<')
+                    return false;
+                if (peek() == '&')
+                {
+                    if (!reference())
+                        return false;
+                }
+                else
+                    ++i_;
+            }
+            ++i_;
+        }
+    }
+
+    bool rootElement(std::u32string_view& root)
+    {
+        bool empty = false;
+        if (!startTag(root, empty))
+            return false;
+        std::vector<std::u32string_view> open;
+        if (!empty)
+            open.push_back(root);
+        while (!open.empty())
+        {
+            if (atEnd())
+                return false;
+            if (eat("</"))
+            {
+                std::u32string_view tag;
+                if (!name(tag))
+                    return false;
+                skipSpace();
+                if (!eat(">") || tag != open.back())
+                    return false;
+                open.pop_back();
+            }
+            else if (eat("<!--"))
+            {
+                if (!skipPast("-->"))
+                    return false;
+            }
+            else if (eat("<![CDATA["))
+            {
+                if (!skipPast("]]>"))
+                    return false;
+            }
+            else if (eat("<?"))
+            {
+                std::u32string_view target;
+                if (!name(target) || !skipPast("?>"))
+                    return false;
+            }
+            else if (peek() == '<')
+            {
+                std::u32string_view tag;
+                if (!startTag(tag, empty))
+                    return false;
+                if (!empty)
+                {
+                    if (open.size() >= size_t(kMaxXmlDepth))
+                        return false;
+                    open.push_back(tag);
+                }
+            }
+            else if (peek() == '&')
+            {
+                if (!reference())
+                    return false;
+            }
+            else
+                ++i_;
+        }
+        return true;
+    }
+
+    const std::u32string& s_;
+    size_t i_ = 0;
+};
+
+} // namespace
+
+bool isWellFormedXml(const void* data, size_t size, const char* rootTag)
+{
+    std::u32string text;
+    if (!decodeUtf8(static_cast<const uint8_t*>(data), size, text))
+        return false;
+    return XmlChecker(text).document(rootTag);
+}
+
+juce::File checkSettingsFile(const juce::File& file, const char* rootTag)
+{
+    juce::MemoryBlock bytes;
+    // A file that is missing or cannot be read gives the reader nothing to misread.
+    if (!file.existsAsFile() || !file.loadFileAsData(bytes))
+        return file;
+    if (isWellFormedXml(bytes.getData(), bytes.getSize(), rootTag))
+        return file;
+
+    juce::File aside = file.getSiblingFile(file.getFileName() + ".damaged");
+    if (aside.exists())
+        aside = aside.getNonexistentSibling(true);
+    if (file.moveFileTo(aside))
+    {
+        platform::debugPrintf("Damaged settings file %s moved to %s; the defaults are used",
+                              file.getFullPathName().toRawUTF8(), aside.getFullPathName().toRawUTF8());
+        return file;
+    }
+    platform::debugPrintf("Damaged settings file %s could not be moved aside; the defaults are used",
+                          file.getFullPathName().toRawUTF8());
+    return {};
+}
+
+} // namespace console
