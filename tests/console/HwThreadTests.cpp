@@ -3,6 +3,7 @@
 
 #include "ConsoleTestSupport.h"
 #include "console/core/ConsoleState.h"
+#include "console/core/DeviceRead.h"
 #include "console/core/HwThread.h"
 #include "platform/Debug.h"
 
@@ -216,6 +217,27 @@ TEST_F(HwThreadTest, ReadResultsReachTheWidgetOnlyOnTheMessageThread)
     ASSERT_TRUE(pumpUntil([&] { return reader.shows == 1; }));
     EXPECT_NEAR(reader.shown, -12.0f, 0.01f);
     shutDown();
+}
+
+TEST(DeviceRead, AReadBegunBeforeTheLatestWriteIsDroppedAndANewerResultReplacesAnOlder)
+{
+    DeviceRead read;
+    int channel = -1;
+    float value = 0.0f;
+    EXPECT_FALSE(read.take(channel, value));
+    // Begun before the control wrote the state block: dropped, and not offered again.
+    const uint32_t before = read.begin();
+    read.invalidate();
+    read.put(3, -6.0f, before);
+    EXPECT_FALSE(read.take(channel, value));
+    EXPECT_FALSE(read.take(channel, value));
+    // Two reads since: the newer is taken, once.
+    read.put(3, -6.0f, read.begin());
+    read.put(39, -12.5f, read.begin());
+    ASSERT_TRUE(read.take(channel, value));
+    EXPECT_EQ(channel, 39);
+    EXPECT_FLOAT_EQ(value, -12.5f);
+    EXPECT_FALSE(read.take(channel, value));
 }
 
 TEST_F(HwThreadTest, GetAfterBusResetIsRetriedAfter60Ms)

@@ -116,6 +116,8 @@ protected:
         if (setUpStopped())
             return;
         ::unsetenv("XDG_DOCUMENTS_DIR");
+        // The simulated machine's release decides where the choosers start.
+        ::unsetenv("STRELLIS_WINDOWS");
         previous_ = console::setSessionDialogs(&dialogs_);
     }
 
@@ -123,7 +125,6 @@ protected:
     {
         closeWindow();
         console::setSessionDialogs(previous_);
-        console::runningOnVista = true;
         ConsoleWindowFixture::TearDown();
     }
 
@@ -345,7 +346,7 @@ TEST_F(SessionTest, RefusedLoadsAlertAndKeepTheSessionItsNameAndItsFolder)
 
     // A file of a later session version, elsewhere: refused, and the session in the window is sent
     // again. Before Vista the chooser starts at the folder itself.
-    console::runningOnVista = false;
+    ASSERT_EQ(bus_.devsim("os windows xp"), 0) << bus_.err;
     const juce::File other = juce::File(juce::String(bus_.dir)).getChildFile("other/New.Strellis 8 session");
     ASSERT_TRUE(other.getParentDirectory().createDirectory());
     std::vector<uint8_t> later = bytesOf(folder.getChildFile("Base.Strellis 8 session"));
@@ -379,7 +380,8 @@ TEST_F(SessionTest, RefusedLoadsAlertAndKeepTheSessionItsNameAndItsFolder)
 TEST_F(SessionTest, ARememberedFolderThatCannotBeMadeGivesWayToTheDocumentsFolder)
 {
     open("st8");
-    console::runningOnVista = false; // the choosers start at the folder itself
+    // Before Vista the choosers start at the folder itself.
+    ASSERT_EQ(bus_.devsim("os windows xp"), 0) << bus_.err;
     const juce::File blocker = juce::File(juce::String(bus_.dir)).getChildFile("file");
     ASSERT_TRUE(blocker.replaceWithText("x"));
     state().setMostRecentFolder(blocker.getChildFile("stick").getFullPathName());

@@ -837,7 +837,7 @@ TEST_F(SettingsTest, TheVersionTextNamesEachPieceWithItsVersionOneLineEach)
     ASSERT_EQ(bus_.devsim("os system-dir " + system), 0);
     ASSERT_EQ(bus_.devsim("set u1 driver-version 0x04090100"), 0);
     juce::Component about;
-    console::StVersions versions(content(), about);
+    console::StVersions versions(content().getDevice(), about);
     EXPECT_EQ(versions.getParentComponent(), &about);
     EXPECT_EQ(versions.getName(), "versions");
     EXPECT_EQ(versions.juce::GroupComponent::getText(), "Version information");
@@ -854,7 +854,7 @@ TEST_F(SettingsTest, WithoutASystemFolderOnlyTheAsioDriverRowIsEmptyAndAnFpgaIsN
     open("--model m1200f");
     ASSERT_EQ(bus_.devsim("os system-dir --fail"), 0);
     juce::Component about;
-    console::StVersions versions(content(), about);
+    console::StVersions versions(content().getDevice(), about);
     EXPECT_EQ(versions.getValueLabel(1), nullptr);
     EXPECT_EQ(versions.getText(), juce::String("WDM driver 4.8\r\nASIO driver \r\nConsole \r\n"
                                                "ARM firmware 4.7\r\nFPGA 4.7\r\n"));

@@ -5,6 +5,7 @@
 
 #include "ConsoleWindowFixture.h"
 #include "console/ui/strips/InputStrips.h"
+#include "console/ui/strips/MasterStrips.h"
 #include "console/ui/strips/StripHeaders.h"
 #include "console/ui/widgets/Meters.h"
 #include "device/Conversions.h"
@@ -324,6 +325,48 @@ TEST_F(StripTest, ResetLeavesEachAnalogInputHeardOnItsOwnAnalogPairOnlyPannedToI
     // Every mix of every input is sent.
     ASSERT_TRUE(pumpUntil([&] { return monitorSent(2).size() == 16 * 8; }));
     EXPECT_EQ((monitorSent(2)[{9u, 8u}]), std::vector<uint32_t>{1});
+}
+
+TEST_F(StripTest, AReadOfAnInputMonitorOrOutputControlShowsAndStoresWhatTheInterfaceHolds)
+{
+    openEight();
+    content().showPage(2);
+    // The interface holds other values than the window shows: input 3 in mix 2, output 3.
+    ASSERT_EQ(device_->setInputNominal(3, 2), 0);
+    ASSERT_EQ(device_->setMonitorGain(3, 2, -20.0f), 0);
+    ASSERT_EQ(device_->setMonitorMute(3, 2, 1), 0);
+    ASSERT_EQ(device_->setMonitorSolo(3, 2, 2), 0);
+    ASSERT_EQ(device_->setMonitorPan(3, 2, 0.25f), 0);
+    ASSERT_EQ(device_->setOutputGain(3, -15.0f), 0);
+    ASSERT_EQ(device_->setOutputMute(3, 1), 0);
+    ASSERT_EQ(device_->setOutputNominal(3, 2), 0);
+    instrip& s = strip(3);
+    console::MasterStripBox& out = *content().getTabbedBox()->getMasterBox();
+    for (console::HwCtrl* control : std::initializer_list<console::HwCtrl*>{
+             s.getNominal(), &s.getFader(), &s.getMute(), &s.getSolo(), &s.getPan(), &out.getFader(1),
+             &out.getMute(1), out.getNominal(1)})
+        content().getHwThread()->queueGet(*control);
+    ASSERT_TRUE(pumpUntil([&] { return out.getNominal(1)->getValue() && s.getSolo().getValue(); }));
+    ASSERT_TRUE(
+        pumpUntil([&] { return s.getFader().getValue() == -20.0 && out.getFader(1).getValue() == -15.0; }));
+
+    EXPECT_TRUE(s.getNominal()->getValue());
+    EXPECT_TRUE(s.getMute().getValue());
+    EXPECT_TRUE(out.getMute(1).getValue());
+    EXPECT_EQ(state().getByte(ConsoleState::kInputRecords + 3 * 24), 2);
+    for (int mix : {2, 3})
+    {
+        EXPECT_EQ(state().getByte(flagOffset(3, mix)), 3) << mix;
+        EXPECT_FLOAT_EQ(state().getMonitorGain(3, mix), -20.0f) << mix;
+        EXPECT_EQ(state().getByte(ConsoleState::kMonitorPans + 3 * 40 + mix), device::panToDevice(0.25f))
+            << mix;
+    }
+    EXPECT_FLOAT_EQ(float(s.getPan().getValue()), state().getMonitorPan(3, 2));
+    EXPECT_FLOAT_EQ(state().getOutputGain(3), -15.0f);
+    EXPECT_EQ(state().getByte(ConsoleState::kOutputRecords + 3 * 24), 1);
+    EXPECT_EQ(state().getByte(ConsoleState::kOutputRecords + 3 * 24 + 1), 2);
+    // The solo read counts for the solo indicator.
+    EXPECT_EQ(content().getTabbedBox()->getRudeSolo()->getCount(), 2);
 }
 
 TEST_F(StripTest, MetersShowThePolledLevelsOnTheirScale)

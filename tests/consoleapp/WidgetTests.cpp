@@ -14,7 +14,6 @@ namespace
 {
 
 using console::ConsoleState;
-using console::CwContent;
 using consoletest::pumpUntil;
 
 // --- a strip of monitor-mix controls of one input, as the input strips use the bases ---
@@ -22,14 +21,14 @@ using consoletest::pumpUntil;
 class TestFader : public console::Fader
 {
 public:
-    TestFader(CwContent& content, int input) : Fader(content, 0), input_(input) {}
+    TestFader(console::ConsoleContext& content, int input) : Fader(content, 0), input_(input) {}
     void readFromDevice() override {}
     void writeToDevice() override
     {
         const int bank = nextDirty();
         if (bank < 0)
             return;
-        CwContent& c = getContent();
+        console::ConsoleContext& c = getContent();
         handleBankedSetResult(
             bank, c.getDevice().setMonitorGain(input_, bank, c.getState().getMonitorGain(input_, bank)));
     }
@@ -56,7 +55,7 @@ int flagOffset(int input, int mix)
 class TestMute : public console::CtrlGroupedButton
 {
 public:
-    TestMute(CwContent& content, int input) : CtrlGroupedButton(content, 0), input_(input)
+    TestMute(console::ConsoleContext& content, int input) : CtrlGroupedButton(content, 0), input_(input)
     {
         const console::ConsoleImages& im = console::consoleImages();
         setImages(im.muteUp, im.muteLit, im.mutePressed);
@@ -68,7 +67,7 @@ public:
         const int bank = nextDirty();
         if (bank < 0)
             return;
-        CwContent& c = getContent();
+        console::ConsoleContext& c = getContent();
         handleBankedSetResult(bank, c.getDevice().setMonitorMute(
                                         input_, bank, c.getState().getByte(flagOffset(input_, bank)) & 1));
     }
@@ -93,7 +92,8 @@ private:
 class TestPan : public console::PanKnob
 {
 public:
-    TestPan(CwContent& content, juce::Component& parent, int input) : PanKnob(content, parent), input_(input)
+    TestPan(console::ConsoleContext& content, juce::Component& parent, int input)
+        : PanKnob(content, parent), input_(input)
     {
     }
     float getPanFromState() override { return getContent().getState().getMonitorPan(input_, getChannel()); }
@@ -107,7 +107,7 @@ public:
         const int bank = nextDirty();
         if (bank < 0)
             return;
-        CwContent& c = getContent();
+        console::ConsoleContext& c = getContent();
         handleBankedSetResult(
             bank, c.getDevice().setMonitorPan(input_, bank, c.getState().getMonitorPan(input_, bank)));
     }
@@ -133,7 +133,7 @@ private:
 
 struct TestStrip : juce::Component
 {
-    TestStrip(CwContent& content, int input)
+    TestStrip(console::ConsoleContext& content, int input)
         : fader(content, input), mute(content, input), pan(content, *this, input)
     {
         const console::ConsoleLayout& layout = content.getLayout();
@@ -175,7 +175,7 @@ struct TestBox : juce::Component, console::StripGroup
 class TestAlias : public console::Alias, public console::PageSection
 {
 public:
-    TestAlias(CwContent& content, juce::Component& parent) : Alias(content)
+    TestAlias(console::ConsoleContext& content, juce::Component& parent) : Alias(content)
     {
         setBounds(content.getLayout().getAliasBounds(0));
         attach(parent);
@@ -383,13 +383,13 @@ TEST_F(WidgetTest, AValueBoxTakesNumbersWithinTheRangeAndKeepsTheValueForOtherTe
 TEST_F(WidgetTest, TabInAValueBoxMovesAlongTheRingOfFadersAndWrapsAround)
 {
     // The window's own faders come first; the test's join the ring at its end.
-    console::Fader* first = content().getFaderRing();
+    console::Fader* first = content().getFaderRing().getFirst();
     ASSERT_NE(first, nullptr);
     makeStrips(3);
     console::FaderTextBox* boxes[3] = {strip(0).fader.getValueBox(), strip(1).fader.getValueBox(),
                                        strip(2).fader.getValueBox()};
     console::FaderTextBox* firstBox = first->getValueBox();
-    EXPECT_EQ(content().getFaderRing(), first);
+    EXPECT_EQ(content().getFaderRing().getFirst(), first);
     EXPECT_EQ(boxes[0]->getNextBox(), boxes[1]);
     window_->toFront(true);
     ASSERT_TRUE(pumpUntil([&] { return window_->isActiveWindow(); }, 3000));

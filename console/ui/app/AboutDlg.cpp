@@ -54,7 +54,7 @@ AboutDlgContent::AboutDlgContent(CwContent& content)
     : content_(&content), device_(&content.getDevice()),
       logo_(juce::ImageCache::getFromMemory(ConsoleImageData::about_logo_png,
                                             ConsoleImageData::about_logo_pngSize)),
-      versions_(content, *this)
+      versions_(content.getDevice(), *this)
 {
     setSize(kWidth, kHeight);
     versions_.setTopLeftPosition(kWidth - kGroupRight - versions_.getWidth(), kGroupTop);
@@ -146,7 +146,8 @@ void installAboutDialog(AboutHost* host)
     Settings::setAboutOpener(
         [](Settings& page)
         {
-            juce::Component::SafePointer<CwContent> content(&page.getContent());
+            // The page lies in its window's content.
+            juce::Component::SafePointer<CwContent> content(page.findParentComponentOfClass<CwContent>());
             juce::MessageManager::callAsync(
                 [content]
                 {

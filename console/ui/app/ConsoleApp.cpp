@@ -6,7 +6,6 @@
 #include "console/ui/window/FlashProgressWindow.h"
 #include "console/ui/window/JuceMessageBox.h"
 #include "platform/Debug.h"
-#include "platform/SystemInfo.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -16,7 +15,6 @@ namespace console
 {
 
 ConsoleApp* theConsoleApp = nullptr;
-bool runningOnVista = true;
 bool forceFirmwareUpdate = false;
 
 bool isForceUpdateCommandLine(const juce::String& commandLine)
@@ -113,7 +111,6 @@ ConsoleApp::~ConsoleApp()
 void ConsoleApp::initialise(const juce::String& commandLine)
 {
     theConsoleApp = this;
-    runningOnVista = platform::isWindowsVistaOrLater();
     installConsoleLookAndFeel();
     installJuceMessageBoxPresenter();
     installFirmwareProgressWindow();

@@ -31,7 +31,6 @@ class ConsoleApp;
 
 // Program-wide state set by ConsoleApp::initialise.
 extern ConsoleApp* theConsoleApp;
-extern bool runningOnVista;
 extern bool forceFirmwareUpdate;
 
 inline constexpr int32_t kConsoleVendorId = 0x3B71;

@@ -1,7 +1,9 @@
 #include "console/ui/settings/SampleRate.h"
 
-#include "console/ui/settings/Settings.h"
-#include "console/ui/window/ConsoleWindow.h"
+#include "console/core/ConsoleState.h"
+#include "console/ui/settings/SettingsPageHost.h"
+#include "console/ui/widgets/ConsoleContext.h"
+#include "device/Vhw.h"
 
 namespace console
 {
@@ -26,7 +28,7 @@ juce::String formatSampleRate(int rate)
 
 // --- StSampleRateLock ---
 
-StSampleRateLock::StSampleRateLock(CwContent& content)
+StSampleRateLock::StSampleRateLock(ConsoleContext& content)
     : juce::ToggleButton("Locked"), HwCtrl(*content.getControls()), content_(content)
 {
     content.getHwThread()->queueGet(*this);
@@ -68,7 +70,7 @@ void StSampleRateLock::clicked()
 
 // --- SampleRate ---
 
-SampleRate::SampleRate(CwContent& content, Settings& page)
+SampleRate::SampleRate(ConsoleContext& content, SettingsPageHost& page)
     : juce::GroupComponent("sample rate select", "Sample rate"), HwCtrl(*content.getControls()),
       content_(content), page_(page), vista_(page.isRunningOnVista())
 {
@@ -79,7 +81,7 @@ SampleRate::SampleRate(CwContent& content, Settings& page)
 
     const int rows = (count_ + 1) / 2;
     setSize(kGroupWidth, rows * kRowPitch + 40 + (vista_ ? 0 : kRowPitch));
-    page.addAndMakeVisible(this);
+    page.getPageComponent().addAndMakeVisible(this);
 
     const int half = kGroupWidth / 2;
     for (int k = 0; k < count_; ++k)
@@ -254,12 +256,12 @@ void SampleRate::buttonClicked(juce::Button* button)
 
 // --- SampleRateDisplay ---
 
-SampleRateDisplay::SampleRateDisplay(CwContent& content, Settings& page)
+SampleRateDisplay::SampleRateDisplay(ConsoleContext& content, SettingsPageHost& page)
     : juce::GroupComponent("sample rate display", "Sample rate"), HwCtrl(*content.getControls()),
       content_(content), page_(page)
 {
     setSize(kGroupWidth, kDisplayHeight);
-    page.addAndMakeVisible(this);
+    page.getPageComponent().addAndMakeVisible(this);
     label_.setBounds((kGroupWidth - 100) / 2, (kDisplayHeight - 20) / 2 + 4, 100, 20);
     label_.setJustificationType(juce::Justification::centred);
     label_.setColour(juce::Label::outlineColourId, juce::Colours::white);

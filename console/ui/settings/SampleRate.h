@@ -30,8 +30,8 @@
 namespace console
 {
 
-class CwContent;
-class Settings;
+class ConsoleContext;
+class SettingsPageHost;
 
 // The console's sample rates, Hz.
 inline constexpr std::array<int, 7> kSampleRates = {32000, 44100, 48000, 88200, 96000, 176400, 192000};
@@ -52,7 +52,7 @@ class StSampleRateLock : public juce::ToggleButton, public HwCtrl
 {
 public:
     // Reads the driver's lock when the hardware thread starts.
-    explicit StSampleRateLock(CwContent& content);
+    explicit StSampleRateLock(ConsoleContext& content);
 
     void readFromDevice() override;
     void writeToDevice() override;
@@ -69,7 +69,7 @@ protected:
     void clicked() override;
 
 private:
-    CwContent& content_;
+    ConsoleContext& content_;
     std::atomic<bool> lock_{false};
 };
 
@@ -82,7 +82,7 @@ public:
     static constexpr int kRadioGroup = 0x72617465; // 'rate'
 
     // Sizes itself, adds itself to the page (which places it) and queues its first read.
-    SampleRate(CwContent& content, Settings& page);
+    SampleRate(ConsoleContext& content, SettingsPageHost& page);
     ~SampleRate() override;
 
     void readFromDevice() override;
@@ -113,8 +113,8 @@ private:
     void buttonClicked(juce::Button* button) override;
     int shownRate() const;
 
-    CwContent& content_;
-    Settings& page_;
+    ConsoleContext& content_;
+    SettingsPageHost& page_;
     const bool vista_;
     int count_ = 0;
     std::array<int, kSampleRates.size()> rates_{};
@@ -132,7 +132,7 @@ class SampleRateDisplay : public juce::GroupComponent, public SampleRateBase, pu
 {
 public:
     // Sizes itself, adds itself to the page (which places it) and queues its first read.
-    SampleRateDisplay(CwContent& content, Settings& page);
+    SampleRateDisplay(ConsoleContext& content, SettingsPageHost& page);
 
     void readFromDevice() override;
     void writeToDevice() override {}
@@ -147,8 +147,8 @@ public:
     const juce::Label& getLabel() const { return label_; }
 
 private:
-    CwContent& content_;
-    Settings& page_;
+    ConsoleContext& content_;
+    SettingsPageHost& page_;
     juce::Label label_{"sr display"};
     std::atomic<int> readRate_{0};
     std::atomic<bool> haveRead_{false};

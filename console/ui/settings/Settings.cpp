@@ -1,8 +1,11 @@
 #include "console/ui/settings/Settings.h"
 
+#include "console/core/HwCtrl.h"
 #include "console/ui/settings/SampleRate.h"
 #include "console/ui/settings/SettingsGroups.h"
-#include "console/ui/window/ConsoleWindow.h"
+#include "console/ui/widgets/ConsoleContext.h"
+#include "console/ui/window/ConsoleLayout.h"
+#include "device/Vhw.h"
 #include "platform/SystemInfo.h"
 #include "platform/Time.h"
 
@@ -45,12 +48,12 @@ private:
 
 } // namespace
 
-Settings::Settings(CwContent& content)
+Settings::Settings(ConsoleContext& content, juce::Component& parent)
     : juce::Component("st settings"), content_(content), vista_(platform::isWindowsVistaOrLater())
 {
     setBounds(content.getLayout().getPageBounds());
     setOpaque(true);
-    content.addChildComponent(this);
+    parent.addChildComponent(this);
 
     const device::HwInfoCaps& caps = content.getHwInfo();
     if (vista_)

@@ -10,6 +10,7 @@
 // Message thread only; the groups' device work runs on the window's hardware thread.
 
 #include "console/core/PolledSnapshot.h"
+#include "console/ui/settings/SettingsPageHost.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -22,7 +23,7 @@ namespace console
 
 class BufferSize;
 class ClockSource;
-class CwContent;
+class ConsoleContext;
 class IsocMap;
 class PhantomPower;
 class SampleRate;
@@ -31,7 +32,10 @@ class SampleRateDisplay;
 class SpdifFormat;
 class Surround;
 
-class Settings : public juce::Component, private juce::Button::Listener, private juce::Timer
+class Settings : public juce::Component,
+                 public SettingsPageHost,
+                 private juce::Button::Listener,
+                 private juce::Timer
 {
 public:
     // How long the page stays disabled after a change the driver needs time for.
@@ -39,10 +43,10 @@ public:
     // How long building the page keeps asking a device that answers "try again" to set flag bit 0.
     static constexpr uint32_t kFlagRetryMs = 2000;
 
-    // Bounds: the layout's page rectangle; added to the content, not visible. Builds the groups the
-    // capability record calls for, places them, and sets device flag bit 0 (directly: the hardware
-    // thread does not run yet).
-    explicit Settings(CwContent& content);
+    // Bounds: the layout's page rectangle; added to parent (the window content), not visible. Builds
+    // the groups the capability record calls for, places them, and sets device flag bit 0 (directly:
+    // the hardware thread does not run yet).
+    Settings(ConsoleContext& content, juce::Component& parent);
     ~Settings() override;
 
     // After every completed poll: the sample rate is refreshed, the clock buttons follow the detected
@@ -50,16 +54,13 @@ public:
     // is down on the slider).
     void update(const PolledSnapshot& snapshot);
 
-    // Disables the page (every group with it) for kChangePauseMs; a second call restarts the pause.
-    void disableForChange();
-    // The buffer-size text depends on the sample rate: redraws it.
-    void refreshBufferSizeText();
+    // SettingsPageHost. Disabling lasts kChangePauseMs; a second call restarts the pause.
+    juce::Component& getPageComponent() override { return *this; }
+    bool isRunningOnVista() const override { return vista_; }
+    void disableForChange() override;
+    void refreshBufferSizeText() override;
 
     void paint(juce::Graphics& g) override;
-
-    CwContent& getContent() const { return content_; }
-    // Whether the groups take the Vista-or-later paths (decided once, when the page is built).
-    bool isRunningOnVista() const { return vista_; }
 
     // The groups; null for those the device does not have.
     SampleRateDisplay* getSampleRateDisplay() const { return rateDisplay_.get(); }
@@ -82,7 +83,7 @@ private:
     void layOutGroups();
     void setDeviceFlag();
 
-    CwContent& content_;
+    ConsoleContext& content_;
     const bool vista_;
     // In the order they are built; the page polls the display when it exists, else the rate group.
     std::unique_ptr<SampleRateDisplay> rateDisplay_;

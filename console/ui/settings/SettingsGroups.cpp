@@ -1,7 +1,8 @@
 #include "console/ui/settings/SettingsGroups.h"
 
-#include "console/ui/settings/Settings.h"
-#include "console/ui/window/ConsoleWindow.h"
+#include "console/core/ConsoleState.h"
+#include "console/ui/settings/SettingsPageHost.h"
+#include "console/ui/widgets/ConsoleContext.h"
 #include "device/HwInfoCaps.h"
 #include "device/Vhw.h"
 #include "platform/MessageBox.h"
@@ -35,7 +36,7 @@ void showChoice(juce::Button& first, juce::Button& second, bool secondOn)
 
 // --- ClockSource ---
 
-ClockSource::ClockSource(CwContent& content, Settings& page)
+ClockSource::ClockSource(ConsoleContext& content, SettingsPageHost& page)
     : juce::GroupComponent("clock source select", "Clock source"), HwCtrl(*content.getControls()),
       content_(content)
 {
@@ -61,7 +62,7 @@ ClockSource::ClockSource(CwContent& content, Settings& page)
         buttons_[kAdat]->setVisible(false);
     selected_.store(lowest < 0 ? 0 : lowest);
     setSize(200, ((count_ + 1) / 2) * 26 + 40);
-    page.addAndMakeVisible(this);
+    page.getPageComponent().addAndMakeVisible(this);
 }
 
 ClockSource::~ClockSource()
@@ -162,12 +163,12 @@ juce::String StBufferSizeSlider::getTextFromValue(double value)
     return juce::String(value, 0) + " samples / " + juce::String(value / double(rate) * 1000.0, 1) + " msec";
 }
 
-BufferSize::BufferSize(CwContent& content, Settings& page)
+BufferSize::BufferSize(ConsoleContext& content, SettingsPageHost& page)
     : juce::GroupComponent("buffer size box", "Buffer size"), HwCtrl(*content.getControls()),
       content_(content), slider_(content.getState())
 {
-    setBounds((page.getWidth() - 200) / 2, 0, 200, 80);
-    page.addAndMakeVisible(this);
+    setBounds((page.getPageComponent().getWidth() - 200) / 2, 0, 200, 80);
+    page.getPageComponent().addAndMakeVisible(this);
     addAndMakeVisible(slider_);
     slider_.setSliderStyle(juce::Slider::LinearHorizontal);
     slider_.setTextBoxStyle(juce::Slider::TextBoxBelow, true, 150, 30);
@@ -245,11 +246,11 @@ juce::String IsocMap::outputLabel(const device::HwInfoCaps& caps, int row)
     return text;
 }
 
-IsocMap::IsocMap(CwContent& content, Settings& page)
+IsocMap::IsocMap(ConsoleContext& content, SettingsPageHost& page)
     : juce::GroupComponent("isoc map", "Routing"), HwCtrl(*content.getControls()), content_(content)
 {
     setSize(250, 124);
-    page.addAndMakeVisible(this);
+    page.getPageComponent().addAndMakeVisible(this);
     const device::HwInfoCaps& caps = content.getHwInfo();
     for (int row = 0; row < kRows; ++row)
     {
@@ -379,12 +380,12 @@ void IsocMap::comboBoxChanged(juce::ComboBox*)
 
 // --- PhantomPower ---
 
-PhantomPower::PhantomPower(CwContent& content, Settings& page)
+PhantomPower::PhantomPower(ConsoleContext& content, SettingsPageHost& page)
     : juce::GroupComponent("phantom power", "Phantom power"), HwCtrl(*content.getControls()),
       content_(content)
 {
     setSize(180, 52);
-    page.addAndMakeVisible(this);
+    page.getPageComponent().addAndMakeVisible(this);
     button_.setBounds(40, 16, 100, 22);
     button_.addListener(this);
     addAndMakeVisible(button_);
@@ -434,11 +435,11 @@ void PhantomPower::buttonClicked(juce::Button*)
 
 // --- SpdifFormat ---
 
-SpdifFormat::SpdifFormat(CwContent& content, Settings& page)
+SpdifFormat::SpdifFormat(ConsoleContext& content, SettingsPageHost& page)
     : juce::GroupComponent("spdif format", "S/PDIF format"), HwCtrl(*content.getControls()), content_(content)
 {
     setSize(200, 80);
-    page.addAndMakeVisible(this);
+    page.getPageComponent().addAndMakeVisible(this);
     for (auto [button, y] : {std::pair{&consumer_, 20}, std::pair{&professional_, 48}})
     {
         button->setBounds(50, y, 100, 22);
@@ -507,12 +508,12 @@ void SpdifFormat::buttonClicked(juce::Button* button)
 
 // --- Surround ---
 
-Surround::Surround(CwContent& content, Settings& page)
+Surround::Surround(ConsoleContext& content, SettingsPageHost& page)
     : juce::GroupComponent("wave cfg", "Wave devices"), HwCtrl(*content.getControls()), content_(content),
       page_(page)
 {
     setSize(200, 80);
-    page.addAndMakeVisible(this);
+    page.getPageComponent().addAndMakeVisible(this);
     for (auto [button, y] : {std::pair{&stereo_, 20}, std::pair{&surround_, 48}})
     {
         button->setBounds(35, y, 130, 22);

@@ -22,8 +22,8 @@ namespace console
 {
 
 class ConsoleState;
-class CwContent;
-class Settings;
+class ConsoleContext;
+class SettingsPageHost;
 
 // "Clock source": one radio button per clock the device supports, the selected one on, those the device
 // does not detect greyed out ("Internal" never). The selection is image word 24; choosing a source sends
@@ -34,7 +34,7 @@ public:
     static constexpr int kRadioGroup = 0x636C6F6B; // 'clok'
     static constexpr int kAdat = 4;                // its button keeps its place but is hidden
 
-    ClockSource(CwContent& content, Settings& page);
+    ClockSource(ConsoleContext& content, SettingsPageHost& page);
     ~ClockSource() override;
 
     void readFromDevice() override;
@@ -60,7 +60,7 @@ private:
     // The device has clock i (0 to 5).
     bool isSupported(int clock) const;
 
-    CwContent& content_;
+    ConsoleContext& content_;
     std::atomic<int> selected_{0};
     int count_ = 0;
     std::array<std::unique_ptr<juce::ToggleButton>, 6> buttons_;
@@ -91,7 +91,7 @@ public:
         "from that application using\nthe ASIO control panel.";
 
     // Adds itself to the page and queues its first read.
-    BufferSize(CwContent& content, Settings& page);
+    BufferSize(ConsoleContext& content, SettingsPageHost& page);
     ~BufferSize() override;
 
     void readFromDevice() override;
@@ -124,7 +124,7 @@ private:
         BufferSize& owner_;
     };
 
-    CwContent& content_;
+    ConsoleContext& content_;
     std::atomic<int> size_{0};
     StBufferSizeSlider slider_;
     RefusalNotifier refusal_{*this};
@@ -138,7 +138,7 @@ class IsocMap : public juce::GroupComponent, public HwCtrl, private juce::ComboB
 public:
     static constexpr int kRows = 3;
 
-    IsocMap(CwContent& content, Settings& page);
+    IsocMap(ConsoleContext& content, SettingsPageHost& page);
     ~IsocMap() override;
 
     void readFromDevice() override;
@@ -162,7 +162,7 @@ private:
     Record copyRecord() const; // callers hold routingLock_
     void storeRecord(const Record& record);
 
-    CwContent& content_;
+    ConsoleContext& content_;
     std::array<juce::ComboBox, kRows> boxes_;
     std::array<juce::Label, kRows> labels_;
     // Every copy of the record into or out of the image is whole with respect to the other thread.
@@ -175,7 +175,7 @@ private:
 class PhantomPower : public juce::GroupComponent, public HwCtrl, private juce::Button::Listener
 {
 public:
-    PhantomPower(CwContent& content, Settings& page);
+    PhantomPower(ConsoleContext& content, SettingsPageHost& page);
     ~PhantomPower() override;
 
     void readFromDevice() override;
@@ -192,7 +192,7 @@ public:
 private:
     void buttonClicked(juce::Button* button) override;
 
-    CwContent& content_;
+    ConsoleContext& content_;
     std::atomic<int> value_{0};
     juce::ToggleButton button_{"+48V"};
 };
@@ -203,7 +203,7 @@ class SpdifFormat : public juce::GroupComponent, public HwCtrl, private juce::Bu
 public:
     static constexpr int kRadioGroup = 0x73706466; // 'spdf'
 
-    SpdifFormat(CwContent& content, Settings& page);
+    SpdifFormat(ConsoleContext& content, SettingsPageHost& page);
     ~SpdifFormat() override;
 
     void readFromDevice() override;
@@ -221,7 +221,7 @@ public:
 private:
     void buttonClicked(juce::Button* button) override;
 
-    CwContent& content_;
+    ConsoleContext& content_;
     std::atomic<int> value_{0};
     juce::ToggleButton consumer_{"Consumer"};
     juce::ToggleButton professional_{"Professional"};
@@ -238,7 +238,7 @@ public:
         "To apply this change, please restart or reconnect your Strellis.";
 
     // Reads the driver's mode when the hardware thread starts.
-    Surround(CwContent& content, Settings& page);
+    Surround(ConsoleContext& content, SettingsPageHost& page);
     ~Surround() override;
 
     void readFromDevice() override;
@@ -258,8 +258,8 @@ public:
 private:
     void buttonClicked(juce::Button* button) override;
 
-    CwContent& content_;
-    Settings& page_;
+    ConsoleContext& content_;
+    SettingsPageHost& page_;
     std::atomic<int> value_{1};
     std::atomic<int> driverMode_{1}; // the mode the driver was last known to have
     std::atomic<bool> known_{false}; // value_ is the driver's (read) or the user's (clicked)

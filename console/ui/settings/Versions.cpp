@@ -1,8 +1,8 @@
 #include "console/ui/settings/Versions.h"
 
 #include "console/core/Firmware.h"
-#include "console/ui/window/ConsoleWindow.h"
 #include "device/HwInfoCaps.h"
+#include "device/Vhw.h"
 #include "platform/KnownFolders.h"
 
 namespace console
@@ -29,13 +29,12 @@ juce::String fileVersion(const juce::String& path)
 
 } // namespace
 
-StVersions::StVersions(CwContent& content, juce::Component& aboutContent)
+StVersions::StVersions(const device::vhw& device, juce::Component& aboutContent)
     : juce::GroupComponent("versions", "Version information")
 {
     setSize(220, 170);
     aboutContent.addAndMakeVisible(this);
 
-    const device::vhw& device = content.getDevice();
     const device::HwInfoCaps& caps = device.getCaps();
     const bool fpga = caps.hasFpga();
     const char* names[kRows] = {"WDM driver", "ASIO driver", "Console", "ARM firmware",

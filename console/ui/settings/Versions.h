@@ -13,10 +13,13 @@
 #include <array>
 #include <memory>
 
+namespace device
+{
+class vhw;
+}
+
 namespace console
 {
-
-class CwContent;
 
 // The ASIO driver's file name in the system folder.
 inline constexpr const char* kAsioDriverFileName = "ASIOStrellis.so";
@@ -29,7 +32,7 @@ public:
     // Reads the versions, makes its labels and adds itself (220 x 170) to the About window's content,
     // which places it. A row whose value cannot be had (the ASIO driver's without a system folder) has
     // no value label; a file without a version has an empty one.
-    StVersions(CwContent& content, juce::Component& aboutContent);
+    StVersions(const device::vhw& device, juce::Component& aboutContent);
 
     // The table as text (what the About window copies): one line per row, "<name> <value>\r\n", the
     // value empty when the row has none. (The group's title is juce::GroupComponent::getText.)

@@ -1,9 +1,9 @@
 #include "console/ui/strips/InputStrips.h"
 
 #include "console/core/ConsoleState.h"
-#include "console/core/HwThread.h"
+#include "console/ui/widgets/ConsoleContext.h"
 #include "console/ui/window/ConsoleLayout.h"
-#include "console/ui/window/ConsoleWindow.h"
+#include "device/Vhw.h"
 
 namespace console
 {
@@ -15,43 +15,70 @@ int recordOffset(int input)
     return ConsoleState::kInputRecords + input * ConsoleState::kRecordBytes;
 }
 
+juce::String storedName(const ConsoleState& s, int input)
+{
+    return s.getInputAlias(input);
+}
+
+void storeName(ConsoleState& s, int input, const juce::String& name)
+{
+    s.setInputAlias(input, name);
+}
+
+// The nominal switch's one channel is its input.
+bool isNominalOn(const ConsoleContext& c, int, int input)
+{
+    return c.getState().getByte(recordOffset(input)) == 2;
+}
+
+// A stored value other than 0 or 2 (shown as off) stays until the switch is used.
+void storeNominal(ConsoleContext& c, int, int input, bool on)
+{
+    if (isNominalOn(c, 0, input) != on)
+        c.getState().setByte(recordOffset(input), on ? 2 : 0);
+}
+
+void resetNominal(ConsoleContext& c, int, int input)
+{
+    c.getState().setByte(recordOffset(input), 0);
+}
+
+int readNominal(ConsoleContext& c, int, int input, int& value)
+{
+    return c.getDevice().getInputNominal(input, value);
+}
+
+int sendNominal(ConsoleContext& c, int, int input)
+{
+    return c.getDevice().setInputNominal(input, isNominalOn(c, 0, input) ? 2 : 0);
+}
+
+constexpr NameBinding kName{
+    .get = storedName, .set = storeName, .prefix = "In ", .inputs = true, .count = nullptr};
+
+constexpr FlagBinding kNominal{.get = isNominalOn,
+                               .put = storeNominal,
+                               .clear = resetNominal,
+                               .read = readNominal,
+                               .write = sendNominal,
+                               .onLoad = ChannelSet::own,
+                               .onReset = ChannelSet::own};
+
 } // namespace
 
 // --- InAlias ---
 
-InAlias::InAlias(CwContent& content, juce::Component& strip, int input) : Alias(content), input_(input)
+InAlias::InAlias(ConsoleContext& content, juce::Component& strip, int input)
+    : ChannelNameLabel(content, kName, input)
 {
     setBounds(content.getLayout().getInputAliasBounds());
     attach(strip);
 }
 
-void InAlias::clearNames()
-{
-    getContent().getState().setInputAlias(input_, {});
-}
-
-void InAlias::reloadText()
-{
-    ConsoleState& state = getContent().getState();
-    if (state.getInputAlias(input_).isEmpty())
-    {
-        // The default is stored at once, so it travels with the session.
-        const device::HwInfoCaps& caps = getContent().getHwInfo();
-        const auto at = uint32_t(input_);
-        state.setInputAlias(input_, defaultName("In ", caps.getInputGroupShortName(caps.getInputMapGroup(at)),
-                                                caps.getInputMapIndex(at)));
-    }
-    setText(state.getInputAlias(input_), juce::dontSendNotification);
-}
-
-void InAlias::labelTextChanged(juce::Label*)
-{
-    getContent().getState().setInputAlias(input_, getText());
-}
-
 // --- InNominal ---
 
-InNominal::InNominal(CwContent& content, juce::Component& strip, int input) : Toggle(content), input_(input)
+InNominal::InNominal(ConsoleContext& content, juce::Component& strip, int input)
+    : BankedFlagButton(content, kNominal, input, input)
 {
     const ConsoleImages& im = consoleImages();
     setName("in nominal " + juce::String(input));
@@ -60,57 +87,9 @@ InNominal::InNominal(CwContent& content, juce::Component& strip, int input) : To
     setup(strip);
 }
 
-void InNominal::handleCommandMessage(int commandId)
-{
-    if (commandId == 0)
-    {
-        const int read = readValue_.exchange(-1);
-        if (read >= 0)
-        {
-            getContent().getState().setByte(recordOffset(input_), read != 0 ? 2 : 0);
-            showValue(read != 0);
-        }
-    }
-    Toggle::handleCommandMessage(commandId);
-}
-
-void InNominal::readFromDevice()
-{
-    int value = 0;
-    const int rval = getContent().getDevice().getInputNominal(input_, value);
-    if (rval == 0)
-        readValue_.store(value != 0 ? 1 : 0);
-    handleGetResult(rval, this);
-}
-
-void InNominal::writeToDevice()
-{
-    const bool on = isOn(getContent().getState().getByte(recordOffset(input_)));
-    handleSetResult(getContent().getDevice().setInputNominal(input_, on ? 2 : 0));
-}
-
-void InNominal::loadFromState(ConsoleState& state, bool)
-{
-    showValue(isOn(state.getByte(recordOffset(input_))));
-}
-
-void InNominal::storeToState(ConsoleState& state)
-{
-    // A stored value other than 0 or 2 (shown as off) stays until the switch is used.
-    if (isOn(state.getByte(recordOffset(input_))) != getValue())
-        state.setByte(recordOffset(input_), getValue() ? 2 : 0);
-}
-
-void InNominal::resetToDefault()
-{
-    showValue(false);
-    getContent().getState().setByte(recordOffset(input_), 0);
-    handleCommandMessage(0);
-}
-
 // --- InPanKnob ---
 
-InPanKnob::InPanKnob(CwContent& content, juce::Component& strip, int input)
+InPanKnob::InPanKnob(ConsoleContext& content, juce::Component& strip, int input)
     : PanKnob(content, strip), input_(input)
 {
 }
@@ -122,27 +101,28 @@ float InPanKnob::getPanFromState()
 
 void InPanKnob::setPanInState(float pan)
 {
+    read_.invalidate();
     getContent().getState().setMonitorPan(input_, getChannel(), pan);
 }
 
 void InPanKnob::handleCommandMessage(int commandId)
 {
-    const int mix = readMix_.exchange(-1);
-    if (mix >= 0)
-        getContent().getState().setMonitorPan(input_, mix, readPan_.load());
+    int mix = -1;
+    float pan = 0.0f;
+    ConsoleState& state = getContent().getState();
+    if (read_.take(mix, pan) && state.getMonitorPan(input_, mix) != pan)
+        state.setMonitorPan(input_, mix, pan);
     PanKnob::handleCommandMessage(commandId);
 }
 
 void InPanKnob::readFromDevice()
 {
     const int mix = shownMix_.load();
+    const uint32_t generation = read_.begin();
     float pan = 0.0f;
     const int rval = getContent().getDevice().getMonitorPan(input_, mix, pan);
     if (rval == 0)
-    {
-        readPan_.store(pan);
-        readMix_.store(mix);
-    }
+        read_.put(mix, pan, generation);
     handleGetResult(rval, this);
 }
 
@@ -151,7 +131,7 @@ void InPanKnob::writeToDevice()
     const int bank = nextDirty();
     if (bank < 0)
         return;
-    CwContent& content = getContent();
+    ConsoleContext& content = getContent();
     handleBankedSetResult(bank, content.getDevice().setMonitorPan(
                                     input_, bank, content.getState().getMonitorPan(input_, bank)));
 }
@@ -160,15 +140,18 @@ void InPanKnob::loadFromState(ConsoleState&, bool send)
 {
     setValue(getPanFromState(), juce::dontSendNotification);
     shownMix_.store(getChannel());
-    if (send)
-        markDirtyRange(0, monitorMixCount(getContent()), 2);
+    if (!send)
+        return;
+    read_.invalidate();
+    markDirtyRange(0, outputChannelCount(getContent()), 2);
 }
 
 void InPanKnob::resetToDefault()
 {
+    read_.invalidate();
     ConsoleState& state = getContent().getState();
     const float pan = (input_ & 1) != 0 ? 1.0f : 0.0f;
-    const int mixes = monitorMixCount(getContent());
+    const int mixes = outputChannelCount(getContent());
     for (int mix = 0; mix < mixes; mix += 2)
     {
         state.setMonitorPan(input_, mix, pan);
@@ -179,7 +162,7 @@ void InPanKnob::resetToDefault()
 
 // --- InMeter ---
 
-InMeter::InMeter(CwContent& content, juce::Component& strip)
+InMeter::InMeter(ConsoleContext& content, juce::Component& strip)
 {
     const ConsoleImages& im = consoleImages();
     setBounds(content.getLayout().getInputMeterBounds());
@@ -189,7 +172,7 @@ InMeter::InMeter(CwContent& content, juce::Component& strip)
 
 // --- instrip ---
 
-instrip::instrip(CwContent& content, int input)
+instrip::instrip(ConsoleContext& content, int input)
     : input_(input), background_(consoleImages().stripBackground),
       upperLabel_("upper label " + juce::String(input),
                   juce::String(int(content.getHwInfo().getInputMapIndex(uint32_t(input))) + 1)),
@@ -249,7 +232,7 @@ void instrip::paint(juce::Graphics& g)
 
 // --- instripbox ---
 
-instripbox::instripbox(CwContent& content, juce::Component& page)
+instripbox::instripbox(ConsoleContext& content, juce::Component& page)
     : header_(content, *this), count_(content.getLayout().getInputStripCount())
 {
     const ConsoleLayout& layout = content.getLayout();

@@ -8,13 +8,13 @@
 //
 // Message thread, except the device operations of the controls (hardware thread).
 
+#include "console/core/DeviceRead.h"
 #include "console/core/PolledSnapshot.h"
 #include "console/ui/strips/MonitorMix.h"
+#include "console/ui/strips/StripControls.h"
 #include "console/ui/strips/StripHeaders.h"
-#include "console/ui/widgets/Alias.h"
 #include "console/ui/widgets/Meters.h"
 #include "console/ui/widgets/PanKnob.h"
-#include "console/ui/widgets/Toggle.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -27,51 +27,30 @@ namespace console
 {
 
 class ConsoleState;
-class CwContent;
+class ConsoleContext;
 
 // The name of an input, stored in its input record; an empty name gets "In " + the group's short name
 // + the number within the group, stored at once.
-class InAlias : public Alias
+class InAlias : public ChannelNameLabel
 {
 public:
-    InAlias(CwContent& content, juce::Component& strip, int input);
-    void clearNames() override;
-    void reloadText() override;
-    void labelTextChanged(juce::Label* label) override;
-
-private:
-    int input_;
+    InAlias(ConsoleContext& content, juce::Component& strip, int input);
 };
 
 // The input's nominal level: on (-10) is 2 in byte 0 of the input record, off (+4) is 0; any other
-// stored value shows as off.
-class InNominal : public Toggle
+// stored value shows as off and stays until the switch is used. Its one channel is its input.
+class InNominal : public BankedFlagButton
 {
 public:
-    InNominal(CwContent& content, juce::Component& strip, int input);
-
-    // Id 0: takes a value read from the device into the state block, then the base's refresh.
-    void handleCommandMessage(int commandId) override;
-
-    void readFromDevice() override;
-    void writeToDevice() override;
-    // Shows the stored level; send is not needed (the one value is sent when queued).
-    void loadFromState(ConsoleState& state, bool send) override;
-    void storeToState(ConsoleState& state) override;
-    void resetToDefault() override;
-
-private:
-    static bool isOn(uint8_t stored) { return stored == 2; }
-
-    int input_;
-    std::atomic<int> readValue_{-1}; // a read result waiting for the message thread
+    InNominal(ConsoleContext& content, juce::Component& strip, int input);
 };
 
-// The input's pan in the mix on show; both bytes of the pair in the state block.
+// The input's pan in the mix on show; both bytes of the pair in the state block. A value read from the
+// device reaches the state block in handleCommandMessage, unless the knob wrote it since the read began.
 class InPanKnob : public PanKnob
 {
 public:
-    InPanKnob(CwContent& content, juce::Component& strip, int input);
+    InPanKnob(ConsoleContext& content, juce::Component& strip, int input);
 
     float getPanFromState() override;
     void setPanInState(float pan) override;
@@ -89,21 +68,20 @@ public:
 private:
     int input_;
     std::atomic<int> shownMix_{0};
-    std::atomic<int> readMix_{-1};
-    std::atomic<float> readPan_{0.0f};
+    DeviceRead read_;
 };
 
 class InMeter : public meter
 {
 public:
     // The layout's input-meter rectangle and pictures, in strip.
-    InMeter(CwContent& content, juce::Component& strip);
+    InMeter(ConsoleContext& content, juce::Component& strip);
 };
 
 class instrip : public juce::Component
 {
 public:
-    instrip(CwContent& content, int input);
+    instrip(ConsoleContext& content, int input);
 
     int getInput() const { return input_; }
     int getMix() const { return mix_; }
@@ -145,7 +123,7 @@ class instripbox : public juce::Component, public StripGroup
 {
 public:
     // Bounds: the layout's input-section rectangle; added to page.
-    instripbox(CwContent& content, juce::Component& page);
+    instripbox(ConsoleContext& content, juce::Component& page);
 
     int getCount() const { return count_; }
     // Strip index 0 to 15; null beyond the inputs.

@@ -1,11 +1,11 @@
 #include "console/ui/strips/MasterStrips.h"
 
 #include "console/core/ConsoleState.h"
-#include "console/core/HwThread.h"
 #include "console/ui/strips/StripHeaders.h"
+#include "console/ui/widgets/ConsoleContext.h"
 #include "console/ui/widgets/ConsoleLookAndFeel.h"
 #include "console/ui/window/ConsoleLayout.h"
-#include "console/ui/window/ConsoleWindow.h"
+#include "device/Vhw.h"
 
 #include <initializer_list>
 
@@ -15,22 +15,147 @@ namespace
 {
 
 constexpr float kValueFontHeight = 12.5f;
+constexpr int kMuteByte = 0;
+constexpr int kNominalByte = 1;
 
-bool isAnalogOutput(const CwContent& content, int channel)
+bool isAnalogOutput(const ConsoleContext& content, int channel)
 {
     return content.getHwInfo().getOutputMapType(uint32_t(channel)) == device::HwInfoCaps::kGroupAnalog;
 }
 
-} // namespace
-
-int outputChannelCount(const CwContent& content)
+int recordByte(int output, int byte)
 {
-    return Alias::nameCount(content.getHwInfo().getOutputCount());
+    return ConsoleState::kOutputRecords + output * ConsoleState::kRecordBytes + byte;
 }
 
-// --- MasterFader ---
+float storedGain(const ConsoleContext& c, int, int output)
+{
+    return c.getState().getOutputGain(output);
+}
 
-MasterFader::MasterFader(CwContent& content, juce::Component& box, int k) : Fader(content, k)
+void storeGain(ConsoleContext& c, int, int output, float db)
+{
+    c.getState().setOutputGain(output, db);
+}
+
+int readGain(ConsoleContext& c, int, int output, float& db)
+{
+    return c.getDevice().getOutputGain(output, db);
+}
+
+int sendGain(ConsoleContext& c, int, int output)
+{
+    return c.getDevice().setOutputGain(output, c.getState().getOutputGain(output));
+}
+
+// The switches keep a stored value they show as the state they are set to.
+bool isMuted(const ConsoleContext& c, int, int output)
+{
+    return c.getState().getByte(recordByte(output, kMuteByte)) != 0;
+}
+
+void storeMute(ConsoleContext& c, int, int output, bool on)
+{
+    if (isMuted(c, 0, output) != on)
+        c.getState().setByte(recordByte(output, kMuteByte), on ? 1 : 0);
+}
+
+void resetMute(ConsoleContext& c, int, int output)
+{
+    c.getState().setByte(recordByte(output, kMuteByte), 0);
+}
+
+int readMute(ConsoleContext& c, int, int output, int& value)
+{
+    return c.getDevice().getOutputMute(output, value);
+}
+
+int sendMute(ConsoleContext& c, int, int output)
+{
+    return c.getDevice().setOutputMute(output, isMuted(c, 0, output) ? 1 : 0);
+}
+
+bool isNominalOn(const ConsoleContext& c, int, int output)
+{
+    return c.getState().getByte(recordByte(output, kNominalByte)) == 2;
+}
+
+// Only an analog output stores its nominal level.
+void storeNominal(ConsoleContext& c, int, int output, bool on)
+{
+    if (isAnalogOutput(c, output) && isNominalOn(c, 0, output) != on)
+        c.getState().setByte(recordByte(output, kNominalByte), on ? 2 : 0);
+}
+
+void resetNominal(ConsoleContext& c, int, int output)
+{
+    c.getState().setByte(recordByte(output, kNominalByte), 0);
+}
+
+int readNominal(ConsoleContext& c, int, int output, int& value)
+{
+    return c.getDevice().getOutputNominal(output, value);
+}
+
+int sendNominal(ConsoleContext& c, int, int output)
+{
+    return c.getDevice().setOutputNominal(output, isNominalOn(c, 0, output) ? 2 : 0);
+}
+
+juce::String storedName(const ConsoleState& s, int output)
+{
+    return s.getOutputAlias(output);
+}
+
+void storeName(ConsoleState& s, int output, const juce::String& name)
+{
+    s.setOutputAlias(output, name);
+}
+
+bool isGanged(const ConsoleState& s, int channel)
+{
+    return s.isOutputGanged(channel);
+}
+
+void setGanged(ConsoleState& s, bool on, int channel)
+{
+    s.setOutputGanged(on, channel);
+}
+
+constexpr FaderBinding kGain{.get = storedGain,
+                             .put = storeGain,
+                             .read = readGain,
+                             .write = sendGain,
+                             .onLoad = ChannelSet::parity,
+                             .onReset = ChannelSet::parity};
+
+constexpr FlagBinding kMute{.get = isMuted,
+                            .put = storeMute,
+                            .clear = resetMute,
+                            .read = readMute,
+                            .write = sendMute,
+                            .onLoad = ChannelSet::parity,
+                            .onReset = ChannelSet::parity};
+
+constexpr FlagBinding kNominal{.get = isNominalOn,
+                               .put = storeNominal,
+                               .clear = resetNominal,
+                               .read = readNominal,
+                               .write = sendNominal,
+                               .onLoad = ChannelSet::parity,
+                               .onReset = ChannelSet::parity};
+
+constexpr NameBinding kName{
+    .get = storedName, .set = storeName, .prefix = "Out ", .inputs = false, .count = outputChannelCount};
+
+constexpr GangBinding kGang{.get = isGanged, .set = setGanged, .count = outputChannelCount};
+
+} // namespace
+
+// --- the controls ---
+
+MasterFader::MasterFader(ConsoleContext& content, juce::Component& box, int k)
+    : BankedFader(content, kGain, 0, k)
 {
     const ConsoleLayout& layout = content.getLayout();
     setName("master fader " + juce::String(k));
@@ -41,155 +166,8 @@ MasterFader::MasterFader(CwContent& content, juce::Component& box, int k) : Fade
                    kValueFontHeight);
 }
 
-void MasterFader::showFromState()
-{
-    showLoadedValue(getContent().getState().getOutputGain(getChannel()));
-    shownFromState_ = getValue();
-    shownChannel_.store(getChannel());
-}
-
-void MasterFader::handleCommandMessage(int)
-{
-    const int channel = readChannel_.exchange(-1);
-    if (channel >= 0)
-        getContent().getState().setOutputGain(channel, readDb_.load());
-    showFromState();
-}
-
-void MasterFader::readFromDevice()
-{
-    const int channel = shownChannel_.load();
-    float db = 0.0f;
-    const int rval = getContent().getDevice().getOutputGain(channel, db);
-    if (rval == 0)
-    {
-        readDb_.store(db);
-        readChannel_.store(channel);
-    }
-    handleGetResult(rval, this);
-}
-
-void MasterFader::writeToDevice()
-{
-    const int bank = nextDirty();
-    if (bank < 0)
-        return;
-    CwContent& content = getContent();
-    handleBankedSetResult(bank,
-                          content.getDevice().setOutputGain(bank, content.getState().getOutputGain(bank)));
-}
-
-void MasterFader::loadFromState(ConsoleState&, bool send)
-{
-    showFromState();
-    if (send)
-        markDirtyRange(getChannel() & 1, outputChannelCount(getContent()), 2);
-}
-
-void MasterFader::storeToState(ConsoleState& state)
-{
-    const double value = getValue();
-    if (value == shownFromState_)
-        return;
-    state.setOutputGain(getChannel(), float(value));
-    shownFromState_ = value;
-}
-
-void MasterFader::resetToDefault()
-{
-    ConsoleState& state = getContent().getState();
-    const int outputs = outputChannelCount(getContent());
-    for (int i = getChannel() & 1; i < outputs; i += 2)
-    {
-        state.setOutputGain(i, 0.0f);
-        markDirty(i);
-    }
-    handleCommandMessage(0);
-}
-
-// --- OutputRecordButton ---
-
-OutputRecordButton::OutputRecordButton(CwContent& content, int k, int byteIndex, uint8_t onValue)
-    : ToggleBanked(content, k), byteIndex_(byteIndex), onValue_(onValue)
-{
-}
-
-int OutputRecordButton::offsetOf(int channel) const
-{
-    return ConsoleState::kOutputRecords + channel * ConsoleState::kRecordBytes + byteIndex_;
-}
-
-void OutputRecordButton::handleCommandMessage(int commandId)
-{
-    if (commandId == 0)
-    {
-        const int channel = readChannel_.exchange(-1);
-        if (channel >= 0)
-        {
-            const bool on = readOn_.load();
-            ConsoleState& state = getContent().getState();
-            if (storesFor(channel) && isOn(state.getByte(offsetOf(channel))) != on)
-                state.setByte(offsetOf(channel), on ? onValue_ : 0);
-            if (channel == getChannel())
-                showValue(on);
-        }
-    }
-    ToggleBanked::handleCommandMessage(commandId);
-}
-
-void OutputRecordButton::readFromDevice()
-{
-    const int channel = shownChannel_.load();
-    int value = 0;
-    const int rval = deviceGet(channel, value);
-    if (rval == 0)
-    {
-        readOn_.store(value != 0);
-        readChannel_.store(channel);
-    }
-    handleGetResult(rval, this);
-}
-
-void OutputRecordButton::writeToDevice()
-{
-    const int bank = nextDirty();
-    if (bank < 0)
-        return;
-    const bool on = isOn(getContent().getState().getByte(offsetOf(bank)));
-    handleBankedSetResult(bank, deviceSet(bank, on ? onValue_ : 0));
-}
-
-void OutputRecordButton::loadFromState(ConsoleState& state, bool send)
-{
-    showValue(isOn(state.getByte(offsetOf(getChannel()))));
-    shownChannel_.store(getChannel());
-    if (send)
-        markDirtyRange(getChannel() & 1, outputChannelCount(getContent()), 2);
-}
-
-void OutputRecordButton::storeToState(ConsoleState& state)
-{
-    const int channel = getChannel();
-    if (storesFor(channel) && isOn(state.getByte(offsetOf(channel))) != getValue())
-        state.setByte(offsetOf(channel), getValue() ? onValue_ : 0);
-}
-
-void OutputRecordButton::resetToDefault()
-{
-    showValue(false);
-    ConsoleState& state = getContent().getState();
-    const int outputs = outputChannelCount(getContent());
-    for (int i = getChannel() & 1; i < outputs; i += 2)
-    {
-        state.setByte(offsetOf(i), 0);
-        markDirty(i);
-    }
-    handleCommandMessage(0);
-}
-
-// --- MasterMute ---
-
-MasterMute::MasterMute(CwContent& content, juce::Component& box, int k) : OutputRecordButton(content, k, 0, 1)
+MasterMute::MasterMute(ConsoleContext& content, juce::Component& box, int k)
+    : BankedFlagButton(content, kMute, 0, k)
 {
     const ConsoleImages& im = consoleImages();
     setName("master mute " + juce::String(k));
@@ -198,19 +176,8 @@ MasterMute::MasterMute(CwContent& content, juce::Component& box, int k) : Output
     setup(box);
 }
 
-int MasterMute::deviceGet(int channel, int& value)
-{
-    return getContent().getDevice().getOutputMute(channel, value);
-}
-
-int MasterMute::deviceSet(int channel, int value)
-{
-    return getContent().getDevice().setOutputMute(channel, value);
-}
-
-// --- OutNominal ---
-
-OutNominal::OutNominal(CwContent& content, juce::Component& box, int k) : OutputRecordButton(content, k, 1, 2)
+OutNominal::OutNominal(ConsoleContext& content, juce::Component& box, int k)
+    : BankedFlagButton(content, kNominal, 0, k)
 {
     const ConsoleImages& im = consoleImages();
     setName("out nominal " + juce::String(k));
@@ -219,71 +186,16 @@ OutNominal::OutNominal(CwContent& content, juce::Component& box, int k) : Output
     setup(box);
 }
 
-bool OutNominal::storesFor(int channel) const
-{
-    return isAnalogOutput(getContent(), channel);
-}
-
-int OutNominal::deviceGet(int channel, int& value)
-{
-    return getContent().getDevice().getOutputNominal(channel, value);
-}
-
-int OutNominal::deviceSet(int channel, int value)
-{
-    return getContent().getDevice().setOutputNominal(channel, value);
-}
-
-// --- MasterAlias ---
-
-MasterAlias::MasterAlias(CwContent& content, juce::Component& box, int k) : Alias(content), channel_(k)
+MasterAlias::MasterAlias(ConsoleContext& content, juce::Component& box, int k)
+    : ChannelNameLabel(content, kName, k)
 {
     setBounds(content.getLayout().getAliasBounds(k));
     attach(box);
 }
 
-void MasterAlias::clearNames()
-{
-    ConsoleState& state = getContent().getState();
-    const int outputs = outputChannelCount(getContent());
-    for (int o = channel_ & 1; o < outputs; o += 2)
-        state.setOutputAlias(o, {});
-}
-
-void MasterAlias::reloadText()
-{
-    ConsoleState& state = getContent().getState();
-    const device::HwInfoCaps& caps = getContent().getHwInfo();
-    const int outputs = outputChannelCount(getContent());
-    for (int o = channel_ & 1; o < outputs; o += 2)
-    {
-        // The default is stored at once, so it travels with the session.
-        if (state.getOutputAlias(o).isEmpty())
-        {
-            const auto at = uint32_t(o);
-            state.setOutputAlias(o,
-                                 defaultName("Out ", caps.getOutputGroupShortName(caps.getOutputMapGroup(at)),
-                                             caps.getOutputMapIndex(at)));
-        }
-    }
-    setText(state.getOutputAlias(channel_), juce::dontSendNotification);
-}
-
-void MasterAlias::labelTextChanged(juce::Label*)
-{
-    getContent().getState().setOutputAlias(channel_, getText());
-}
-
-void MasterAlias::setChannel(int channel)
-{
-    // The name left is in the state block already: every committed edit was stored there.
-    channel_ = channel;
-    setText(getContent().getState().getOutputAlias(channel), juce::dontSendNotification);
-}
-
 // --- OutMeter ---
 
-OutMeter::OutMeter(CwContent& content, juce::Component& box, int k)
+OutMeter::OutMeter(ConsoleContext& content, juce::Component& box, int k)
 {
     const ConsoleImages& im = consoleImages();
     setBounds(content.getLayout().getOutputMeterBounds(k));
@@ -293,39 +205,20 @@ OutMeter::OutMeter(CwContent& content, juce::Component& box, int k)
 
 // --- MasterGang ---
 
-MasterGang::MasterGang(CwContent& content, juce::Component& box) : content_(content)
+MasterGang::MasterGang(ConsoleContext& content, juce::Component& box) : StripGang(content, kGang, 0)
 {
     setBounds(content.getLayout().getMasterGangBounds());
     setup(box);
     reload();
 }
 
-void MasterGang::clicked()
-{
-    content_.getState().setOutputGanged(getToggleState(), channel_);
-}
-
-void MasterGang::reload()
-{
-    // Without its odd output a pair has nothing to gang: its controls would follow a hidden strip.
-    const bool whole = channel_ + 1 < outputChannelCount(content_);
-    setToggleState(whole && content_.getState().isOutputGanged(channel_), juce::dontSendNotification);
-}
-
-void MasterGang::setChannel(int channel)
-{
-    channel_ = channel;
-    reload();
-}
-
 // --- MasterStripHdr ---
 
-MasterStripHdr::MasterStripHdr(CwContent& content, TabbedUiBox& page) : content_(content)
+MasterStripHdr::MasterStripHdr(ConsoleContext& content, juce::Component& page) : content_(content)
 {
     setBounds(content.getLayout().getMasterHeaderBounds());
     setOpaque(true);
     page.addAndMakeVisible(this);
-    page.addSection(*this);
 }
 
 void MasterStripHdr::setChannel(int channel)
@@ -349,7 +242,7 @@ void MasterStripHdr::paint(juce::Graphics& g)
 
 // --- MasterStripBox ---
 
-MasterStripBox::MasterStripBox(CwContent& content, TabbedUiBox& page)
+MasterStripBox::MasterStripBox(ConsoleContext& content, juce::Component& page)
     : content_(content), fader0_(content, *this, 0), fader1_(content, *this, 1), mute0_(content, *this, 0),
       mute1_(content, *this, 1),
       nominal0_(content.getHwInfo().hasOutputNominal(0) ? std::make_unique<OutNominal>(content, *this, 0)
@@ -375,7 +268,6 @@ MasterStripBox::MasterStripBox(CwContent& content, TabbedUiBox& page)
     makeUpperLabel(upper1_, 1);
 
     page.addAndMakeVisible(this);
-    page.addSection(*this);
     setPair(0);
 }
 

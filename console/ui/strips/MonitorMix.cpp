@@ -1,33 +1,158 @@
 #include "console/ui/strips/MonitorMix.h"
 
 #include "console/core/ConsoleState.h"
-#include "console/core/HwThread.h"
-#include "console/ui/strips/InputStrips.h"
-#include "console/ui/widgets/Meters.h"
-#include "console/ui/window/ConsoleWindow.h"
-
-#include <algorithm>
+#include "console/ui/widgets/ConsoleContext.h"
+#include "console/ui/window/ConsoleLayout.h"
+#include "device/Vhw.h"
 
 namespace console
 {
 namespace
 {
 
+// Monitor-mix values live in the state block per input and output channel; a store writes both
+// channels of the mix's pair.
+
+constexpr uint8_t kMuteBit = 1;
+constexpr uint8_t kSoloBit = 2;
+
 int flagOffset(int input, int mix)
 {
     return ConsoleState::kMonitorFlags + input * ConsoleState::kMaxChannels + mix;
 }
 
-} // namespace
-
-int monitorMixCount(const CwContent& content)
+float storedGain(const ConsoleContext& c, int input, int mix)
 {
-    return int(std::min<uint32_t>(content.getHwInfo().getOutputCount(), ConsoleState::kMaxChannels));
+    return c.getState().getMonitorGain(input, mix);
 }
 
-// --- monfader ---
+void storeGain(ConsoleContext& c, int input, int mix, float db)
+{
+    c.getState().setMonitorGain(input, mix, db);
+    c.getState().setMonitorGain(input, mix + 1, db);
+}
 
-monfader::monfader(CwContent& content, juce::Component& strip, int input) : Fader(content, 0), input_(input)
+int readGain(ConsoleContext& c, int input, int mix, float& db)
+{
+    return c.getDevice().getMonitorGain(input, mix, db);
+}
+
+int sendGain(ConsoleContext& c, int input, int mix)
+{
+    return c.getDevice().setMonitorGain(input, mix, c.getState().getMonitorGain(input, mix));
+}
+
+// The mute (bit 0) and the solo (bit 1) of the input's flag bytes.
+template <uint8_t bit> bool storedBit(const ConsoleContext& c, int input, int mix)
+{
+    return mix >= 0 && mix < ConsoleState::kMaxChannels &&
+           (c.getState().getByte(flagOffset(input, mix)) & bit) != 0;
+}
+
+template <uint8_t bit> void storeBit(ConsoleContext& c, int input, int mix, bool on)
+{
+    ConsoleState& state = c.getState();
+    for (int m : {mix, mix + 1})
+    {
+        if (m < 0 || m >= ConsoleState::kMaxChannels)
+            continue;
+        const uint8_t byte = state.getByte(flagOffset(input, m));
+        state.setByte(flagOffset(input, m), uint8_t(on ? byte | bit : byte & ~bit));
+    }
+}
+
+// The device takes the bit as it lies in the flag byte: 1 for a mute, 2 for a solo.
+template <uint8_t bit> int sentBit(const ConsoleContext& c, int input, int mix)
+{
+    return c.getState().getByte(flagOffset(input, mix)) & bit;
+}
+
+// Each analog input is heard on the analog output pair of its own numbers.
+bool isHomeMix(const ConsoleContext& c, int input, int mix)
+{
+    const int home = input & ~1;
+    const device::HwInfoCaps& caps = c.getHwInfo();
+    return mix == home && caps.getInputMapType(uint32_t(home)) == device::HwInfoCaps::kGroupAnalog &&
+           caps.getOutputMapType(uint32_t(home)) == device::HwInfoCaps::kGroupAnalog;
+}
+
+void resetMute(ConsoleContext& c, int input, int mix)
+{
+    storeBit<kMuteBit>(c, input, mix, !isHomeMix(c, input, mix));
+}
+
+int readMute(ConsoleContext& c, int input, int mix, int& value)
+{
+    return c.getDevice().getMonitorMute(input, mix, value);
+}
+
+int sendMute(ConsoleContext& c, int input, int mix)
+{
+    return c.getDevice().setMonitorMute(input, mix, sentBit<kMuteBit>(c, input, mix));
+}
+
+void resetSolo(ConsoleContext& c, int input, int mix)
+{
+    storeBit<kSoloBit>(c, input, mix, false);
+}
+
+int readSolo(ConsoleContext& c, int input, int mix, int& value)
+{
+    return c.getDevice().getMonitorSolo(input, mix, value);
+}
+
+int sendSolo(ConsoleContext& c, int input, int mix)
+{
+    return c.getDevice().setMonitorSolo(input, mix, sentBit<kSoloBit>(c, input, mix));
+}
+
+bool isGanged(const ConsoleState& s, int channel)
+{
+    return s.isInputGanged(channel);
+}
+
+void setGanged(ConsoleState& s, bool on, int channel)
+{
+    s.setInputGanged(on, channel);
+}
+
+int inputStrips(const ConsoleContext& c)
+{
+    return c.getLayout().getInputStripCount();
+}
+
+constexpr FaderBinding kGain{.get = storedGain,
+                             .put = storeGain,
+                             .read = readGain,
+                             .write = sendGain,
+                             .onLoad = ChannelSet::parity,
+                             .onReset = ChannelSet::parity};
+
+constexpr FlagBinding kMute{.get = storedBit<kMuteBit>,
+                            .put = storeBit<kMuteBit>,
+                            .clear = resetMute,
+                            .read = readMute,
+                            .write = sendMute,
+                            .onLoad = ChannelSet::parity,
+                            .onReset = ChannelSet::parity,
+                            .grouped = true};
+
+constexpr FlagBinding kSolo{.get = storedBit<kSoloBit>,
+                            .put = storeBit<kSoloBit>,
+                            .clear = resetSolo,
+                            .read = readSolo,
+                            .write = sendSolo,
+                            .onLoad = ChannelSet::parity,
+                            .onReset = ChannelSet::parity,
+                            .solo = true,
+                            .grouped = true};
+
+constexpr GangBinding kGang{.get = isGanged, .set = setGanged, .count = inputStrips};
+
+} // namespace
+
+monfader::monfader(ConsoleContext& content, juce::Component& strip, int input)
+    : BankedFader(content, kGain, input, 0)
 {
     const ConsoleLayout& layout = content.getLayout();
     setName("mon fader " + juce::String(input));
@@ -38,159 +163,8 @@ monfader::monfader(CwContent& content, juce::Component& strip, int input) : Fade
                    layout.getMonitorFaderValueFontHeight());
 }
 
-void monfader::showFromState()
-{
-    showLoadedValue(getContent().getState().getMonitorGain(input_, getChannel()));
-    shownFromState_ = getValue();
-    shownMix_.store(getChannel());
-}
-
-void monfader::handleCommandMessage(int)
-{
-    const int mix = readMix_.exchange(-1);
-    if (mix >= 0)
-    {
-        ConsoleState& state = getContent().getState();
-        state.setMonitorGain(input_, mix, readDb_.load());
-        state.setMonitorGain(input_, mix + 1, readDb_.load());
-    }
-    showFromState();
-}
-
-void monfader::readFromDevice()
-{
-    const int mix = shownMix_.load();
-    float db = 0.0f;
-    const int rval = getContent().getDevice().getMonitorGain(input_, mix, db);
-    if (rval == 0)
-    {
-        readDb_.store(db);
-        readMix_.store(mix);
-    }
-    handleGetResult(rval, this);
-}
-
-void monfader::writeToDevice()
-{
-    const int bank = nextDirty();
-    if (bank < 0)
-        return;
-    CwContent& content = getContent();
-    handleBankedSetResult(bank, content.getDevice().setMonitorGain(
-                                    input_, bank, content.getState().getMonitorGain(input_, bank)));
-}
-
-void monfader::loadFromState(ConsoleState&, bool send)
-{
-    showFromState();
-    if (send)
-        markDirtyRange(0, monitorMixCount(getContent()), 2);
-}
-
-void monfader::storeToState(ConsoleState& state)
-{
-    // A stored gain the fader cannot show exactly (off, or between its 0.1 dB steps) stays as it is
-    // until the fader is moved.
-    const double value = getValue();
-    if (value == shownFromState_)
-        return;
-    state.setMonitorGain(input_, getChannel(), float(value));
-    state.setMonitorGain(input_, getChannel() + 1, float(value));
-    shownFromState_ = value;
-}
-
-void monfader::resetToDefault()
-{
-    ConsoleState& state = getContent().getState();
-    const int mixes = monitorMixCount(getContent());
-    for (int mix = 0; mix < mixes; mix += 2)
-    {
-        state.setMonitorGain(input_, mix, 0.0f);
-        state.setMonitorGain(input_, mix + 1, 0.0f);
-        markDirty(mix);
-    }
-    handleCommandMessage(0);
-}
-
-// --- MonitorFlagButton ---
-
-MonitorFlagButton::MonitorFlagButton(CwContent& content, int input, uint8_t bit)
-    : CtrlGroupedButton(content, 0), input_(input), bit_(bit)
-{
-}
-
-void MonitorFlagButton::writeBit(ConsoleState& state, int mix, bool on) const
-{
-    for (int m : {mix, mix + 1})
-    {
-        if (m < 0 || m >= ConsoleState::kMaxChannels)
-            continue;
-        const uint8_t byte = state.getByte(flagOffset(input_, m));
-        state.setByte(flagOffset(input_, m), uint8_t(on ? byte | bit_ : byte & ~bit_));
-    }
-}
-
-bool MonitorFlagButton::readBit(const ConsoleState& state, int mix) const
-{
-    return mix >= 0 && mix < ConsoleState::kMaxChannels &&
-           (state.getByte(flagOffset(input_, mix)) & bit_) != 0;
-}
-
-void MonitorFlagButton::handleCommandMessage(int commandId)
-{
-    if (commandId == 0)
-    {
-        const int mix = readMix_.exchange(-1);
-        if (mix >= 0)
-        {
-            writeBit(getContent().getState(), mix, readOn_.load());
-            if (mix == getChannel())
-                showValue(readOn_.load());
-            soloMayHaveChanged();
-        }
-    }
-    CtrlGroupedButton::handleCommandMessage(commandId);
-}
-
-void MonitorFlagButton::readFromDevice()
-{
-    const int mix = shownMix_.load();
-    int value = 0;
-    const int rval = deviceGet(mix, value);
-    if (rval == 0)
-    {
-        readOn_.store(value != 0);
-        readMix_.store(mix);
-    }
-    handleGetResult(rval, this);
-}
-
-void MonitorFlagButton::writeToDevice()
-{
-    const int bank = nextDirty();
-    if (bank < 0)
-        return;
-    const int rval = deviceSet(bank, getContent().getState().getByte(flagOffset(input_, bank)) & bit_);
-    soloMayHaveChanged();
-    handleBankedSetResult(bank, rval);
-}
-
-void MonitorFlagButton::loadFromState(ConsoleState& state, bool send)
-{
-    showValue(readBit(state, getChannel()));
-    shownMix_.store(getChannel());
-    if (send)
-        markDirtyRange(0, monitorMixCount(getContent()), 2);
-}
-
-void MonitorFlagButton::storeToState(ConsoleState& state)
-{
-    writeBit(state, getChannel(), getValue());
-}
-
-// --- monmute ---
-
-monmute::monmute(CwContent& content, juce::Component& strip, int input) : MonitorFlagButton(content, input, 1)
+monmute::monmute(ConsoleContext& content, juce::Component& strip, int input)
+    : BankedFlagButton(content, kMute, input, 0)
 {
     const ConsoleImages& im = consoleImages();
     setName("mon mute");
@@ -199,43 +173,8 @@ monmute::monmute(CwContent& content, juce::Component& strip, int input) : Monito
     setup(strip);
 }
 
-CtrlGroupedButton* monmute::getGroupMember(juce::Component& strip)
-{
-    auto* s = dynamic_cast<instrip*>(&strip);
-    return s != nullptr ? &s->getMute() : nullptr;
-}
-
-int monmute::deviceGet(int mix, int& value)
-{
-    return getContent().getDevice().getMonitorMute(getInput(), mix, value);
-}
-
-int monmute::deviceSet(int mix, int value)
-{
-    return getContent().getDevice().setMonitorMute(getInput(), mix, value);
-}
-
-void monmute::resetToDefault()
-{
-    ConsoleState& state = getContent().getState();
-    const int mixes = monitorMixCount(getContent());
-    for (int mix = 0; mix < mixes; mix += 2)
-    {
-        writeBit(state, mix, true);
-        markDirty(mix);
-    }
-    // Each analog input is heard on the analog output pair of its own numbers.
-    const int home = getInput() & ~1;
-    const device::HwInfoCaps& caps = getContent().getHwInfo();
-    if (home < mixes && caps.getInputMapType(uint32_t(home)) == device::HwInfoCaps::kGroupAnalog &&
-        caps.getOutputMapType(uint32_t(home)) == device::HwInfoCaps::kGroupAnalog)
-        writeBit(state, home, false);
-    loadFromState(state, false);
-}
-
-// --- MonSolo ---
-
-MonSolo::MonSolo(CwContent& content, juce::Component& strip, int input) : MonitorFlagButton(content, input, 2)
+MonSolo::MonSolo(ConsoleContext& content, juce::Component& strip, int input)
+    : BankedFlagButton(content, kSolo, input, 0)
 {
     const ConsoleImages& im = consoleImages();
     setName("mon solo " + juce::String(input));
@@ -244,65 +183,12 @@ MonSolo::MonSolo(CwContent& content, juce::Component& strip, int input) : Monito
     setup(strip);
 }
 
-CtrlGroupedButton* MonSolo::getGroupMember(juce::Component& strip)
-{
-    auto* s = dynamic_cast<instrip*>(&strip);
-    return s != nullptr ? &s->getSolo() : nullptr;
-}
-
-void MonSolo::loadFromState(ConsoleState& state, bool send)
-{
-    MonitorFlagButton::loadFromState(state, send);
-    soloMayHaveChanged();
-}
-
-void MonSolo::soloMayHaveChanged()
-{
-    // The page exists before any control is loaded or the hardware thread runs, and outlives both.
-    if (TabbedUiBox* page = getContent().getTabbedBox())
-        if (RudeSolo* indicator = page->getRudeSolo())
-            indicator->update();
-}
-
-int MonSolo::deviceGet(int mix, int& value)
-{
-    return getContent().getDevice().getMonitorSolo(getInput(), mix, value);
-}
-
-int MonSolo::deviceSet(int mix, int value)
-{
-    return getContent().getDevice().setMonitorSolo(getInput(), mix, value);
-}
-
-void MonSolo::resetToDefault()
-{
-    ConsoleState& state = getContent().getState();
-    const int mixes = monitorMixCount(getContent());
-    for (int mix = 0; mix < mixes; mix += 2)
-    {
-        writeBit(state, mix, false);
-        markDirty(mix);
-    }
-    loadFromState(state, false);
-}
-
-// --- MonGang ---
-
-MonGang::MonGang(CwContent& content, juce::Component& box, int channel) : content_(content), channel_(channel)
+MonGang::MonGang(ConsoleContext& content, juce::Component& box, int channel)
+    : StripGang(content, kGang, channel)
 {
     setBounds(content.getLayout().getMonitorGangBounds());
     setup(box);
     reload();
-}
-
-void MonGang::clicked()
-{
-    content_.getState().setInputGanged(getToggleState(), channel_);
-}
-
-void MonGang::reload()
-{
-    setToggleState(content_.getState().isInputGanged(channel_), juce::dontSendNotification);
 }
 
 } // namespace console

@@ -1,15 +1,11 @@
 #include "console/ui/strips/PlaybackStrips.h"
 
 #include "console/core/ConsoleState.h"
-#include "console/core/HwThread.h"
-#include "console/ui/strips/MasterStrips.h"
 #include "console/ui/strips/StripHeaders.h"
+#include "console/ui/widgets/ConsoleContext.h"
 #include "console/ui/widgets/ConsoleLookAndFeel.h"
-#include "console/ui/widgets/Meters.h"
 #include "console/ui/window/ConsoleLayout.h"
-#include "console/ui/window/ConsoleWindow.h"
-
-#include <cstring>
+#include "device/Vhw.h"
 
 namespace console
 {
@@ -31,37 +27,145 @@ int soloOffset(int channel)
     return ConsoleState::kPlaybackRecords + channel * ConsoleState::kRecordBytes + kSoloByte;
 }
 
-// A read result: a flag, 23 bits of the generation, 8 of the channel and the value's 32 bits.
-constexpr uint64_t kResultFlag = uint64_t(1) << 63;
-constexpr uint32_t kGenerationMask = 0x7FFFFF;
+// Levels and mutes go through the device's system-volume link.
+
+float storedGain(const ConsoleContext& c, int, int channel)
+{
+    return c.getState().getPlaybackGain(channel);
+}
+
+void storeGain(ConsoleContext& c, int, int channel, float db)
+{
+    c.getState().setPlaybackGain(channel, db);
+}
+
+int readGain(ConsoleContext& c, int, int channel, float& db)
+{
+    return c.getDevice().getPlaybackGain(channel, db);
+}
+
+int sendGain(ConsoleContext& c, int, int channel)
+{
+    return c.getDevice().setPlaybackGain(channel, c.getState().getPlaybackGain(channel));
+}
+
+// A stored value other than 0 or 1 stays until the button is used.
+bool isMuted(const ConsoleContext& c, int, int channel)
+{
+    return c.getState().getPlaybackMute(channel);
+}
+
+void storeMute(ConsoleContext& c, int, int channel, bool on)
+{
+    if (isMuted(c, 0, channel) != on)
+        c.getState().setPlaybackMute(channel, on ? 1 : 0);
+}
+
+void resetMute(ConsoleContext& c, int, int channel)
+{
+    c.getState().setPlaybackMute(channel, 0);
+}
+
+int readMute(ConsoleContext& c, int, int channel, int& value)
+{
+    return c.getDevice().getPlaybackMute(channel, value);
+}
+
+int sendMute(ConsoleContext& c, int, int channel)
+{
+    return c.getDevice().setPlaybackMute(channel, isMuted(c, 0, channel) ? 1 : 0);
+}
+
+bool isSoloed(const ConsoleContext& c, int, int channel)
+{
+    return inImage(channel) && c.getState().getByte(soloOffset(channel)) != 0;
+}
+
+void storeSolo(ConsoleContext& c, int, int channel, bool on)
+{
+    if (inImage(channel) && isSoloed(c, 0, channel) != on)
+        c.getState().setByte(soloOffset(channel), on ? 1 : 0);
+}
+
+void resetSolo(ConsoleContext& c, int, int channel)
+{
+    if (inImage(channel))
+        c.getState().setByte(soloOffset(channel), 0);
+}
+
+int readSolo(ConsoleContext& c, int, int channel, int& value)
+{
+    value = 0;
+    return c.getDevice().getPlaybackSolo(channel, value);
+}
+
+// The stored byte as it is.
+int sendSolo(ConsoleContext& c, int, int channel)
+{
+    return c.getDevice().setPlaybackSolo(channel,
+                                         inImage(channel) ? c.getState().getByte(soloOffset(channel)) : 0);
+}
+
+juce::String storedName(const ConsoleState& s, int channel)
+{
+    return s.getPlaybackAlias(channel);
+}
+
+void storeName(ConsoleState& s, int channel, const juce::String& name)
+{
+    s.setPlaybackAlias(channel, name);
+}
+
+int namedChannels(const ConsoleContext& c)
+{
+    return Alias::nameCount(c.getHwInfo().getPlaybackChannels(kNamedChannelsRate));
+}
+
+bool isGanged(const ConsoleState& s, int channel)
+{
+    return s.isPlaybackGanged(channel);
+}
+
+void setGanged(ConsoleState& s, bool on, int channel)
+{
+    s.setPlaybackGanged(on, channel);
+}
+
+constexpr FaderBinding kGain{.get = storedGain,
+                             .put = storeGain,
+                             .read = readGain,
+                             .write = sendGain,
+                             .onLoad = ChannelSet::parity,
+                             .onReset = ChannelSet::all};
+
+constexpr FlagBinding kMute{.get = isMuted,
+                            .put = storeMute,
+                            .clear = resetMute,
+                            .read = readMute,
+                            .write = sendMute,
+                            .onLoad = ChannelSet::parity,
+                            .onReset = ChannelSet::all};
+
+constexpr FlagBinding kSolo{.get = isSoloed,
+                            .put = storeSolo,
+                            .clear = resetSolo,
+                            .read = readSolo,
+                            .write = sendSolo,
+                            .onLoad = ChannelSet::parity,
+                            .onReset = ChannelSet::parity,
+                            .solo = true};
+
+constexpr NameBinding kName{
+    .get = storedName, .set = storeName, .prefix = "Play ", .inputs = false, .count = namedChannels};
+
+constexpr GangBinding kGang{.get = isGanged, .set = setGanged, .count = outputChannelCount};
 
 } // namespace
 
-// --- PlaybackRead ---
-
-void PlaybackRead::put(int channel, float value, uint32_t generation)
-{
-    uint32_t bits = 0;
-    std::memcpy(&bits, &value, sizeof bits);
-    result_.store(kResultFlag | uint64_t(generation & kGenerationMask) << 40 |
-                  uint64_t(uint32_t(channel) & 0xFF) << 32 | bits);
-}
-
-bool PlaybackRead::take(int& channel, float& value)
-{
-    const uint64_t result = result_.exchange(0);
-    if (result == 0)
-        return false;
-    channel = int(result >> 32 & 0xFF);
-    const auto bits = uint32_t(result);
-    std::memcpy(&value, &bits, sizeof value);
-    return uint32_t(result >> 40 & kGenerationMask) == (generation_.load() & kGenerationMask);
-}
-
 // --- PlayFader ---
 
-PlayFader::PlayFader(CwContent& content, juce::Component& parent, int index, int channel)
-    : Fader(content, channel), shownChannel_(channel)
+PlayFader::PlayFader(ConsoleContext& content, juce::Component& parent, int index, int channel)
+    : BankedFader(content, kGain, 0, channel)
 {
     const ConsoleLayout& layout = content.getLayout();
     setName("play fader " + juce::String(channel));
@@ -79,29 +183,8 @@ PlayFader::~PlayFader()
 
 void PlayFader::setChannel(int channel)
 {
-    Fader::setChannel(channel);
+    BankedFader::setChannel(channel);
     getHwThread().queueGet(*this);
-}
-
-void PlayFader::showFromState()
-{
-    showLoadedValue(getContent().getState().getPlaybackGain(getChannel()));
-    shownFromState_ = getValue();
-    shownChannel_.store(getChannel());
-}
-
-void PlayFader::handleCommandMessage(int)
-{
-    int channel = -1;
-    float db = 0.0f;
-    if (read_.take(channel, db))
-    {
-        ConsoleState& state = getContent().getState();
-        // The same gain reads as the same dB: the image changes only when the device's gain differs.
-        if (state.getPlaybackGain(channel) != db)
-            state.setPlaybackGain(channel, db);
-    }
-    showFromState();
 }
 
 void PlayFader::changeListenerCallback(juce::ChangeBroadcaster*)
@@ -109,136 +192,10 @@ void PlayFader::changeListenerCallback(juce::ChangeBroadcaster*)
     getHwThread().queueGet(*this);
 }
 
-void PlayFader::readFromDevice()
-{
-    const int channel = shownChannel_.load();
-    const uint32_t generation = read_.begin();
-    float db = 0.0f;
-    const int rval = getContent().getDevice().getPlaybackGain(channel, db);
-    if (rval == 0)
-        read_.put(channel, db, generation);
-    handleGetResult(rval, this);
-}
-
-void PlayFader::writeToDevice()
-{
-    const int channel = nextDirty();
-    if (channel < 0)
-        return;
-    CwContent& content = getContent();
-    handleBankedSetResult(
-        channel, content.getDevice().setPlaybackGain(channel, content.getState().getPlaybackGain(channel)));
-}
-
-void PlayFader::loadFromState(ConsoleState&, bool send)
-{
-    showFromState();
-    if (send)
-    {
-        read_.invalidate();
-        markDirtyRange(getChannel() & 1, outputChannelCount(getContent()), 2);
-    }
-}
-
-void PlayFader::storeToState(ConsoleState& state)
-{
-    read_.invalidate();
-    // A stored gain the fader cannot show exactly (off, or between its 0.1 dB steps) stays as it is
-    // until the fader is moved.
-    const double value = getValue();
-    if (value == shownFromState_)
-        return;
-    state.setPlaybackGain(getChannel(), float(value));
-    shownFromState_ = value;
-}
-
-void PlayFader::resetToDefault()
-{
-    read_.invalidate();
-    ConsoleState& state = getContent().getState();
-    const int outputs = outputChannelCount(getContent());
-    for (int channel = 0; channel < outputs; ++channel)
-    {
-        state.setPlaybackGain(channel, 0.0f);
-        markDirty(channel);
-    }
-    showFromState();
-}
-
-// --- PlaybackFlagButton ---
-
-PlaybackFlagButton::PlaybackFlagButton(CwContent& content, int channel)
-    : ToggleBanked(content, channel), shownChannel_(channel)
-{
-}
-
-int PlaybackFlagButton::getOutputCount() const
-{
-    return outputChannelCount(getContent());
-}
-
-void PlaybackFlagButton::handleCommandMessage(int commandId)
-{
-    int channel = -1;
-    float value = 0.0f;
-    if (commandId == 0 && read_.take(channel, value))
-    {
-        const bool on = value != 0.0f;
-        ConsoleState& state = getContent().getState();
-        if (readFlag(state, channel) != on)
-            writeFlag(state, channel, on);
-        if (channel == getChannel())
-            showValue(on);
-        flagMayHaveChanged();
-    }
-    ToggleBanked::handleCommandMessage(commandId);
-}
-
-void PlaybackFlagButton::readFromDevice()
-{
-    const int channel = shownChannel_.load();
-    const uint32_t generation = read_.begin();
-    int value = 0;
-    const int rval = deviceGet(channel, value);
-    if (rval == 0)
-        read_.put(channel, value != 0 ? 1.0f : 0.0f, generation);
-    handleGetResult(rval, this);
-}
-
-void PlaybackFlagButton::writeToDevice()
-{
-    const int channel = nextDirty();
-    if (channel < 0)
-        return;
-    const int rval = deviceSet(channel);
-    flagMayHaveChanged();
-    handleBankedSetResult(channel, rval);
-}
-
-void PlaybackFlagButton::loadFromState(ConsoleState& state, bool send)
-{
-    showValue(readFlag(state, getChannel()));
-    shownChannel_.store(getChannel());
-    flagMayHaveChanged();
-    if (send)
-    {
-        read_.invalidate();
-        markDirtyRange(getChannel() & 1, getOutputCount(), 2);
-    }
-}
-
-void PlaybackFlagButton::storeToState(ConsoleState& state)
-{
-    read_.invalidate();
-    // A stored value other than 0 or 1 stays until the button is used.
-    if (readFlag(state, getChannel()) != getValue())
-        writeFlag(state, getChannel(), getValue());
-}
-
 // --- PlayMute ---
 
-PlayMute::PlayMute(CwContent& content, juce::Component& parent, int index, int channel)
-    : PlaybackFlagButton(content, channel)
+PlayMute::PlayMute(ConsoleContext& content, juce::Component& parent, int index, int channel)
+    : BankedFlagButton(content, kMute, 0, channel)
 {
     const ConsoleImages& im = consoleImages();
     setName("play mute " + juce::String(channel));
@@ -258,44 +215,10 @@ void PlayMute::changeListenerCallback(juce::ChangeBroadcaster*)
     getHwThread().queueGet(*this);
 }
 
-void PlayMute::resetToDefault()
-{
-    invalidateReads();
-    ConsoleState& state = getContent().getState();
-    const int outputs = getOutputCount();
-    for (int channel = 0; channel < outputs; ++channel)
-    {
-        state.setPlaybackMute(channel, 0);
-        markDirty(channel);
-    }
-    showValue(false);
-}
-
-bool PlayMute::readFlag(const ConsoleState& state, int channel) const
-{
-    return state.getPlaybackMute(channel);
-}
-
-void PlayMute::writeFlag(ConsoleState& state, int channel, bool on) const
-{
-    state.setPlaybackMute(channel, on ? 1 : 0);
-}
-
-int PlayMute::deviceGet(int channel, int& value)
-{
-    return getContent().getDevice().getPlaybackMute(channel, value);
-}
-
-int PlayMute::deviceSet(int channel)
-{
-    CwContent& content = getContent();
-    return content.getDevice().setPlaybackMute(channel, content.getState().getPlaybackMute(channel) ? 1 : 0);
-}
-
 // --- PlaySolo ---
 
-PlaySolo::PlaySolo(CwContent& content, juce::Component& parent, int index, int channel)
-    : PlaybackFlagButton(content, channel)
+PlaySolo::PlaySolo(ConsoleContext& content, juce::Component& parent, int index, int channel)
+    : BankedFlagButton(content, kSolo, 0, channel)
 {
     const ConsoleImages& im = consoleImages();
     setName("Play solo " + juce::String(channel));
@@ -304,132 +227,28 @@ PlaySolo::PlaySolo(CwContent& content, juce::Component& parent, int index, int c
     setup(parent);
 }
 
-void PlaySolo::resetToDefault()
-{
-    invalidateReads();
-    ConsoleState& state = getContent().getState();
-    const int outputs = getOutputCount();
-    for (int channel = getChannel() & 1; channel < outputs; channel += 2)
-    {
-        writeFlag(state, channel, false);
-        markDirty(channel);
-    }
-    loadFromState(state, false);
-}
-
-bool PlaySolo::readFlag(const ConsoleState& state, int channel) const
-{
-    return inImage(channel) && state.getByte(soloOffset(channel)) != 0;
-}
-
-void PlaySolo::writeFlag(ConsoleState& state, int channel, bool on) const
-{
-    if (inImage(channel))
-        state.setByte(soloOffset(channel), on ? 1 : 0);
-}
-
-int PlaySolo::deviceGet(int channel, int& value)
-{
-    value = 0;
-    return getContent().getDevice().getPlaybackSolo(channel, value);
-}
-
-int PlaySolo::deviceSet(int channel)
-{
-    CwContent& content = getContent();
-    const int value = inImage(channel) ? content.getState().getByte(soloOffset(channel)) : 0;
-    return content.getDevice().setPlaybackSolo(channel, value);
-}
-
-void PlaySolo::flagMayHaveChanged()
-{
-    // The page exists before any control is loaded or the hardware thread runs, and outlives both.
-    if (TabbedUiBox* page = getContent().getTabbedBox())
-        if (RudeSolo* indicator = page->getRudeSolo())
-            indicator->update();
-}
-
 // --- PlayGang ---
 
-PlayGang::PlayGang(CwContent& content, juce::Component& box, int channel)
-    : content_(content), channel_(channel)
+PlayGang::PlayGang(ConsoleContext& content, juce::Component& box, int channel)
+    : StripGang(content, kGang, channel)
 {
     setBounds(content.getLayout().getPlayGangBounds());
     setup(box);
     setChannel(channel);
 }
 
-void PlayGang::setChannel(int channel)
-{
-    channel_ = channel;
-    // Without its odd channel a pair has nothing to gang: its controls would follow a hidden strip.
-    const bool whole = channel + 1 < outputChannelCount(content_);
-    setToggleState(whole && content_.getState().isPlaybackGanged(channel), juce::dontSendNotification);
-}
-
-void PlayGang::reload()
-{
-    setChannel(channel_);
-}
-
-void PlayGang::clicked()
-{
-    content_.getState().setPlaybackGanged(getToggleState(), channel_);
-}
-
 // --- PlayAlias ---
 
-PlayAlias::PlayAlias(CwContent& content, juce::Component& parent, int index) : Alias(content), channel_(index)
+PlayAlias::PlayAlias(ConsoleContext& content, juce::Component& parent, int index)
+    : ChannelNameLabel(content, kName, index)
 {
     setBounds(content.getLayout().getAliasBounds(index));
     attach(parent);
 }
 
-int PlayAlias::channelCount() const
-{
-    return nameCount(getContent().getHwInfo().getPlaybackChannels(kNamedChannelsRate));
-}
-
-void PlayAlias::setChannel(int channel)
-{
-    commitEdit();
-    channel_ = channel;
-    setText(getContent().getState().getPlaybackAlias(channel), juce::dontSendNotification);
-}
-
-void PlayAlias::clearNames()
-{
-    ConsoleState& state = getContent().getState();
-    const int count = channelCount();
-    for (int i = channel_ & 1; i < count; i += 2)
-        state.setPlaybackAlias(i, {});
-}
-
-void PlayAlias::reloadText()
-{
-    ConsoleState& state = getContent().getState();
-    const device::HwInfoCaps& caps = getContent().getHwInfo();
-    const int count = channelCount();
-    // The defaults are stored at once, so they travel with the session.
-    for (int i = channel_ & 1; i < count; i += 2)
-        if (state.getPlaybackAlias(i).isEmpty())
-        {
-            const auto at = uint32_t(i);
-            state.setPlaybackAlias(i, defaultName("Play ",
-                                                  caps.getOutputGroupShortName(caps.getOutputMapGroup(at)),
-                                                  caps.getOutputMapIndex(at)));
-        }
-    setText(state.getPlaybackAlias(channel_), juce::dontSendNotification);
-}
-
-void PlayAlias::labelTextChanged(juce::Label*)
-{
-    getContent().getState().setPlaybackAlias(channel_, getText());
-}
-
 // --- PlayStrip ---
 
-PlayStrip::PlayStrip(CwContent& content, juce::Component& parent, int index, int channel)
+PlayStrip::PlayStrip(ConsoleContext& content, juce::Component& parent, int index, int channel)
     : channel_(channel), index_(index),
       upperLabel_("upper play label " + juce::String(index), juce::String(index + 1)),
       name_(content, parent, index), mute_(content, parent, index, channel),
@@ -474,7 +293,7 @@ void PlayStrip::linkPartner(PlayGang* gang, PlayStrip& partner)
 
 // --- PlayStripBox ---
 
-PlayStripBox::PlayStripBox(CwContent& content, juce::Component& page)
+PlayStripBox::PlayStripBox(ConsoleContext& content, juce::Component& page)
     : juce::Component("play strip box"), content_(content)
 {
     setBounds(content.getLayout().getPlayBoxBounds());
@@ -505,7 +324,7 @@ void PlayStripBox::paint(juce::Graphics& g)
 
 // --- DirectPlayStripBox ---
 
-DirectPlayStripBox::DirectPlayStripBox(CwContent& content, juce::Component& page)
+DirectPlayStripBox::DirectPlayStripBox(ConsoleContext& content, juce::Component& page)
     : PlayStripBox(content, page)
 {
     for (int i = 0; i < 2; ++i)
@@ -547,7 +366,7 @@ void DirectPlayStripBox::setPair(int first)
 
 // --- PlayStripHdr ---
 
-PlayStripHdr::PlayStripHdr(CwContent& content, juce::Component& page)
+PlayStripHdr::PlayStripHdr(ConsoleContext& content, juce::Component& page)
     : juce::Label("play strip hdr", {}), content_(content)
 {
     applyStyle();

@@ -1,7 +1,8 @@
 #include "console/ui/strips/StripHeaders.h"
 
+#include "console/ui/widgets/ConsoleContext.h"
 #include "console/ui/widgets/ConsoleLookAndFeel.h"
-#include "console/ui/window/ConsoleWindow.h"
+#include "console/ui/window/ConsoleLayout.h"
 
 #include <algorithm>
 
@@ -34,7 +35,7 @@ juce::String outputTypeCaption(int outputType)
     }
 }
 
-instriphdrs::instriphdrs(CwContent& content, juce::Component& parent)
+instriphdrs::instriphdrs(ConsoleContext& content, juce::Component& parent)
 {
     const ConsoleLayout& layout = content.getLayout();
     const device::HwInfoCaps& caps = content.getHwInfo();

@@ -10,7 +10,7 @@
 namespace console
 {
 
-class CwContent;
+class ConsoleContext;
 
 // The header caption of an output type: "ANALOG", "DIGITAL" (types 1 to 3), "HEADPHONES",
 // "VIRTUAL OUTPUTS" (7), "OUTPUT" for any other.
@@ -23,7 +23,7 @@ class instriphdrs : public juce::Component
 {
 public:
     // Bounds: the layout's input-header rectangle; opaque; added to parent.
-    instriphdrs(CwContent& content, juce::Component& parent);
+    instriphdrs(ConsoleContext& content, juce::Component& parent);
 
     const juce::OwnedArray<juce::Label>& getLabels() const { return labels_; }
     void paint(juce::Graphics& g) override;

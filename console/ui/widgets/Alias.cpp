@@ -1,14 +1,15 @@
 #include "console/ui/widgets/Alias.h"
 
 #include "console/core/ConsoleState.h"
-#include "console/ui/window/ConsoleWindow.h"
+#include "console/ui/widgets/ConsoleContext.h"
+#include "console/ui/window/ConsoleLayout.h"
 
 #include <algorithm>
 
 namespace console
 {
 
-Alias::Alias(CwContent& content) : juce::Label("alias", {}), content_(content)
+Alias::Alias(ConsoleContext& content) : juce::Label("alias", {}), content_(content)
 {
     addListener(this);
 }

@@ -18,12 +18,12 @@
 namespace console
 {
 
-class CwContent;
+class ConsoleContext;
 
 class Alias : public juce::Label, public juce::Label::Listener
 {
 public:
-    explicit Alias(CwContent& content);
+    explicit Alias(ConsoleContext& content);
     ~Alias() override;
 
     // After the concrete label has set its channel and bounds: reloadText, edit on a single click (a
@@ -47,10 +47,10 @@ public:
     static juce::String defaultName(const juce::String& prefix, const char* groupShortName, int indexInGroup);
 
 protected:
-    CwContent& getContent() const { return content_; }
+    ConsoleContext& getContent() const { return content_; }
 
 private:
-    CwContent& content_;
+    ConsoleContext& content_;
 };
 
 } // namespace console

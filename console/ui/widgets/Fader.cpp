@@ -1,8 +1,8 @@
 #include "console/ui/widgets/Fader.h"
 
-#include "console/core/HwThread.h"
+#include "console/ui/widgets/ConsoleContext.h"
 #include "console/ui/widgets/Toggle.h"
-#include "console/ui/window/ConsoleWindow.h"
+#include "console/ui/window/ConsoleLayout.h"
 
 namespace console
 {
@@ -28,7 +28,7 @@ bool startsWithNumber(const juce::String& text)
 
 // --- Fader ---
 
-Fader::Fader(CwContent& content, int channel)
+Fader::Fader(ConsoleContext& content, int channel)
     : juce::Slider("fader"), HwCtrlBanked(*content.getControls()), content_(content), channel_(channel)
 {
 }
@@ -36,7 +36,7 @@ Fader::Fader(CwContent& content, int channel)
 Fader::~Fader()
 {
     if (valueBox_ != nullptr)
-        content_.removeFader(*this);
+        content_.getFaderRing().remove(*this);
 }
 
 void Fader::setup(juce::Component& parent)
@@ -67,7 +67,7 @@ void Fader::createValueBox(juce::Component& parent, int x, int y, int width, int
     if (fontHeight != 0.0f)
         font.setHeight(fontHeight);
     valueBox_->setFont(font);
-    content_.addFader(*this);
+    content_.getFaderRing().add(*this);
     parent.addAndMakeVisible(*valueBox_);
 }
 
@@ -135,6 +135,45 @@ void Fader::mouseUp(const juce::MouseEvent& e)
     juce::Slider::mouseUp(e);
     if (e.mods.isCtrlDown())
         setValueAndShow(0.0, juce::sendNotificationAsync);
+}
+
+// --- FaderRing ---
+
+void FaderRing::add(Fader& fader)
+{
+    FaderTextBox* box = fader.getValueBox();
+    if (box == nullptr)
+        return;
+    if (first_ == nullptr)
+    {
+        box->next_ = box->prev_ = box;
+        first_ = &fader;
+        return;
+    }
+    FaderTextBox* first = first_->getValueBox();
+    FaderTextBox* last = first->prev_;
+    last->next_ = box;
+    box->prev_ = last;
+    box->next_ = first;
+    first->prev_ = box;
+}
+
+void FaderRing::remove(Fader& fader)
+{
+    FaderTextBox* box = fader.getValueBox();
+    if (box == nullptr || first_ == nullptr)
+        return;
+    if (box->next_ == box)
+    {
+        if (first_ == &fader)
+            first_ = nullptr;
+        return;
+    }
+    box->prev_->next_ = box->next_;
+    box->next_->prev_ = box->prev_;
+    if (first_ == &fader)
+        first_ = &box->next_->getFader();
+    box->next_ = box->prev_ = box;
 }
 
 // --- FaderTextBox ---

@@ -22,7 +22,7 @@
 namespace console
 {
 
-class CwContent;
+class ConsoleContext;
 class FaderTextBox;
 class Gang;
 
@@ -30,7 +30,7 @@ class Fader : public juce::Slider, public HwCtrlBanked
 {
 public:
     // Joins the window's controls; gang, partner and value box come later.
-    Fader(CwContent& content, int channel);
+    Fader(ConsoleContext& content, int channel);
     // Leaves the window's fader ring.
     ~Fader() override;
 
@@ -68,14 +68,14 @@ public:
     void mouseUp(const juce::MouseEvent& e) override;
 
 protected:
-    CwContent& getContent() const { return content_; }
+    ConsoleContext& getContent() const { return content_; }
     // Marks the shown channel dirty and queues the SET.
     void queueChange();
 
 private:
     bool gangIsOn() const;
 
-    CwContent& content_;
+    ConsoleContext& content_;
     int channel_;
     double dragStart_ = 0.0;
     Gang* gang_ = nullptr;
@@ -106,11 +106,30 @@ protected:
     void textWasEdited() override;
 
 private:
-    friend class CwContent;
+    friend class FaderRing;
 
     Fader& fader_;
-    FaderTextBox* next_ = this; // the ring's links, kept by CwContent
+    FaderTextBox* next_ = this; // the ring's links, kept by FaderRing
     FaderTextBox* prev_ = this;
+};
+
+// The ring of a window's faders in order of creation, closed on itself: their value boxes move the
+// keyboard focus along it. A fader joins at the end when its value box is made and leaves when it goes.
+class FaderRing
+{
+public:
+    FaderRing() = default;
+    FaderRing(const FaderRing&) = delete;
+    FaderRing& operator=(const FaderRing&) = delete;
+
+    // A fader without a value box is not in the ring.
+    void add(Fader& fader);
+    void remove(Fader& fader);
+    // The first fader that joined and is still there; null when none.
+    Fader* getFirst() const { return first_; }
+
+private:
+    Fader* first_ = nullptr;
 };
 
 // Moves the focus from a value box to the next or previous box of the ring, whatever the component

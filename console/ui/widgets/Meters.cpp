@@ -1,9 +1,9 @@
 #include "console/ui/widgets/Meters.h"
 
 #include "console/core/ConsoleState.h"
+#include "console/ui/widgets/ConsoleContext.h"
 #include "console/ui/widgets/ConsoleLookAndFeel.h"
 #include "console/ui/window/ConsoleLayout.h"
-#include "console/ui/window/ConsoleWindow.h"
 
 #include <algorithm>
 #include <array>
@@ -105,7 +105,7 @@ void meter::paint(juce::Graphics& g)
 
 // --- MidiStatus ---
 
-MidiStatus::MidiStatus(CwContent& content, juce::Component& parent)
+MidiStatus::MidiStatus(ConsoleContext& content, juce::Component& parent)
     : juce::Component("midi status"), content_(content)
 {
     const ConsoleLayout& layout = content.getLayout();
@@ -161,7 +161,7 @@ void MidiStatus::paint(juce::Graphics& g)
 
 // --- RudeSolo ---
 
-RudeSolo::RudeSolo(CwContent& content, juce::Component& parent)
+RudeSolo::RudeSolo(ConsoleContext& content, juce::Component& parent)
     : juce::Component("rude solo"), content_(content)
 {
     setBounds(content.getLayout().getRudeSoloBounds());

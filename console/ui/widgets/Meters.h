@@ -18,7 +18,7 @@
 namespace console
 {
 
-class CwContent;
+class ConsoleContext;
 
 // A vertical level meter: the rows from the boundary down show the lit picture, the rows above it the
 // unlit one. The boundary follows the level in whole dB on a fixed scale: 6 rows per dB down to -12 dB,
@@ -56,7 +56,7 @@ class MidiStatus : public juce::Component
 {
 public:
     // Bounds: the layout's MIDI position and the background's size; opaque; added to parent.
-    MidiStatus(CwContent& content, juce::Component& parent);
+    MidiStatus(ConsoleContext& content, juce::Component& parent);
 
     // After each completed poll: repaints when any MIDI activity bit changed.
     void update(const PolledSnapshot& snapshot);
@@ -68,7 +68,7 @@ public:
 private:
     bool anyPortActive(uint32_t ports, uint32_t firstBit) const;
 
-    CwContent& content_;
+    ConsoleContext& content_;
     juce::Image background_, inLed_, outLed_;
     int64_t status_ = -1; // the MIDI bits of the status word last shown; -1 before the first poll
 };
@@ -79,7 +79,7 @@ class RudeSolo : public juce::Component
 {
 public:
     // Bounds: the layout's solo-indicator rectangle; opaque; added to parent.
-    RudeSolo(CwContent& content, juce::Component& parent);
+    RudeSolo(ConsoleContext& content, juce::Component& parent);
 
     // Any thread (the solo controls call it after each change or read): counts the engaged solos in the
     // state block, under this indicator's lock. It touches no component: the next blink shows the count.
@@ -96,7 +96,7 @@ public:
 private:
     int countSolos() const;
 
-    CwContent& content_;
+    ConsoleContext& content_;
     mutable std::mutex lock_;
     int count_ = 0;        // guarded by lock_
     int shownCount_ = 0;   // message thread: the count of the last blink

@@ -1,8 +1,8 @@
 #include "console/ui/widgets/PanKnob.h"
 
-#include "console/core/HwThread.h"
+#include "console/ui/widgets/ConsoleContext.h"
 #include "console/ui/widgets/Toggle.h"
-#include "console/ui/window/ConsoleWindow.h"
+#include "console/ui/window/ConsoleLayout.h"
 
 #include <cmath>
 
@@ -15,7 +15,7 @@ constexpr double kSteps = 31.0; // to each side of the centre
 
 } // namespace
 
-PanKnob::PanKnob(CwContent& content, juce::Component& parent)
+PanKnob::PanKnob(ConsoleContext& content, juce::Component& parent)
     : juce::Slider("pan"), HwCtrlBanked(*content.getControls()), content_(content)
 {
     const KnobGeometry geometry = content.getLayout().getPanKnobGeometry();

@@ -16,7 +16,7 @@
 namespace console
 {
 
-class CwContent;
+class ConsoleContext;
 class Gang;
 
 class PanKnob : public juce::Slider, public HwCtrlBanked
@@ -24,7 +24,7 @@ class PanKnob : public juce::Slider, public HwCtrlBanked
 public:
     // Named "pan": the layout's knob rectangle and rotary range, a read-only text box below it as wide as
     // the knob, range 0 to 1; added to parent. Mix 0, no gang.
-    PanKnob(CwContent& content, juce::Component& parent);
+    PanKnob(ConsoleContext& content, juce::Component& parent);
 
     // The pan of the shown mix in the image, 0..1.
     virtual float getPanFromState() = 0;
@@ -54,10 +54,10 @@ public:
     void mouseDrag(const juce::MouseEvent& e) override;
 
 protected:
-    CwContent& getContent() const { return content_; }
+    ConsoleContext& getContent() const { return content_; }
 
 private:
-    CwContent& content_;
+    ConsoleContext& content_;
     int channel_ = 0;
     Gang* gang_ = nullptr;
     PanKnob* partner_ = nullptr;

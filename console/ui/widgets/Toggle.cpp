@@ -1,8 +1,7 @@
 #include "console/ui/widgets/Toggle.h"
 
-#include "console/core/HwThread.h"
+#include "console/ui/widgets/ConsoleContext.h"
 #include "console/ui/window/ConsoleLayout.h"
-#include "console/ui/window/ConsoleWindow.h"
 
 namespace console
 {
@@ -15,7 +14,7 @@ const juce::Colour kHoverVeil(0x10FFFFFF);
 
 // --- ToggleBase ---
 
-ToggleBase::ToggleBase(CwContent& content) : juce::Button("toggle"), content_(content)
+ToggleBase::ToggleBase(ConsoleContext& content) : juce::Button("toggle"), content_(content)
 {
     setRepaintsOnMouseActivity(true);
 }
@@ -86,11 +85,9 @@ void ToggleBase::paintButton(juce::Graphics& g, bool isMouseOver, bool isButtonD
     }
 }
 
-// --- Toggle, ToggleBanked ---
+// --- ToggleBanked ---
 
-Toggle::Toggle(CwContent& content) : ToggleBase(content), HwCtrl(*content.getControls()) {}
-
-ToggleBanked::ToggleBanked(CwContent& content, int channel)
+ToggleBanked::ToggleBanked(ConsoleContext& content, int channel)
     : ToggleBase(content), HwCtrlBanked(*content.getControls()), channel_(channel)
 {
 }

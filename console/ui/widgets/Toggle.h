@@ -1,9 +1,10 @@
 #pragma once
 
 // The console's device-bound switches (mutes, solos, nominal-level switches) and the gang button.
-// ToggleBase draws three faces and turns a click into a SET on the hardware thread; Toggle binds it to
-// one device value, ToggleBanked to a banked control that shows one channel or mix at a time, and
-// CtrlGroupedButton adds a ctrl+click that sets the same button in every strip of its box. A Gang button
+// ToggleBase draws three faces and turns a click into a SET on the hardware thread; ToggleBanked binds it
+// to a banked control that shows one channel or mix at a time (a switch of one value, as an input's
+// nominal level, is a banked control of that one channel), and CtrlGroupedButton adds a ctrl+click that
+// sets the same button in every strip of its box. A Gang button
 // links the two strips of a pair: while it is on, the partner of a changed fader, pan knob or toggle
 // follows (a toggle with the same state).
 //
@@ -19,7 +20,7 @@
 namespace console
 {
 
-class CwContent;
+class ConsoleContext;
 class Gang;
 
 // The box that holds a section's strips in order (up to 16; the first empty slot ends them). A group
@@ -37,7 +38,7 @@ class ToggleBase : public juce::Button
 {
 public:
     // Named "toggle"; repaints on mouse activity; off, no faces, no gang.
-    explicit ToggleBase(CwContent& content);
+    explicit ToggleBase(ConsoleContext& content);
 
     // The faces for off, on and held down (the program-wide faces of consoleImages()).
     void setImages(const juce::Image& off, const juce::Image& on, const juce::Image& down);
@@ -69,30 +70,22 @@ protected:
     void clicked() override;
     void paintButton(juce::Graphics& g, bool isMouseOver, bool isButtonDown) override;
 
-    CwContent& getContent() const { return content_; }
+    ConsoleContext& getContent() const { return content_; }
     void setValue(bool on) { value_ = on; }
 
 private:
     juce::Image off_, on_, down_;
-    CwContent& content_;
+    ConsoleContext& content_;
     bool value_ = false;
     Gang* gang_ = nullptr;
     ToggleBase* partner_ = nullptr;
-};
-
-// A toggle for one device value.
-class Toggle : public ToggleBase, public HwCtrl
-{
-public:
-    explicit Toggle(CwContent& content);
-    HwCtrl& getHwCtrl() override { return *this; }
 };
 
 // A toggle that shows one channel (or mix) at a time.
 class ToggleBanked : public ToggleBase, public HwCtrlBanked
 {
 public:
-    ToggleBanked(CwContent& content, int channel);
+    ToggleBanked(ConsoleContext& content, int channel);
     HwCtrl& getHwCtrl() override { return *this; }
 
     // Also marks the shown channel dirty.

@@ -1,10 +1,8 @@
 #include "console/ui/window/ConsoleWindow.h"
 
 #include "console/core/SettingsFileCheck.h"
-#include "console/ui/widgets/Fader.h"
 #include "console/ui/widgets/Meters.h"
 #include "console/ui/window/FlashProgressWindow.h"
-#include "console/ui/window/SessionFiles.h"
 #include "platform/Debug.h"
 
 namespace console
@@ -111,10 +109,10 @@ void CwContent::createChildren(HwThreadHost& window, juce::PropertySet& properti
 
     tabBar_ = std::make_unique<VarnelTopTabBar>(*this, getWidth());
     addAndMakeVisible(*tabBar_);
-    tabbedBox_ = std::make_unique<TabbedUiBox>(*this);
-    sessionBox_ = std::make_unique<SessionBox>(*this);
-    logoBox_ = std::make_unique<LogoBox>(*this);
-    settings_ = std::make_unique<Settings>(*this);
+    tabbedBox_ = std::make_unique<TabbedUiBox>(*this, *this);
+    sessionBox_ = std::make_unique<SessionBox>(*this, *tabbedBox_);
+    logoBox_ = std::make_unique<LogoBox>(*this, *tabbedBox_);
+    settings_ = std::make_unique<Settings>(*this, *this);
 
     for (HwCtrl* control = controls_->getFirst(); control != nullptr; control = control->getNextInList())
         control->loadFromState(state_, false);
@@ -180,41 +178,12 @@ void CwContent::showPage(int index)
     tabbedBox_->showTab(index);
 }
 
-void CwContent::addFader(Fader& fader)
+void CwContent::solosChanged()
 {
-    FaderTextBox* box = fader.getValueBox();
-    if (box == nullptr)
-        return;
-    if (faderRing_ == nullptr)
-    {
-        box->next_ = box->prev_ = box;
-        faderRing_ = &fader;
-        return;
-    }
-    FaderTextBox* first = faderRing_->getValueBox();
-    FaderTextBox* last = first->prev_;
-    last->next_ = box;
-    box->prev_ = last;
-    box->next_ = first;
-    first->prev_ = box;
-}
-
-void CwContent::removeFader(Fader& fader)
-{
-    FaderTextBox* box = fader.getValueBox();
-    if (box == nullptr || faderRing_ == nullptr)
-        return;
-    if (box->next_ == box)
-    {
-        if (faderRing_ == &fader)
-            faderRing_ = nullptr;
-        return;
-    }
-    box->prev_->next_ = box->next_;
-    box->next_->prev_ = box->prev_;
-    if (faderRing_ == &fader)
-        faderRing_ = &box->next_->getFader();
-    box->next_ = box->prev_ = box;
+    // The page exists before any control is loaded or the hardware thread runs, and outlives both.
+    if (tabbedBox_ != nullptr)
+        if (RudeSolo* indicator = tabbedBox_->getRudeSolo())
+            indicator->update();
 }
 
 void CwContent::getAllCommands(juce::Array<juce::CommandID>& commands)

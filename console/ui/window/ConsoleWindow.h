@@ -15,8 +15,11 @@
 #include "console/core/HwThread.h"
 #include "console/core/PolledSnapshot.h"
 #include "console/ui/settings/Settings.h"
+#include "console/ui/widgets/ConsoleContext.h"
+#include "console/ui/widgets/Fader.h"
 #include "console/ui/window/ConsoleLayout.h"
 #include "console/ui/window/Pages.h"
+#include "console/ui/window/SessionFiles.h"
 #include "console/ui/window/TabBar.h"
 #include "device/Vhw.h"
 
@@ -31,7 +34,6 @@ namespace console
 {
 
 class CwContent;
-class Fader;
 
 // The window's status control: on the hardware thread it polls the device (status and meters, then the
 // driver information) and identifies the device on request. A poll that completes copies what it read
@@ -60,15 +62,12 @@ private:
     PolledSnapshot snapshot_; // guarded by snapshotLock_
 };
 
-// The window's session commands and their default keys.
-enum SessionCommand
-{
-    kSaveCommand = 1,
-    kSaveAsCommand = 2,
-    kLoadCommand = 3
-};
-
-class CwContent : public juce::Component, public juce::ApplicationCommandTarget, public TabBarHost
+// The window's content: the tab bar, the pages and the settings page, and what their controls need of
+// the window (ConsoleContext, and for the session commands SessionHost).
+class CwContent : public juce::Component,
+                  public juce::ApplicationCommandTarget,
+                  public TabBarHost,
+                  public SessionHost
 {
 public:
     CwContent(ConsoleLayout& layout, device::vhw& device, ConsoleState& state);
@@ -97,30 +96,30 @@ public:
     const device::HwInfoCaps& getHwInfo() const override { return device_.getCaps(); }
     void showPage(int index) override;
 
+    // ConsoleContext
+    ConsoleLayout& getLayout() const override { return layout_; }
+    device::vhw& getDevice() const override { return device_; }
+    ConsoleState& getState() const override { return state_; }
+    hwthread* getHwThread() const override { return thread_.get(); }
+    HwCtrlList* getControls() const override { return controls_.get(); }
+    FaderRing& getFaderRing() override { return faderRing_; }
+    void solosChanged() override;
+
+    // SessionHost
+    juce::Component& getContentComponent() override { return *this; }
+    juce::ApplicationCommandManager& getCommandManager() override { return commandManager_; }
+
     // ApplicationCommandTarget
     juce::ApplicationCommandTarget* getNextCommandTarget() override { return nullptr; }
     void getAllCommands(juce::Array<juce::CommandID>& commands) override;
     void getCommandInfo(juce::CommandID commandID, juce::ApplicationCommandInfo& result) override;
     bool perform(const InvocationInfo& info) override;
 
-    // The ring of the window's faders in order of creation, closed on itself: the value boxes move the
-    // keyboard focus along it. A fader joins at the end when its value box is made and leaves when it
-    // goes.
-    void addFader(Fader& fader);
-    void removeFader(Fader& fader);
-    Fader* getFaderRing() const { return faderRing_; }
-
-    ConsoleLayout& getLayout() const { return layout_; }
-    device::vhw& getDevice() const { return device_; }
-    ConsoleState& getState() const { return state_; }
-    hwthread* getHwThread() const { return thread_.get(); }
-    HwCtrlList* getControls() const { return controls_.get(); }
     CwcCtrl* getPollCtrl() const { return pollCtrl_.get(); }
     VarnelTopTabBar* getTabBar() const { return tabBar_.get(); }
     TabbedUiBox* getTabbedBox() const { return tabbedBox_.get(); }
     Settings* getSettings() const { return settings_.get(); }
     SessionBox* getSessionBox() const { return sessionBox_.get(); }
-    juce::ApplicationCommandManager& getCommandManager() { return commandManager_; }
 
     // Polls completed and views refreshed (for tests and the trace-minded).
     int getRefreshCount() const { return refreshCount_; }
@@ -129,6 +128,7 @@ private:
     ConsoleLayout& layout_;
     device::vhw& device_;
     ConsoleState& state_;
+    FaderRing faderRing_; // before the faders, which leave it when they go
     std::unique_ptr<hwthread> thread_;
     std::unique_ptr<HwCtrlList> controls_;
     std::unique_ptr<CwcCtrl> pollCtrl_;
@@ -137,7 +137,6 @@ private:
     std::unique_ptr<SessionBox> sessionBox_;
     std::unique_ptr<LogoBox> logoBox_;
     std::unique_ptr<Settings> settings_;
-    Fader* faderRing_ = nullptr;
     juce::ApplicationCommandManager commandManager_;
     int refreshCount_ = 0;
 };

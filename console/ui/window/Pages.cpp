@@ -5,20 +5,20 @@
 #include "console/ui/strips/PlaybackStrips.h"
 #include "console/ui/strips/StripHeaders.h"
 #include "console/ui/widgets/Alias.h"
+#include "console/ui/widgets/ConsoleContext.h"
 #include "console/ui/widgets/ConsoleLookAndFeel.h"
 #include "console/ui/widgets/Meters.h"
-#include "console/ui/window/ConsoleWindow.h"
-#include "console/ui/window/TabBar.h"
+#include "console/ui/window/ConsoleLayout.h"
 
 namespace console
 {
 // --- TabbedUiBox ---
 
-TabbedUiBox::TabbedUiBox(CwContent& content) : juce::Component("tabbed UI box")
+TabbedUiBox::TabbedUiBox(ConsoleContext& content, juce::Component& parent) : juce::Component("tabbed UI box")
 {
     setBounds(content.getLayout().getPageBounds());
     setOpaque(true);
-    content.addAndMakeVisible(this);
+    parent.addAndMakeVisible(this);
 
     inputBox_ = std::make_unique<instripbox>(content, *this);
     rudeSolo_ = std::make_unique<RudeSolo>(content, *this);
@@ -27,7 +27,9 @@ TabbedUiBox::TabbedUiBox(CwContent& content) : juce::Component("tabbed UI box")
     playBox_ = std::make_unique<DirectPlayStripBox>(content, *this);
     addSection(*playBox_);
     masterHeader_ = std::make_unique<MasterStripHdr>(content, *this);
+    addSection(*masterHeader_);
     masterBox_ = std::make_unique<MasterStripBox>(content, *this);
+    addSection(*masterBox_);
     midiStatus_ = std::make_unique<MidiStatus>(content, *this);
 }
 
@@ -62,7 +64,7 @@ void TabbedUiBox::paint(juce::Graphics& g)
 
 // --- SessionBox ---
 
-SessionBox::SessionBox(CwContent& content)
+SessionBox::SessionBox(SessionHost& content, juce::Component& page)
     : juce::Component("session box"), load_(content), save_(content), reset_(content)
 {
     setBounds(content.getLayout().getSessionBoxBounds());
@@ -70,7 +72,7 @@ SessionBox::SessionBox(CwContent& content)
     addAndMakeVisible(load_);
     addAndMakeVisible(save_);
     addAndMakeVisible(reset_);
-    content.getTabbedBox()->addAndMakeVisible(this);
+    page.addAndMakeVisible(this);
 }
 
 void SessionBox::paint(juce::Graphics& g)
@@ -80,11 +82,11 @@ void SessionBox::paint(juce::Graphics& g)
 
 // --- LogoBox ---
 
-LogoBox::LogoBox(CwContent& content) : juce::Component("logo box")
+LogoBox::LogoBox(ConsoleContext& content, juce::Component& page) : juce::Component("logo box")
 {
     setBounds(content.getLayout().getLogoBounds());
     setOpaque(true);
-    content.getTabbedBox()->addAndMakeVisible(this);
+    page.addAndMakeVisible(this);
 }
 
 void LogoBox::paint(juce::Graphics& g)

@@ -2,14 +2,15 @@
 
 // The window's pages: the mixer page (TabbedUiBox) with its sections, the session box with the Load,
 // Save and Reset buttons, the logo (the settings page: Settings.h). Every page and box is built with the
-// window's content (device, state, hardware thread, controls), while the content builds its children and
-// before its controls load their values from the state block. The strips and indicators come as sections:
-// each registers with the page and is told which output pair is on show and when a poll has completed.
+// window's content, seen as their ConsoleContext (device, state, hardware thread, controls), while the
+// content builds its children and before its controls load their values from the state block. The
+// strips and indicators come as sections (PageSection.h): the page tells each which output pair is on
+// show and when a poll has completed.
 //
 // Message thread only.
 
 #include "console/core/PolledSnapshot.h"
-#include "console/ui/window/ConsoleLayout.h"
+#include "console/ui/window/PageSection.h"
 #include "console/ui/window/SessionFiles.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -17,7 +18,7 @@
 namespace console
 {
 
-class CwContent;
+class ConsoleContext;
 class MasterStripBox;
 class MasterStripHdr;
 class DirectPlayStripBox;
@@ -26,24 +27,13 @@ class PlayStripHdr;
 class RudeSolo;
 class instripbox;
 
-// A part of a page that follows the selected output pair and the status poll.
-class PageSection
-{
-public:
-    virtual ~PageSection() = default;
-    // The pair whose first output channel this is is on show now.
-    virtual void showPair(int firstOutput) = 0;
-    // A poll has completed: what it found.
-    virtual void pollCompleted(const PolledSnapshot& /*snapshot*/) {}
-};
-
 class TabbedUiBox : public juce::Component
 {
 public:
-    // Bounds: the layout's page rectangle; added to the content. Builds the page's places in their order
-    // (input strips, solo indicator, playback header and strips, output header and strips, MIDI
-    // indicator).
-    explicit TabbedUiBox(CwContent& content);
+    // Bounds: the layout's page rectangle; added to parent (the window content). Builds the page's places
+    // in their order (input strips, solo indicator, playback header and strips, output header and strips,
+    // MIDI indicator).
+    TabbedUiBox(ConsoleContext& content, juce::Component& parent);
     ~TabbedUiBox() override;
 
     void addSection(PageSection& section) { sections_.addIfNotAlreadyThere(&section); }
@@ -82,9 +72,9 @@ private:
 class SessionBox : public juce::Component
 {
 public:
-    // Bounds: the layout's session-box rectangle, added to the content's mixer page; the Load, Save and
-    // Reset buttons at their places.
-    explicit SessionBox(CwContent& content);
+    // Bounds: the layout's session-box rectangle, added to the mixer page; the Load, Save and Reset
+    // buttons at their places.
+    SessionBox(SessionHost& content, juce::Component& page);
     LoadButton& getLoadButton() { return load_; }
     SaveButton& getSaveButton() { return save_; }
     ResetButton& getResetButton() { return reset_; }
@@ -99,8 +89,8 @@ private:
 class LogoBox : public juce::Component
 {
 public:
-    // Bounds: the layout's logo rectangle, added to the content's mixer page.
-    explicit LogoBox(CwContent& content);
+    // Bounds: the layout's logo rectangle, added to the mixer page.
+    LogoBox(ConsoleContext& content, juce::Component& page);
     void paint(juce::Graphics& g) override;
 };
 

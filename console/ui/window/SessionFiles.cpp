@@ -1,11 +1,13 @@
 #include "console/ui/window/SessionFiles.h"
 
-#include "console/ui/app/ConsoleApp.h"
+#include "console/core/ConsoleState.h"
+#include "console/core/HwCtrl.h"
 #include "console/ui/widgets/Alias.h"
-#include "console/ui/widgets/ConsoleLookAndFeel.h"
 #include "console/ui/widgets/Toggle.h"
-#include "console/ui/window/ConsoleWindow.h"
+#include "console/ui/window/ConsoleLayout.h"
+#include "device/Vhw.h"
 #include "platform/MessageBox.h"
+#include "platform/SystemInfo.h"
 
 namespace console
 {
@@ -77,7 +79,7 @@ bool isNone(const juce::File& file)
 // folder.
 juce::File chooserStart(const juce::File& folder, const juce::String& wildcard)
 {
-    return runningOnVista ? folder.getChildFile(wildcard) : folder;
+    return platform::isWindowsVistaOrLater() ? folder.getChildFile(wildcard) : folder;
 }
 
 // The choosers' filter of session files. The extension holds spaces ("Strellis 8 session"), and the
@@ -129,12 +131,13 @@ SessionDialogs* setSessionDialogs(SessionDialogs* dialogs)
     return previous;
 }
 
-void loadSession(CwContent& content)
+void loadSession(SessionHost& content)
 {
     // The window may be closed while a chooser or an alert is open (its interface removed).
-    const juce::Component::SafePointer<CwContent> alive(&content);
+    juce::Component& component = content.getContentComponent();
+    const juce::Component::SafePointer<juce::Component> alive(&component);
     // A name being typed belongs to the session on screen, not to the one loaded.
-    Alias::commitOpenEditors(content);
+    Alias::commitOpenEditors(component);
     ConsoleState& state = content.getState();
     const juce::File folder = state.getSessionFolder();
     if (isNone(folder))
@@ -147,7 +150,7 @@ void loadSession(CwContent& content)
         ConsoleState::getLoadWildcard(model, sessionWildcard(state.getSessionExtension()));
     juce::File file;
     {
-        DisabledWhileChoosing disabled(content);
+        DisabledWhileChoosing disabled(component);
         file = sessionDialogs().chooseFileToLoad("Load settings", chooserStart(folder, wildcard), wildcard);
     }
     if (alive == nullptr || isNone(file))
@@ -179,10 +182,11 @@ void loadSession(CwContent& content)
     state.setCurrentSessionFile(saveTarget(file, state.getSessionExtension()));
 }
 
-void saveSession(CwContent& content, bool saveAs)
+void saveSession(SessionHost& content, bool saveAs)
 {
-    const juce::Component::SafePointer<CwContent> alive(&content);
-    Alias::commitOpenEditors(content);
+    juce::Component& component = content.getContentComponent();
+    const juce::Component::SafePointer<juce::Component> alive(&component);
+    Alias::commitOpenEditors(component);
     ConsoleState& state = content.getState();
     const juce::String extension = state.getSessionExtension();
     juce::File file;
@@ -196,7 +200,7 @@ void saveSession(CwContent& content, bool saveAs)
         }
         const juce::String wildcard = sessionWildcard(extension);
         {
-            DisabledWhileChoosing disabled(content);
+            DisabledWhileChoosing disabled(component);
             file =
                 sessionDialogs().chooseFileToSave("Save settings", chooserStart(folder, wildcard), wildcard);
         }
@@ -221,12 +225,12 @@ void saveSession(CwContent& content, bool saveAs)
     state.setCurrentSessionFile(file);
 }
 
-void applyToConsole(CwContent& content)
+void applyToConsole(SessionHost& content)
 {
-    refreshGangButtons(content);
-    refreshAliasLabels(content, false);
+    refreshGangButtons(content.getContentComponent());
+    refreshAliasLabels(content.getContentComponent(), false);
     HwCtrlList* controls = content.getControls();
-    hwthread* thread = content.getHwThread();
+    HwCtrlQueue* thread = content.getHwThread();
     if (controls == nullptr || thread == nullptr)
         return;
     // Queued without storing: each control sends what the image holds, not what its widget could show
@@ -278,7 +282,7 @@ SessionButton::SessionButton(const juce::String& name, const juce::Image& up, co
     setTopLeftPosition(position);
 }
 
-SaveButton::SaveButton(CwContent& content)
+SaveButton::SaveButton(SessionHost& content)
     : SessionButton("SaveButton", consoleImages().saveUp, consoleImages().saveDown,
                     content.getLayout().getSaveButtonPosition())
 {
@@ -303,14 +307,14 @@ void SaveButton::paintButton(juce::Graphics& g, bool isMouseOver, bool isButtonD
     SessionButton::paintButton(g, isMouseOver, isButtonDown || isTimerRunning());
 }
 
-LoadButton::LoadButton(CwContent& content)
+LoadButton::LoadButton(SessionHost& content)
     : SessionButton("LoadButton", consoleImages().loadUp, consoleImages().loadDown,
                     content.getLayout().getLoadButtonPosition())
 {
     setCommandToTrigger(&content.getCommandManager(), kLoadCommand, false);
 }
 
-ResetButton::ResetButton(CwContent& content)
+ResetButton::ResetButton(SessionHost& content)
     : SessionButton("ResetButton", consoleImages().resetUp, consoleImages().resetDown,
                     content.getLayout().getResetButtonPosition()),
       content_(content)
@@ -320,10 +324,11 @@ ResetButton::ResetButton(CwContent& content)
 void ResetButton::clicked()
 {
     // An open name editor would otherwise put its text back over the default afterwards.
-    Alias::commitOpenEditors(content_);
-    refreshAliasLabels(content_, true);
+    juce::Component& component = content_.getContentComponent();
+    Alias::commitOpenEditors(component);
+    refreshAliasLabels(component, true);
     HwCtrlList* controls = content_.getControls();
-    hwthread* thread = content_.getHwThread();
+    HwCtrlQueue* thread = content_.getHwThread();
     if (controls != nullptr && thread != nullptr)
     {
         for (HwCtrl* control = controls->getFirst(); control != nullptr; control = control->getNextInList())
@@ -333,7 +338,7 @@ void ResetButton::clicked()
         }
     }
     content_.getState().markWholeImage();
-    content_.repaint();
+    component.repaint();
 }
 
 } // namespace console

@@ -10,12 +10,33 @@
 // Choosers and alerts run modal loops, in which the window may be closed (its interface removed): the
 // commands then stop at once. Message thread only.
 
+#include "console/ui/widgets/ConsoleContext.h"
+
 #include <juce_gui_basics/juce_gui_basics.h>
 
 namespace console
 {
 
-class CwContent;
+// The window's session commands and their default keys.
+enum SessionCommand
+{
+    kSaveCommand = 1,
+    kSaveAsCommand = 2,
+    kLoadCommand = 3
+};
+
+// What the session commands and buttons need of the window's content besides what its controls need:
+// the component that holds every control (the walkers search it; the commands stop when it has gone
+// during a chooser or an alert) and its command manager.
+class SessionHost : public ConsoleContext
+{
+public:
+    virtual juce::Component& getContentComponent() = 0;
+    virtual juce::ApplicationCommandManager& getCommandManager() = 0;
+
+protected:
+    ~SessionHost() = default;
+};
 
 class SessionDialogs
 {
@@ -39,12 +60,12 @@ SessionDialogs* setSessionDialogs(SessionDialogs* dialogs);
 // "Load": a file chosen in the session folder (or a legacy file of the model) replaces the session,
 // which then goes to every control and the interface. A refused file is reported and changes nothing,
 // not even the session's name and folder; the session in the window is sent again all the same.
-void loadSession(CwContent& content);
+void loadSession(SessionHost& content);
 // "Save" (without saveAs and with a session file known: that file again, no chooser) and "Save as".
-void saveSession(CwContent& content, bool saveAs);
+void saveSession(SessionHost& content, bool saveAs);
 // Every gang button and channel name shows the state block again; every control takes its value from
 // the image and sends it, as the image holds it.
-void applyToConsole(CwContent& content);
+void applyToConsole(SessionHost& content);
 
 // The walkers over a component tree: every gang button ("console_gang_button") reloads from its gang
 // mask; every channel-name label ("alias") reloads its names, after clearing them when reset is set.
@@ -65,7 +86,7 @@ public:
 class SaveButton : public SessionButton, private juce::Timer
 {
 public:
-    explicit SaveButton(CwContent& content);
+    explicit SaveButton(SessionHost& content);
     void showPressed();
     bool isShowingPressed() const { return isTimerRunning(); }
 
@@ -80,20 +101,20 @@ private:
 class LoadButton : public SessionButton
 {
 public:
-    explicit LoadButton(CwContent& content);
+    explicit LoadButton(SessionHost& content);
 };
 
 // Brings every control and name to its default (the gang masks stay) and sends the result.
 class ResetButton : public SessionButton
 {
 public:
-    explicit ResetButton(CwContent& content);
+    explicit ResetButton(SessionHost& content);
 
 protected:
     void clicked() override;
 
 private:
-    CwContent& content_;
+    SessionHost& content_;
 };
 
 } // namespace console
