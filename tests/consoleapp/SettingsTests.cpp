@@ -506,8 +506,9 @@ TEST_F(SampleRateTest, OnVistaARateClickSetsTheCoreAudioRateAndPausesThePage)
     EXPECT_FALSE(page().isEnabled());
     EXPECT_FALSE(rateButton(44100).isEnabled());
     ASSERT_TRUE(pumpUntil([&] { return page().isEnabled(); }));
-    // For 2 s (a millisecond's rounding of the timer aside).
-    EXPECT_GE(juce::Time::getMillisecondCounterHiRes() - clicked, 1998.0);
+    // For 2 s: the framework's timers may fire a few milliseconds early, so only a clearly shorter
+    // pause fails.
+    EXPECT_GE(juce::Time::getMillisecondCounterHiRes() - clicked, 1900.0);
 
     // The display reads the clock after every poll.
     pollOnce();
