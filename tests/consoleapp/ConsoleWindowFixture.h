@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -64,9 +65,31 @@ protected:
 
     void TearDown() override
     {
-        window_.reset();
+        destroyWindow();
         device_ = nullptr;
         PrivateHomeFixture::TearDown();
+    }
+
+    // Deletes the window; a drain's barrier goes first, once the thread that may hold it has stopped.
+    void destroyWindow()
+    {
+        if (barrier_ != nullptr)
+        {
+            stopHardwareThread();
+            barrier_.reset();
+        }
+        window_.reset();
+    }
+
+    // Waits until the hardware thread has done everything queued so far and its results are shown.
+    void drain()
+    {
+        if (barrier_ == nullptr)
+            barrier_ = std::make_unique<Barrier>(*content().getControls());
+        barrier_->done.store(false);
+        content().getHwThread()->queueGet(*barrier_);
+        ASSERT_TRUE(pumpUntil([&] { return barrier_->done.load(); }));
+        pumpUntil([] { return false; }, 30);
     }
 
     // Plugs u1 with these arguments ("--model st8 --unique-name S", "--caps <file>", ...).
@@ -114,6 +137,22 @@ protected:
 
     device::vhw::Ptr device_;
     std::unique_ptr<console::ConsoleWindow> window_;
+
+private:
+    // Queued for a read after everything else: once it has run, every SET and GET queued before it has too.
+    class Barrier : public console::HwCtrl
+    {
+    public:
+        using HwCtrl::HwCtrl;
+        void readFromDevice() override { done.store(true); }
+        void writeToDevice() override {}
+        void loadFromState(console::ConsoleState&, bool) override {}
+        void storeToState(console::ConsoleState&) override {}
+        void resetToDefault() override {}
+        std::atomic<bool> done{false};
+    };
+
+    std::unique_ptr<Barrier> barrier_;
 };
 
 } // namespace consoletest

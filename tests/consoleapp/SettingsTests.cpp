@@ -32,19 +32,6 @@ namespace
 using console::ConsoleState;
 using consoletest::pumpUntil;
 
-// Queued for a read after everything else: once it has run, every SET and GET queued before it has too.
-class Barrier : public console::HwCtrl
-{
-public:
-    using HwCtrl::HwCtrl;
-    void readFromDevice() override { done.store(true); }
-    void writeToDevice() override {}
-    void loadFromState(ConsoleState&, bool) override {}
-    void storeToState(ConsoleState&) override {}
-    void resetToDefault() override {}
-    std::atomic<bool> done{false};
-};
-
 struct Box
 {
     std::string title;
@@ -70,9 +57,6 @@ protected:
 
     void TearDown() override
     {
-        // The barrier goes before the window: the thread that may still hold it stops first.
-        stopHardwareThread();
-        barrier_.reset();
         ConsoleWindowFixture::TearDown();
         platform::setMessageBoxPresenter(previousPresenter_);
     }
@@ -88,7 +72,6 @@ protected:
             beforeWindow();
         ASSERT_NO_FATAL_FAILURE(openDevice());
         showWindow();
-        barrier_ = std::make_unique<Barrier>(*content().getControls());
         drain();
     }
 
@@ -101,15 +84,6 @@ protected:
         std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(&caps), device::HwInfoCaps::kRegistryBytes);
         return "--caps " + path;
-    }
-
-    // Waits until the hardware thread has done everything queued so far and its results are shown.
-    void drain()
-    {
-        barrier_->done.store(false);
-        content().getHwThread()->queueGet(*barrier_);
-        ASSERT_TRUE(pumpUntil([&] { return barrier_->done.load(); }));
-        pumpUntil([] { return false; }, 30);
     }
 
     console::Settings& page() const { return *content().getSettings(); }
@@ -144,7 +118,6 @@ protected:
         return out;
     }
 
-    std::unique_ptr<Barrier> barrier_;
     std::vector<Box> boxes_;
     platform::MessageBoxPresenter previousPresenter_;
     int capsFiles_ = 0;
