@@ -22,6 +22,7 @@ namespace console
 
 class ConsoleState;
 class HwCtrl;
+class HwCtrlBanked;
 
 // What the controls need of the hardware thread that serves them (hwthread): its queues with their lock,
 // and the device and state it works on.
@@ -32,6 +33,10 @@ public:
     virtual void queueGet(HwCtrl& control) = 0;
     // Message thread: store the control's value into the image, then queue it for a SET.
     virtual void queueSet(HwCtrl& control) = 0;
+    // Message thread, a change on screen of a banked control's channel: store the control's value into
+    // the image, then mark the channel dirty, then queue the SET. In this order: the thread may take a
+    // marked channel at any moment and sends what the image holds then.
+    virtual void queueChange(HwCtrlBanked& control, int channel) = 0;
     // Any thread: queue the control for a SET without storing.
     virtual void requeueSet(HwCtrl& control) = 0;
     // The lock of the queues, the queued flags and every dirty mask of the window's controls.

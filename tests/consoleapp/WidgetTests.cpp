@@ -1,14 +1,22 @@
 // The console's base widgets in a window of a simulated interface: faders and their value boxes, toggles
-// and gang buttons, pan knobs and name labels, driven through the window's own input and output strips.
+// and gang buttons, pan knobs and name labels, driven through the window's own input and output strips;
+// and a change that the hardware thread takes between its store and its mark, on the strip controls
+// with bindings of the test's own.
 
 #include "ConsoleWindowFixture.h"
 #include "console/ui/strips/InputStrips.h"
 #include "console/ui/strips/MasterStrips.h"
+#include "console/ui/strips/StripControls.h"
 #include "device/Conversions.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
+#include <utility>
 
 namespace
 {
@@ -25,6 +33,153 @@ int flagOffset(int input, int mix)
 const juce::ModifierKeys kCtrlClick(juce::ModifierKeys::ctrlModifier |
                                     juce::ModifierKeys::leftButtonModifier);
 
+// --- the strip controls on the test's bindings: what they store and send, and a gate for the send ---
+
+// Channel 0 of the two rig strips (a binding's key is its strip): the values stored and sent. The
+// hardware thread sends through sendValue, which waits while the gate is closed.
+struct Rig
+{
+    std::mutex lock;
+    std::condition_variable wake;
+    std::array<float, 2> stored{};
+    std::array<float, 2> sent{};
+    bool gateClosed = false;
+    bool atGate = false; // the thread waits at the closed gate
+    bool idle = false;   // the probe was read: every SET queued before it has been sent
+    // Message thread: runs once, inside the next store, before the value is stored.
+    std::function<void()> onStore;
+};
+
+Rig rig;
+
+constexpr auto kRigWait = std::chrono::seconds(10);
+
+void storeValue(int key, float value)
+{
+    if (std::function<void()> hook = std::exchange(rig.onStore, {}))
+        hook();
+    std::lock_guard<std::mutex> lock(rig.lock);
+    rig.stored[size_t(key)] = value;
+}
+
+int sendValue(int key)
+{
+    std::unique_lock<std::mutex> lock(rig.lock);
+    rig.atGate = true;
+    rig.wake.notify_all();
+    rig.wake.wait_for(lock, kRigWait, [] { return !rig.gateClosed; });
+    rig.sent[size_t(key)] = rig.stored[size_t(key)];
+    return 0;
+}
+
+float rigStored(int key)
+{
+    std::lock_guard<std::mutex> lock(rig.lock);
+    return rig.stored[size_t(key)];
+}
+
+float gainGet(const console::ConsoleContext&, int key, int)
+{
+    return rigStored(key);
+}
+
+void gainPut(console::ConsoleContext&, int key, int, float db)
+{
+    storeValue(key, db);
+}
+
+int gainRead(console::ConsoleContext&, int, int, float&)
+{
+    return 1;
+}
+
+bool flagGet(const console::ConsoleContext&, int key, int)
+{
+    return rigStored(key) != 0.0f;
+}
+
+void flagPut(console::ConsoleContext&, int key, int, bool on)
+{
+    storeValue(key, on ? 1.0f : 0.0f);
+}
+
+void flagClear(console::ConsoleContext&, int key, int)
+{
+    storeValue(key, 0.0f);
+}
+
+int flagRead(console::ConsoleContext&, int, int, int&)
+{
+    return 1;
+}
+
+int rigWrite(console::ConsoleContext&, int key, int)
+{
+    return sendValue(key);
+}
+
+constexpr console::FaderBinding kRigGain{.get = gainGet,
+                                         .put = gainPut,
+                                         .read = gainRead,
+                                         .write = rigWrite,
+                                         .onLoad = console::ChannelSet::own,
+                                         .onReset = console::ChannelSet::own};
+
+constexpr console::FlagBinding kRigFlag{.get = flagGet,
+                                        .put = flagPut,
+                                        .clear = flagClear,
+                                        .read = flagRead,
+                                        .write = rigWrite,
+                                        .onLoad = console::ChannelSet::own,
+                                        .onReset = console::ChannelSet::own,
+                                        .grouped = true};
+
+struct RigStrip : juce::Component
+{
+    RigStrip(console::ConsoleContext& content, int key)
+        : fader(content, kRigGain, key, 0), flag(content, kRigFlag, key, 0)
+    {
+        const console::ConsoleLayout& layout = content.getLayout();
+        fader.setBounds(layout.getMonitorFaderBounds());
+        fader.setup(*this);
+        const juce::Rectangle<int> box = layout.getMonitorFaderValueBox();
+        fader.createValueBox(*this, box.getX(), box.getY(), box.getWidth(), box.getHeight(), 0.0f);
+        const console::ConsoleImages& im = console::consoleImages();
+        flag.setImages(im.muteUp, im.muteLit, im.mutePressed);
+        flag.setBounds(layout.getMonitorMuteBounds());
+        flag.setup(*this);
+    }
+
+    console::BankedFader fader;
+    console::BankedFlagButton flag;
+};
+
+struct RigBox : juce::Component, console::StripGroup
+{
+    juce::Component* getStrip(int index) const override
+    {
+        return index >= 0 && index < int(strips.size()) ? strips[size_t(index)].get() : nullptr;
+    }
+    std::array<std::unique_ptr<RigStrip>, 2> strips;
+};
+
+// Read after every SET queued before it.
+class Probe : public console::HwCtrl
+{
+public:
+    using HwCtrl::HwCtrl;
+    void readFromDevice() override
+    {
+        std::lock_guard<std::mutex> lock(rig.lock);
+        rig.idle = true;
+        rig.wake.notify_all();
+    }
+    void writeToDevice() override {}
+    void loadFromState(ConsoleState&, bool) override {}
+    void storeToState(ConsoleState&) override {}
+    void resetToDefault() override {}
+};
+
 // --- the fixture: a console window of an interface with 10 inputs and 12 outputs ---
 
 class WidgetTest : public consoletest::ConsoleWindowFixture
@@ -40,10 +195,18 @@ protected:
 
     void TearDown() override
     {
+        {
+            std::lock_guard<std::mutex> lock(rig.lock);
+            rig.gateClosed = false;
+        }
+        rig.wake.notify_all();
+        rig.onStore = {};
         // The test's controls go before the window: the thread that may still hold them stops first.
         stopHardwareThread();
         lone_.reset();
         loose_.reset();
+        rigBox_.reset();
+        probe_.reset();
         extraFader_.reset();
         ConsoleWindowFixture::TearDown();
     }
@@ -103,8 +266,67 @@ protected:
         EXPECT_TRUE(clicked);
     }
 
+    // Two rig strips in a strip box, and the probe.
+    void makeRig()
+    {
+        {
+            std::lock_guard<std::mutex> lock(rig.lock);
+            rig.stored = {};
+            rig.sent = {};
+        }
+        rigBox_ = std::make_unique<RigBox>();
+        content().getTabbedBox()->addAndMakeVisible(*rigBox_);
+        rigBox_->setBounds(content().getLayout().getInputSectionBounds());
+        const int width = content().getLayout().getStripWidth();
+        for (int key = 0; key < 2; ++key)
+        {
+            rigBox_->strips[size_t(key)] = std::make_unique<RigStrip>(content(), key);
+            rigBox_->strips[size_t(key)]->setBounds(key * width, 41, width, 465);
+            rigBox_->addAndMakeVisible(*rigBox_->strips[size_t(key)]);
+        }
+        probe_ = std::make_unique<Probe>(*content().getControls());
+        ASSERT_TRUE(runThread());
+    }
+
+    // Opens the gate and waits until the thread has sent everything queued (message thread: the thread
+    // never waits for it).
+    bool runThread()
+    {
+        {
+            std::lock_guard<std::mutex> lock(rig.lock);
+            rig.gateClosed = false;
+            rig.idle = false;
+        }
+        rig.wake.notify_all();
+        content().getHwThread()->queueGet(*probe_);
+        std::unique_lock<std::mutex> lock(rig.lock);
+        return rig.wake.wait_for(lock, kRigWait, [] { return rig.idle; });
+    }
+
+    // The next send waits at the gate; true once the thread has taken a channel and waits there.
+    void closeGate()
+    {
+        std::lock_guard<std::mutex> lock(rig.lock);
+        rig.gateClosed = true;
+        rig.atGate = false;
+    }
+
+    bool threadAtGate()
+    {
+        std::unique_lock<std::mutex> lock(rig.lock);
+        return rig.wake.wait_for(lock, kRigWait, [] { return rig.atGate; });
+    }
+
+    float rigSent(int key)
+    {
+        std::lock_guard<std::mutex> lock(rig.lock);
+        return rig.sent[size_t(key)];
+    }
+
     std::unique_ptr<juce::Component> loose_;
     std::unique_ptr<instrip> lone_;
+    std::unique_ptr<RigBox> rigBox_;
+    std::unique_ptr<Probe> probe_;
     std::unique_ptr<console::monfader> extraFader_;
 };
 
@@ -329,6 +551,56 @@ TEST_F(WidgetTest, AnOpenNameEditorIsCommittedToItsChannelBeforeATabSwitch)
     EXPECT_EQ(state().getOutputAlias(2), "Out A3");
     EXPECT_EQ(name.getText(), "Out A3");
     EXPECT_FALSE(name.isBeingEdited());
+}
+
+TEST_F(WidgetTest, AChangeReachesTheDeviceWhenTheThreadTakesItsChannelBetweenStoreAndMark)
+{
+    ASSERT_NO_FATAL_FAILURE(makeRig());
+    RigStrip& a = *rigBox_->strips[0];
+    // first: a change whose send the thread has begun (the channel taken, waiting at the gate); second:
+    // the next change, during whose store the thread runs: what it finds marked then, it sends. The
+    // second value must reach the device.
+    auto check = [&](const char* what, const std::function<void()>& first,
+                     const std::function<void()>& second, float expected)
+    {
+        SCOPED_TRACE(what);
+        closeGate();
+        first();
+        ASSERT_TRUE(threadAtGate());
+        rig.onStore = [this] { ASSERT_TRUE(runThread()); };
+        second();
+        EXPECT_FALSE(static_cast<bool>(rig.onStore));
+        ASSERT_TRUE(runThread());
+        EXPECT_FLOAT_EQ(rigSent(0), expected);
+        EXPECT_FLOAT_EQ(rigStored(0), expected);
+    };
+    check(
+        "fader", [&] { a.fader.setValue(-10.0, juce::sendNotificationSync); },
+        [&] { a.fader.setValue(-20.0, juce::sendNotificationSync); }, -20.0f);
+    check(
+        "value box", [&] { type(*a.fader.getValueBox(), "-30"); },
+        [&] { type(*a.fader.getValueBox(), "-40"); }, -40.0f);
+    check(
+        "toggle",
+        [&]
+        {
+            a.flag.triggerClick();
+            EXPECT_TRUE(pumpUntil([&] { return a.flag.getValue(); }));
+        },
+        [&]
+        {
+            a.flag.triggerClick();
+            EXPECT_TRUE(pumpUntil([&] { return !a.flag.getValue(); }));
+        },
+        0.0f);
+    check(
+        "ctrl+click on a group",
+        [&]
+        {
+            a.flag.triggerClick();
+            EXPECT_TRUE(pumpUntil([&] { return a.flag.getValue(); }));
+        },
+        [&] { ctrlClick(a.flag, [&] { return !a.flag.getValue(); }); }, 0.0f);
 }
 
 } // namespace

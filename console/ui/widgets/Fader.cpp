@@ -103,8 +103,7 @@ bool Fader::gangIsOn() const
 
 void Fader::queueChange()
 {
-    markDirty(channel_);
-    getHwThread().queueSet(*this);
+    getHwThread().queueChange(*this, channel_);
 }
 
 void Fader::startedDragging()
@@ -197,8 +196,7 @@ void FaderTextBox::textWasEdited()
     if (startsWithNumber(text))
     {
         fader_.setValue(text.getDoubleValue(), juce::dontSendNotification);
-        fader_.markDirty(fader_.getChannel());
-        fader_.getHwThread().queueSet(fader_);
+        fader_.getHwThread().queueChange(fader_, fader_.getChannel());
     }
     showValue(fader_.getValue(), juce::dontSendNotification);
 }

@@ -8,7 +8,7 @@
 //
 // Loading never writes back: a value taken from the image or the device is only shown (the slider limits
 // and rounds what it shows; the image keeps what it holds). Only the user's changes are stored, by the
-// hardware thread's queueSet.
+// hardware thread's queueChange.
 //
 // Message thread only (the concrete faders' device operations run on the hardware thread).
 
@@ -61,15 +61,16 @@ public:
     double getDragStart() const { return dragStart_; }
 
     void startedDragging() override;
-    // Every notifying change: marks the shown channel dirty and queues the SET (which stores the value),
-    // shows it, and moves a ganged partner by the same dB from its drag start.
+    // Every notifying change: stores the value, marks the shown channel dirty and queues the SET (the
+    // hardware thread's queueChange), shows it, and moves a ganged partner by the same dB from its drag
+    // start.
     void valueChanged() override;
     // Ctrl+click: 0 dB (a ganged partner follows by the same change).
     void mouseUp(const juce::MouseEvent& e) override;
 
 protected:
     ConsoleContext& getContent() const { return content_; }
-    // Marks the shown channel dirty and queues the SET.
+    // Stores the value, marks the shown channel dirty and queues the SET.
     void queueChange();
 
 private:
