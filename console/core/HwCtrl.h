@@ -141,7 +141,7 @@ class HwCtrlBanked : public HwCtrl
 public:
     using HwCtrl::HwCtrl;
 
-    // Any thread; channels 0 to 63.
+    // Any thread; channels 0 to 63. Each mark counts as a change of the control (getChangeCount).
     void markDirty(int channel);
     // For channel = first, first + step, ... below end.
     void markDirtyRange(int first, int end, int step);
@@ -149,12 +149,22 @@ public:
     int nextDirty();
     uint64_t getDirtyMask() const;
 
+    // Any thread: the marks made so far (wrapping). Every write of the control to the image (a move, a
+    // click, a load with send, a reset) marks what it wrote, so a device read begun before the latest
+    // mark may undo a write.
+    uint32_t getChangeCount() const;
+    // Hardware thread, before a read of channel: false while the channel is dirty (the device still
+    // holds the value its change replaces, and the thread has yet to send it); otherwise true, with the
+    // change count, in one step under the queue lock.
+    bool mayRead(int channel, uint32_t& changeCount) const;
+
     // Hardware thread, after sending channel: a "try again" marks the channel dirty again before the
     // retry; then, while channels are dirty, the control is queued for the next one.
     void handleBankedSetResult(int channel, int rval);
 
 private:
-    uint64_t dirty_ = 0; // guarded by the thread's queue lock
+    uint64_t dirty_ = 0;   // guarded by the thread's queue lock
+    uint32_t changes_ = 0; // guarded by the thread's queue lock
 };
 
 } // namespace console

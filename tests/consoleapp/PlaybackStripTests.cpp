@@ -3,6 +3,7 @@
 // they follow the system's volume controls, changed in this process or in another one.
 
 #include "ConsoleWindowFixture.h"
+#include "console/ui/strips/InputStrips.h"
 #include "console/ui/strips/PlaybackStrips.h"
 #include "console/ui/widgets/Meters.h"
 #include "device/Conversions.h"
@@ -196,6 +197,26 @@ TEST_F(PlaybackStripTest, AFaderMoveGoesThroughTheEndpointAndNoChangeComesBack)
     EXPECT_TRUE(trace_.vdc(6).empty());
     EXPECT_FLOAT_EQ(state().getPlaybackGain(0), -12.0f);
     device_->removeVolumeListener(&changes);
+}
+
+TEST_F(PlaybackStripTest, AFaderMovedBeforeTheReadOfItsChannelBeginsIsSentAndNotUndoneByTheRead)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    // A read of another control holds the thread; behind it, a tab switch queues the reads of the new
+    // pair, and the user moves a fader of that pair at once.
+    ASSERT_EQ(bus_.devsim("fault u1 vdc:8/1 hold"), 0) << bus_.err;
+    content().getHwThread()->queueGet(content().getTabbedBox()->getInputBox()->getInputStrip(0)->getFader());
+    ASSERT_TRUE(pumpUntil([&] { return bus_.dumped("u1", "fault") == "vdc:8/1 hold holding 1"; }));
+    content().showPage(2);
+    strip(0).getFader().setValue(-12.0, juce::sendNotificationSync);
+    ASSERT_EQ(bus_.devsim("fault u1 clear"), 0) << bus_.err;
+    // The reads then begin before the move is sent: the device still holds the old level.
+    auto sent = [&] { return std::abs(device::gainToDb(onDevice(2).gain) + 12.0f) < 0.01f; };
+    ASSERT_TRUE(pumpUntil(sent));
+    settle();
+    EXPECT_TRUE(sent());
+    EXPECT_DOUBLE_EQ(strip(0).getFader().getValue(), -12.0);
+    EXPECT_FLOAT_EQ(state().getPlaybackGain(2), -12.0f);
 }
 
 TEST_F(PlaybackStripTest, AVolumeChangedInAnotherProcessReachesTheFaderAndTheStateBlock)
