@@ -156,7 +156,6 @@ TEST_F(PlaybackStripTest, ATabSwitchShowsTheStoredLevelAtOnceThenTheDevicesAndAF
 {
     ASSERT_NO_FATAL_FAILURE(open());
     state().setPlaybackGain(2, -5.0f);
-    state().setPlaybackMute(3, 1);
     state().setPlaybackGain(4, -30.0f);
     // Straight to the device, as a VDC command: no change event.
     ASSERT_EQ(device_->getSysVolume()->device::SysVolume::setGain(2, -20.0f), 0);
@@ -164,13 +163,13 @@ TEST_F(PlaybackStripTest, ATabSwitchShowsTheStoredLevelAtOnceThenTheDevicesAndAF
 
     content().showPage(2);
     EXPECT_DOUBLE_EQ(strip(0).getFader().getValue(), -5.0);
-    EXPECT_TRUE(strip(1).getMute().getValue());
     ASSERT_TRUE(pumpUntil([&] { return strip(0).getFader().getValue() == -20.0; }));
     EXPECT_FLOAT_EQ(state().getPlaybackGain(2), -20.0f);
     settle();
-    // Only the two levels were read; the mutes and solos show the state block.
+    // The two levels and mutes were read; the solos show the state block.
     EXPECT_EQ(channelsRead(1), (std::set<uint32_t>{2, 3}));
-    EXPECT_EQ(trace_.vdc(6).size(), 2u);
+    EXPECT_EQ(channelsRead(3), (std::set<uint32_t>{2, 3}));
+    EXPECT_EQ(trace_.vdc(6).size(), 4u);
 
     // A read that fails leaves the stored level of the new pair on show, and nothing of the old pair
     // goes under it.
@@ -245,6 +244,26 @@ TEST_F(PlaybackStripTest, MutingOneChannelOfAStereoEndpointMutesBothStripsThroug
     // Through the endpoint, and read back by both strips.
     EXPECT_TRUE(playbackRequests(2).empty());
     EXPECT_EQ(channelsRead(3), (std::set<uint32_t>{0, 1}));
+}
+
+TEST_F(PlaybackStripTest, AMuteMadeOutsideForAnotherPairShowsOnItsTabAtOnceAndOneClickUnmutes)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    // The system's volume control mutes the endpoint of channels 3 and 4 while 1 and 2 are on show: the
+    // change message makes the strips read their own channels only.
+    ASSERT_EQ(bus_.devsim("mute u1 2 1"), 0) << bus_.err;
+    ASSERT_TRUE(pumpUntil([&] { return channelsRead(3) == std::set<uint32_t>{0, 1}; }));
+    settle();
+    EXPECT_FALSE(state().getPlaybackMute(2));
+
+    content().showPage(2);
+    ASSERT_TRUE(pumpUntil([&] { return strip(0).getMute().getValue() && strip(1).getMute().getValue(); }));
+    EXPECT_TRUE(state().getPlaybackMute(2));
+    EXPECT_TRUE(state().getPlaybackMute(3));
+    strip(0).getMute().triggerClick();
+    ASSERT_TRUE(pumpUntil([&] { return onDevice(2).mute == 0; }));
+    EXPECT_FALSE(strip(0).getMute().getValue());
+    EXPECT_FALSE(state().getPlaybackMute(2));
 }
 
 TEST_F(PlaybackStripTest, ASoloIsSentForItsChannelStoredAndCountedByTheSoloIndicator)

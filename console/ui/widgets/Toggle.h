@@ -95,7 +95,7 @@ public:
     void queueChange() override;
     // Shows another channel: loads it from the image without sending. The channel left keeps what the
     // image holds.
-    void setChannel(int channel);
+    virtual void setChannel(int channel);
     int getChannel() const { return channel_; }
 
 private:
