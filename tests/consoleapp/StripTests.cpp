@@ -468,6 +468,23 @@ TEST_F(StripTest, TheSoloLightBlinksFivePollsOnAndFiveOffWhileASoloIsEngaged)
     EXPECT_FALSE(light.isLit());
 }
 
+TEST_F(StripTest, TheSoloLightCountsTheSolosOfInputsWithAStripInTheMixesAndPlaybackChannelsOfTheUnit)
+{
+    plugAndShow("--model st12 --unique-name Twelve"); // 22 inputs, the first 16 with a strip
+    const int outputs = int(content().getHwInfo().getOutputCount());
+    ASSERT_LT(outputs, ConsoleState::kMaxChannels);
+    auto playSolo = [](int channel)
+    { return ConsoleState::kPlaybackRecords + channel * ConsoleState::kRecordBytes + 1; };
+    state().setByte(flagOffset(15, outputs - 1), 2); // counted
+    state().setByte(playSolo(outputs - 1), 1);       // counted
+    state().setByte(flagOffset(16, 0), 2);           // an input without a strip
+    state().setByte(flagOffset(0, outputs), 2);      // a mix the unit lacks
+    state().setByte(playSolo(outputs), 1);           // a playback channel the unit lacks
+    console::RudeSolo& light = *content().getTabbedBox()->getRudeSolo();
+    light.update();
+    EXPECT_EQ(light.getCount(), 2);
+}
+
 TEST(StripCaptions, OutputTypesHaveTheirHeaderCaptions)
 {
     EXPECT_EQ(console::outputTypeCaption(0), "ANALOG");
