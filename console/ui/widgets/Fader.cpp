@@ -206,13 +206,23 @@ std::unique_ptr<juce::ComponentTraverser> FaderTextBox::createKeyboardFocusTrave
     return std::make_unique<FtbTraverser>(*this);
 }
 
+FaderTextBox* FtbTraverser::step(bool forward) const
+{
+    FaderTextBox* box = &box_;
+    do
+        box = forward ? box->getNextBox() : box->getPreviousBox();
+    while (box != &box_ && !box->isShowing());
+    return box;
+}
+
 std::vector<juce::Component*> FtbTraverser::getAllComponents(juce::Component*)
 {
     std::vector<juce::Component*> ring;
     FaderTextBox* box = &box_;
     do
     {
-        ring.push_back(box);
+        if (box == &box_ || box->isShowing())
+            ring.push_back(box);
         box = box->getNextBox();
     } while (box != &box_);
     return ring;

@@ -133,20 +133,25 @@ private:
     Fader* first_ = nullptr;
 };
 
-// Moves the focus from a value box to the next or previous box of the ring, whatever the component
-// holding the focus inside the box (its text editor).
+// Moves the focus from a value box to the next or previous box of the ring that is showing, whatever
+// the component holding the focus inside the box (its text editor). A box that is not showing (the
+// hidden strip of a pair without its odd output) is passed over: the focus cannot go there, and Tab
+// would stop in front of it.
 class FtbTraverser : public juce::KeyboardFocusTraverser
 {
 public:
     explicit FtbTraverser(FaderTextBox& box) : box_(box) {}
 
     juce::Component* getDefaultComponent(juce::Component*) override { return &box_; }
-    juce::Component* getNextComponent(juce::Component*) override { return box_.getNextBox(); }
-    juce::Component* getPreviousComponent(juce::Component*) override { return box_.getPreviousBox(); }
-    // The ring from this box on.
+    juce::Component* getNextComponent(juce::Component*) override { return step(true); }
+    juce::Component* getPreviousComponent(juce::Component*) override { return step(false); }
+    // The showing boxes of the ring from this box on.
     std::vector<juce::Component*> getAllComponents(juce::Component*) override;
 
 private:
+    // The next or previous showing box; this box when no other shows.
+    FaderTextBox* step(bool forward) const;
+
     FaderTextBox& box_;
 };
 
