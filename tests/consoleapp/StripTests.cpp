@@ -175,6 +175,23 @@ TEST_F(StripTest, AGroupCountAboveTheRecordsEightGroupsCaptionsEightGroups)
     EXPECT_EQ(labels[7]->getText(), "ADAT");
 }
 
+TEST_F(StripTest, AnOddLastStripHasNoGangAndMovesAlone)
+{
+    const std::string caps = bus_.dir + "/five-inputs.bin";
+    ASSERT_TRUE(testsupport::CapsBytes::withGroups({{0, 5}}, {{0, 2}}).writeTo(caps));
+    plugAndShow("--caps " + caps);
+    ASSERT_EQ(box().getCount(), 5);
+    EXPECT_EQ(box().getGangs().size(), 2u);
+    EXPECT_EQ(strip(4).getGang(), nullptr);
+    EXPECT_EQ(strip(4).getFader().getPartner(), nullptr);
+    EXPECT_EQ(strip(4).getMute().getPartner(), nullptr);
+    EXPECT_EQ(strip(4).getPan().getPartner(), nullptr);
+    strip(4).getFader().setValue(-6.0, juce::sendNotificationSync);
+    EXPECT_TRUE(sentMonitor(0, 4, 0, device::dbToGain(-6.0f)));
+    pumpUntil([] { return false; }, 100);
+    EXPECT_EQ(monitorSent(0).size(), 1u);
+}
+
 TEST_F(StripTest, TheNominalSwitchSendsTwoOrZeroForItsInputAndItsGangedPartner)
 {
     openEight();
