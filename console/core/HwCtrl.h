@@ -149,9 +149,9 @@ public:
     int nextDirty();
     uint64_t getDirtyMask() const;
 
-    // Any thread: the marks made so far (wrapping). Every write of the control to the image (a move, a
-    // click, a load with send, a reset) marks what it wrote, so a device read begun before the latest
-    // mark may undo a write.
+    // Any thread: the marks made so far (wrapping). Whatever the control gives the device to take (a
+    // move, a click, a load with send, a reset) is marked, so a device read begun before the latest mark
+    // may undo it.
     uint32_t getChangeCount() const;
     // Hardware thread, before a read of channel: false while the channel is dirty (the device still
     // holds the value its change replaces, and the thread has yet to send it); otherwise true, with the

@@ -172,9 +172,9 @@ RudeSolo::RudeSolo(ConsoleContext& content, juce::Component& parent)
 
 int RudeSolo::countSolos() const
 {
-    // Monitor solos of the inputs that have a strip in every mix, and playback solos, of the channels
-    // the device has (at most the image's 40 outputs): a solo of an input without a strip could be
-    // neither seen nor turned off.
+    // Monitor solos of the inputs that have a strip, in every mix, and playback solos, of the channels
+    // the device has (at most the image's 40 outputs). A solo of an input without a strip (one a session
+    // brought) can be neither seen nor switched off on the page, so it does not light the warning.
     const device::HwInfoCaps& caps = content_.getHwInfo();
     constexpr int room = ConsoleState::kMaxChannels;
     const int inputs = std::min(inputs_, room);
