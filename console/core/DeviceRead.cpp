@@ -30,7 +30,7 @@ bool DeviceRead::take(int& channel, float& value)
     channel = int(result >> 32 & 0xFF);
     const auto bits = uint32_t(result);
     std::memcpy(&value, &bits, sizeof value);
-    return uint32_t(result >> 40 & kGenerationMask) == (generation_.load() & kGenerationMask);
+    return uint32_t(result >> 40 & kGenerationMask) == (control_.getChangeCount() & kGenerationMask);
 }
 
 } // namespace console

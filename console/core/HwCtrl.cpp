@@ -99,6 +99,7 @@ void HwCtrlBanked::markDirty(int channel)
         return;
     std::lock_guard<std::mutex> lock(getHwThread().getQueueLock());
     dirty_ |= uint64_t(1) << channel;
+    ++changes_;
 }
 
 void HwCtrlBanked::markDirtyRange(int first, int end, int step)
@@ -123,6 +124,21 @@ uint64_t HwCtrlBanked::getDirtyMask() const
 {
     std::lock_guard<std::mutex> lock(getHwThread().getQueueLock());
     return dirty_;
+}
+
+uint32_t HwCtrlBanked::getChangeCount() const
+{
+    std::lock_guard<std::mutex> lock(getHwThread().getQueueLock());
+    return changes_;
+}
+
+bool HwCtrlBanked::mayRead(int channel, uint32_t& changeCount) const
+{
+    std::lock_guard<std::mutex> lock(getHwThread().getQueueLock());
+    if (channel >= 0 && channel < 64 && (dirty_ >> channel & 1) != 0)
+        return false;
+    changeCount = changes_;
+    return true;
 }
 
 void HwCtrlBanked::handleBankedSetResult(int channel, int rval)

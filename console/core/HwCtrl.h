@@ -22,6 +22,7 @@ namespace console
 
 class ConsoleState;
 class HwCtrl;
+class HwCtrlBanked;
 
 // What the controls need of the hardware thread that serves them (hwthread): its queues with their lock,
 // and the device and state it works on.
@@ -32,6 +33,10 @@ public:
     virtual void queueGet(HwCtrl& control) = 0;
     // Message thread: store the control's value into the image, then queue it for a SET.
     virtual void queueSet(HwCtrl& control) = 0;
+    // Message thread, a change on screen of a banked control's channel: store the control's value into
+    // the image, then mark the channel dirty, then queue the SET. In this order: the thread may take a
+    // marked channel at any moment and sends what the image holds then.
+    virtual void queueChange(HwCtrlBanked& control, int channel) = 0;
     // Any thread: queue the control for a SET without storing.
     virtual void requeueSet(HwCtrl& control) = 0;
     // The lock of the queues, the queued flags and every dirty mask of the window's controls.
@@ -136,7 +141,7 @@ class HwCtrlBanked : public HwCtrl
 public:
     using HwCtrl::HwCtrl;
 
-    // Any thread; channels 0 to 63.
+    // Any thread; channels 0 to 63. Each mark counts as a change of the control (getChangeCount).
     void markDirty(int channel);
     // For channel = first, first + step, ... below end.
     void markDirtyRange(int first, int end, int step);
@@ -144,12 +149,22 @@ public:
     int nextDirty();
     uint64_t getDirtyMask() const;
 
+    // Any thread: the marks made so far (wrapping). Whatever the control gives the device to take (a
+    // move, a click, a load with send, a reset) is marked, so a device read begun before the latest mark
+    // may undo it.
+    uint32_t getChangeCount() const;
+    // Hardware thread, before a read of channel: false while the channel is dirty (the device still
+    // holds the value its change replaces, and the thread has yet to send it); otherwise true, with the
+    // change count, in one step under the queue lock.
+    bool mayRead(int channel, uint32_t& changeCount) const;
+
     // Hardware thread, after sending channel: a "try again" marks the channel dirty again before the
     // retry; then, while channels are dirty, the control is queued for the next one.
     void handleBankedSetResult(int channel, int rval);
 
 private:
-    uint64_t dirty_ = 0; // guarded by the thread's queue lock
+    uint64_t dirty_ = 0;   // guarded by the thread's queue lock
+    uint32_t changes_ = 0; // guarded by the thread's queue lock
 };
 
 } // namespace console

@@ -53,6 +53,16 @@ void hwthread::queueSet(HwCtrl& control)
     requeueSet(control);
 }
 
+void hwthread::queueChange(HwCtrlBanked& control, int channel)
+{
+    // Marked before it is stored, a channel could be taken and sent with its old value in between,
+    // leaving nothing to send once the new one is stored.
+    if (window_.load() != nullptr)
+        control.storeToState(state_);
+    control.markDirty(channel);
+    requeueSet(control);
+}
+
 void hwthread::requeueSet(HwCtrl& control)
 {
     {

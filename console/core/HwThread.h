@@ -52,6 +52,9 @@ public:
     // Message thread: store the control's value into the image (every call), then queue it for a SET
     // unless it is queued already, and wake the thread.
     void queueSet(HwCtrl& control) override;
+    // Message thread: store the control's value (as queueSet), then mark the channel dirty, then queue
+    // the SET and wake the thread.
+    void queueChange(HwCtrlBanked& control, int channel) override;
     // Any thread: queue the control for a SET without storing (retries, the next dirty channel, and a
     // loaded session, which the controls send as the image holds it).
     void requeueSet(HwCtrl& control) override;

@@ -219,21 +219,28 @@ TEST_F(HwThreadTest, ReadResultsReachTheWidgetOnlyOnTheMessageThread)
     shutDown();
 }
 
-TEST(DeviceRead, AReadBegunBeforeTheLatestWriteIsDroppedAndANewerResultReplacesAnOlder)
+TEST_F(HwThreadTest, ADeviceReadSkipsAChannelStillToSendAndDropsAResultBegunBeforeTheLatestMark)
 {
-    DeviceRead read;
+    MonitorGains gains(*list);
+    DeviceRead read(gains);
     int channel = -1;
     float value = 0.0f;
+    uint32_t generation = 0;
     EXPECT_FALSE(read.take(channel, value));
-    // Begun before the control wrote the state block: dropped, and not offered again.
-    const uint32_t before = read.begin();
-    read.invalidate();
-    read.put(3, -6.0f, before);
+    // A marked channel still holds its old value in the device: not read until it was sent.
+    gains.markDirty(3);
+    EXPECT_FALSE(read.begin(3, generation));
+    EXPECT_EQ(gains.nextDirty(), 3);
+    ASSERT_TRUE(read.begin(3, generation));
+    // A mark after the read began: the result is dropped, and not offered again.
+    gains.markDirty(5);
+    read.put(3, -6.0f, generation);
     EXPECT_FALSE(read.take(channel, value));
     EXPECT_FALSE(read.take(channel, value));
     // Two reads since: the newer is taken, once.
-    read.put(3, -6.0f, read.begin());
-    read.put(39, -12.5f, read.begin());
+    ASSERT_TRUE(read.begin(3, generation));
+    read.put(3, -6.0f, generation);
+    read.put(39, -12.5f, generation);
     ASSERT_TRUE(read.take(channel, value));
     EXPECT_EQ(channel, 39);
     EXPECT_FLOAT_EQ(value, -12.5f);

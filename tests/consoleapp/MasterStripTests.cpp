@@ -4,6 +4,7 @@
 
 #include "ConsoleWindowFixture.h"
 #include "console/ui/strips/MasterStrips.h"
+#include "console/ui/strips/PlaybackStrips.h"
 #include "device/Conversions.h"
 
 #include <gtest/gtest.h>
@@ -242,6 +243,30 @@ TEST_F(MasterStripTest, ThePairOfAnOddLastOutputShowsItsEvenStripAloneAndUngange
     content().showPage(0);
     EXPECT_TRUE(b.getFader(1).isVisible());
     EXPECT_TRUE(b.getGang().isVisible());
+}
+
+TEST_F(MasterStripTest, TabPassesOverTheValueBoxesOfTheHiddenOddStrips)
+{
+    open("--caps " + consoletest::writeCapsFile(bus_.dir, 0x3B71, 0x777, 0x04080000, 0x04080000, false, 3));
+    content().showPage(2);
+    console::PlayStripBox& play = *content().getTabbedBox()->getPlayBox();
+    console::FaderTextBox* playEven = play.getStrip(0)->getFader().getValueBox();
+    console::FaderTextBox* outEven = box().getFader(0).getValueBox();
+    console::FaderTextBox* first = content().getFaderRing().getFirst()->getValueBox();
+    // In the ring, each even box is followed by its hidden odd one.
+    ASSERT_EQ(playEven->getNextBox(), play.getStrip(1)->getFader().getValueBox());
+    ASSERT_EQ(outEven->getNextBox(), box().getFader(1).getValueBox());
+    window_->toFront(true);
+    ASSERT_TRUE(pumpUntil([&] { return window_->isActiveWindow(); }, 3000));
+
+    playEven->showEditor();
+    ASSERT_NE(playEven->getCurrentTextEditor(), nullptr);
+    playEven->getCurrentTextEditor()->moveKeyboardFocusToSibling(true);
+    ASSERT_TRUE(outEven->isBeingEdited());
+    outEven->getCurrentTextEditor()->moveKeyboardFocusToSibling(true);
+    ASSERT_TRUE(first->isBeingEdited());
+    first->getCurrentTextEditor()->moveKeyboardFocusToSibling(false);
+    EXPECT_TRUE(outEven->isBeingEdited());
 }
 
 } // namespace

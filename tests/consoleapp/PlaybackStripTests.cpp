@@ -3,6 +3,7 @@
 // they follow the system's volume controls, changed in this process or in another one.
 
 #include "ConsoleWindowFixture.h"
+#include "console/ui/strips/InputStrips.h"
 #include "console/ui/strips/PlaybackStrips.h"
 #include "console/ui/widgets/Meters.h"
 #include "device/Conversions.h"
@@ -155,7 +156,6 @@ TEST_F(PlaybackStripTest, ATabSwitchShowsTheStoredLevelAtOnceThenTheDevicesAndAF
 {
     ASSERT_NO_FATAL_FAILURE(open());
     state().setPlaybackGain(2, -5.0f);
-    state().setPlaybackMute(3, 1);
     state().setPlaybackGain(4, -30.0f);
     // Straight to the device, as a VDC command: no change event.
     ASSERT_EQ(device_->getSysVolume()->device::SysVolume::setGain(2, -20.0f), 0);
@@ -163,13 +163,13 @@ TEST_F(PlaybackStripTest, ATabSwitchShowsTheStoredLevelAtOnceThenTheDevicesAndAF
 
     content().showPage(2);
     EXPECT_DOUBLE_EQ(strip(0).getFader().getValue(), -5.0);
-    EXPECT_TRUE(strip(1).getMute().getValue());
     ASSERT_TRUE(pumpUntil([&] { return strip(0).getFader().getValue() == -20.0; }));
     EXPECT_FLOAT_EQ(state().getPlaybackGain(2), -20.0f);
     settle();
-    // Only the two levels were read; the mutes and solos show the state block.
+    // The two levels and mutes were read; the solos show the state block.
     EXPECT_EQ(channelsRead(1), (std::set<uint32_t>{2, 3}));
-    EXPECT_EQ(trace_.vdc(6).size(), 2u);
+    EXPECT_EQ(channelsRead(3), (std::set<uint32_t>{2, 3}));
+    EXPECT_EQ(trace_.vdc(6).size(), 4u);
 
     // A read that fails leaves the stored level of the new pair on show, and nothing of the old pair
     // goes under it.
@@ -198,6 +198,26 @@ TEST_F(PlaybackStripTest, AFaderMoveGoesThroughTheEndpointAndNoChangeComesBack)
     device_->removeVolumeListener(&changes);
 }
 
+TEST_F(PlaybackStripTest, AFaderMovedBeforeTheReadOfItsChannelBeginsIsSentAndNotUndoneByTheRead)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    // A read of another control holds the thread; behind it, a tab switch queues the reads of the new
+    // pair, and the user moves a fader of that pair at once.
+    ASSERT_EQ(bus_.devsim("fault u1 vdc:8/1 hold"), 0) << bus_.err;
+    content().getHwThread()->queueGet(content().getTabbedBox()->getInputBox()->getInputStrip(0)->getFader());
+    ASSERT_TRUE(pumpUntil([&] { return bus_.dumped("u1", "fault") == "vdc:8/1 hold holding 1"; }));
+    content().showPage(2);
+    strip(0).getFader().setValue(-12.0, juce::sendNotificationSync);
+    ASSERT_EQ(bus_.devsim("fault u1 clear"), 0) << bus_.err;
+    // The reads then begin before the move is sent: the device still holds the old level.
+    auto sent = [&] { return std::abs(device::gainToDb(onDevice(2).gain) + 12.0f) < 0.01f; };
+    ASSERT_TRUE(pumpUntil(sent));
+    settle();
+    EXPECT_TRUE(sent());
+    EXPECT_DOUBLE_EQ(strip(0).getFader().getValue(), -12.0);
+    EXPECT_FLOAT_EQ(state().getPlaybackGain(2), -12.0f);
+}
+
 TEST_F(PlaybackStripTest, AVolumeChangedInAnotherProcessReachesTheFaderAndTheStateBlock)
 {
     ASSERT_NO_FATAL_FAILURE(open());
@@ -224,6 +244,26 @@ TEST_F(PlaybackStripTest, MutingOneChannelOfAStereoEndpointMutesBothStripsThroug
     // Through the endpoint, and read back by both strips.
     EXPECT_TRUE(playbackRequests(2).empty());
     EXPECT_EQ(channelsRead(3), (std::set<uint32_t>{0, 1}));
+}
+
+TEST_F(PlaybackStripTest, AMuteMadeOutsideForAnotherPairShowsOnItsTabAtOnceAndOneClickUnmutes)
+{
+    ASSERT_NO_FATAL_FAILURE(open());
+    // The system's volume control mutes the endpoint of channels 3 and 4 while 1 and 2 are on show: the
+    // change message makes the strips read their own channels only.
+    ASSERT_EQ(bus_.devsim("mute u1 2 1"), 0) << bus_.err;
+    ASSERT_TRUE(pumpUntil([&] { return channelsRead(3) == std::set<uint32_t>{0, 1}; }));
+    settle();
+    EXPECT_FALSE(state().getPlaybackMute(2));
+
+    content().showPage(2);
+    ASSERT_TRUE(pumpUntil([&] { return strip(0).getMute().getValue() && strip(1).getMute().getValue(); }));
+    EXPECT_TRUE(state().getPlaybackMute(2));
+    EXPECT_TRUE(state().getPlaybackMute(3));
+    strip(0).getMute().triggerClick();
+    ASSERT_TRUE(pumpUntil([&] { return onDevice(2).mute == 0; }));
+    EXPECT_FALSE(strip(0).getMute().getValue());
+    EXPECT_FALSE(state().getPlaybackMute(2));
 }
 
 TEST_F(PlaybackStripTest, ASoloIsSentForItsChannelStoredAndCountedByTheSoloIndicator)

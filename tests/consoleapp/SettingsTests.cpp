@@ -800,6 +800,32 @@ TEST_F(SettingsTest, AWaveDeviceModeNeverReadIsNotSentByALoadOrAResetButAChoiceI
     EXPECT_EQ(modesSent(), std::vector<std::string>({"DC 10 4294967293"}));
 }
 
+TEST_F(SettingsTest, AWaveDeviceChoiceMadeBeforeTheModesReadBeginsIsSentAndKept)
+{
+    open("--model st8", false);
+    console::Surround& waves = *page().getSurround();
+    ASSERT_TRUE(waves.getStereoButton().getToggleState()); // the driver's mode
+    // A read of the rate holds the thread; the mode's read is queued behind it, as when the window
+    // opens, and the user chooses before it begins.
+    ASSERT_EQ(bus_.devsim("fault u1 vdc:3/1 hold"), 0) << bus_.err;
+    content().getHwThread()->queueGet(*page().getSampleRate());
+    ASSERT_TRUE(pumpUntil([&] { return bus_.dumped("u1", "fault") == "vdc:3/1 hold holding 1"; }));
+    content().getHwThread()->queueGet(waves);
+    waves.getSurroundButton().triggerClick();
+    ASSERT_TRUE(pumpUntil([&] { return waves.getValue() == 1; }));
+    trace_.clear();
+    ASSERT_EQ(bus_.devsim("fault u1 clear"), 0) << bus_.err;
+    drain();
+    drain();
+    std::vector<std::string> modes;
+    for (const std::string& request : requests())
+        if (request.rfind("DC 10 ", 0) == 0)
+            modes.push_back(request);
+    EXPECT_EQ(modes, std::vector<std::string>({"DC 10 4294967295 2"}));
+    EXPECT_EQ(waves.getValue(), 1);
+    EXPECT_TRUE(waves.getSurroundButton().getToggleState());
+}
+
 // --- version information ---
 
 TEST_F(SettingsTest, TheVersionTextNamesEachPieceWithItsVersionOneLineEach)

@@ -175,6 +175,23 @@ TEST_F(StripTest, AGroupCountAboveTheRecordsEightGroupsCaptionsEightGroups)
     EXPECT_EQ(labels[7]->getText(), "ADAT");
 }
 
+TEST_F(StripTest, AnOddLastStripHasNoGangAndMovesAlone)
+{
+    const std::string caps = bus_.dir + "/five-inputs.bin";
+    ASSERT_TRUE(testsupport::CapsBytes::withGroups({{0, 5}}, {{0, 2}}).writeTo(caps));
+    plugAndShow("--caps " + caps);
+    ASSERT_EQ(box().getCount(), 5);
+    EXPECT_EQ(box().getGangs().size(), 2u);
+    EXPECT_EQ(strip(4).getGang(), nullptr);
+    EXPECT_EQ(strip(4).getFader().getPartner(), nullptr);
+    EXPECT_EQ(strip(4).getMute().getPartner(), nullptr);
+    EXPECT_EQ(strip(4).getPan().getPartner(), nullptr);
+    strip(4).getFader().setValue(-6.0, juce::sendNotificationSync);
+    EXPECT_TRUE(sentMonitor(0, 4, 0, device::dbToGain(-6.0f)));
+    pumpUntil([] { return false; }, 100);
+    EXPECT_EQ(monitorSent(0).size(), 1u);
+}
+
 TEST_F(StripTest, TheNominalSwitchSendsTwoOrZeroForItsInputAndItsGangedPartner)
 {
     openEight();
@@ -466,6 +483,23 @@ TEST_F(StripTest, TheSoloLightBlinksFivePollsOnAndFiveOffWhileASoloIsEngaged)
     ASSERT_TRUE(pumpUntil([&] { return light.getCount() == 0; }));
     light.blink();
     EXPECT_FALSE(light.isLit());
+}
+
+TEST_F(StripTest, TheSoloLightCountsTheSolosOfInputsWithAStripInTheMixesAndPlaybackChannelsOfTheUnit)
+{
+    plugAndShow("--model st12 --unique-name Twelve"); // 22 inputs, the first 16 with a strip
+    const int outputs = int(content().getHwInfo().getOutputCount());
+    ASSERT_LT(outputs, ConsoleState::kMaxChannels);
+    auto playSolo = [](int channel)
+    { return ConsoleState::kPlaybackRecords + channel * ConsoleState::kRecordBytes + 1; };
+    state().setByte(flagOffset(15, outputs - 1), 2); // counted
+    state().setByte(playSolo(outputs - 1), 1);       // counted
+    state().setByte(flagOffset(16, 0), 2);           // an input without a strip
+    state().setByte(flagOffset(0, outputs), 2);      // a mix the unit lacks
+    state().setByte(playSolo(outputs), 1);           // a playback channel the unit lacks
+    console::RudeSolo& light = *content().getTabbedBox()->getRudeSolo();
+    light.update();
+    EXPECT_EQ(light.getCount(), 2);
 }
 
 TEST(StripCaptions, OutputTypesHaveTheirHeaderCaptions)

@@ -1,212 +1,183 @@
 // The console's base widgets in a window of a simulated interface: faders and their value boxes, toggles
-// and gang buttons, pan knobs and name labels, driven through small strips of monitor-mix controls.
+// and gang buttons, pan knobs and name labels, driven through the window's own input and output strips;
+// and a change that the hardware thread takes between its store and its mark, on the strip controls
+// with bindings of the test's own.
 
 #include "ConsoleWindowFixture.h"
-#include "console/ui/widgets/Alias.h"
-#include "console/ui/widgets/Fader.h"
-#include "console/ui/widgets/PanKnob.h"
-#include "console/ui/widgets/Toggle.h"
+#include "console/ui/strips/InputStrips.h"
+#include "console/ui/strips/MasterStrips.h"
+#include "console/ui/strips/StripControls.h"
 #include "device/Conversions.h"
 
 #include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <utility>
 
 namespace
 {
 
 using console::ConsoleState;
+using console::instrip;
 using consoletest::pumpUntil;
-
-// --- a strip of monitor-mix controls of one input, as the input strips use the bases ---
-
-class TestFader : public console::Fader
-{
-public:
-    TestFader(console::ConsoleContext& content, int input) : Fader(content, 0), input_(input) {}
-    void readFromDevice() override {}
-    void writeToDevice() override
-    {
-        const int bank = nextDirty();
-        if (bank < 0)
-            return;
-        console::ConsoleContext& c = getContent();
-        handleBankedSetResult(
-            bank, c.getDevice().setMonitorGain(input_, bank, c.getState().getMonitorGain(input_, bank)));
-    }
-    void loadFromState(ConsoleState& state, bool) override
-    {
-        showLoadedValue(state.getMonitorGain(input_, getChannel()));
-    }
-    void storeToState(ConsoleState& state) override
-    {
-        state.setMonitorGain(input_, getChannel(), float(getValue()));
-        state.setMonitorGain(input_, getChannel() + 1, float(getValue()));
-    }
-    void resetToDefault() override {}
-
-private:
-    int input_;
-};
 
 int flagOffset(int input, int mix)
 {
     return ConsoleState::kMonitorFlags + input * ConsoleState::kMaxChannels + mix;
 }
 
-class TestMute : public console::CtrlGroupedButton
-{
-public:
-    TestMute(console::ConsoleContext& content, int input) : CtrlGroupedButton(content, 0), input_(input)
-    {
-        const console::ConsoleImages& im = console::consoleImages();
-        setImages(im.muteUp, im.muteLit, im.mutePressed);
-    }
-    CtrlGroupedButton* getGroupMember(juce::Component& strip) override;
-    void readFromDevice() override {}
-    void writeToDevice() override
-    {
-        const int bank = nextDirty();
-        if (bank < 0)
-            return;
-        console::ConsoleContext& c = getContent();
-        handleBankedSetResult(bank, c.getDevice().setMonitorMute(
-                                        input_, bank, c.getState().getByte(flagOffset(input_, bank)) & 1));
-    }
-    void loadFromState(ConsoleState& state, bool) override
-    {
-        showValue((state.getByte(flagOffset(input_, getChannel())) & 1) != 0);
-    }
-    void storeToState(ConsoleState& state) override
-    {
-        for (int mix : {getChannel(), getChannel() + 1})
-        {
-            const uint8_t byte = state.getByte(flagOffset(input_, mix));
-            state.setByte(flagOffset(input_, mix), uint8_t(getValue() ? byte | 1 : byte & ~1));
-        }
-    }
-    void resetToDefault() override {}
+const juce::ModifierKeys kCtrlClick(juce::ModifierKeys::ctrlModifier |
+                                    juce::ModifierKeys::leftButtonModifier);
 
-private:
-    int input_;
+// --- the strip controls on the test's bindings: what they store and send, and a gate for the send ---
+
+// Channel 0 of the two rig strips (a binding's key is its strip): the values stored and sent. The
+// hardware thread sends through sendValue, which waits while the gate is closed.
+struct Rig
+{
+    std::mutex lock;
+    std::condition_variable wake;
+    std::array<float, 2> stored{};
+    std::array<float, 2> sent{};
+    bool gateClosed = false;
+    bool atGate = false; // the thread waits at the closed gate
+    bool idle = false;   // the probe was read: every SET queued before it has been sent
+    // Message thread: runs once, inside the next store, before the value is stored.
+    std::function<void()> onStore;
 };
 
-class TestPan : public console::PanKnob
+Rig rig;
+
+constexpr auto kRigWait = std::chrono::seconds(10);
+
+void storeValue(int key, float value)
 {
-public:
-    TestPan(console::ConsoleContext& content, juce::Component& parent, int input)
-        : PanKnob(content, parent), input_(input)
-    {
-    }
-    float getPanFromState() override { return getContent().getState().getMonitorPan(input_, getChannel()); }
-    void setPanInState(float pan) override
-    {
-        getContent().getState().setMonitorPan(input_, getChannel(), pan);
-    }
-    void readFromDevice() override {}
-    void writeToDevice() override
-    {
-        const int bank = nextDirty();
-        if (bank < 0)
-            return;
-        console::ConsoleContext& c = getContent();
-        handleBankedSetResult(
-            bank, c.getDevice().setMonitorPan(input_, bank, c.getState().getMonitorPan(input_, bank)));
-    }
-    void loadFromState(ConsoleState&, bool) override { handleCommandMessage(0); }
-    void storeToState(ConsoleState&) override {}
-    void resetToDefault() override {}
+    if (std::function<void()> hook = std::exchange(rig.onStore, {}))
+        hook();
+    std::lock_guard<std::mutex> lock(rig.lock);
+    rig.stored[size_t(key)] = value;
+}
 
-private:
-    int input_;
-};
-
-class TestGang : public console::Gang
+int sendValue(int key)
 {
-public:
-    TestGang(ConsoleState& state, int channel) : state_(state), channel_(channel) {}
-    void clicked() override { state_.setInputGanged(getToggleState(), channel_); }
-    void reload() override { setToggleState(state_.isInputGanged(channel_), juce::dontSendNotification); }
+    std::unique_lock<std::mutex> lock(rig.lock);
+    rig.atGate = true;
+    rig.wake.notify_all();
+    rig.wake.wait_for(lock, kRigWait, [] { return !rig.gateClosed; });
+    rig.sent[size_t(key)] = rig.stored[size_t(key)];
+    return 0;
+}
 
-private:
-    ConsoleState& state_;
-    int channel_;
-};
-
-struct TestStrip : juce::Component
+float rigStored(int key)
 {
-    TestStrip(console::ConsoleContext& content, int input)
-        : fader(content, input), mute(content, input), pan(content, *this, input)
+    std::lock_guard<std::mutex> lock(rig.lock);
+    return rig.stored[size_t(key)];
+}
+
+float gainGet(const console::ConsoleContext&, int key, int)
+{
+    return rigStored(key);
+}
+
+void gainPut(console::ConsoleContext&, int key, int, float db)
+{
+    storeValue(key, db);
+}
+
+int gainRead(console::ConsoleContext&, int, int, float&)
+{
+    return 1;
+}
+
+bool flagGet(const console::ConsoleContext&, int key, int)
+{
+    return rigStored(key) != 0.0f;
+}
+
+void flagPut(console::ConsoleContext&, int key, int, bool on)
+{
+    storeValue(key, on ? 1.0f : 0.0f);
+}
+
+void flagClear(console::ConsoleContext&, int key, int)
+{
+    storeValue(key, 0.0f);
+}
+
+int flagRead(console::ConsoleContext&, int, int, int&)
+{
+    return 1;
+}
+
+int rigWrite(console::ConsoleContext&, int key, int)
+{
+    return sendValue(key);
+}
+
+constexpr console::FaderBinding kRigGain{.get = gainGet,
+                                         .put = gainPut,
+                                         .read = gainRead,
+                                         .write = rigWrite,
+                                         .onLoad = console::ChannelSet::own,
+                                         .onReset = console::ChannelSet::own};
+
+constexpr console::FlagBinding kRigFlag{.get = flagGet,
+                                        .put = flagPut,
+                                        .clear = flagClear,
+                                        .read = flagRead,
+                                        .write = rigWrite,
+                                        .onLoad = console::ChannelSet::own,
+                                        .onReset = console::ChannelSet::own,
+                                        .grouped = true};
+
+struct RigStrip : juce::Component
+{
+    RigStrip(console::ConsoleContext& content, int key)
+        : fader(content, kRigGain, key, 0), flag(content, kRigFlag, key, 0)
     {
         const console::ConsoleLayout& layout = content.getLayout();
         fader.setBounds(layout.getMonitorFaderBounds());
         fader.setup(*this);
         const juce::Rectangle<int> box = layout.getMonitorFaderValueBox();
-        fader.createValueBox(*this, box.getX(), box.getY(), box.getWidth(), box.getHeight(), 12.5f);
-        mute.setBounds(layout.getMonitorMuteBounds());
-        mute.setup(*this);
-    }
-    void load(ConsoleState& state)
-    {
-        fader.loadFromState(state, false);
-        mute.loadFromState(state, false);
-        pan.loadFromState(state, false);
+        fader.createValueBox(*this, box.getX(), box.getY(), box.getWidth(), box.getHeight(), 0.0f);
+        const console::ConsoleImages& im = console::consoleImages();
+        flag.setImages(im.muteUp, im.muteLit, im.mutePressed);
+        flag.setBounds(layout.getMonitorMuteBounds());
+        flag.setup(*this);
     }
 
-    TestFader fader;
-    TestMute mute;
-    TestPan pan;
+    console::BankedFader fader;
+    console::BankedFlagButton flag;
 };
 
-console::CtrlGroupedButton* TestMute::getGroupMember(juce::Component& strip)
-{
-    auto* s = dynamic_cast<TestStrip*>(&strip);
-    return s != nullptr ? &s->mute : nullptr;
-}
-
-struct TestBox : juce::Component, console::StripGroup
+struct RigBox : juce::Component, console::StripGroup
 {
     juce::Component* getStrip(int index) const override
     {
-        return index < int(strips.size()) ? strips[size_t(index)].get() : nullptr;
+        return index >= 0 && index < int(strips.size()) ? strips[size_t(index)].get() : nullptr;
     }
-    std::vector<std::unique_ptr<TestStrip>> strips;
+    std::array<std::unique_ptr<RigStrip>, 2> strips;
 };
 
-// The output names of one parity, following the shown pair (as the output strips keep them).
-class TestAlias : public console::Alias, public console::PageSection
+// Read after every SET queued before it.
+class Probe : public console::HwCtrl
 {
 public:
-    TestAlias(console::ConsoleContext& content, juce::Component& parent) : Alias(content)
+    using HwCtrl::HwCtrl;
+    void readFromDevice() override
     {
-        setBounds(content.getLayout().getAliasBounds(0));
-        attach(parent);
+        std::lock_guard<std::mutex> lock(rig.lock);
+        rig.idle = true;
+        rig.wake.notify_all();
     }
-    void clearNames() override
-    {
-        for (int o = 0; o < count(); o += 2)
-            state().setOutputAlias(o, {});
-    }
-    void reloadText() override
-    {
-        const device::HwInfoCaps& caps = getContent().getHwInfo();
-        for (int o = channel_ & 1; o < count(); o += 2)
-            if (state().getOutputAlias(o).isEmpty())
-                state().setOutputAlias(
-                    o, defaultName("Out ", caps.getOutputGroupShortName(caps.getOutputMapGroup(uint32_t(o))),
-                                   caps.getOutputMapIndex(uint32_t(o))));
-        setText(state().getOutputAlias(channel_), juce::dontSendNotification);
-    }
-    void labelTextChanged(juce::Label*) override { state().setOutputAlias(channel_, getText()); }
-    void showPair(int firstOutput) override
-    {
-        state().setOutputAlias(channel_, getText());
-        setText(state().getOutputAlias(firstOutput), juce::dontSendNotification);
-        channel_ = firstOutput;
-    }
-
-private:
-    ConsoleState& state() const { return getContent().getState(); }
-    int count() const { return nameCount(getContent().getHwInfo().getOutputCount()); }
-    int channel_ = 0;
+    void writeToDevice() override {}
+    void loadFromState(ConsoleState&, bool) override {}
+    void storeToState(ConsoleState&) override {}
+    void resetToDefault() override {}
 };
 
 // --- the fixture: a console window of an interface with 10 inputs and 12 outputs ---
@@ -219,57 +190,38 @@ protected:
         ConsoleWindowFixture::SetUp();
         if (setUpStopped())
             return;
-        ASSERT_NO_FATAL_FAILURE(plug("--model st8 --unique-name W8"));
-        ASSERT_NO_FATAL_FAILURE(openDevice());
-        showWindow();
-        content().getTabbedBox()->addAndMakeVisible(box_);
-        box_.setBounds(content().getLayout().getInputSectionBounds());
+        ASSERT_NO_FATAL_FAILURE(plugAndShow("--model st8 --unique-name W8"));
     }
 
     void TearDown() override
     {
+        {
+            std::lock_guard<std::mutex> lock(rig.lock);
+            rig.gateClosed = false;
+        }
+        rig.wake.notify_all();
+        rig.onStore = {};
         // The test's controls go before the window: the thread that may still hold them stops first.
         stopHardwareThread();
-        if (window_ != nullptr && alias_ != nullptr)
-            content().getTabbedBox()->removeSection(*alias_);
-        alias_.reset();
-        gang_.reset();
         lone_.reset();
         loose_.reset();
-        box_.strips.clear();
+        rigBox_.reset();
+        probe_.reset();
+        extraFader_.reset();
         ConsoleWindowFixture::TearDown();
     }
 
-    // Strips for inputs 0 .. count - 1 in the box; the first two ganged.
-    void makeStrips(int count)
+    console::instripbox& box() const { return *content().getTabbedBox()->getInputBox(); }
+    instrip& strip(int i) const { return *box().getInputStrip(i); }
+    console::MasterStripBox& outputs() const { return *content().getTabbedBox()->getMasterBox(); }
+
+    // Strips 0 to count - 1 show the state block's values of the mix on show.
+    void load(int count)
     {
-        const int w = content().getLayout().getStripWidth();
         for (int i = 0; i < count; ++i)
-        {
-            box_.strips.push_back(std::make_unique<TestStrip>(content(), i));
-            box_.strips.back()->setBounds(i * w, 41, w, 465);
-            box_.addAndMakeVisible(*box_.strips.back());
-        }
-        gang_ = std::make_unique<TestGang>(state(), 0);
-        gang_->setBounds(content().getLayout().getMonitorGangBounds(0));
-        gang_->setup(box_);
-        gang_->reload();
-        TestStrip& a = strip(0);
-        TestStrip& b = strip(1);
-        a.fader.setGang(gang_.get(), &b.fader);
-        b.fader.setGang(gang_.get(), &a.fader);
-        a.mute.setGang(gang_.get(), &b.mute);
-        b.mute.setGang(gang_.get(), &a.mute);
-        a.pan.setGang(gang_.get(), &b.pan);
-        b.pan.setGang(gang_.get(), &a.pan);
-    }
-
-    TestStrip& strip(int i) { return *box_.strips[size_t(i)]; }
-
-    void loadAll()
-    {
-        for (auto& s : box_.strips)
-            s->load(state());
+            for (console::HwCtrl* control : std::initializer_list<console::HwCtrl*>{
+                     &strip(i).getFader(), &strip(i).getMute(), &strip(i).getSolo(), &strip(i).getPan()})
+                control->loadFromState(state(), false);
     }
 
     // The last value sent for (input, mix) with this MonitorMix command; -1 when none.
@@ -303,24 +255,90 @@ protected:
         label.hideEditor(false);
     }
 
-    TestBox box_;
-    std::unique_ptr<TestGang> gang_;
-    std::unique_ptr<juce::Component> loose_;
-    std::unique_ptr<TestStrip> lone_;
-    std::unique_ptr<TestAlias> alias_;
-};
+    // A click with ctrl held, handled before it returns.
+    static void ctrlClick(juce::Button& button, const std::function<bool()>& done)
+    {
+        const juce::ModifierKeys saved = juce::ModifierKeys::currentModifiers;
+        juce::ModifierKeys::currentModifiers = kCtrlClick;
+        button.triggerClick();
+        const bool clicked = pumpUntil(done);
+        juce::ModifierKeys::currentModifiers = saved;
+        EXPECT_TRUE(clicked);
+    }
 
-const juce::ModifierKeys kCtrlClick(juce::ModifierKeys::ctrlModifier |
-                                    juce::ModifierKeys::leftButtonModifier);
+    // Two rig strips in a strip box, and the probe.
+    void makeRig()
+    {
+        {
+            std::lock_guard<std::mutex> lock(rig.lock);
+            rig.stored = {};
+            rig.sent = {};
+        }
+        rigBox_ = std::make_unique<RigBox>();
+        content().getTabbedBox()->addAndMakeVisible(*rigBox_);
+        rigBox_->setBounds(content().getLayout().getInputSectionBounds());
+        const int width = content().getLayout().getStripWidth();
+        for (int key = 0; key < 2; ++key)
+        {
+            rigBox_->strips[size_t(key)] = std::make_unique<RigStrip>(content(), key);
+            rigBox_->strips[size_t(key)]->setBounds(key * width, 41, width, 465);
+            rigBox_->addAndMakeVisible(*rigBox_->strips[size_t(key)]);
+        }
+        probe_ = std::make_unique<Probe>(*content().getControls());
+        ASSERT_TRUE(runThread());
+    }
+
+    // Opens the gate and waits until the thread has sent everything queued (message thread: the thread
+    // never waits for it).
+    bool runThread()
+    {
+        {
+            std::lock_guard<std::mutex> lock(rig.lock);
+            rig.gateClosed = false;
+            rig.idle = false;
+        }
+        rig.wake.notify_all();
+        content().getHwThread()->queueGet(*probe_);
+        std::unique_lock<std::mutex> lock(rig.lock);
+        return rig.wake.wait_for(lock, kRigWait, [] { return rig.idle; });
+    }
+
+    // The next send waits at the gate; true once the thread has taken a channel and waits there.
+    void closeGate()
+    {
+        std::lock_guard<std::mutex> lock(rig.lock);
+        rig.gateClosed = true;
+        rig.atGate = false;
+    }
+
+    bool threadAtGate()
+    {
+        std::unique_lock<std::mutex> lock(rig.lock);
+        return rig.wake.wait_for(lock, kRigWait, [] { return rig.atGate; });
+    }
+
+    float rigSent(int key)
+    {
+        std::lock_guard<std::mutex> lock(rig.lock);
+        return rig.sent[size_t(key)];
+    }
+
+    std::unique_ptr<juce::Component> loose_;
+    std::unique_ptr<instrip> lone_;
+    std::unique_ptr<RigBox> rigBox_;
+    std::unique_ptr<Probe> probe_;
+    std::unique_ptr<console::monfader> extraFader_;
+};
 
 TEST_F(WidgetTest, AGangedFaderMovesItsPartnerByTheSameDecibelsFromTheLoadedValues)
 {
-    makeStrips(2);
     state().setMonitorGain(0, 0, -10.0f);
     state().setMonitorGain(1, 0, -20.0f);
-    loadAll();
-    TestFader& left = strip(0).fader;
-    TestFader& right = strip(1).fader;
+    load(2);
+    console::monfader& left = strip(0).getFader();
+    console::monfader& right = strip(1).getFader();
+    ASSERT_EQ(left.getGang(), strip(0).getGang());
+    ASSERT_TRUE(left.getGang()->getToggleState());
 
     // No drag has started yet: the loaded values are the starting points.
     left.setValue(-5.0, juce::sendNotificationSync);
@@ -333,33 +351,31 @@ TEST_F(WidgetTest, AGangedFaderMovesItsPartnerByTheSameDecibelsFromTheLoadedValu
     EXPECT_TRUE(sent(0, 1, 0, device::dbToGain(-10.0f)));
     EXPECT_TRUE(sent(0, 0, 0, device::kUnityGain));
 
-    gang_->setToggleState(false, juce::dontSendNotification);
+    left.getGang()->setToggleState(false, juce::dontSendNotification);
     left.setValue(-30.0, juce::sendNotificationSync);
     EXPECT_DOUBLE_EQ(right.getValue(), -10.0);
 }
 
 TEST_F(WidgetTest, CtrlClickPutsAGangedFaderAtZeroDecibelsAndThePartnerFollows)
 {
-    makeStrips(2);
     state().setMonitorGain(0, 0, -12.0f);
     state().setMonitorGain(1, 0, -18.0f);
-    loadAll();
-    TestFader& left = strip(0).fader;
+    load(2);
+    console::monfader& left = strip(0).getFader();
     left.mouseDown(mouse(left, kCtrlClick));
     left.mouseUp(mouse(left, kCtrlClick));
     ASSERT_TRUE(pumpUntil([&] { return left.getValue() == 0.0; }));
-    EXPECT_NEAR(strip(1).fader.getValue(), -6.0, 1e-9);
-    EXPECT_EQ(strip(1).fader.getValueBox()->getText(), "-6.0");
+    EXPECT_NEAR(strip(1).getFader().getValue(), -6.0, 1e-9);
+    EXPECT_EQ(strip(1).getFader().getValueBox()->getText(), "-6.0");
     EXPECT_TRUE(sent(0, 1, 0, device::dbToGain(-6.0f)));
 }
 
 TEST_F(WidgetTest, AValueBoxTakesNumbersWithinTheRangeAndKeepsTheValueForOtherText)
 {
-    makeStrips(2);
-    loadAll();
-    TestFader& fader = strip(0).fader;
+    load(2);
+    console::monfader& fader = strip(0).getFader();
     console::FaderTextBox& box = *fader.getValueBox();
-    const double partner = strip(1).fader.getValue();
+    const double partner = strip(1).getFader().getValue();
 
     type(box, "-7.46");
     EXPECT_EQ(box.getText(), "-7.5");
@@ -377,39 +393,39 @@ TEST_F(WidgetTest, AValueBoxTakesNumbersWithinTheRangeAndKeepsTheValueForOtherTe
     EXPECT_EQ(box.getText(), "-12.0");
     EXPECT_DOUBLE_EQ(fader.getValue(), -12.0);
     // A typed value moves only its own fader.
-    EXPECT_DOUBLE_EQ(strip(1).fader.getValue(), partner);
+    EXPECT_DOUBLE_EQ(strip(1).getFader().getValue(), partner);
 }
 
 TEST_F(WidgetTest, TabInAValueBoxMovesAlongTheRingOfFadersAndWrapsAround)
 {
-    // The window's own faders come first; the test's join the ring at its end.
-    console::Fader* first = content().getFaderRing().getFirst();
-    ASSERT_NE(first, nullptr);
-    makeStrips(3);
-    console::FaderTextBox* boxes[3] = {strip(0).fader.getValueBox(), strip(1).fader.getValueBox(),
-                                       strip(2).fader.getValueBox()};
-    console::FaderTextBox* firstBox = first->getValueBox();
-    EXPECT_EQ(content().getFaderRing().getFirst(), first);
-    EXPECT_EQ(boxes[0]->getNextBox(), boxes[1]);
+    // The input strips' faders come first, in order; the last fader made closes the ring.
+    console::FaderTextBox* first = content().getFaderRing().getFirst()->getValueBox();
+    EXPECT_EQ(first, strip(0).getFader().getValueBox());
+    EXPECT_EQ(first->getNextBox(), strip(1).getFader().getValueBox());
+    console::FaderTextBox* last = first->getPreviousBox();
     window_->toFront(true);
     ASSERT_TRUE(pumpUntil([&] { return window_->isActiveWindow(); }, 3000));
 
-    boxes[2]->showEditor();
-    ASSERT_NE(boxes[2]->getCurrentTextEditor(), nullptr);
-    boxes[2]->getCurrentTextEditor()->moveKeyboardFocusToSibling(true);
-    EXPECT_TRUE(firstBox->isBeingEdited());
-    firstBox->getCurrentTextEditor()->moveKeyboardFocusToSibling(false);
-    EXPECT_TRUE(boxes[2]->isBeingEdited());
+    last->showEditor();
+    ASSERT_NE(last->getCurrentTextEditor(), nullptr);
+    last->getCurrentTextEditor()->moveKeyboardFocusToSibling(true);
+    EXPECT_TRUE(first->isBeingEdited());
+    first->getCurrentTextEditor()->moveKeyboardFocusToSibling(false);
+    EXPECT_TRUE(last->isBeingEdited());
+    last->hideEditor(true);
 
-    // A fader that goes leaves the ring closed.
-    box_.strips.erase(box_.strips.begin() + 1);
-    EXPECT_EQ(boxes[0]->getNextBox(), boxes[2]);
-    EXPECT_EQ(boxes[2]->getNextBox(), firstBox);
+    // A fader joins the ring at its end, and one that goes leaves it closed.
+    loose_ = std::make_unique<juce::Component>();
+    extraFader_ = std::make_unique<console::monfader>(content(), *loose_, 9);
+    EXPECT_EQ(last->getNextBox(), extraFader_->getValueBox());
+    EXPECT_EQ(extraFader_->getValueBox()->getNextBox(), first);
+    extraFader_.reset();
+    EXPECT_EQ(last->getNextBox(), first);
+    EXPECT_EQ(first->getPreviousBox(), last);
 }
 
 TEST_F(WidgetTest, LoadingAndSwitchingChannelsWriteNothingBackButUserChangesAreStored)
 {
-    makeStrips(2);
     // Values the controls cannot show as they are: a channel off (-144 dB), a gain between steps, flag bits
     // the mute does not own, a pan between steps of the knob's text.
     state().setWord(ConsoleState::kMonitorGainWords + 0 * 40 + 2, 0);
@@ -420,33 +436,29 @@ TEST_F(WidgetTest, LoadingAndSwitchingChannelsWriteNothingBackButUserChangesAreS
     state().copyImage(before);
     trace_.clear();
 
-    loadAll();
-    TestStrip& s = strip(0);
-    s.fader.setChannel(2);
-    s.mute.setChannel(2);
-    s.pan.setChannel(3);
-    EXPECT_EQ(s.pan.getChannel(), 2);
-    EXPECT_DOUBLE_EQ(s.fader.getValue(), -60.0);
-    s.fader.setChannel(0);
-    s.mute.setChannel(0);
-    s.pan.setChannel(0);
+    load(1);
+    instrip& s = strip(0);
+    s.setMix(2);
+    EXPECT_DOUBLE_EQ(s.getFader().getValue(), -60.0);
+    s.getPan().setChannel(3);
+    EXPECT_EQ(s.getPan().getChannel(), 2);
+    s.setMix(0);
     uint32_t after[ConsoleState::kImageQuads];
     state().copyImage(after);
     EXPECT_TRUE(std::equal(std::begin(before), std::end(before), std::begin(after)));
     pumpUntil([] { return false; }, 200);
     EXPECT_TRUE(trace_.vdc(8).empty());
 
-    s.fader.setValue(-3.0, juce::sendNotificationSync);
+    s.getFader().setValue(-3.0, juce::sendNotificationSync);
     EXPECT_FLOAT_EQ(state().getMonitorGain(0, 0), -3.0f);
     EXPECT_TRUE(sent(0, 0, 0, device::dbToGain(-3.0f)));
 }
 
 TEST_F(WidgetTest, AGangedToggleGivesItsPartnerTheSameState)
 {
-    makeStrips(2);
-    loadAll();
-    TestMute& left = strip(0).mute;
-    TestMute& right = strip(1).mute;
+    load(2);
+    console::monmute& left = strip(0).getMute();
+    console::monmute& right = strip(1).getMute();
     left.showValue(false);
     right.showValue(false);
     left.triggerClick();
@@ -463,47 +475,25 @@ TEST_F(WidgetTest, AGangedToggleGivesItsPartnerTheSameState)
     ASSERT_TRUE(pumpUntil([&] { return !left.getValue(); }));
     EXPECT_FALSE(right.getValue());
 
-    gang_->setToggleState(false, juce::dontSendNotification);
+    strip(0).getGang()->setToggleState(false, juce::dontSendNotification);
     right.triggerClick();
     ASSERT_TRUE(pumpUntil([&] { return right.getValue(); }));
     EXPECT_FALSE(left.getValue());
 }
 
-TEST_F(WidgetTest, CtrlClickSetsTheButtonOfEveryStripInItsBoxButNotOutsideOne)
+TEST_F(WidgetTest, CtrlClickOnAStripOutsideAStripBoxIsAPlainClick)
 {
-    makeStrips(3);
-    loadAll();
-    gang_->setToggleState(false, juce::dontSendNotification);
-    strip(0).mute.showValue(false);
-    strip(1).mute.showValue(false);
-    strip(2).mute.showValue(true);
-    const juce::ModifierKeys saved = juce::ModifierKeys::currentModifiers;
-    juce::ModifierKeys::currentModifiers = kCtrlClick;
-    strip(1).mute.triggerClick();
-    const bool done = pumpUntil([&] { return strip(0).mute.getValue(); });
-    juce::ModifierKeys::currentModifiers = saved;
-    ASSERT_TRUE(done);
-    for (int i = 0; i < 3; ++i)
-    {
-        EXPECT_TRUE(strip(i).mute.getValue()) << i;
-        EXPECT_TRUE(sent(2, uint32_t(i), 0, 1)) << i;
-    }
-
-    // A strip that does not lie in a strip box: the ctrl-click is a plain click.
-    strip(0).mute.showValue(false);
+    load(1);
+    strip(0).getMute().showValue(false);
     loose_ = std::make_unique<juce::Component>();
     content().getTabbedBox()->addAndMakeVisible(*loose_);
-    lone_ = std::make_unique<TestStrip>(content(), 5);
+    lone_ = std::make_unique<instrip>(content(), 5);
     loose_->addAndMakeVisible(*lone_);
-    lone_->load(state());
-    lone_->mute.showValue(false);
-    juce::ModifierKeys::currentModifiers = kCtrlClick;
-    lone_->mute.triggerClick();
-    const bool clicked = pumpUntil([&] { return lone_->mute.getValue(); });
-    juce::ModifierKeys::currentModifiers = saved;
-    EXPECT_TRUE(clicked);
+    lone_->getMute().showValue(false);
+    ctrlClick(lone_->getMute(), [&] { return lone_->getMute().getValue(); });
     EXPECT_TRUE(sent(2, 5, 0, 1));
-    EXPECT_FALSE(strip(0).mute.getValue());
+    EXPECT_FALSE(strip(0).getMute().getValue());
+    EXPECT_EQ(lastSent(2, 0, 0), -1);
 }
 
 TEST(PanKnobText, CentreAndStepsToEachSide)
@@ -520,10 +510,9 @@ TEST(PanKnobText, CentreAndStepsToEachSide)
 
 TEST_F(WidgetTest, AGangedPanKnobIsMirroredAndCtrlCentresBoth)
 {
-    makeStrips(2);
-    loadAll();
-    TestPan& left = strip(0).pan;
-    TestPan& right = strip(1).pan;
+    load(2);
+    console::InPanKnob& left = strip(0).getPan();
+    console::InPanKnob& right = strip(1).getPan();
     left.setValue(0.2, juce::sendNotificationSync);
     EXPECT_DOUBLE_EQ(right.getValue(), 0.8);
     EXPECT_EQ(state().getByte(ConsoleState::kMonitorPans + 40 + 1), device::panToDevice(0.8f));
@@ -538,30 +527,80 @@ TEST_F(WidgetTest, AGangedPanKnobIsMirroredAndCtrlCentresBoth)
 
 TEST_F(WidgetTest, NamesTypedIntoALabelAreStoredAsLatin1CutAt21Characters)
 {
-    alias_ = std::make_unique<TestAlias>(content(), box_);
+    console::MasterAlias& name = outputs().getAlias(0);
     // Defaults for the empty names of the label's parity.
     EXPECT_EQ(state().getOutputAlias(0), "Out A1");
     EXPECT_EQ(state().getOutputAlias(2), "Out A3");
-    EXPECT_EQ(alias_->getText(), "Out A1");
-    EXPECT_EQ(alias_->getName(), "alias");
+    EXPECT_EQ(name.getText(), "Out A1");
+    EXPECT_EQ(name.getName(), "alias");
 
-    type(*alias_, juce::String::fromUTF8("Gr\xc3\xb6\xc3\x9f"
-                                         "e \xe2\x98\x83 of the left channel"));
+    type(name, juce::String::fromUTF8("Gr\xc3\xb6\xc3\x9f"
+                                      "e \xe2\x98\x83 of the left channel"));
     EXPECT_EQ(state().getOutputAlias(0), juce::String::fromUTF8("Gr\xc3\xb6\xc3\x9f"
                                                                 "e ? of the left c"));
 }
 
 TEST_F(WidgetTest, AnOpenNameEditorIsCommittedToItsChannelBeforeATabSwitch)
 {
-    alias_ = std::make_unique<TestAlias>(content(), box_);
-    content().getTabbedBox()->addSection(*alias_);
-    alias_->showEditor();
-    alias_->getCurrentTextEditor()->setText("Monitors", false);
+    console::MasterAlias& name = outputs().getAlias(0);
+    name.showEditor();
+    ASSERT_NE(name.getCurrentTextEditor(), nullptr);
+    name.getCurrentTextEditor()->setText("Monitors", false);
     content().showPage(2);
     EXPECT_EQ(state().getOutputAlias(0), "Monitors");
     EXPECT_EQ(state().getOutputAlias(2), "Out A3");
-    EXPECT_EQ(alias_->getText(), "Out A3");
-    EXPECT_FALSE(alias_->isBeingEdited());
+    EXPECT_EQ(name.getText(), "Out A3");
+    EXPECT_FALSE(name.isBeingEdited());
+}
+
+TEST_F(WidgetTest, AChangeReachesTheDeviceWhenTheThreadTakesItsChannelBetweenStoreAndMark)
+{
+    ASSERT_NO_FATAL_FAILURE(makeRig());
+    RigStrip& a = *rigBox_->strips[0];
+    // first: a change whose send the thread has begun (the channel taken, waiting at the gate); second:
+    // the next change, during whose store the thread runs: what it finds marked then, it sends. The
+    // second value must reach the device.
+    auto check = [&](const char* what, const std::function<void()>& first,
+                     const std::function<void()>& second, float expected)
+    {
+        SCOPED_TRACE(what);
+        closeGate();
+        first();
+        ASSERT_TRUE(threadAtGate());
+        rig.onStore = [this] { ASSERT_TRUE(runThread()); };
+        second();
+        EXPECT_FALSE(static_cast<bool>(rig.onStore));
+        ASSERT_TRUE(runThread());
+        EXPECT_FLOAT_EQ(rigSent(0), expected);
+        EXPECT_FLOAT_EQ(rigStored(0), expected);
+    };
+    check(
+        "fader", [&] { a.fader.setValue(-10.0, juce::sendNotificationSync); },
+        [&] { a.fader.setValue(-20.0, juce::sendNotificationSync); }, -20.0f);
+    check(
+        "value box", [&] { type(*a.fader.getValueBox(), "-30"); },
+        [&] { type(*a.fader.getValueBox(), "-40"); }, -40.0f);
+    check(
+        "toggle",
+        [&]
+        {
+            a.flag.triggerClick();
+            EXPECT_TRUE(pumpUntil([&] { return a.flag.getValue(); }));
+        },
+        [&]
+        {
+            a.flag.triggerClick();
+            EXPECT_TRUE(pumpUntil([&] { return !a.flag.getValue(); }));
+        },
+        0.0f);
+    check(
+        "ctrl+click on a group",
+        [&]
+        {
+            a.flag.triggerClick();
+            EXPECT_TRUE(pumpUntil([&] { return a.flag.getValue(); }));
+        },
+        [&] { ctrlClick(a.flag, [&] { return !a.flag.getValue(); }); }, 0.0f);
 }
 
 } // namespace

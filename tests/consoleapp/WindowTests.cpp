@@ -3,6 +3,7 @@
 
 #include "ConsoleWindowFixture.h"
 #include "console/ui/app/ConsoleApp.h"
+#include "console/ui/strips/InputStrips.h"
 #include "platform/Debug.h"
 
 #include <gtest/gtest.h>
@@ -244,6 +245,23 @@ TEST_F(ConsoleWindowTest, CloseWithAChangedNameWritesTheSessionToFlash)
     const auto sequence = trace_.flashSequence();
     EXPECT_EQ(consoletest::count(sequence, "1/2"), 53);
     EXPECT_EQ(consoletest::count(sequence, "1/0:0x1f0000"), 1);
+}
+
+TEST_F(ConsoleWindowTest, ANameStillBeingTypedWhenTheWindowClosesIsSavedInThePropertiesAndInFlash)
+{
+    open();
+    console::InAlias& name =
+        window_->getContent().getTabbedBox()->getInputBox()->getInputStrip(0)->getAlias();
+    name.showEditor();
+    ASSERT_NE(name.getCurrentTextEditor(), nullptr);
+    name.getCurrentTextEditor()->setText("Vocal", false);
+    window_->closeButtonPressed();
+    ASSERT_TRUE(pumpUntil([&] { return threadEnded(); }, 20000));
+    juce::PropertiesFile saved(juce::File(propertiesPath()), console::consolePropertiesOptions("Win8"));
+    EXPECT_EQ(saved.getValue("input alias 0"), "Vocal");
+    console::ConsoleState flash(*device_);
+    ASSERT_EQ(flash.readFromDevice(), 0);
+    EXPECT_EQ(flash.getInputAlias(0), "Vocal");
 }
 
 TEST_F(ConsoleWindowTest, SessionCommandsHaveTheirNamesAndKeys)

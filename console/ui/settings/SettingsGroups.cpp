@@ -533,14 +533,20 @@ Surround::~Surround()
 
 void Surround::readFromDevice()
 {
+    // Counted before the queue is looked at: a choice queued after the look is counted after it too.
+    const uint32_t choices = choices_.load();
+    // A choice of the user's is on its way: the driver's mode is about to change.
+    if (isSetQueued())
+        return;
     device::vhw& device = content_.getDevice();
     const int result = device.readDriverInfo();
     if (result == 0)
     {
         const int mode = (device.getDriverInfo().flags & device::kDriverFlagSurround) != 0 ? 1 : 0;
         driverMode_.store(mode);
-        value_.store(mode);
-        known_.store(true);
+        readMode_.store(mode);
+        readAfter_.store(choices);
+        haveRead_.store(true);
     }
     handleGetResult(result, this);
 }
@@ -566,6 +572,12 @@ void Surround::writeToDevice()
 
 void Surround::handleCommandMessage(int)
 {
+    // A mode read before the user's latest choice would undo it.
+    if (haveRead_.exchange(false) && readAfter_.load() == choices_.load())
+    {
+        value_.store(readMode_.load());
+        known_.store(true);
+    }
     showChoice(stereo_, surround_, value_.load() != 0);
 }
 
@@ -580,6 +592,8 @@ void Surround::buttonClicked(juce::Button* button)
     value_.store(on);
     known_.store(true);
     content_.getHwThread()->queueSet(*this);
+    // Counted once queued, so a read that found nothing queued began before this count.
+    choices_.fetch_add(1);
     if (page_.isRunningOnVista())
         page_.disableForChange();
     else

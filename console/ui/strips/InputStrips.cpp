@@ -90,7 +90,7 @@ InNominal::InNominal(ConsoleContext& content, juce::Component& strip, int input)
 // --- InPanKnob ---
 
 InPanKnob::InPanKnob(ConsoleContext& content, juce::Component& strip, int input)
-    : PanKnob(content, strip), input_(input)
+    : PanKnob(content, strip), input_(input), read_(*this)
 {
 }
 
@@ -101,7 +101,6 @@ float InPanKnob::getPanFromState()
 
 void InPanKnob::setPanInState(float pan)
 {
-    read_.invalidate();
     getContent().getState().setMonitorPan(input_, getChannel(), pan);
 }
 
@@ -118,7 +117,9 @@ void InPanKnob::handleCommandMessage(int commandId)
 void InPanKnob::readFromDevice()
 {
     const int mix = shownMix_.load();
-    const uint32_t generation = read_.begin();
+    uint32_t generation = 0;
+    if (!read_.begin(mix, generation))
+        return;
     float pan = 0.0f;
     const int rval = getContent().getDevice().getMonitorPan(input_, mix, pan);
     if (rval == 0)
@@ -142,13 +143,11 @@ void InPanKnob::loadFromState(ConsoleState&, bool send)
     shownMix_.store(getChannel());
     if (!send)
         return;
-    read_.invalidate();
     markDirtyRange(0, outputChannelCount(getContent()), 2);
 }
 
 void InPanKnob::resetToDefault()
 {
-    read_.invalidate();
     ConsoleState& state = getContent().getState();
     const float pan = (input_ & 1) != 0 ? 1.0f : 0.0f;
     const int mixes = outputChannelCount(getContent());

@@ -46,7 +46,7 @@ public:
 };
 
 // The input's pan in the mix on show; both bytes of the pair in the state block. A value read from the
-// device reaches the state block in handleCommandMessage, unless the knob wrote it since the read began.
+// device reaches the state block in handleCommandMessage, as DeviceRead allows.
 class InPanKnob : public PanKnob
 {
 public:

@@ -210,6 +210,12 @@ PlayMute::~PlayMute()
     getContent().getDevice().removeVolumeListener(this);
 }
 
+void PlayMute::setChannel(int channel)
+{
+    BankedFlagButton::setChannel(channel);
+    getHwThread().queueGet(*this);
+}
+
 void PlayMute::changeListenerCallback(juce::ChangeBroadcaster*)
 {
     getHwThread().queueGet(*this);

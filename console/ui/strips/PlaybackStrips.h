@@ -9,8 +9,8 @@
 // The levels and mutes are also the volumes of the unit's playback endpoints in the system's volume
 // controls: they are sent through the device's system-volume link, and the link's change message (a
 // change made there, or a mute, which reaches every channel of its endpoint) makes the faders and mutes
-// read their shown channels from the device again (StripControls.h: a read that started before the
-// control last wrote the state block is dropped).
+// read their shown channels from the device again, as does a switch to another pair (StripControls.h: a
+// read never undoes a write of the control's to the state block).
 //
 // Message thread, except the device operations (readFromDevice, writeToDevice) on the hardware thread.
 
@@ -53,6 +53,10 @@ public:
     PlayMute(ConsoleContext& content, juce::Component& parent, int index, int channel);
     ~PlayMute() override;
 
+    // Shows the state block's value of the channel at once, then asks the device for it: a mute made
+    // outside while another pair was on show (the system's volume control, or a mute of an endpoint
+    // that carries channels of several pairs) was read by neither strip.
+    void setChannel(int channel) override;
     // A mute or volume changed outside: read the shown channel.
     void changeListenerCallback(juce::ChangeBroadcaster* source) override;
 };

@@ -32,7 +32,7 @@ int outputChannelCount(const ConsoleContext& content)
 // --- BankedFader ---
 
 BankedFader::BankedFader(ConsoleContext& content, const FaderBinding& binding, int key, int channel)
-    : Fader(content, channel), binding_(binding), key_(key), shownChannel_(channel)
+    : Fader(content, channel), binding_(binding), key_(key), shownChannel_(channel), read_(*this)
 {
 }
 
@@ -56,7 +56,9 @@ void BankedFader::handleCommandMessage(int)
 void BankedFader::readFromDevice()
 {
     const int channel = shownChannel_.load();
-    const uint32_t generation = read_.begin();
+    uint32_t generation = 0;
+    if (!read_.begin(channel, generation))
+        return;
     float db = 0.0f;
     const int rval = binding_.read(getContent(), key_, channel, db);
     if (rval == 0)
@@ -77,13 +79,11 @@ void BankedFader::loadFromState(ConsoleState&, bool send)
     showFromState();
     if (!send)
         return;
-    read_.invalidate();
     forEachChannel(getContent(), binding_.onLoad, getChannel(), [this](int channel) { markDirty(channel); });
 }
 
 void BankedFader::storeToState(ConsoleState&)
 {
-    read_.invalidate();
     const double value = getValue();
     if (value == shownFromState_)
         return;
@@ -93,7 +93,6 @@ void BankedFader::storeToState(ConsoleState&)
 
 void BankedFader::resetToDefault()
 {
-    read_.invalidate();
     forEachChannel(getContent(), binding_.onReset, getChannel(),
                    [this](int channel)
                    {
@@ -106,7 +105,7 @@ void BankedFader::resetToDefault()
 // --- BankedFlagButton ---
 
 BankedFlagButton::BankedFlagButton(ConsoleContext& content, const FlagBinding& binding, int key, int channel)
-    : CtrlGroupedButton(content, channel), binding_(binding), key_(key), shownChannel_(channel)
+    : CtrlGroupedButton(content, channel), binding_(binding), key_(key), shownChannel_(channel), read_(*this)
 {
 }
 
@@ -152,7 +151,9 @@ void BankedFlagButton::handleCommandMessage(int commandId)
 void BankedFlagButton::readFromDevice()
 {
     const int channel = shownChannel_.load();
-    const uint32_t generation = read_.begin();
+    uint32_t generation = 0;
+    if (!read_.begin(channel, generation))
+        return;
     int value = 0;
     const int rval = binding_.read(getContent(), key_, channel, value);
     if (rval == 0)
@@ -177,19 +178,16 @@ void BankedFlagButton::loadFromState(ConsoleState&, bool send)
     solosMayHaveChanged();
     if (!send)
         return;
-    read_.invalidate();
     forEachChannel(getContent(), binding_.onLoad, getChannel(), [this](int channel) { markDirty(channel); });
 }
 
 void BankedFlagButton::storeToState(ConsoleState&)
 {
-    read_.invalidate();
     binding_.put(getContent(), key_, getChannel(), getValue());
 }
 
 void BankedFlagButton::resetToDefault()
 {
-    read_.invalidate();
     forEachChannel(getContent(), binding_.onReset, getChannel(),
                    [this](int channel)
                    {

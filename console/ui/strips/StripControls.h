@@ -13,8 +13,9 @@
 //
 // Loading never writes back: a value taken from the state block or the device is only shown. A value
 // read from the device waits in the control (DeviceRead) and reaches the state block and the widget on
-// the message thread, in handleCommandMessage, and only where it differs from what the control shows; a
-// read that began before the control last wrote the state block is dropped.
+// the message thread, in handleCommandMessage, and only where it differs from what the control shows. A
+// channel whose change the hardware thread has yet to send is not read, and a read that began before the
+// control last wrote the state block is dropped.
 //
 // Message thread, except the device operations (readFromDevice, writeToDevice) on the hardware thread.
 

@@ -103,8 +103,7 @@ bool Fader::gangIsOn() const
 
 void Fader::queueChange()
 {
-    markDirty(channel_);
-    getHwThread().queueSet(*this);
+    getHwThread().queueChange(*this, channel_);
 }
 
 void Fader::startedDragging()
@@ -197,8 +196,7 @@ void FaderTextBox::textWasEdited()
     if (startsWithNumber(text))
     {
         fader_.setValue(text.getDoubleValue(), juce::dontSendNotification);
-        fader_.markDirty(fader_.getChannel());
-        fader_.getHwThread().queueSet(fader_);
+        fader_.getHwThread().queueChange(fader_, fader_.getChannel());
     }
     showValue(fader_.getValue(), juce::dontSendNotification);
 }
@@ -208,13 +206,23 @@ std::unique_ptr<juce::ComponentTraverser> FaderTextBox::createKeyboardFocusTrave
     return std::make_unique<FtbTraverser>(*this);
 }
 
+FaderTextBox* FtbTraverser::step(bool forward) const
+{
+    FaderTextBox* box = &box_;
+    do
+        box = forward ? box->getNextBox() : box->getPreviousBox();
+    while (box != &box_ && !box->isShowing());
+    return box;
+}
+
 std::vector<juce::Component*> FtbTraverser::getAllComponents(juce::Component*)
 {
     std::vector<juce::Component*> ring;
     FaderTextBox* box = &box_;
     do
     {
-        ring.push_back(box);
+        if (box == &box_ || box->isShowing())
+            ring.push_back(box);
         box = box->getNextBox();
     } while (box != &box_);
     return ring;

@@ -8,7 +8,7 @@
 //
 // Loading never writes back: a value taken from the image or the device is only shown (the slider limits
 // and rounds what it shows; the image keeps what it holds). Only the user's changes are stored, by the
-// hardware thread's queueSet.
+// hardware thread's queueChange.
 //
 // Message thread only (the concrete faders' device operations run on the hardware thread).
 
@@ -61,15 +61,16 @@ public:
     double getDragStart() const { return dragStart_; }
 
     void startedDragging() override;
-    // Every notifying change: marks the shown channel dirty and queues the SET (which stores the value),
-    // shows it, and moves a ganged partner by the same dB from its drag start.
+    // Every notifying change: stores the value, marks the shown channel dirty and queues the SET (the
+    // hardware thread's queueChange), shows it, and moves a ganged partner by the same dB from its drag
+    // start.
     void valueChanged() override;
     // Ctrl+click: 0 dB (a ganged partner follows by the same change).
     void mouseUp(const juce::MouseEvent& e) override;
 
 protected:
     ConsoleContext& getContent() const { return content_; }
-    // Marks the shown channel dirty and queues the SET.
+    // Stores the value, marks the shown channel dirty and queues the SET.
     void queueChange();
 
 private:
@@ -132,20 +133,25 @@ private:
     Fader* first_ = nullptr;
 };
 
-// Moves the focus from a value box to the next or previous box of the ring, whatever the component
-// holding the focus inside the box (its text editor).
+// Moves the focus from a value box to the next or previous box of the ring that is showing, whatever
+// the component holding the focus inside the box (its text editor). A box that is not showing (the
+// hidden strip of a pair without its odd output) is passed over: the focus cannot go there, and Tab
+// would stop in front of it.
 class FtbTraverser : public juce::KeyboardFocusTraverser
 {
 public:
     explicit FtbTraverser(FaderTextBox& box) : box_(box) {}
 
     juce::Component* getDefaultComponent(juce::Component*) override { return &box_; }
-    juce::Component* getNextComponent(juce::Component*) override { return box_.getNextBox(); }
-    juce::Component* getPreviousComponent(juce::Component*) override { return box_.getPreviousBox(); }
-    // The ring from this box on.
+    juce::Component* getNextComponent(juce::Component*) override { return step(true); }
+    juce::Component* getPreviousComponent(juce::Component*) override { return step(false); }
+    // The showing boxes of the ring from this box on.
     std::vector<juce::Component*> getAllComponents(juce::Component*) override;
 
 private:
+    // The next or previous showing box; this box when no other shows.
+    FaderTextBox* step(bool forward) const;
+
     FaderTextBox& box_;
 };
 

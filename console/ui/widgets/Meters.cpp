@@ -162,7 +162,7 @@ void MidiStatus::paint(juce::Graphics& g)
 // --- RudeSolo ---
 
 RudeSolo::RudeSolo(ConsoleContext& content, juce::Component& parent)
-    : juce::Component("rude solo"), content_(content)
+    : juce::Component("rude solo"), content_(content), inputs_(content.getLayout().getInputStripCount())
 {
     setBounds(content.getLayout().getRudeSoloBounds());
     setOpaque(true);
@@ -172,11 +172,12 @@ RudeSolo::RudeSolo(ConsoleContext& content, juce::Component& parent)
 
 int RudeSolo::countSolos() const
 {
-    // Monitor solos of every input in every mix, and playback solos, of the channels the device has
-    // (at most the image's 40 of each).
+    // Monitor solos of the inputs that have a strip, in every mix, and playback solos, of the channels
+    // the device has (at most the image's 40 outputs). A solo of an input without a strip (one a session
+    // brought) can be neither seen nor switched off on the page, so it does not light the warning.
     const device::HwInfoCaps& caps = content_.getHwInfo();
     constexpr int room = ConsoleState::kMaxChannels;
-    const int inputs = int(std::min<uint32_t>(caps.getInputCount(), room));
+    const int inputs = std::min(inputs_, room);
     const int outputs = int(std::min<uint32_t>(caps.getOutputCount(), room));
     const ConsoleState& state = content_.getState();
     uint8_t flags[room * room];

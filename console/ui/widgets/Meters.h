@@ -73,8 +73,8 @@ private:
     int64_t status_ = -1; // the MIDI bits of the status word last shown; -1 before the first poll
 };
 
-// The solo warning: while any monitor solo or playback solo of the mix is engaged, a light blinks, five
-// polls on and five off.
+// The solo warning: while any monitor solo of an input with a strip or any playback solo is engaged, a
+// light blinks, five polls on and five off.
 class RudeSolo : public juce::Component
 {
 public:
@@ -97,6 +97,7 @@ private:
     int countSolos() const;
 
     ConsoleContext& content_;
+    const int inputs_; // the inputs that have a strip
     mutable std::mutex lock_;
     int count_ = 0;        // guarded by lock_
     int shownCount_ = 0;   // message thread: the count of the last blink

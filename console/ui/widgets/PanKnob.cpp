@@ -63,14 +63,12 @@ void PanKnob::valueChanged()
 {
     const double v = getValue();
     setPanInState(float(v));
-    markDirty(channel_);
-    getHwThread().queueSet(*this);
+    getHwThread().queueChange(*this, channel_);
     if (gang_ != nullptr && partner_ != nullptr && gang_->getToggleState())
     {
         partner_->setValue(1.0 - v, juce::dontSendNotification);
         partner_->setPanInState(float(1.0 - v));
-        partner_->markDirty(partner_->channel_);
-        partner_->getHwThread().queueSet(*partner_);
+        partner_->getHwThread().queueChange(*partner_, partner_->channel_);
     }
 }
 

@@ -62,15 +62,20 @@ void ToggleBase::handleCommandMessage(int commandId)
     repaint();
 }
 
+void ToggleBase::queueChange()
+{
+    getHwCtrl().getHwThread().queueSet(getHwCtrl());
+}
+
 void ToggleBase::clicked()
 {
     captureState();
-    getHwCtrl().getHwThread().queueSet(getHwCtrl());
+    queueChange();
     if (gang_ != nullptr && partner_ != nullptr && gang_->getToggleState())
     {
         partner_->setToggleState(value_, juce::dontSendNotification);
         partner_->captureState();
-        partner_->getHwCtrl().getHwThread().queueSet(partner_->getHwCtrl());
+        partner_->queueChange();
     }
 }
 
@@ -92,10 +97,9 @@ ToggleBanked::ToggleBanked(ConsoleContext& content, int channel)
 {
 }
 
-void ToggleBanked::captureState()
+void ToggleBanked::queueChange()
 {
-    ToggleBase::captureState();
-    markDirty(channel_);
+    getHwThread().queueChange(*this, channel_);
 }
 
 void ToggleBanked::setChannel(int channel)
@@ -125,7 +129,7 @@ void CtrlGroupedButton::clicked(const juce::ModifierKeys& modifiers)
         {
             button->setToggleState(on, juce::dontSendNotification);
             button->captureState();
-            button->getHwCtrl().getHwThread().queueSet(button->getHwCtrl());
+            button->queueChange();
         }
     }
 }

@@ -9,7 +9,7 @@
 // follows (a toggle with the same state).
 //
 // Loading never writes back: a value taken from the image or the device is only shown; the user's
-// clicks are stored by the hardware thread's queueSet.
+// clicks are stored by the hardware thread's queueChange.
 //
 // Message thread only.
 
@@ -46,8 +46,10 @@ public:
     void setup(juce::Component& parent);
 
     // value = the button's toggle state (a click's new state).
-    virtual void captureState();
+    void captureState();
     virtual HwCtrl& getHwCtrl() = 0;
+    // Stores the value and queues the SET (the hardware thread's queueSet).
+    virtual void queueChange();
 
     // The state the button stands for, and the face it shows.
     bool getValue() const { return value_; }
@@ -65,7 +67,7 @@ public:
 
 protected:
     using juce::Button::clicked;
-    // After the click flipped the state: captureState, queue the SET; a ganged partner takes the same
+    // After the click flipped the state: captureState, queueChange; a ganged partner takes the same
     // state and is queued too.
     void clicked() override;
     void paintButton(juce::Graphics& g, bool isMouseOver, bool isButtonDown) override;
@@ -88,11 +90,12 @@ public:
     ToggleBanked(ConsoleContext& content, int channel);
     HwCtrl& getHwCtrl() override { return *this; }
 
-    // Also marks the shown channel dirty.
-    void captureState() override;
+    // Stores the value, marks the shown channel dirty and queues the SET (the hardware thread's
+    // queueChange).
+    void queueChange() override;
     // Shows another channel: loads it from the image without sending. The channel left keeps what the
     // image holds.
-    void setChannel(int channel);
+    virtual void setChannel(int channel);
     int getChannel() const { return channel_; }
 
 private:

@@ -1,6 +1,7 @@
 #include "console/ui/window/ConsoleWindow.h"
 
 #include "console/core/SettingsFileCheck.h"
+#include "console/ui/widgets/Alias.h"
 #include "console/ui/widgets/Meters.h"
 #include "console/ui/window/FlashProgressWindow.h"
 #include "platform/Debug.h"
@@ -336,6 +337,9 @@ void ConsoleWindow::restoreWindowPosition()
 
 void ConsoleWindow::saveProperties()
 {
+    // A name still being typed is part of what is saved, here and in flash at close: left open, its
+    // editor would commit only once the hidden window lost the focus, after both.
+    Alias::commitOpenEditors(*content_);
     if (properties_ == nullptr)
         return;
     // The component's own position: the one restoreWindowPosition sets, whatever frame a window

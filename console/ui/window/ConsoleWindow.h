@@ -187,8 +187,8 @@ public:
 
     // "x", "y" (default: where the window is), then the constrainer keeps it on screen.
     void restoreWindowPosition();
-    // Once: "x", "y", the state block's keys and "tab" are written and the file is saved and
-    // forgotten. Later calls do nothing.
+    // Commits every open name editor; then, once: "x", "y", the state block's keys and "tab" are
+    // written and the file is saved and forgotten. Later calls only commit.
     void saveProperties();
     bool hasProperties() const { return properties_ != nullptr; }
 
