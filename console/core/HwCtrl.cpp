@@ -49,6 +49,21 @@ bool HwCtrl::isSetQueued() const
     return setQueued_;
 }
 
+uint32_t HwCtrl::getChangeCount() const
+{
+    std::lock_guard<std::mutex> lock(thread_.getQueueLock());
+    return setsQueued_;
+}
+
+bool HwCtrl::mayRead(int, uint32_t& changeCount) const
+{
+    std::lock_guard<std::mutex> lock(thread_.getQueueLock());
+    if (setQueued_)
+        return false;
+    changeCount = setsQueued_;
+    return true;
+}
+
 void HwCtrl::ResultNotifier::post(juce::Component* component)
 {
     target_.store(component);
