@@ -736,6 +736,22 @@ TEST_F(SettingsTest, WhileAnAsioApplicationStreamsABufferSizeIsRefusedWithAnAler
     EXPECT_EQ(buffer.getSlider().getValue(), 256);
 }
 
+TEST_F(SettingsTest, ADragMadeWhileTheBufferSizeIsBeingReadIsSentAndKept)
+{
+    open("--model st8");
+    console::BufferSize& buffer = *page().getBufferSize();
+    ASSERT_TRUE(holdRequest("dc:3", [&] { content().getHwThread()->queueGet(buffer); }));
+    {
+        juce::Slider::ScopedDragNotification drag(buffer.getSlider());
+        buffer.getSlider().setValue(512, juce::sendNotificationSync);
+    }
+    trace_.clear();
+    releaseRequest();
+    EXPECT_EQ(requests(), std::vector<std::string>({"DC 3", "DC 9 512"}));
+    EXPECT_EQ(buffer.getSize(), 512);
+    EXPECT_EQ(buffer.getSlider().getValue(), 512);
+}
+
 // --- routing ---
 
 TEST_F(SettingsTest, AChosenPairSendsTheWholeRoutingRecordFromTheImage)

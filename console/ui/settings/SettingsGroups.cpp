@@ -186,13 +186,14 @@ BufferSize::~BufferSize()
 
 void BufferSize::readFromDevice()
 {
-    // A size of the user's is on its way; a failed read changes nothing and is not repeated.
-    if (isSetQueued())
+    // Not while a size of the user's is on its way; a failed read changes nothing and is not repeated.
+    uint32_t generation = 0;
+    if (!read_.begin(0, generation))
         return;
     device::vhw& device = content_.getDevice();
     if (device.readDriverInfo() != 0)
         return;
-    size_.store(int(device.getDriverInfo().configuredBufferSize));
+    read_.put(0, int32_t(device.getDriverInfo().configuredBufferSize), generation);
     handleGetResult(0, this);
 }
 
@@ -213,7 +214,14 @@ void BufferSize::writeToDevice()
 void BufferSize::handleCommandMessage(int commandId)
 {
     if (commandId == 0)
+    {
+        // A size read before the user's latest drag would undo it.
+        int channel = 0;
+        int32_t size = 0;
+        if (read_.take(channel, size))
+            size_.store(size);
         slider_.setValue(size_.load(), juce::dontSendNotification);
+    }
     else if (commandId == 1)
         platform::messageBox(kConsoleAlertTitle, kRefusalText, platform::MB_OK);
 }
@@ -221,6 +229,7 @@ void BufferSize::handleCommandMessage(int commandId)
 void BufferSize::sliderDragEnded(juce::Slider* slider)
 {
     size_.store(int(slider->getValue()));
+    // Counted as a change as it is queued: a size read begun before is dropped.
     content_.getHwThread()->queueSet(*this);
 }
 

@@ -5,6 +5,7 @@
 // the screen shows run on the message thread, the device requests on the window's hardware thread.
 // Each group sizes itself and adds itself to the page, which places it.
 
+#include "console/core/DeviceRead.h"
 #include "console/core/HwCtrl.h"
 #include "console/core/PolledSnapshot.h"
 
@@ -94,13 +95,15 @@ public:
     BufferSize(ConsoleContext& content, SettingsPageHost& page);
     ~BufferSize() override;
 
+    // Skipped while a drag's SET is queued; the size read is kept for handleCommandMessage.
     void readFromDevice() override;
     void writeToDevice() override;
     void loadFromState(ConsoleState&, bool) override {}
     void storeToState(ConsoleState&) override {}
     void resetToDefault() override {}
 
-    // 0: the slider shows the size; 1: the refusal alert.
+    // 0: a size read since the user's latest drag becomes the size; the slider shows the size. 1: the
+    // refusal alert.
     void handleCommandMessage(int commandId) override;
 
     // The size the group shows and sends (0 until the driver's was first read; nothing is sent then).
@@ -125,7 +128,8 @@ private:
     };
 
     ConsoleContext& content_;
-    std::atomic<int> size_{0};
+    std::atomic<int> size_{0}; // set on the message thread
+    DeviceRead read_{*this};
     StBufferSizeSlider slider_;
     RefusalNotifier refusal_{*this};
 };
