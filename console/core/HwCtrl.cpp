@@ -43,12 +43,6 @@ HwCtrl::~HwCtrl()
     list_.unregisterControl(*this);
 }
 
-bool HwCtrl::isSetQueued() const
-{
-    std::lock_guard<std::mutex> lock(thread_.getQueueLock());
-    return setQueued_;
-}
-
 uint32_t HwCtrl::getChangeCount() const
 {
     std::lock_guard<std::mutex> lock(thread_.getQueueLock());

@@ -106,9 +106,6 @@ public:
 
     HwCtrl* getNextInList() const { return listNext_; }
     HwCtrlQueue& getHwThread() const { return thread_; }
-    // Any thread: a SET of this control is queued and the thread has not taken it yet (a read made now
-    // would show a value that is about to be replaced).
-    bool isSetQueued() const;
 
     // Any thread: the changes of the control so far (wrapping), against which a device read is checked
     // (DeviceRead). Here every SET queued counts (a click, a session load, a reset, a retry), in the same

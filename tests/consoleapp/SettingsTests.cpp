@@ -926,6 +926,29 @@ TEST_F(SettingsTest, AWaveDeviceChoiceMadeBeforeTheModesReadBeginsIsSentAndKept)
     EXPECT_TRUE(waves.getSurroundButton().getToggleState());
 }
 
+TEST_F(SettingsTest, AWaveDeviceChoiceMadeWhileAFailingSendIsUnderWayIsSentNext)
+{
+    open("--model st8");
+    console::Surround& waves = *page().getSurround();
+    ASSERT_EQ(waves.getValue(), 0); // the driver's mode
+    // The mode is sent again (as "Reset" does) and held on its way; the user chooses meanwhile; then the
+    // unit is pulled out, so that send fails, and so does the next.
+    ASSERT_TRUE(holdRequest("dc:10", [&] { content().getHwThread()->queueSet(waves); }));
+    waves.getSurroundButton().triggerClick();
+    ASSERT_TRUE(pumpUntil([&] { return waves.getValue() == 1; }));
+    trace_.clear();
+    ASSERT_EQ(bus_.devsim("unplug u1"), 0) << bus_.err;
+    drain();
+    drain();
+    std::vector<std::string> modes;
+    for (const std::string& request : requests())
+        if (request.rfind("DC 10 ", 0) == 0)
+            modes.push_back(request);
+    EXPECT_EQ(modes, std::vector<std::string>({"DC 10 4294967293", "DC 10 4294967295 2"}));
+    EXPECT_EQ(waves.getValue(), 0);
+    EXPECT_TRUE(waves.getStereoButton().getToggleState());
+}
+
 // --- version information ---
 
 TEST_F(SettingsTest, TheVersionTextNamesEachPieceWithItsVersionOneLineEach)

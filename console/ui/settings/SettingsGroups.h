@@ -249,12 +249,13 @@ public:
     void readFromDevice() override;
     // Sends nothing while the mode is unknown (no read has succeeded and the user has not chosen): the
     // start-up choice is no mode of the driver's. A failed request is logged and the buttons go back to
-    // the driver's mode.
+    // the driver's mode, on the message thread under the rule of a read.
     void writeToDevice() override;
     void loadFromState(ConsoleState&, bool) override {}
     void storeToState(ConsoleState&) override {}
     void resetToDefault() override {}
-    // A mode read since the user's latest choice becomes the group's; the buttons show the mode.
+    // A mode read (or a failed send's driver mode) since the user's latest choice becomes the group's;
+    // the buttons show the mode.
     void handleCommandMessage(int commandId) override;
 
     int getValue() const { return value_.load(); }
@@ -266,14 +267,11 @@ private:
 
     ConsoleContext& content_;
     SettingsPageHost& page_;
-    std::atomic<int> value_{1};
+    std::atomic<int> value_{1};      // set on the message thread
     std::atomic<int> driverMode_{1}; // the mode the driver was last known to have
     std::atomic<bool> known_{false}; // value_ is the driver's (read) or the user's (clicked)
     // A read's mode reaches value_ on the message thread, unless the user chose since the read began.
-    std::atomic<uint32_t> choices_{0}; // the user's choices so far
-    std::atomic<int> readMode_{0};
-    std::atomic<uint32_t> readAfter_{0};
-    std::atomic<bool> haveRead_{false};
+    DeviceRead read_{*this};
     juce::ToggleButton stereo_{"Stereo"};
     juce::ToggleButton surround_{"Surround sound"};
 };
