@@ -43,10 +43,19 @@ HwCtrl::~HwCtrl()
     list_.unregisterControl(*this);
 }
 
-bool HwCtrl::isSetQueued() const
+uint32_t HwCtrl::getChangeCount() const
 {
     std::lock_guard<std::mutex> lock(thread_.getQueueLock());
-    return setQueued_;
+    return setsQueued_;
+}
+
+bool HwCtrl::mayRead(int, uint32_t& changeCount) const
+{
+    std::lock_guard<std::mutex> lock(thread_.getQueueLock());
+    if (setQueued_)
+        return false;
+    changeCount = setsQueued_;
+    return true;
 }
 
 void HwCtrl::ResultNotifier::post(juce::Component* component)

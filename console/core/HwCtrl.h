@@ -37,9 +37,11 @@ public:
     // the image, then mark the channel dirty, then queue the SET. In this order: the thread may take a
     // marked channel at any moment and sends what the image holds then.
     virtual void queueChange(HwCtrlBanked& control, int channel) = 0;
-    // Any thread: queue the control for a SET without storing.
+    // Any thread: queue the control for a SET without storing. Every SET queued, by this or queueSet,
+    // counts as a change of the control (HwCtrl::getChangeCount).
     virtual void requeueSet(HwCtrl& control) = 0;
-    // The lock of the queues, the queued flags and every dirty mask of the window's controls.
+    // The lock of the queues, the queued flags, the SET counts and every dirty mask of the window's
+    // controls.
     virtual std::mutex& getQueueLock() = 0;
     virtual device::vhw& getDevice() const = 0;
     virtual ConsoleState& getState() const = 0;
@@ -104,9 +106,16 @@ public:
 
     HwCtrl* getNextInList() const { return listNext_; }
     HwCtrlQueue& getHwThread() const { return thread_; }
-    // Any thread: a SET of this control is queued and the thread has not taken it yet (a read made now
-    // would show a value that is about to be replaced).
-    bool isSetQueued() const;
+
+    // Any thread: the changes of the control so far (wrapping), against which a device read is checked
+    // (DeviceRead). Here every SET queued counts (a click, a session load, a reset, a retry), in the same
+    // step under the queue lock as it is queued, so the thread cannot take a SET whose change is not
+    // counted yet.
+    virtual uint32_t getChangeCount() const;
+    // Hardware thread, before a read (channel is for controls that have channels): false while the
+    // device still holds a value that a change replaces, here while a SET is queued that the thread has
+    // not taken yet; otherwise true, with the change count, in one step under the queue lock.
+    virtual bool mayRead(int channel, uint32_t& changeCount) const;
 
 private:
     friend class hwthread;
@@ -129,6 +138,7 @@ private:
     HwCtrl* listNext_ = nullptr; // message thread
     bool setQueued_ = false;
     bool getQueued_ = false;
+    uint32_t setsQueued_ = 0; // guarded by the thread's queue lock
     HwCtrlQueue& thread_;
     HwCtrlList& list_;
     ResultNotifier notifier_;
@@ -151,12 +161,12 @@ public:
 
     // Any thread: the marks made so far (wrapping). Whatever the control gives the device to take (a
     // move, a click, a load with send, a reset) is marked, so a device read begun before the latest mark
-    // may undo it.
-    uint32_t getChangeCount() const;
+    // may undo it. The SETs a banked control queues (one per channel sent) are not counted.
+    uint32_t getChangeCount() const override;
     // Hardware thread, before a read of channel: false while the channel is dirty (the device still
     // holds the value its change replaces, and the thread has yet to send it); otherwise true, with the
     // change count, in one step under the queue lock.
-    bool mayRead(int channel, uint32_t& changeCount) const;
+    bool mayRead(int channel, uint32_t& changeCount) const override;
 
     // Hardware thread, after sending channel: a "try again" marks the channel dirty again before the
     // retry; then, while channels are dirty, the control is queued for the next one.

@@ -67,6 +67,8 @@ void hwthread::requeueSet(HwCtrl& control)
 {
     {
         std::lock_guard<std::mutex> lock(queueLock_);
+        // Counted with the queueing: a read that found nothing queued began before this count.
+        ++control.setsQueued_;
         if (!control.setQueued_)
         {
             control.setNext_ = nullptr;

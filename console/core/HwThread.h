@@ -56,7 +56,8 @@ public:
     // the SET and wake the thread.
     void queueChange(HwCtrlBanked& control, int channel) override;
     // Any thread: queue the control for a SET without storing (retries, the next dirty channel, and a
-    // loaded session, which the controls send as the image holds it).
+    // loaded session, which the controls send as the image holds it). Each call counts a change of the
+    // control, already queued or not.
     void requeueSet(HwCtrl& control) override;
 
     // Message thread: the window is closing. While the window is attached, the image gets its size,
@@ -72,8 +73,8 @@ public:
     // Message thread: waits up to timeoutMs (-1 = until it ends) for the thread; true when it ended.
     bool waitForStop(int timeoutMs) { return waitForThreadToExit(timeoutMs); }
 
-    // The lock of the queues, the queued flags and every dirty mask of the window's controls. Never held
-    // across a device call or a control's operation.
+    // The lock of the queues, the queued flags, the SET counts and every dirty mask of the window's
+    // controls. Never held across a device call or a control's operation.
     std::mutex& getQueueLock() override { return queueLock_; }
 
     device::vhw& getDevice() const override { return device_; }

@@ -94,7 +94,8 @@ The simulated bus of the audio interfaces. The bus lives in the folder named by 
   fault <unit> <target> <kind> [<count>|always] [--after <n>]
         target: vdc:<cat>/<cmd>, vdc:any, dc:<sub-code>, ver, open
         kind:   timeout, busreset, vdr:<n>, nt:<n> (VDC only), status:<n> (dc only), fail (any target),
-                hold (VDC only, no count: the requests wait, unanswered, until the faults are cleared),
+                hold (VDC and dc only, no count: the requests wait, unanswered, until the faults are
+                cleared),
                 corrupt (vdc:1/2 only: the write succeeds but clears one bit it should keep),
                 stuck0:<address>:<bit> (vdc:1/0 only: erasing that bit's block leaves it 0)
         The fault acts on the next <count> matching requests (default 1) of any process, after
@@ -878,9 +879,10 @@ int Cli::fault(const Args& a)
     }
     else
         return usage("unknown fault kind " + kind);
-    const bool vdcOnly = f.kind == FAULT_TIMEOUT || f.kind == FAULT_BUSRESET || f.kind == FAULT_VDR ||
-                         f.kind == FAULT_NT || f.kind == FAULT_HOLD;
+    const bool vdcOnly =
+        f.kind == FAULT_TIMEOUT || f.kind == FAULT_BUSRESET || f.kind == FAULT_VDR || f.kind == FAULT_NT;
     if ((vdcOnly && f.target != TARGET_VDC) || (f.kind == FAULT_STATUS && f.target != TARGET_DC) ||
+        (f.kind == FAULT_HOLD && f.target != TARGET_VDC && f.target != TARGET_DC) ||
         (f.kind == FAULT_CORRUPT && (f.target != TARGET_VDC || f.category != 1 || f.command != 2)) ||
         (f.kind == FAULT_STUCK0 && (f.target != TARGET_VDC || f.category != 1 || f.command != 0)))
         return usage(kind + " does not apply to " + target);

@@ -140,8 +140,9 @@ void damageFlash(const Fault& fault, uint8_t* flash, const uint32_t* request)
 }
 
 // A request a "hold" fault matches waits here, outside the bus lock, until the fault is cleared (or the
-// unit is gone); the fault counts the requests it holds.
-void waitWhileHeld(Handle& h, uint32_t category, uint32_t command)
+// unit is gone); the fault counts the requests it holds. A driver-control request matches by its
+// sub-code (category) alone.
+void waitWhileHeld(Handle& h, uint32_t target, uint32_t category, uint32_t command)
 {
     bool counted = false;
     for (;;)
@@ -154,7 +155,7 @@ void waitWhileHeld(Handle& h, uint32_t category, uint32_t command)
             const auto hold = std::find_if(std::begin(unit->faults), std::end(unit->faults),
                                            [&](const Fault& f)
                                            {
-                                               return f.kind == FAULT_HOLD && f.target == TARGET_VDC &&
+                                               return f.kind == FAULT_HOLD && f.target == target &&
                                                       (f.category < 0 || uint32_t(f.category) == category) &&
                                                       (f.command < 0 || uint32_t(f.command) == command);
                                            });
@@ -176,7 +177,7 @@ bool vdcTransaction(Handle& h, const void* in, uint32_t inSize, void* out, uint3
     const uint32_t requestBytes = std::min(inSize, kPktMaxBytes);
     uint32_t request[kPktMaxWords] = {};
     std::memcpy(request, in, requestBytes);
-    waitWhileHeld(h, request[kPktCategory], request[kPktCommand]);
+    waitWhileHeld(h, TARGET_VDC, request[kPktCategory], request[kPktCommand]);
     uint32_t reply[kReplyMaxWords];
     uint32_t replyBytes = kPktHeaderBytes;
     bool ok = true;
@@ -302,6 +303,7 @@ bool driverControl(Handle& h, intptr_t id, const void* in, void* out, uint32_t* 
     std::memcpy(request, in, sizeof(request));
     uint8_t block[kControlBlockBytes];
     std::memcpy(block, request, sizeof(block));
+    waitWhileHeld(h, TARGET_DC, loadLe32(block + kCtlCode), 0);
     bool ok = false;
     bool streaming = false;
     {

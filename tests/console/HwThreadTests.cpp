@@ -247,6 +247,30 @@ TEST_F(HwThreadTest, ADeviceReadSkipsAChannelStillToSendAndDropsAResultBegunBefo
     EXPECT_FALSE(read.take(channel, value));
 }
 
+TEST_F(HwThreadTest, ADeviceReadOfAControlWithoutChannelsWaitsForItsSetAndDropsAResultBegunBeforeOne)
+{
+    MuteControl mute(*list);
+    DeviceRead read(mute);
+    int channel = -1;
+    int32_t value = 0;
+    uint32_t generation = 0;
+    // A SET queued counts as a change: a result begun before it is dropped, and no read begins while
+    // the device still holds the value it replaces.
+    ASSERT_TRUE(read.begin(0, generation));
+    thread->queueSet(mute);
+    read.put(0, int32_t(1), generation);
+    EXPECT_FALSE(read.take(channel, value));
+    EXPECT_FALSE(read.begin(0, generation));
+    // Once the thread has taken the SET, a read begins, and its result is taken.
+    thread->startThread();
+    thread->notify();
+    ASSERT_TRUE(pumpUntil([&] { return read.begin(0, generation); }));
+    read.put(0, int32_t(-7), generation);
+    ASSERT_TRUE(read.take(channel, value));
+    EXPECT_EQ(value, -7);
+    shutDown();
+}
+
 TEST_F(HwThreadTest, GetAfterBusResetIsRetriedAfter60Ms)
 {
     GainReader reader(*list);

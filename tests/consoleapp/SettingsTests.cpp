@@ -19,12 +19,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <thread>
 
 namespace
 {
@@ -116,6 +118,32 @@ protected:
             out.push_back(request);
         }
         return out;
+    }
+
+    // Sets a hold on target ("dc:3", "vdc:3/1"), runs queue, and waits without running the message loop
+    // (so also from inside a click) until the request that queue made is held, unanswered.
+    bool holdRequest(const std::string& target, const std::function<void()>& queue)
+    {
+        if (bus_.devsim("fault u1 " + target + " hold") != 0)
+            return false;
+        queue();
+        const std::string held = target + " hold holding 1";
+        for (int tries = 0; tries < 2000; ++tries)
+        {
+            if (bus_.dumped("u1", "fault") == held)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return false;
+    }
+
+    // Lets the held request go and waits until the thread has done everything queued meanwhile: two
+    // rounds, as the reads queued with the held one go before the SETs queued while it was held.
+    void releaseRequest()
+    {
+        ASSERT_EQ(bus_.devsim("fault u1 clear"), 0) << bus_.err;
+        drain();
+        drain();
     }
 
     std::vector<Box> boxes_;
@@ -500,6 +528,62 @@ TEST_F(SampleRateTest, OnVistaNothingIsSentBeforeTheDriversRateWasRead)
     EXPECT_TRUE(requests().empty());
 }
 
+namespace
+{
+
+// A child of the page that runs a function, once, when the page is disabled: inside a rate click on
+// Vista, between the click's new rate and its SET.
+class DisabledProbe : public juce::Component
+{
+public:
+    std::function<void()> onDisabled;
+
+private:
+    void enablementChanged() override
+    {
+        if (isEnabled() || !onDisabled)
+            return;
+        const std::function<void()> run = std::move(onDisabled);
+        onDisabled = nullptr;
+        run();
+    }
+};
+
+} // namespace
+
+TEST_F(SampleRateTest, ARateReadBegunAsAClickIsBeingSentCannotTakeBackTheOldRate)
+{
+    open("--model st8");
+    // The rate's read begins inside the click, once the click has set the new rate and paused the page
+    // and before its SET is queued, and is held there: it brings back the old rate.
+    DisabledProbe probe;
+    page().addChildComponent(probe);
+    probe.onDisabled = [&]
+    { EXPECT_TRUE(holdRequest("dc:15", [&] { content().getHwThread()->queueGet(rate()); })); };
+    juce::ToggleButton& button = rateButton(96000);
+    button.triggerClick();
+    ASSERT_TRUE(pumpUntil([&] { return !page().isEnabled(); }));
+    releaseRequest();
+    page().removeChildComponent(&probe);
+    EXPECT_EQ(state().getSampleRate(), 96000);
+    EXPECT_TRUE(button.getToggleState());
+    EXPECT_EQ(deviceRate(), 96000);
+}
+
+TEST_F(SampleRateTest, ALockClickMadeWhileTheLockIsBeingReadIsSentAndKept)
+{
+    open("--model st8", false);
+    console::StSampleRateLock& lock = *rate().getLock();
+    ASSERT_TRUE(holdRequest("dc:3", [&] { content().getHwThread()->queueGet(lock); }));
+    lock.triggerClick();
+    ASSERT_TRUE(pumpUntil([&] { return lock.getToggleState(); }));
+    trace_.clear();
+    releaseRequest();
+    EXPECT_EQ(requests(), std::vector<std::string>({"DC 3", "DC 10 4294967295 1"}));
+    EXPECT_TRUE(lock.getLockValue());
+    EXPECT_TRUE(lock.getToggleState());
+}
+
 // --- clock source ---
 
 TEST_F(SettingsTest, ChoosingAClockSendsItWithTheRateKeptAndStoresIt)
@@ -650,6 +734,22 @@ TEST_F(SettingsTest, WhileAnAsioApplicationStreamsABufferSizeIsRefusedWithAnAler
               "buffer size from that application using\nthe ASIO control panel.");
     EXPECT_EQ(buffer.getSize(), 256);
     EXPECT_EQ(buffer.getSlider().getValue(), 256);
+}
+
+TEST_F(SettingsTest, ADragMadeWhileTheBufferSizeIsBeingReadIsSentAndKept)
+{
+    open("--model st8");
+    console::BufferSize& buffer = *page().getBufferSize();
+    ASSERT_TRUE(holdRequest("dc:3", [&] { content().getHwThread()->queueGet(buffer); }));
+    {
+        juce::Slider::ScopedDragNotification drag(buffer.getSlider());
+        buffer.getSlider().setValue(512, juce::sendNotificationSync);
+    }
+    trace_.clear();
+    releaseRequest();
+    EXPECT_EQ(requests(), std::vector<std::string>({"DC 3", "DC 9 512"}));
+    EXPECT_EQ(buffer.getSize(), 512);
+    EXPECT_EQ(buffer.getSlider().getValue(), 512);
 }
 
 // --- routing ---
@@ -824,6 +924,29 @@ TEST_F(SettingsTest, AWaveDeviceChoiceMadeBeforeTheModesReadBeginsIsSentAndKept)
     EXPECT_EQ(modes, std::vector<std::string>({"DC 10 4294967295 2"}));
     EXPECT_EQ(waves.getValue(), 1);
     EXPECT_TRUE(waves.getSurroundButton().getToggleState());
+}
+
+TEST_F(SettingsTest, AWaveDeviceChoiceMadeWhileAFailingSendIsUnderWayIsSentNext)
+{
+    open("--model st8");
+    console::Surround& waves = *page().getSurround();
+    ASSERT_EQ(waves.getValue(), 0); // the driver's mode
+    // The mode is sent again (as "Reset" does) and held on its way; the user chooses meanwhile; then the
+    // unit is pulled out, so that send fails, and so does the next.
+    ASSERT_TRUE(holdRequest("dc:10", [&] { content().getHwThread()->queueSet(waves); }));
+    waves.getSurroundButton().triggerClick();
+    ASSERT_TRUE(pumpUntil([&] { return waves.getValue() == 1; }));
+    trace_.clear();
+    ASSERT_EQ(bus_.devsim("unplug u1"), 0) << bus_.err;
+    drain();
+    drain();
+    std::vector<std::string> modes;
+    for (const std::string& request : requests())
+        if (request.rfind("DC 10 ", 0) == 0)
+            modes.push_back(request);
+    EXPECT_EQ(modes, std::vector<std::string>({"DC 10 4294967293", "DC 10 4294967295 2"}));
+    EXPECT_EQ(waves.getValue(), 0);
+    EXPECT_TRUE(waves.getStereoButton().getToggleState());
 }
 
 // --- version information ---

@@ -238,6 +238,18 @@ TEST(SimFaults, AHoldKeepsItsRequestsUnansweredUntilItIsCleared)
     bus.run("fault u1 clear");
     held.join();
     EXPECT_EQ(bus.dumped("u1", "identify"), "1") << "the held request is carried out once let go";
+
+    // A driver-control request is held by its sub-code.
+    bus.run("fault u1 dc:10 hold");
+    EXPECT_NE(bus.devsim("fault u1 ver hold"), 0);
+    std::thread heldControl([&] { EXPECT_TRUE(control(bus.handle, 10, {0xFFFFFFFF, 2}).callOk); });
+    for (int i = 0; i < 5000 && bus.dumped("u1", "fault") != "dc:10 hold holding 1"; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_EQ(bus.dumped("u1", "fault"), "dc:10 hold holding 1");
+    EXPECT_EQ(control(bus.handle, 3, {}).word(16) & 2, 0u) << "not carried out while held";
+    bus.run("fault u1 clear");
+    heldControl.join();
+    EXPECT_EQ(control(bus.handle, 3, {}).word(16) & 2, 2u);
 }
 
 TEST(SimFaults, AFaultSetByAnotherProcessActsHere)

@@ -36,13 +36,14 @@ StSampleRateLock::StSampleRateLock(ConsoleContext& content)
 
 void StSampleRateLock::readFromDevice()
 {
-    // A click's lock is on its way: the driver's is about to change.
-    if (isSetQueued())
+    // Not while a click's lock is on its way: the driver's is about to change.
+    uint32_t generation = 0;
+    if (!read_.begin(0, generation))
         return;
     bool locked = false;
     const int result = content_.getDevice().isSampleRateLocked(locked);
     if (result == 0)
-        lock_.store(locked);
+        read_.put(0, int32_t(locked ? 1 : 0), generation);
     handleGetResult(result, this);
 }
 
@@ -59,6 +60,11 @@ void StSampleRateLock::handleCommandMessage(int commandId)
         juce::ToggleButton::handleCommandMessage(commandId);
         return;
     }
+    // A lock read before the user's latest click would undo it.
+    int channel = 0;
+    int32_t locked = 0;
+    if (read_.take(channel, locked))
+        lock_.store(locked != 0);
     setToggleState(lock_.load(), juce::dontSendNotification);
 }
 
@@ -142,10 +148,10 @@ int SampleRate::shownRate() const
 
 void SampleRate::readFromDevice()
 {
-    // A write is on its way: what the device has now is about to change.
-    if (isSetQueued())
+    // Not while a write is on its way: what the device has now is about to change.
+    uint32_t generation = 0;
+    if (!read_.begin(0, generation))
         return;
-    const uint32_t changes = userChanges_.load();
     device::vhw& device = content_.getDevice();
     int rate = 0;
     int result;
@@ -161,11 +167,7 @@ void SampleRate::readFromDevice()
         result = device.getClock(rate, clock);
     }
     if (result == 0)
-    {
-        readRate_.store(rate);
-        readAfter_.store(changes);
-        haveRead_.store(true);
-    }
+        read_.put(0, int32_t(rate), generation);
     handleGetResult(result, this);
 }
 
@@ -196,9 +198,10 @@ void SampleRate::writeToDevice()
 
 void SampleRate::loadFromState(ConsoleState& state, bool send)
 {
-    // The loaded rate is about to be sent: a read already under way must not put the old one back.
+    // The loaded rate is about to be sent: a rate read before the load must not put the old one back. A
+    // read still under way is dropped by the SET the caller queues next; one already made, here.
     if (send)
-        userChanges_.fetch_add(1);
+        read_.discard();
     const device::HwInfoCaps& caps = content_.getHwInfo();
     const uint32_t rate = state.getWord(ConsoleState::kRateWord);
     if (rate >= caps.getMinSampleRate() && rate <= caps.getMaxSampleRate())
@@ -208,13 +211,15 @@ void SampleRate::loadFromState(ConsoleState& state, bool send)
 void SampleRate::handleCommandMessage(int)
 {
     // A rate read before the latest click, session load or reset would undo it.
-    if (haveRead_.exchange(false) && readAfter_.load() == userChanges_.load())
+    int channel = 0;
+    int32_t readRate = 0;
+    if (read_.take(channel, readRate))
     {
         ConsoleState& state = content_.getState();
         if (vista_)
-            state.setSampleRate(readRate_.load());
+            state.setSampleRate(readRate);
         else
-            state.setWord(ConsoleState::kRateWord, uint32_t(readRate_.load()));
+            state.setWord(ConsoleState::kRateWord, uint32_t(readRate));
     }
     const int rate = shownRate();
     for (int k = 0; k < count_; ++k)
@@ -245,12 +250,12 @@ void SampleRate::buttonClicked(juce::Button* button)
         else
             state.setWord(ConsoleState::kRateWord, uint32_t(rates_[size_t(k)]));
     }
-    userChanges_.fetch_add(1);
     if (vista_)
         page_.disableForChange();
     else
         page_.refreshBufferSizeText();
     changePending_.store(true);
+    // Counted as a change as it is queued: a rate read begun before is dropped.
     content_.getHwThread()->queueSet(*this);
 }
 

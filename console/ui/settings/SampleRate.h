@@ -15,8 +15,9 @@
 // Threads: the device reads and writes run on the window's hardware thread; clicks, the display and
 // the per-poll refresh on the message thread. A rate read from the device reaches the state on the
 // message thread, and only when the user has not chosen a rate, loaded a session or reset since the read
-// was made.
+// began (DeviceRead); so does a lock read reach the toggle, unless the user clicked it since.
 
+#include "console/core/DeviceRead.h"
 #include "console/core/HwCtrl.h"
 #include "console/core/PolledSnapshot.h"
 
@@ -54,13 +55,15 @@ public:
     // Reads the driver's lock when the hardware thread starts.
     explicit StSampleRateLock(ConsoleContext& content);
 
+    // Skipped while a click's SET is queued; the lock read is kept for handleCommandMessage.
     void readFromDevice() override;
     void writeToDevice() override;
     void loadFromState(ConsoleState&, bool) override {}
     void storeToState(ConsoleState&) override {}
     void resetToDefault() override {}
 
-    // Id 0: the toggle follows the lock value. Other ids are the button's own.
+    // Id 0: a lock read since the user's latest click becomes the lock value; the toggle follows the
+    // lock value. Other ids are the button's own.
     void handleCommandMessage(int commandId) override;
     // Any thread: the lock the control stands for (what a rate change restores).
     bool getLockValue() const { return lock_.load(); }
@@ -70,7 +73,8 @@ protected:
 
 private:
     ConsoleContext& content_;
-    std::atomic<bool> lock_{false};
+    std::atomic<bool> lock_{false}; // set on the message thread
+    DeviceRead read_{*this};
 };
 
 class SampleRate : public juce::GroupComponent,
@@ -88,11 +92,11 @@ public:
     void readFromDevice() override;
     void writeToDevice() override;
     // Shows the state's rate when image word 28 lies within the device's range. A session load (send)
-    // counts as a change of the user's: a rate read before it is dropped.
+    // counts as a change of the user's, with the SET its caller queues: a rate read before it is dropped.
     void loadFromState(ConsoleState& state, bool send) override;
     void storeToState(ConsoleState&) override {}
-    // "Reset" keeps the rate (and sends it again); it counts as a change of the user's, as a load does.
-    void resetToDefault() override { userChanges_.fetch_add(1); }
+    // "Reset" keeps the rate (and sends it again); its SET counts as a change of the user's, as a load's.
+    void resetToDefault() override {}
 
     // A rate read from the device (unless the user chose one since) goes into the state; then the
     // button of the shown rate is on and every other off, and the buffer-size text follows.
@@ -121,10 +125,7 @@ private:
     std::array<std::unique_ptr<juce::ToggleButton>, kSampleRates.size()> buttons_;
     std::unique_ptr<StSampleRateLock> lock_;
     std::atomic<bool> changePending_{false}; // set by a click, cleared when a pre-Vista write starts
-    std::atomic<uint32_t> userChanges_{0};   // clicks, session loads and resets so far
-    std::atomic<int> readRate_{0};           // the last rate read, not yet in the state
-    std::atomic<uint32_t> readAfter_{0};     // the changes made before that read
-    std::atomic<bool> haveRead_{false};
+    DeviceRead read_{*this};                 // the last rate read, not yet in the state
 };
 
 // On Vista and later: the rate the device's clock runs at, read after every poll.

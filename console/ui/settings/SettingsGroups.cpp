@@ -186,13 +186,14 @@ BufferSize::~BufferSize()
 
 void BufferSize::readFromDevice()
 {
-    // A size of the user's is on its way; a failed read changes nothing and is not repeated.
-    if (isSetQueued())
+    // Not while a size of the user's is on its way; a failed read changes nothing and is not repeated.
+    uint32_t generation = 0;
+    if (!read_.begin(0, generation))
         return;
     device::vhw& device = content_.getDevice();
     if (device.readDriverInfo() != 0)
         return;
-    size_.store(int(device.getDriverInfo().configuredBufferSize));
+    read_.put(0, int32_t(device.getDriverInfo().configuredBufferSize), generation);
     handleGetResult(0, this);
 }
 
@@ -213,7 +214,14 @@ void BufferSize::writeToDevice()
 void BufferSize::handleCommandMessage(int commandId)
 {
     if (commandId == 0)
+    {
+        // A size read before the user's latest drag would undo it.
+        int channel = 0;
+        int32_t size = 0;
+        if (read_.take(channel, size))
+            size_.store(size);
         slider_.setValue(size_.load(), juce::dontSendNotification);
+    }
     else if (commandId == 1)
         platform::messageBox(kConsoleAlertTitle, kRefusalText, platform::MB_OK);
 }
@@ -221,6 +229,7 @@ void BufferSize::handleCommandMessage(int commandId)
 void BufferSize::sliderDragEnded(juce::Slider* slider)
 {
     size_.store(int(slider->getValue()));
+    // Counted as a change as it is queued: a size read begun before is dropped.
     content_.getHwThread()->queueSet(*this);
 }
 
@@ -533,10 +542,9 @@ Surround::~Surround()
 
 void Surround::readFromDevice()
 {
-    // Counted before the queue is looked at: a choice queued after the look is counted after it too.
-    const uint32_t choices = choices_.load();
-    // A choice of the user's is on its way: the driver's mode is about to change.
-    if (isSetQueued())
+    // Not while a choice of the user's is on its way: the driver's mode is about to change.
+    uint32_t generation = 0;
+    if (!read_.begin(0, generation))
         return;
     device::vhw& device = content_.getDevice();
     const int result = device.readDriverInfo();
@@ -544,9 +552,7 @@ void Surround::readFromDevice()
     {
         const int mode = (device.getDriverInfo().flags & device::kDriverFlagSurround) != 0 ? 1 : 0;
         driverMode_.store(mode);
-        readMode_.store(mode);
-        readAfter_.store(choices);
-        haveRead_.store(true);
+        read_.put(0, int32_t(mode), generation);
     }
     handleGetResult(result, this);
 }
@@ -564,18 +570,24 @@ void Surround::writeToDevice()
         driverMode_.store(mode);
         return;
     }
-    // Logged, and the buttons show the driver's mode again so that the user can try once more.
+    // Logged, and the buttons show the driver's mode again so that the user can try once more. The mode
+    // is handed over as a read's is, so that it cannot replace a choice made during this send.
     handleSetResult(1);
-    value_.store(driverMode_.load());
+    uint32_t generation = 0;
+    if (!read_.begin(0, generation))
+        return; // that choice is queued: its own send decides
+    read_.put(0, int32_t(driverMode_.load()), generation);
     handleGetResult(0, this);
 }
 
 void Surround::handleCommandMessage(int)
 {
-    // A mode read before the user's latest choice would undo it.
-    if (haveRead_.exchange(false) && readAfter_.load() == choices_.load())
+    // A mode read (or a failed send's) before the user's latest choice would undo it.
+    int channel = 0;
+    int32_t mode = 0;
+    if (read_.take(channel, mode))
     {
-        value_.store(readMode_.load());
+        value_.store(mode);
         known_.store(true);
     }
     showChoice(stereo_, surround_, value_.load() != 0);
@@ -591,9 +603,8 @@ void Surround::buttonClicked(juce::Button* button)
         return;
     value_.store(on);
     known_.store(true);
+    // Counted as a change as it is queued: a mode read begun before is dropped.
     content_.getHwThread()->queueSet(*this);
-    // Counted once queued, so a read that found nothing queued began before this count.
-    choices_.fetch_add(1);
     if (page_.isRunningOnVista())
         page_.disableForChange();
     else

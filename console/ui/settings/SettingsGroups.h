@@ -5,6 +5,7 @@
 // the screen shows run on the message thread, the device requests on the window's hardware thread.
 // Each group sizes itself and adds itself to the page, which places it.
 
+#include "console/core/DeviceRead.h"
 #include "console/core/HwCtrl.h"
 #include "console/core/PolledSnapshot.h"
 
@@ -94,13 +95,15 @@ public:
     BufferSize(ConsoleContext& content, SettingsPageHost& page);
     ~BufferSize() override;
 
+    // Skipped while a drag's SET is queued; the size read is kept for handleCommandMessage.
     void readFromDevice() override;
     void writeToDevice() override;
     void loadFromState(ConsoleState&, bool) override {}
     void storeToState(ConsoleState&) override {}
     void resetToDefault() override {}
 
-    // 0: the slider shows the size; 1: the refusal alert.
+    // 0: a size read since the user's latest drag becomes the size; the slider shows the size. 1: the
+    // refusal alert.
     void handleCommandMessage(int commandId) override;
 
     // The size the group shows and sends (0 until the driver's was first read; nothing is sent then).
@@ -125,7 +128,8 @@ private:
     };
 
     ConsoleContext& content_;
-    std::atomic<int> size_{0};
+    std::atomic<int> size_{0}; // set on the message thread
+    DeviceRead read_{*this};
     StBufferSizeSlider slider_;
     RefusalNotifier refusal_{*this};
 };
@@ -245,12 +249,13 @@ public:
     void readFromDevice() override;
     // Sends nothing while the mode is unknown (no read has succeeded and the user has not chosen): the
     // start-up choice is no mode of the driver's. A failed request is logged and the buttons go back to
-    // the driver's mode.
+    // the driver's mode, on the message thread under the rule of a read.
     void writeToDevice() override;
     void loadFromState(ConsoleState&, bool) override {}
     void storeToState(ConsoleState&) override {}
     void resetToDefault() override {}
-    // A mode read since the user's latest choice becomes the group's; the buttons show the mode.
+    // A mode read (or a failed send's driver mode) since the user's latest choice becomes the group's;
+    // the buttons show the mode.
     void handleCommandMessage(int commandId) override;
 
     int getValue() const { return value_.load(); }
@@ -262,14 +267,11 @@ private:
 
     ConsoleContext& content_;
     SettingsPageHost& page_;
-    std::atomic<int> value_{1};
+    std::atomic<int> value_{1};      // set on the message thread
     std::atomic<int> driverMode_{1}; // the mode the driver was last known to have
     std::atomic<bool> known_{false}; // value_ is the driver's (read) or the user's (clicked)
     // A read's mode reaches value_ on the message thread, unless the user chose since the read began.
-    std::atomic<uint32_t> choices_{0}; // the user's choices so far
-    std::atomic<int> readMode_{0};
-    std::atomic<uint32_t> readAfter_{0};
-    std::atomic<bool> haveRead_{false};
+    DeviceRead read_{*this};
     juce::ToggleButton stereo_{"Stereo"};
     juce::ToggleButton surround_{"Surround sound"};
 };
