@@ -120,6 +120,16 @@ protected:
         return out;
     }
 
+    // The wave-device mode requests of the trace (driver-control sub-code 10), in order.
+    std::vector<std::string> modesSent() const
+    {
+        std::vector<std::string> out;
+        for (const std::string& request : requests())
+            if (request.rfind("DC 10 ", 0) == 0)
+                out.push_back(request);
+        return out;
+    }
+
     // Sets a hold on target ("dc:3", "vdc:3/1"), runs queue, and waits without running the message loop
     // (so also from inside a click) until the request that queue made is held, unanswered.
     bool holdRequest(const std::string& target, const std::function<void()>& queue)
@@ -879,14 +889,6 @@ TEST_F(SettingsTest, AWaveDeviceModeNeverReadIsNotSentByALoadOrAResetButAChoiceI
     ASSERT_EQ(bus_.devsim("fault u1 clear"), 0);
     console::Surround& waves = *page().getSurround();
     EXPECT_TRUE(waves.getSurroundButton().getToggleState());
-    auto modesSent = [&]
-    {
-        std::vector<std::string> out;
-        for (const std::string& request : requests())
-            if (request.rfind("DC 10 ", 0) == 0)
-                out.push_back(request);
-        return out;
-    };
     trace_.clear();
     console::applyToConsole(content());
     waves.resetToDefault();
@@ -917,11 +919,7 @@ TEST_F(SettingsTest, AWaveDeviceChoiceMadeBeforeTheModesReadBeginsIsSentAndKept)
     ASSERT_EQ(bus_.devsim("fault u1 clear"), 0) << bus_.err;
     drain();
     drain();
-    std::vector<std::string> modes;
-    for (const std::string& request : requests())
-        if (request.rfind("DC 10 ", 0) == 0)
-            modes.push_back(request);
-    EXPECT_EQ(modes, std::vector<std::string>({"DC 10 4294967295 2"}));
+    EXPECT_EQ(modesSent(), std::vector<std::string>({"DC 10 4294967295 2"}));
     EXPECT_EQ(waves.getValue(), 1);
     EXPECT_TRUE(waves.getSurroundButton().getToggleState());
 }
@@ -940,11 +938,7 @@ TEST_F(SettingsTest, AWaveDeviceChoiceMadeWhileAFailingSendIsUnderWayIsSentNext)
     ASSERT_EQ(bus_.devsim("unplug u1"), 0) << bus_.err;
     drain();
     drain();
-    std::vector<std::string> modes;
-    for (const std::string& request : requests())
-        if (request.rfind("DC 10 ", 0) == 0)
-            modes.push_back(request);
-    EXPECT_EQ(modes, std::vector<std::string>({"DC 10 4294967293", "DC 10 4294967295 2"}));
+    EXPECT_EQ(modesSent(), std::vector<std::string>({"DC 10 4294967293", "DC 10 4294967295 2"}));
     EXPECT_EQ(waves.getValue(), 0);
     EXPECT_TRUE(waves.getStereoButton().getToggleState());
 }
