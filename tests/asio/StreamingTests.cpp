@@ -8,11 +8,13 @@
 #include "platform/Registry.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <dlfcn.h>
 #include <sstream>
+#include <thread>
 
 using namespace asiodrv;
 using asiotest::DriverFixture;
@@ -40,22 +42,39 @@ int32_t patternSample(uint32_t channel, uint64_t frame)
     return static_cast<int32_t>((channel & 0xFF) << 24 | (static_cast<uint32_t>(frame) & 0xFFFF) << 8);
 }
 
-// The threads of the process. A sanitizer starts a thread of its own with the process's first thread; one
-// is made before the first count, so that thread is there before as after.
-int threadCount()
+// A sanitizer starts a thread of its own with the process's first thread; one is made at start-up, so
+// that thread is there before as after every count.
+const bool sanitizerThreadStarted = []
 {
-    static const bool sanitizerThreadStarted = []
-    {
-        std::thread([] {}).join();
-        return true;
-    }();
-    (void)sanitizerThreadStarted;
+    std::thread([] {}).join();
+    return true;
+}();
+
+int tasksListed()
+{
     int n = 0;
     if (DIR* d = ::opendir("/proc/self/task"))
     {
         while (const dirent* e = ::readdir(d))
             n += e->d_name[0] != '.' ? 1 : 0;
         ::closedir(d);
+    }
+    return n;
+}
+
+// The threads of the process. A thread just joined may still be listed for a moment while the system
+// reaps it, so the count is the first that two reads 5 ms apart agree on (a second at most).
+int threadCount()
+{
+    (void)sanitizerThreadStarted;
+    int n = tasksListed();
+    for (int tries = 0; tries < 200; ++tries)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        const int again = tasksListed();
+        if (again == n)
+            break;
+        n = again;
     }
     return n;
 }
