@@ -1,8 +1,8 @@
 // The console layout's rectangles and pictures, and the look and feel's knob frames and faces.
 
 #include "CapsBuilder.h"
+#include "console/ui/widgets/ConsoleLayout.h"
 #include "console/ui/widgets/ConsoleLookAndFeel.h"
-#include "console/ui/window/ConsoleLayout.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The tab bar: captions for the output layouts, tab widths, selection, clicks and activity lights.
 
 #include "CapsBuilder.h"
-#include "console/ui/window/ConsoleLayout.h"
+#include "console/ui/widgets/ConsoleLayout.h"
 #include "console/ui/window/TabBar.h"
 
 #include <gtest/gtest.h>

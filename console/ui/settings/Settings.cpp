@@ -4,7 +4,7 @@
 #include "console/ui/settings/SampleRate.h"
 #include "console/ui/settings/SettingsGroups.h"
 #include "console/ui/widgets/ConsoleContext.h"
-#include "console/ui/window/ConsoleLayout.h"
+#include "console/ui/widgets/ConsoleLayout.h"
 #include "device/Vhw.h"
 #include "platform/SystemInfo.h"
 #include "platform/Time.h"

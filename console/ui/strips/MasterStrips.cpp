@@ -3,8 +3,8 @@
 #include "console/core/ConsoleState.h"
 #include "console/ui/strips/StripHeaders.h"
 #include "console/ui/widgets/ConsoleContext.h"
+#include "console/ui/widgets/ConsoleLayout.h"
 #include "console/ui/widgets/ConsoleLookAndFeel.h"
-#include "console/ui/window/ConsoleLayout.h"
 #include "device/Vhw.h"
 
 #include <initializer_list>

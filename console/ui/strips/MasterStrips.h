@@ -13,7 +13,7 @@
 #include "console/core/PolledSnapshot.h"
 #include "console/ui/strips/StripControls.h"
 #include "console/ui/widgets/Meters.h"
-#include "console/ui/window/PageSection.h"
+#include "console/ui/widgets/PageSection.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 

@@ -15,7 +15,7 @@
 // Message thread, except the device operations (readFromDevice, writeToDevice) on the hardware thread.
 
 #include "console/ui/strips/StripControls.h"
-#include "console/ui/window/PageSection.h"
+#include "console/ui/widgets/PageSection.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 

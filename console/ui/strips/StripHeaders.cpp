@@ -1,8 +1,8 @@
 #include "console/ui/strips/StripHeaders.h"
 
 #include "console/ui/widgets/ConsoleContext.h"
+#include "console/ui/widgets/ConsoleLayout.h"
 #include "console/ui/widgets/ConsoleLookAndFeel.h"
-#include "console/ui/window/ConsoleLayout.h"
 
 #include <algorithm>
 

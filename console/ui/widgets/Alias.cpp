@@ -2,7 +2,7 @@
 
 #include "console/core/ConsoleState.h"
 #include "console/ui/widgets/ConsoleContext.h"
-#include "console/ui/window/ConsoleLayout.h"
+#include "console/ui/widgets/ConsoleLayout.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #include "console/ui/widgets/ConsoleLookAndFeel.h"
 
-#include "console/ui/window/ConsoleLayout.h"
+#include "console/ui/widgets/ConsoleLayout.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,8 +1,8 @@
 #include "console/ui/widgets/Fader.h"
 
 #include "console/ui/widgets/ConsoleContext.h"
+#include "console/ui/widgets/ConsoleLayout.h"
 #include "console/ui/widgets/Toggle.h"
-#include "console/ui/window/ConsoleLayout.h"
 
 namespace console
 {

@@ -1,7 +1,7 @@
 #include "console/ui/widgets/Toggle.h"
 
 #include "console/ui/widgets/ConsoleContext.h"
-#include "console/ui/window/ConsoleLayout.h"
+#include "console/ui/widgets/ConsoleLayout.h"
 
 namespace console
 {

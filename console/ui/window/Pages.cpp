@@ -6,9 +6,9 @@
 #include "console/ui/strips/StripHeaders.h"
 #include "console/ui/widgets/Alias.h"
 #include "console/ui/widgets/ConsoleContext.h"
+#include "console/ui/widgets/ConsoleLayout.h"
 #include "console/ui/widgets/ConsoleLookAndFeel.h"
 #include "console/ui/widgets/Meters.h"
-#include "console/ui/window/ConsoleLayout.h"
 
 namespace console
 {

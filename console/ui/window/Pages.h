@@ -10,7 +10,7 @@
 // Message thread only.
 
 #include "console/core/PolledSnapshot.h"
-#include "console/ui/window/PageSection.h"
+#include "console/ui/widgets/PageSection.h"
 #include "console/ui/window/SessionFiles.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>

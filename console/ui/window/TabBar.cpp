@@ -1,6 +1,6 @@
 #include "console/ui/window/TabBar.h"
 
-#include "console/ui/window/ConsoleLayout.h"
+#include "console/ui/widgets/ConsoleLayout.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "console/ui/window/ConsoleLayout.h"
+#include "console/ui/widgets/ConsoleLayout.h"
 
 #include "ConsoleImageData.h"
 #include "console/ui/widgets/ButtonFaces.h"
