@@ -298,6 +298,25 @@ TEST_F(SettingsTest, EveryPresetShowsEachGroupWholeInsideThePageAndApartFromTheO
     }
 }
 
+TEST_F(SettingsTest, OnAOneColumnPageTheWheelOverTheBufferSliderScrollsThePageAndSendsNoSize)
+{
+    open("--model st2"); // a 329-pixel page
+    console::StBufferSizeSlider& slider = page().getBufferSize()->getSlider();
+    auto* view = slider.findParentComponentOfClass<juce::Viewport>();
+    ASSERT_NE(view, nullptr);
+    const double size = slider.getValue();
+    trace_.clear();
+    const juce::Point<float> at(float(slider.getWidth()) / 2, float(slider.getHeight()) / 2);
+    const juce::MouseEvent event(juce::Desktop::getInstance().getMainMouseSource(), at, {}, 1.0f, 0.0f, 0.0f,
+                                 0.0f, 0.0f, &slider, &slider, juce::Time::getCurrentTime(), at,
+                                 juce::Time::getCurrentTime(), 0, false);
+    slider.mouseWheelMove(event, juce::MouseWheelDetails{0.0f, -0.5f, false, false, false});
+    EXPECT_GT(view->getViewPositionY(), 0);
+    EXPECT_EQ(slider.getValue(), size);
+    drain();
+    EXPECT_EQ(requests(), std::vector<std::string>());
+}
+
 // --- each group's own layout ---
 
 TEST_F(SettingsTest, TheRateGroupOffersTheRatesFromTheDevicesLowestToItsHighest)

@@ -175,6 +175,9 @@ void Settings::layOutOneColumn()
         holder.addAndMakeVisible(group);
         column.place(group);
     }
+    // The wheel scrolls the page: taken by the buffer slider on its way, it would send a buffer size.
+    if (buffer_ != nullptr)
+        buffer_->getSlider().setScrollWheelEnabled(false);
 }
 
 void Settings::setDeviceFlag()
