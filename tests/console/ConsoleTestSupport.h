@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -182,6 +183,25 @@ inline std::string writeCapsFile(const std::string& dir, uint32_t vendor, uint32
         .firmware(dsp, arm)
         .writeTo(path);
     return path;
+}
+
+// --- colours ---
+// The contrast ratio of two opaque colours, from 1 (the same) to 21 (black on white): the relative
+// luminances of the sRGB colours, each plus 0.05, the lighter over the darker.
+inline double contrastRatio(juce::Colour a, juce::Colour b)
+{
+    auto luminance = [](juce::Colour c)
+    {
+        auto linear = [](juce::uint8 v)
+        {
+            const double s = v / 255.0;
+            return s <= 0.04045 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(c.getRed()) + 0.7152 * linear(c.getGreen()) + 0.0722 * linear(c.getBlue());
+    };
+    const double la = luminance(a) + 0.05;
+    const double lb = luminance(b) + 0.05;
+    return la > lb ? la / lb : lb / la;
 }
 
 // --- the simulated unit ---

@@ -1,11 +1,15 @@
 // The UI's dialogs: the flash progress window and the message boxes shown as alert windows.
 
 #include "ConsoleTestSupport.h"
+#include "console/ui/settings/SettingsGroups.h"
 #include "console/ui/window/FlashProgressWindow.h"
 #include "console/ui/window/JuceMessageBox.h"
 #include "platform/MessageBox.h"
 
+#include <algorithm>
+#include <functional>
 #include <thread>
+#include <vector>
 
 using namespace console;
 using testsupport::Later;
@@ -80,4 +84,53 @@ TEST(JuceMessageBoxTest, AlertAnswersItsButtonsAndOtherThreadsGetTheCautiousAnsw
     EXPECT_EQ(answers[0], platform::IDNO);
     EXPECT_EQ(answers[1], platform::IDCANCEL);
     EXPECT_EQ(answers[2], platform::IDOK);
+}
+
+TEST(JuceMessageBoxTest, TheBoxShowsEachLineOfItsTextWholeAsALineOfItsOwn)
+{
+    REQUIRE_DISPLAY();
+    const auto present = makeJuceMessageBoxPresenter();
+    const juce::String text = BufferSize::kRefusalText;
+    juce::StringArray lines;
+    Later look(
+        [&]
+        {
+            auto* alert = dynamic_cast<juce::AlertWindow*>(
+                juce::ModalComponentManager::getInstance()->getModalComponent(0));
+            ASSERT_NE(alert, nullptr);
+            // The labels the box draws text in (the framework keeps an invisible one for screen readers),
+            // top to bottom.
+            std::vector<juce::Label*> labels;
+            std::function<void(juce::Component&)> collect = [&](juce::Component& parent)
+            {
+                for (juce::Component* child : parent.getChildren())
+                {
+                    auto* label = dynamic_cast<juce::Label*>(child);
+                    if (label != nullptr && label->isShowing() &&
+                        !label->findColour(juce::Label::textColourId).isTransparent())
+                        labels.push_back(label);
+                    collect(*child);
+                }
+            };
+            collect(*alert);
+            std::sort(labels.begin(), labels.end(),
+                      [alert](juce::Label* a, juce::Label* b) {
+                          return alert->getLocalPoint(a, juce::Point<int>()).y <
+                                 alert->getLocalPoint(b, juce::Point<int>()).y;
+                      });
+            for (juce::Label* label : labels)
+            {
+                lines.add(label->getText());
+                const juce::Rectangle<int> area =
+                    label->getBorderSize().subtractedFrom(label->getLocalBounds());
+                EXPECT_LE(label->getFont().getStringWidthFloat(label->getText()), float(area.getWidth()))
+                    << label->getText();
+                EXPECT_GE(float(area.getHeight()), label->getFont().getHeight());
+                EXPECT_TRUE(
+                    alert->getLocalBounds().contains(alert->getLocalArea(label, label->getLocalBounds())));
+            }
+            alert->exitModalState(0);
+        });
+    EXPECT_EQ(present("Varnel Strellis Console", text.toStdString(), platform::MB_OK), platform::IDOK);
+    EXPECT_EQ(lines.joinIntoString("\n"), text);
 }

@@ -1,6 +1,7 @@
 // The console layout's rectangles and pictures, and the look and feel's knob frames and faces.
 
 #include "CapsBuilder.h"
+#include "ConsoleTestSupport.h"
 #include "console/ui/widgets/ConsoleLayout.h"
 #include "console/ui/widgets/ConsoleLookAndFeel.h"
 
@@ -286,6 +287,18 @@ TEST(ConsoleLookAndFeel, ToggleFacesShowTheirStateInColour)
     button.setToggleState(false, juce::dontSendNotification);
     const juce::Colour off = centre();
     EXPECT_NEAR(off.getRed(), off.getGreen(), 8);
+}
+
+TEST(ConsoleLookAndFeel, TheFileChoosersTitleReadsOnItsDarkGround)
+{
+    console::installConsoleLookAndFeel();
+    juce::LookAndFeel& lf = juce::LookAndFeel::getDefaultLookAndFeel();
+    // The framework's chooser fills its window with the alert windows' ground.
+    const juce::Colour ground = lf.findColour(juce::AlertWindow::backgroundColourId);
+    const juce::AttributedString header = lf.createFileChooserHeaderText("Save settings", "");
+    ASSERT_GT(header.getNumAttributes(), 0);
+    for (int i = 0; i < header.getNumAttributes(); ++i)
+        EXPECT_GE(consoletest::contrastRatio(header.getAttribute(i).colour, ground), 4.5);
 }
 
 } // namespace

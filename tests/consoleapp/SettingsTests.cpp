@@ -25,6 +25,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <sstream>
 #include <thread>
 
@@ -240,6 +241,80 @@ TEST_F(SettingsTest, AUnitWithoutClockChoicePhantomPowerSpdifOrRoutingHasOnlyThe
     EXPECT_EQ(settings.getIsocMap(), nullptr);
     EXPECT_NE(settings.getSurround(), nullptr);
     EXPECT_NE(settings.getBufferSize(), nullptr);
+}
+
+TEST_F(SettingsTest, EveryPresetShowsEachGroupWholeInsideThePageAndApartFromTheOthers)
+{
+    ASSERT_EQ(bus_.devsim("models"), 0);
+    std::vector<std::string> presets;
+    std::istringstream models(bus_.out);
+    for (std::string line; std::getline(models, line);)
+        presets.push_back(line.substr(0, line.find(' ')));
+    ASSERT_GE(presets.size(), 8u);
+
+    for (const bool vista : {false, true})
+    {
+        for (const std::string& preset : presets)
+        {
+            SCOPED_TRACE(preset + (vista ? " on Vista" : " before Vista"));
+            ASSERT_EQ(bus_.devsim("reset"), 0);
+            ASSERT_EQ(bus_.devsim(std::string("os windows ") + (vista ? "vista" : "xp")), 0);
+            ASSERT_NO_FATAL_FAILURE(plug("--model " + preset));
+            ASSERT_NO_FATAL_FAILURE(openDevice());
+            showWindow();
+            console::Settings& settings = page();
+            std::vector<juce::Component*> groups;
+            for (juce::Component* group : std::initializer_list<juce::Component*>{
+                     settings.getSampleRateDisplay(), settings.getSampleRate(), settings.getClockSource(),
+                     settings.getPhantomPower(), settings.getBufferSize(), settings.getSpdifFormat(),
+                     settings.getSurround(), settings.getIsocMap()})
+                if (group != nullptr)
+                    groups.push_back(group);
+
+            const juce::Rectangle<int> about = settings.getAboutButton().getBounds();
+            for (size_t i = 0; i < groups.size(); ++i)
+            {
+                juce::Component& group = *groups[i];
+                SCOPED_TRACE(group.getName());
+                // What the page shows of it, scrolled into view where the page scrolls.
+                juce::Rectangle<int> shown = settings.getLocalBounds();
+                if (auto* view = group.findParentComponentOfClass<juce::Viewport>())
+                {
+                    view->setViewPosition(group.getX(), group.getY());
+                    shown = settings.getLocalArea(
+                        view, view->getLocalBounds().withSize(view->getViewWidth(), view->getViewHeight()));
+                }
+                const juce::Rectangle<int> area = settings.getLocalArea(&group, group.getLocalBounds());
+                EXPECT_TRUE(settings.getLocalBounds().contains(area)) << area.toString();
+                EXPECT_TRUE(shown.contains(area)) << area.toString() << " shown " << shown.toString();
+                EXPECT_FALSE(area.intersects(about)) << area.toString();
+                for (size_t j = i + 1; j < groups.size(); ++j)
+                    EXPECT_FALSE(group.getBoundsInParent().intersects(groups[j]->getBoundsInParent()))
+                        << groups[j]->getName();
+            }
+            destroyWindow();
+            device_ = nullptr;
+        }
+    }
+}
+
+TEST_F(SettingsTest, OnAOneColumnPageTheWheelOverTheBufferSliderScrollsThePageAndSendsNoSize)
+{
+    open("--model st2"); // a 329-pixel page
+    console::StBufferSizeSlider& slider = page().getBufferSize()->getSlider();
+    auto* view = slider.findParentComponentOfClass<juce::Viewport>();
+    ASSERT_NE(view, nullptr);
+    const double size = slider.getValue();
+    trace_.clear();
+    const juce::Point<float> at(float(slider.getWidth()) / 2, float(slider.getHeight()) / 2);
+    const juce::MouseEvent event(juce::Desktop::getInstance().getMainMouseSource(), at, {}, 1.0f, 0.0f, 0.0f,
+                                 0.0f, 0.0f, &slider, &slider, juce::Time::getCurrentTime(), at,
+                                 juce::Time::getCurrentTime(), 0, false);
+    slider.mouseWheelMove(event, juce::MouseWheelDetails{0.0f, -0.5f, false, false, false});
+    EXPECT_GT(view->getViewPositionY(), 0);
+    EXPECT_EQ(slider.getValue(), size);
+    drain();
+    EXPECT_EQ(requests(), std::vector<std::string>());
 }
 
 // --- each group's own layout ---

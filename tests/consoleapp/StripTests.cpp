@@ -6,12 +6,15 @@
 #include "ConsoleWindowFixture.h"
 #include "console/ui/strips/InputStrips.h"
 #include "console/ui/strips/MasterStrips.h"
+#include "console/ui/strips/PlaybackStrips.h"
 #include "console/ui/strips/StripHeaders.h"
 #include "console/ui/widgets/Meters.h"
 #include "device/Conversions.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <tuple>
@@ -149,6 +152,42 @@ TEST_F(StripTest, SixteenInputsAreNumberedAndNamedWithinTheAnalogAndAdatGroups)
 {
     openSixteen();
     checkStrips({{"ANALOG", "A", 8}, {"ADAT", "ADAT", 8}});
+}
+
+TEST_F(StripTest, EveryDefaultNameOfASixteenChannelUnitShowsWholeInItsLabelOnEveryPair)
+{
+    openSixteen();
+    // The glyphs a label draws of its name: cut names end in dots.
+    auto shownText = [](juce::Label& label)
+    {
+        const juce::Rectangle<int> area = label.getBorderSize().subtractedFrom(label.getLocalBounds());
+        const juce::Font font = label.getLookAndFeel().getLabelFont(label);
+        juce::GlyphArrangement glyphs;
+        glyphs.addFittedText(font, label.getText(), float(area.getX()), float(area.getY()),
+                             float(area.getWidth()), float(area.getHeight()), label.getJustificationType(),
+                             std::max(1, int(float(area.getHeight()) / font.getHeight())),
+                             label.getMinimumHorizontalScale());
+        juce::String text;
+        for (int i = 0; i < glyphs.getNumGlyphs(); ++i)
+            text += juce::String::charToString(glyphs.getGlyph(i).getCharacter());
+        return text.removeCharacters(" ");
+    };
+    std::function<void(juce::Component&)> check = [&](juce::Component& parent)
+    {
+        for (juce::Component* child : parent.getChildren())
+        {
+            if (auto* name = dynamic_cast<console::Alias*>(child); name != nullptr && name->isShowing())
+                EXPECT_EQ(shownText(*name), name->getText().removeCharacters(" ")) << name->getText();
+            else
+                check(*child);
+        }
+    };
+    for (int pair = 0; pair < 8; ++pair) // 8 analog and 8 ADAT outputs
+    {
+        content().showPage(2 * pair);
+        check(*content().getTabbedBox());
+    }
+    EXPECT_EQ(content().getTabbedBox()->getPlayBox()->getStrip(0)->getAlias().getText(), "Play ADAT7");
 }
 
 TEST_F(StripTest, WithMoreThanSixteenInputsTheCaptionsNameTheGroupsOverTheSixteenStripsShown)

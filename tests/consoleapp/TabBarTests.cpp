@@ -1,11 +1,14 @@
 // The tab bar: captions for the output layouts, tab widths, selection, clicks and activity lights.
 
 #include "CapsBuilder.h"
+#include "ConsoleTestSupport.h"
 #include "console/ui/widgets/ConsoleLayout.h"
 #include "console/ui/window/TabBar.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <sstream>
 #include <vector>
 
 namespace
@@ -103,7 +106,7 @@ TEST(TabWidths, WideBarsCapTabsAt140AndNarrowBarsSwitchTo130And60)
     EXPECT_EQ(tabs[1].width, 60);
     EXPECT_EQ(tabs[4].width, 80);
     EXPECT_EQ(tabs[4].textWidthAdjust, 0);
-    EXPECT_EQ(tabs[0].textWidthAdjust, -16);
+    EXPECT_EQ(tabs[0].textWidthAdjust, -19);
 }
 
 TEST(TabBar, SavedTabsOutsideTheRangeOpenTheFirstTabAndMinusOneTheSettings)
@@ -158,6 +161,48 @@ TEST(TabBar, NarrowTabsWidenTheSelectedOneAndMoveTheLights)
     EXPECT_EQ(bar.getLights()[4]->getX(), tabs[2].x + tabs[2].width - 16);
     EXPECT_EQ(bar.getLights()[5]->getX(), tabs[2].x + tabs[2].width - 10);
     EXPECT_EQ(bar.getLights()[4]->getY(), 13);
+}
+
+TEST(TabBar, EveryPresetsTabsLieInsideTheBarWithWholeCaptionsClearOfTheLights)
+{
+    testsupport::TempBus bus;
+    ASSERT_EQ(bus.devsim("models"), 0);
+    std::istringstream models(bus.out);
+    const juce::Font font = console::VarnelTopTabBar::getCaptionFont();
+    for (std::string line; std::getline(models, line);)
+    {
+        const std::string preset = line.substr(0, line.find(' '));
+        SCOPED_TRACE(preset);
+        ASSERT_EQ(bus.devsim("reset"), 0);
+        ASSERT_EQ(bus.devsim("plug u1 --model " + preset), 0);
+        const device::vhw::Ptr device = consoletest::firstDevice();
+        ASSERT_NE(device, nullptr);
+        FakeHost host(device->getCaps());
+        // The bar is as wide as the window.
+        console::VarnelTopTabBar bar(host, console::ConsoleLayout(device->getCaps()).getContentSize().x);
+        const auto& tabs = bar.getTabs();
+        for (int selected = int(tabs.size()) - 1; selected >= 0; --selected)
+        {
+            bar.selectTab(selected);
+            for (size_t t = 0; t < tabs.size(); ++t)
+            {
+                const console::TopTab& tab = tabs[t];
+                const juce::String caption = int(t) == selected ? tab.name : tab.shortName;
+                SCOPED_TRACE(caption + " with tab " + juce::String(selected) + " selected");
+                EXPECT_GE(tab.x, 0);
+                EXPECT_LE(tab.x + tab.width, bar.getWidth());
+                // Whole: squeezed no further than the bar squeezes captions, so never cut short.
+                const int area = tab.width + tab.textWidthAdjust;
+                const float text = font.getStringWidthFloat(caption);
+                EXPECT_LE(text * console::VarnelTopTabBar::kCaptionMinimumScale, float(area));
+                if (t + 1 == tabs.size())
+                    continue;
+                // Centred in its area, the caption ends a little before the tab's first light.
+                const float right = float(tab.x) + (float(area) + std::min(text, float(area))) / 2.0f;
+                EXPECT_LE(right + 2.0f, float(bar.getLights()[int(2 * t)]->getX()));
+            }
+        }
+    }
 }
 
 TEST(ActivityLights, FollowTheOutputLevelsInFourSteps)

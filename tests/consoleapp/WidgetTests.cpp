@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <condition_variable>
@@ -506,6 +507,32 @@ TEST(PanKnobText, CentreAndStepsToEachSide)
     EXPECT_EQ(PanKnob::panText(1.0), "R 31");
     EXPECT_EQ(PanKnob::panText(0.25), "L 16");
     EXPECT_EQ(PanKnob::panText(0.75), "R 16");
+}
+
+TEST_F(WidgetTest, ThePanValueStandsOnALightFieldOfTheStripReadableAtAContrastOfFourAndAHalf)
+{
+    load(1);
+    console::InPanKnob& knob = strip(0).getPan();
+    juce::Label* box = nullptr;
+    for (juce::Component* child : knob.getChildren())
+        if (auto* label = dynamic_cast<juce::Label*>(child))
+            box = label;
+    ASSERT_NE(box, nullptr);
+    // Where the value's text is drawn, over the strip's artwork (the box's own ground lies between).
+    const juce::Rectangle<int> area =
+        strip(0).getLocalArea(box, box->getBorderSize().subtractedFrom(box->getLocalBounds()));
+    const juce::Image& artwork = console::consoleImages().stripBackground;
+    ASSERT_TRUE(artwork.getBounds().contains(area));
+    const juce::Colour text = box->findColour(juce::Label::textColourId);
+    double worst = 21.0;
+    for (int y = area.getY(); y < area.getBottom(); ++y)
+        for (int x = area.getX(); x < area.getRight(); ++x)
+        {
+            const juce::Colour ground =
+                artwork.getPixelAt(x, y).overlaidWith(box->findColour(juce::Label::backgroundColourId));
+            worst = std::min(worst, consoletest::contrastRatio(text, ground));
+        }
+    EXPECT_GE(worst, 4.5) << area.toString();
 }
 
 TEST_F(WidgetTest, AGangedPanKnobIsMirroredAndCtrlCentresBoth)

@@ -65,8 +65,8 @@ void separators(Graphics& g, int x, int w, int h)
     g.drawVerticalLine(x + w - 1, 0.0f, float(h));
 }
 
-// One input strip: upper label band, name field, nominal switch, pan knob, solo and mute, fader with its
-// meter, value field, and room for the gang button below.
+// One input strip: upper label band, name field, nominal switch, pan knob with its value field, solo and
+// mute, fader with its meter, value field, and room for the gang button below.
 Image stripBackground()
 {
     Image image = makeImage(kStripWidth, 465, false);
@@ -78,6 +78,8 @@ Image stripBackground()
     // The knob sits in a shallow well.
     g.setColour(Colour(14, 14, 15));
     g.fillEllipse(8.0f, 73.0f, 42.0f, 42.0f);
+    // The pan value below the knob.
+    scribble(g, {10.0f, 124.0f, 36.0f, 12.0f});
     slot(g, {7.0f, 200.0f, 12.0f, 198.0f});
     // Fader scale beside the track.
     g.setColour(kRule);

@@ -9,6 +9,8 @@
 #include "platform/SystemInfo.h"
 #include "platform/Time.h"
 
+#include <algorithm>
+#include <initializer_list>
 #include <mutex>
 
 namespace console
@@ -90,6 +92,11 @@ Settings::~Settings()
 void Settings::layOutGroups()
 {
     const int columnWidth = getWidth() / 2;
+    if (!twoColumnsFit(columnWidth))
+    {
+        layOutOneColumn();
+        return;
+    }
     Column left(0, columnWidth);
     left.place(rateDisplay_.get());
     left.place(rate_.get());
@@ -112,6 +119,65 @@ void Settings::layOutGroups()
     const int y0 = left.getY();
     isocMap_->setTopLeftPosition((getWidth() - isocMap_->getWidth()) / 2,
                                  (about_.getY() - isocMap_->getHeight() - y0) / 2 + y0 - kGroupGap);
+}
+
+std::vector<juce::Component*> Settings::groupsInColumnOrder() const
+{
+    std::vector<juce::Component*> groups;
+    for (juce::Component* group : std::initializer_list<juce::Component*>{
+             rateDisplay_.get(), rate_.get(), clock_.get(), phantom_.get(), spdif_.get(), surround_.get(),
+             buffer_.get(), isocMap_.get()})
+        if (group != nullptr)
+            groups.push_back(group);
+    return groups;
+}
+
+bool Settings::twoColumnsFit(int columnWidth) const
+{
+    // Routing without phantom power is centred on the whole page, every other group in its column.
+    for (juce::Component* group : groupsInColumnOrder())
+    {
+        const bool centred = group == isocMap_.get() && phantom_ == nullptr;
+        if (group->getWidth() > (centred ? getWidth() : columnWidth))
+            return false;
+    }
+    return true;
+}
+
+void Settings::layOutOneColumn()
+{
+    // A page narrower than two groups side by side: the groups stand in one column, left column first,
+    // in a view that scrolls when the column is taller than the room above "About".
+    column_ = std::make_unique<juce::Viewport>("settings column");
+    column_->setViewedComponent(new juce::Component("settings column groups"), true);
+    column_->setBounds(0, 0, getWidth(), about_.getY() - kGroupGap);
+    // The framework's scroll bar is white on white: a grey one on the page's dark.
+    for (juce::ScrollBar* bar : {&column_->getVerticalScrollBar(), &column_->getHorizontalScrollBar()})
+    {
+        bar->setColour(juce::ScrollBar::trackColourId, juce::Colour(40, 40, 40));
+        bar->setColour(juce::ScrollBar::thumbColourId, juce::Colour::greyLevel(0.6f));
+    }
+    addAndMakeVisible(*column_);
+
+    juce::Component& holder = *column_->getViewedComponent();
+    int widest = 0;
+    int height = kColumnTop;
+    for (juce::Component* group : groupsInColumnOrder())
+    {
+        widest = std::max(widest, group->getWidth());
+        height += group->getHeight() + kGroupGap;
+    }
+    const int scrollBar = height > column_->getHeight() ? column_->getScrollBarThickness() : 0;
+    holder.setSize(std::max(widest, column_->getWidth() - scrollBar), height);
+    Column column(0, holder.getWidth());
+    for (juce::Component* group : groupsInColumnOrder())
+    {
+        holder.addAndMakeVisible(group);
+        column.place(group);
+    }
+    // The wheel scrolls the page: taken by the buffer slider on its way, it would send a buffer size.
+    if (buffer_ != nullptr)
+        buffer_->getSlider().setScrollWheelEnabled(false);
 }
 
 void Settings::setDeviceFlag()

@@ -2,10 +2,11 @@
 
 // The settings page of a console window ("st settings"): the device-wide settings in two columns of
 // groups (sample rate, its display on Vista and later, clock source and phantom power on the left;
-// S/PDIF format, wave devices, buffer size and routing on the right) and the "About" button. Which groups
-// exist follows the capability record. The page is built with the window's content, hidden until the
-// "SETTINGS" tab is chosen, and told of every completed poll whether it is visible or not. Building it
-// sets device flag bit 0 once.
+// S/PDIF format, wave devices, buffer size and routing on the right) and the "About" button. A page
+// narrower than two groups side by side (a unit with one or two inputs) shows them in one scrolling
+// column instead, the left column's first. Which groups exist follows the capability record. The page is
+// built with the window's content, hidden until the "SETTINGS" tab is chosen, and told of every completed
+// poll whether it is visible or not. Building it sets device flag bit 0 once.
 //
 // Message thread only; the groups' device work runs on the window's hardware thread.
 
@@ -17,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace console
 {
@@ -81,6 +83,10 @@ private:
     void buttonClicked(juce::Button* button) override;
     void timerCallback() override;
     void layOutGroups();
+    // The groups the page has, left column first.
+    std::vector<juce::Component*> groupsInColumnOrder() const;
+    bool twoColumnsFit(int columnWidth) const;
+    void layOutOneColumn();
     void setDeviceFlag();
 
     ConsoleContext& content_;
@@ -96,6 +102,9 @@ private:
     std::unique_ptr<IsocMap> isocMap_;
     SampleRateBase* rateGroup_ = nullptr;
     juce::ToggleButton about_{"About"};
+    // The scrolling column of a page too narrow for two (its groups are children of its viewed
+    // component); null on pages with two columns.
+    std::unique_ptr<juce::Viewport> column_;
 };
 
 } // namespace console

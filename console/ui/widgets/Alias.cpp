@@ -27,6 +27,9 @@ void Alias::attach(juce::Component& parent)
     // The whole width for the text: with the label's usual side margins a default such as "In ADAT1"
     // would not fit in the 48 pixels and would be cut to dots.
     setBorderSize(juce::BorderSize<int>(1, 0, 1, 0));
+    // Squeezed further than the framework's 70 % before a name is cut: "Play ADAT1" and "Out ADAT1" need
+    // about 65 %, and cut to "Play AD..." the two strips of a pair would read the same.
+    setMinimumHorizontalScale(0.6f);
     content_.getLayout().setAliasColours(*this);
     parent.addAndMakeVisible(this);
 }

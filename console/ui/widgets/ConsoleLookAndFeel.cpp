@@ -37,6 +37,9 @@ ConsoleLookAndFeel::ConsoleLookAndFeel()
     setColour(juce::PopupMenu::textColourId, juce::Colours::white);
     setColour(juce::PopupMenu::highlightedBackgroundColourId, juce::Colours::white);
     setColour(juce::PopupMenu::highlightedTextColourId, kDark);
+    // The framework's file chooser fills its window with the alert windows' dark: its title (the session
+    // chooser's "Save settings", "Load settings") is white on it, as the alerts' text is.
+    setColour(juce::FileChooserDialogBox::titleTextColourId, juce::Colours::white);
 }
 
 void ConsoleLookAndFeel::drawToggleButton(juce::Graphics& g, juce::ToggleButton& button,

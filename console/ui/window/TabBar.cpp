@@ -14,6 +14,18 @@ constexpr int kFirstTabX = 3;
 constexpr int kSettingsWidth = 80;
 constexpr int kNarrowSelected = 130;
 constexpr int kNarrowOther = 60;
+// An output tab's caption ends 3 pixels before its lights, which take its last 16.
+constexpr int kOutputTextAdjust = -19;
+
+// The width of the tabs not selected in a narrow bar: 60, or less where the bar would otherwise end before
+// "SETTINGS" does.
+int narrowOtherWidth(int barWidth, int pairs)
+{
+    if (pairs < 2)
+        return kNarrowOther;
+    const int room = barWidth - kFirstTabX - kNarrowSelected - kSettingsWidth;
+    return std::clamp(room / (pairs - 1), 0, kNarrowOther);
+}
 
 juce::String range(int first, int second)
 {
@@ -69,10 +81,10 @@ std::vector<TopTab> makeTopTabs(const device::HwInfoCaps& caps, int barWidth, bo
         }
         if (!narrow)
             shortName = name;
-        tabs.push_back({name, shortName, x, w, -16});
+        tabs.push_back({name, shortName, x, w, kOutputTextAdjust});
         x += w;
         if (narrow)
-            w = kNarrowOther;
+            w = narrowOtherWidth(barWidth, (std::max(outputs, 1) + 1) / 2);
     }
     tabs.push_back({"SETTINGS", "SETTINGS", x, kSettingsWidth, 0});
     return tabs;
@@ -186,13 +198,13 @@ void VarnelTopTabBar::selectTab(int index)
     host_.showPage(settings ? -1 : 2 * index);
     if (narrow_)
     {
+        const int other = narrowOtherWidth(getWidth(), int(tabs_.size()) - 1);
         int x = kFirstTabX;
         for (size_t t = 0; t < tabs_.size(); ++t)
         {
             const bool isSettings = t + 1 == tabs_.size();
             tabs_[t].x = x;
-            tabs_[t].width =
-                isSettings ? kSettingsWidth : (int(t) == selected_ ? kNarrowSelected : kNarrowOther);
+            tabs_[t].width = isSettings ? kSettingsWidth : (int(t) == selected_ ? kNarrowSelected : other);
             x += tabs_[t].width;
         }
         positionActivityLights();
@@ -216,7 +228,7 @@ void VarnelTopTabBar::mouseUp(const juce::MouseEvent& event)
 
 void VarnelTopTabBar::paint(juce::Graphics& g)
 {
-    g.setFont(juce::Font(13.0f, juce::Font::bold));
+    g.setFont(getCaptionFont());
     g.fillAll(juce::Colours::black);
     const juce::Point<int> mouse = getMouseXYRelative();
     const bool hasMouse = isMouseOver();
@@ -245,7 +257,7 @@ void VarnelTopTabBar::paint(juce::Graphics& g)
         g.drawRoundedRectangle(shape, 8.0f, thickness);
         g.setColour(text);
         g.drawFittedText(caption, tab.x, 2, tab.width + tab.textWidthAdjust, height - 2,
-                         juce::Justification::centred, 1, 0.7f);
+                         juce::Justification::centred, 1, kCaptionMinimumScale);
     }
     const TopTab& sel = tabs_[size_t(selected_)];
     g.setColour(juce::Colour::greyLevel(0.7f));

@@ -33,12 +33,13 @@ struct TopTab
     juce::String shortName; // shown while not selected
     int x = 0;
     int width = 0;
-    int textWidthAdjust = 0; // -16 for output tabs: room for the two lights
+    int textWidthAdjust = 0; // -19 for output tabs: room for the two lights and a gap before them
 };
 
 // The tabs for a bar of this width: the output tabs, then "SETTINGS". narrow is set when the output
 // tabs would be under 115 pixels wide; they then take 130 for the first (selected) tab and 60 for the
-// others. A device with fewer than two outputs still gets one output tab.
+// others, or less where the bar would otherwise end before "SETTINGS" does. A device with fewer than two
+// outputs still gets one output tab.
 std::vector<TopTab> makeTopTabs(const device::HwInfoCaps& caps, int barWidth, bool& narrow);
 
 // A four-step signal light: dark, then three steps by the level's bits 24 to 30.
@@ -76,6 +77,10 @@ class VarnelTopTabBar : public TopTabBar
 {
 public:
     static constexpr int kLightSize = 5;
+    // How far a caption too long for its tab is squeezed before it would be cut.
+    static constexpr float kCaptionMinimumScale = 0.7f;
+
+    static juce::Font getCaptionFont() { return juce::Font(13.0f, juce::Font::bold); }
 
     // Bounds (0, 0, width, 30).
     VarnelTopTabBar(TabBarHost& host, int width);
