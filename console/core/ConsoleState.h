@@ -86,7 +86,8 @@ public:
     void markWholeImage() { imageIsWhole_ = true; }
 
     // The properties file's keys: gang masks, channel names, most recent folder. A missing name key
-    // keeps the name read from the device; a present one, even empty, replaces it.
+    // keeps the name read from the device; a present one, even empty, replaces it. Names and the folder
+    // are stored as text the framework never reads as markup (encodeSettingsText).
     void loadProperties(const juce::PropertySet& properties);
     void saveProperties(juce::PropertySet& properties) const;
 

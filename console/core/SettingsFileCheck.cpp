@@ -2,8 +2,11 @@
 
 #include "platform/Debug.h"
 
+#include <juce_data_structures/juce_data_structures.h>
+
 #include <algorithm>
 #include <cstring>
+#include <cwctype>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -380,6 +383,26 @@ bool entriesReadBack(const juce::MemoryBlock& bytes)
     return true;
 }
 
+// A character the framework's reader may skip as white space before it looks for markup: the locale's
+// white space, and every Unicode space whatever the locale.
+bool maySkipAsSpace(juce::juce_wchar c)
+{
+    return c <= 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 || c == 0x180E ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+           c == 0x3000 || std::iswspace(wint_t(c));
+}
+
+// Whether the framework's properties file would store the value as an element.
+bool readsAsMarkup(const juce::String& value)
+{
+    auto p = value.getCharPointer();
+    while (!p.isEmpty() && maySkipAsSpace(*p))
+        ++p;
+    return *p == '<';
+}
+
+constexpr juce::juce_wchar kTextMarker = 0x2060;
+
 } // namespace
 
 bool isWellFormedXml(const void* data, size_t size, const char* rootTag)
@@ -416,6 +439,28 @@ juce::File checkSettingsFile(const juce::File& file, const char* rootTag)
     platform::debugPrintf("Damaged settings file %s could not be moved aside; the defaults are used",
                           file.getFullPathName().toRawUTF8());
     return {};
+}
+
+juce::String encodeSettingsText(const juce::String& text)
+{
+    if (text.startsWithChar(kTextMarker) || readsAsMarkup(text))
+        return juce::String::charToString(kTextMarker) + text;
+    return text;
+}
+
+juce::String decodeSettingsText(const juce::String& stored)
+{
+    return stored.startsWithChar(kTextMarker) ? stored.substring(1) : stored;
+}
+
+void keepSettingsValuesAsText(juce::PropertySet& properties)
+{
+    const juce::ScopedLock lock(properties.getLock());
+    juce::StringPairArray& values = properties.getAllProperties();
+    for (int i = 0; i < values.size(); ++i)
+        if (readsAsMarkup(values.getAllValues()[i]))
+            values.set(values.getAllKeys()[i],
+                       juce::String::charToString(kTextMarker) + values.getAllValues()[i]);
 }
 
 } // namespace console

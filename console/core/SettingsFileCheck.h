@@ -1,6 +1,7 @@
 #pragma once
 
-// The check every XML settings file of the programs gets before the framework's XML reader sees it.
+// The check every XML settings file of the programs gets before the framework's XML reader sees it, and
+// the form text takes in those files.
 //
 // That reader trusts its input: a file that ends inside a multi-byte character makes it read past its
 // buffer, a processing instruction followed by text inside an element makes it loop for ever, it
@@ -13,6 +14,11 @@
 #include <juce_core/juce_core.h>
 
 #include <cstddef>
+
+namespace juce
+{
+class PropertySet;
+}
 
 namespace console
 {
@@ -40,5 +46,18 @@ constexpr int64_t kMaxSettingsFileBytes = 1024 * 1024;
 // missing, or moved aside); File() when a damaged file could not be moved, so that it is neither read nor
 // overwritten.
 juce::File checkSettingsFile(const juce::File& file, const char* rootTag);
+
+// Text values in properties files. The framework stores a value that reads as XML (a '<' after any white
+// space) as a child element and reads it back as that element's markup: "<Kick" came back as "<Kick/>",
+// and some names made its writer loop or crash. So a text value is stored in a form the framework never
+// takes for markup: a value that would be taken for it, or that begins with the marker U+2060 (word
+// joiner), is stored with the marker before it. No name the console ever wrote (8-bit text) and no path
+// begins with the marker, so every value an earlier version wrote reads back as it was written.
+juce::String encodeSettingsText(const juce::String& text);
+juce::String decodeSettingsText(const juce::String& stored);
+// The values just read from a file that the framework would take for markup when it writes them (an
+// entry an earlier version stored as an element, a value made by hand) get the marker, so that no save
+// parses them; decodeSettingsText gives them back unchanged. Nothing is marked as changed.
+void keepSettingsValuesAsText(juce::PropertySet& properties);
 
 } // namespace console

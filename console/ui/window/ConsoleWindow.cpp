@@ -292,6 +292,7 @@ ConsoleWindow::ConsoleWindow(device::vhw& device, ConsoleWindowHost* host)
     const juce::PropertiesFile::Options options = consolePropertiesOptions(unique);
     properties_ = std::make_unique<juce::PropertiesFile>(
         checkSettingsFile(propertiesFileFor(options), kPropertiesRootTag), options);
+    keepSettingsValuesAsText(*properties_);
     setOpaque(true);
     setUsingNativeTitleBar(true);
 
