@@ -255,7 +255,7 @@ void setRepaintRateOfDisplaysWithoutOne()
 juce::PropertiesFile::Options consolePropertiesOptions(const juce::String& uniqueName)
 {
     juce::PropertiesFile::Options options;
-    options.applicationName = juce::File::createLegalFileName(uniqueName);
+    options.applicationName = singleFileName(uniqueName);
     options.filenameSuffix = "properties";
     options.folderName = juce::File::createLegalFileName("Varnel Strellis Console");
     options.osxLibrarySubFolder = "Application Support";

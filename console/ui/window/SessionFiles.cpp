@@ -83,11 +83,12 @@ juce::File chooserStart(const juce::File& folder, const juce::String& wildcard)
 }
 
 // The choosers' filter of session files. The extension holds spaces ("Strellis 8 session"), and the
-// system choosers the framework starts on Linux take a filter as patterns separated by spaces: each space
-// is matched by '?' instead, which every chooser reads as any one character.
+// system choosers the framework starts on Linux take a filter as patterns separated by spaces and read
+// '[' ... ']' in a pattern as a set of characters: each space and bracket is matched by '?' instead,
+// which every chooser reads as any one character.
 juce::String sessionWildcard(const juce::String& extension)
 {
-    return "*." + extension.replaceCharacter(' ', '?');
+    return "*." + extension.replaceCharacters(" []", "???");
 }
 
 // The session's name: the file name without the session extension (which may hold dots of the model
