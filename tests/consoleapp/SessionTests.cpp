@@ -67,6 +67,14 @@ struct ScriptedDialogs : console::SessionDialogs
         return choose(title, initial, wildcard);
     }
     void alert(const juce::String& text) override { alerts.push_back(text); }
+    bool askToReplace(const juce::String& text) override
+    {
+        questions.push_back(text);
+        const bool replace = !replies.empty() && replies.front();
+        if (!replies.empty())
+            replies.pop_front();
+        return replace;
+    }
 
     juce::File choose(const juce::String& title, const juce::File& initial, const juce::String& wildcard)
     {
@@ -85,6 +93,8 @@ struct ScriptedDialogs : console::SessionDialogs
     std::vector<Call> calls;
     std::deque<juce::File> answers; // none left: cancelled
     std::vector<juce::String> alerts;
+    std::vector<juce::String> questions;
+    std::deque<bool> replies; // true: Replace; none left: Cancel
 };
 
 // Whether a chooser's filter lists a file as the system choosers the framework starts on Linux read it:
@@ -338,6 +348,38 @@ TEST_F(SessionTest, SaveAsksForANameOnceAndGivesEveryFileTheSessionExtension)
     command(console::kSaveAsCommand); // cancelled
     EXPECT_EQ(dialogs_.calls.size(), 4u);
     EXPECT_EQ(state().getCurrentSessionName(), "Studio C.txt");
+    EXPECT_TRUE(dialogs_.alerts.empty());
+}
+
+TEST_F(SessionTest, SaveAsksBeforeReplacingAFileItsChooserDidNotName)
+{
+    open("st8");
+    const juce::File folder = sessionFolder();
+    ASSERT_TRUE(folder.createDirectory());
+    const juce::File live = folder.getChildFile("live.Strellis 8 session");
+    ASSERT_TRUE(live.replaceWithText("kept"));
+
+    // "live" typed: the chooser asked about that name, and the extension comes after it closed.
+    dialogs_.answers = {folder.getChildFile("live")};
+    command(console::kSaveCommand); // Cancel
+    ASSERT_EQ(dialogs_.questions, std::vector<juce::String>{
+                                      "live.Strellis 8 session already exists. Do you want to replace it?"});
+    EXPECT_EQ(live.loadFileAsString(), "kept");
+    EXPECT_EQ(folder.getNumberOfChildFiles(juce::File::findFiles), 1);
+    EXPECT_EQ(state().getCurrentSessionName(), "");
+
+    dialogs_.answers = {folder.getChildFile("live")};
+    dialogs_.replies = {true};
+    command(console::kSaveCommand);
+    EXPECT_EQ(live.getSize(), ConsoleState::kSessionFileBytes);
+    EXPECT_EQ(state().getCurrentSessionName(), "live");
+
+    // The file saved again, and the whole name chosen (the chooser asked itself): no question.
+    command(console::kSaveCommand);
+    dialogs_.answers = {live};
+    command(console::kSaveAsCommand);
+    EXPECT_EQ(dialogs_.questions.size(), 2u);
+    EXPECT_EQ(dialogs_.calls.size(), 3u);
     EXPECT_TRUE(dialogs_.alerts.empty());
 }
 
