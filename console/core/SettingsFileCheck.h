@@ -14,6 +14,7 @@
 #include <juce_core/juce_core.h>
 
 #include <cstddef>
+#include <cstdint>
 
 namespace juce
 {
