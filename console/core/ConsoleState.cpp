@@ -1,5 +1,7 @@
 #include "console/core/ConsoleState.h"
 
+#include "console/core/SettingsFileCheck.h"
+
 #include "device/Conversions.h"
 #include "device/Vhw.h"
 #include "platform/Time.h"
@@ -153,13 +155,13 @@ void ConsoleState::loadProperties(const juce::PropertySet& properties)
         {
             const juce::String key = juce::String::formatted(format, i);
             if (properties.containsKey(key))
-                setName(firstRecord + i * kRecordBytes, properties.getValue(key));
+                setName(firstRecord + i * kRecordBytes, decodeSettingsText(properties.getValue(key)));
         }
     };
     loadNames("input alias %d", clampCount(caps.getInputCount()), kInputRecords);
     loadNames("output alias %d", clampCount(caps.getOutputCount()), kOutputRecords);
     loadNames("play alias %d", clampCount(caps.getPlaybackChannels(48000)), kPlaybackRecords);
-    recentFolder_ = properties.getValue("most recent folder");
+    recentFolder_ = decodeSettingsText(properties.getValue("most recent folder"));
 }
 
 void ConsoleState::saveProperties(juce::PropertySet& properties) const
@@ -172,12 +174,13 @@ void ConsoleState::saveProperties(juce::PropertySet& properties) const
     auto saveNames = [&](const char* format, int count, int firstRecord)
     {
         for (int i = 0; i < count; ++i)
-            properties.setValue(juce::String::formatted(format, i), getName(firstRecord + i * kRecordBytes));
+            properties.setValue(juce::String::formatted(format, i),
+                                encodeSettingsText(getName(firstRecord + i * kRecordBytes)));
     };
     saveNames("input alias %d", clampCount(caps.getInputCount()), kInputRecords);
     saveNames("output alias %d", clampCount(caps.getOutputCount()), kOutputRecords);
     saveNames("play alias %d", clampCount(caps.getPlaybackChannels(48000)), kPlaybackRecords);
-    properties.setValue("most recent folder", recentFolder_);
+    properties.setValue("most recent folder", encodeSettingsText(recentFolder_));
 }
 
 uint32_t ConsoleState::computeCrc() const

@@ -33,6 +33,11 @@ void byteSwapQuadlets(void* data, int byteCount);
 // bytes before, 0 to start.
 uint32_t crc32(const void* data, size_t size, uint32_t crc = 0);
 
+// A name from the device made one plain file name, for the paths it becomes part of: the framework's
+// legal file name (no separators), with a leading '~' (which the framework reads as a home folder)
+// replaced by '_', and the first dot of a name of dots alone.
+juce::String singleFileName(const juce::String& name);
+
 class ConsoleState
 {
 public:
@@ -86,7 +91,8 @@ public:
     void markWholeImage() { imageIsWhole_ = true; }
 
     // The properties file's keys: gang masks, channel names, most recent folder. A missing name key
-    // keeps the name read from the device; a present one, even empty, replaces it.
+    // keeps the name read from the device; a present one, even empty, replaces it. Names and the folder
+    // are stored as text the framework never reads as markup (encodeSettingsText).
     void loadProperties(const juce::PropertySet& properties);
     void saveProperties(juce::PropertySet& properties) const;
 
@@ -200,11 +206,11 @@ public:
     static bool isLegacyFile(uint32_t modelId, const juce::File& file);
     // The wildcard, plus ";*" and the legacy extension when the model has one.
     static juce::String getLoadWildcard(uint32_t modelId, const juce::String& wildcard);
-    // The model name (as a legal file name: the device's own may hold separators) followed by " session".
+    // The model name (as a single file name: the device's own may hold separators) followed by " session".
     juce::String getSessionExtension() const;
     // The most recent folder; without one, the documents folder's "<model name> sessions".
     juce::File getDefaultSessionFolder() const;
-    // The documents folder's "<model name> sessions" (the model name as a legal file name); a File() when
+    // The documents folder's "<model name> sessions" (the model name as a single file name); a File() when
     // there is no documents folder.
     juce::File getDocumentsSessionFolder() const;
     // The default folder, made with its parents when missing; when it cannot be made, the documents

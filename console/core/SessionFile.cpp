@@ -357,11 +357,21 @@ juce::File ConsoleState::getSessionFolder() const
     return {};
 }
 
+juce::String singleFileName(const juce::String& name)
+{
+    juce::String legal = juce::File::createLegalFileName(name);
+    // A name of dots alone would be the folder itself or its parent; other leading dots only hide the
+    // file, and names kept by earlier versions must still be found.
+    if (legal.startsWithChar('~') || legal.containsOnly("."))
+        legal = "_" + legal.substring(1);
+    return legal;
+}
+
 juce::String ConsoleState::fileNameOfModel() const
 {
-    // The model name comes from the device: made a legal single name, so that a session folder or file
+    // The model name comes from the device: made a single file name, so that a session folder or file
     // never lies outside the folder it is made in. Only paths take this form.
-    return juce::File::createLegalFileName(juce::String(device_.getCaps().getModelName()));
+    return singleFileName(juce::String(device_.getCaps().getModelName()));
 }
 
 } // namespace console

@@ -2,7 +2,12 @@
 
 #include "platform/Debug.h"
 
+#include <juce_data_structures/juce_data_structures.h>
+
 #include <algorithm>
+#include <cstring>
+#include <cwctype>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -112,11 +117,12 @@ private:
         return i_ != start;
     }
 
-    // Letters, digits, '_', ':', '-', '.' and every character beyond ASCII, as the framework reads names.
+    // ASCII letters, digits, '_', ':', '-' and '.', as the framework reads names. Whether it takes a
+    // character beyond ASCII depends on the locale; it writes none.
     static bool isNameChar(char32_t c)
     {
         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-               c == ':' || c == '-' || c == '.' || c >= 0x80;
+               c == ':' || c == '-' || c == '.';
     }
 
     bool name(std::u32string_view& out)
@@ -150,7 +156,10 @@ private:
         }
     }
 
-    // "&" starts one of the five predefined entities or a character reference to a character XML allows.
+    // "&" starts one of the five predefined entities or a character reference. The framework writes every
+    // character it holds that is not plain ASCII as a decimal reference, surrogates and values above
+    // U+10FFFF included, and reads at most 8 hexadecimal or 12 decimal digits (past that it skips a
+    // character unread).
     bool reference()
     {
         if (!eat("&"))
@@ -161,7 +170,7 @@ private:
         if (!eat("#"))
             return false;
         const bool hex = eat("x");
-        char32_t value = 0;
+        uint64_t value = 0;
         size_t digits = 0;
         for (; !atEnd() && s_[i_] != ';'; ++i_, ++digits)
         {
@@ -173,19 +182,15 @@ private:
                 digit = int(c - 'a' + 10);
             else if (hex && c >= 'A' && c <= 'F')
                 digit = int(c - 'A' + 10);
-            if (digit < 0)
+            if (digit < 0 || digits == (hex ? 8u : 12u))
                 return false;
-            value = value * (hex ? 16 : 10) + char32_t(digit);
-            if (value > 0x10FFFF)
-                return false;
+            value = value * (hex ? 16 : 10) + uint64_t(digit);
         }
-        // The framework writes control characters of a value as character references, so any character
-        // but NUL and the surrogates is taken.
-        return eat(";") && digits > 0 && value != 0 && (value < 0xD800 || value > 0xDFFF);
+        return eat(";") && digits > 0 && value != 0;
     }
 
-    // From "<": the name, the attributes, and whether the tag closes itself.
-    bool startTag(std::u32string_view& tag, bool& empty)
+    // From "<": the name, the attributes (when allowed), and whether the tag closes itself.
+    bool startTag(std::u32string_view& tag, bool& empty, bool attributesAllowed = true)
     {
         if (!eat("<") || !name(tag))
             return false;
@@ -198,7 +203,7 @@ private:
                 return true;
             }
             std::u32string_view attribute;
-            if (!spaced || !name(attribute))
+            if (!attributesAllowed || !spaced || !name(attribute))
                 return false;
             skipSpace();
             if (!eat("="))
@@ -207,10 +212,10 @@ private:
             const char32_t quote = peek();
             if (quote != '"' && quote != '\'')
                 return false;
-            ++i_;
+            const size_t valueStart = ++i_;
             while (peek() != quote)
             {
-                if (atEnd() || peek() == '<')
+                if (atEnd() || peek() == '<' || i_ - valueStart >= kMaxXmlValueChars)
                     return false;
                 if (peek() == '&')
                 {
@@ -227,7 +232,7 @@ private:
     bool rootElement(std::u32string_view& root)
     {
         bool empty = false;
-        if (!startTag(root, empty))
+        if (!startTag(root, empty, false))
             return false;
         std::vector<std::u32string_view> open;
         if (!empty)
@@ -256,11 +261,10 @@ private:
                 if (!skipPast("]]>"))
                     return false;
             }
-            else if (eat("<?"))
+            else if (startsWith("<?"))
             {
-                std::u32string_view target;
-                if (!name(target) || !skipPast("?>"))
-                    return false;
+                // Followed by text, the framework's reader goes back to the instruction for ever.
+                return false;
             }
             else if (peek() == '<')
             {
@@ -289,6 +293,116 @@ private:
     size_t i_ = 0;
 };
 
+// The framework's XML writer as the properties file uses it to turn an entry's child element back into
+// text (one line, no header): with no line break to write, it dereferences a null one wherever it would
+// break a line. Indented is whether the writer gives the element an indentation: every element that
+// follows a text node does, and passes it on to its own children. Such an element breaks its line before
+// an attribute once those before it fill 60 characters, before a child element that does not follow
+// text, and before its end tag when its last child is an element.
+constexpr size_t kWrapWidth = 60;
+
+// The characters the writer puts in an attribute value as they are; it writes "&amp;", "&quot;",
+// "&gt;", "&lt;" and a decimal reference for the others.
+bool writtenAsIs(juce::juce_wchar c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           (c < 0x80 &&
+            std::string_view(" .,;:-()_+=?!$#@[]/|*%~{}'\\").find(char(c)) != std::string_view::npos);
+}
+
+size_t writtenLength(const juce::String& value)
+{
+    size_t length = 0;
+    for (auto p = value.getCharPointer(); !p.isEmpty();)
+    {
+        const juce::juce_wchar c = p.getAndAdvance();
+        if (writtenAsIs(c))
+            length += 1;
+        else if (c == '&')
+            length += 5;
+        else if (c == '"')
+            length += 6;
+        else if (c == '<' || c == '>')
+            length += 4;
+        else
+            length += 3 + size_t(juce::String(int(uint32_t(c))).length());
+    }
+    return length;
+}
+
+bool writableOnOneLine(const juce::XmlElement& element, bool indented)
+{
+    if (element.isTextElement())
+        return true;
+    if (indented)
+    {
+        size_t line = 0;
+        for (int i = 0; i < element.getNumAttributes(); ++i)
+        {
+            if (line > kWrapWidth)
+                return false;
+            // ' name="value"'
+            line += 4 + size_t(element.getAttributeName(i).getNumBytesAsUTF8()) +
+                    writtenLength(element.getAttributeValue(i));
+        }
+    }
+    bool afterText = false;
+    bool hasChildren = false;
+    for (const juce::XmlElement* child : element.getChildIterator())
+    {
+        hasChildren = true;
+        if (!child->isTextElement())
+        {
+            if ((indented && !afterText) || !writableOnOneLine(*child, indented || afterText))
+                return false;
+        }
+        afterText = child->isTextElement();
+    }
+    return !(indented && hasChildren && !afterText);
+}
+
+// Whether the framework's properties file can read every entry of the document: the value of an entry
+// with a child is that child written back to text.
+bool entriesReadBack(const juce::MemoryBlock& bytes)
+{
+    const char* text = static_cast<const char*>(bytes.getData());
+    size_t size = bytes.getSize();
+    if (size >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0)
+    {
+        text += 3;
+        size -= 3;
+    }
+    const std::unique_ptr<juce::XmlElement> document =
+        juce::parseXML(juce::String::fromUTF8(text, int(size)));
+    if (document == nullptr)
+        return false;
+    for (const juce::XmlElement* entry : document->getChildWithTagNameIterator("VALUE"))
+        if (const juce::XmlElement* value = entry->getFirstChildElement(); value != nullptr)
+            if (!writableOnOneLine(*value, false))
+                return false;
+    return true;
+}
+
+// A character the framework's reader may skip as white space before it looks for markup: the locale's
+// white space, and every Unicode space whatever the locale.
+bool maySkipAsSpace(juce::juce_wchar c)
+{
+    return c <= 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 || c == 0x180E ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+           c == 0x3000 || std::iswspace(wint_t(c));
+}
+
+// Whether the framework's properties file would store the value as an element.
+bool readsAsMarkup(const juce::String& value)
+{
+    auto p = value.getCharPointer();
+    while (!p.isEmpty() && maySkipAsSpace(*p))
+        ++p;
+    return *p == '<';
+}
+
+constexpr juce::juce_wchar kTextMarker = 0x2060;
+
 } // namespace
 
 bool isWellFormedXml(const void* data, size_t size, const char* rootTag)
@@ -301,12 +415,17 @@ bool isWellFormedXml(const void* data, size_t size, const char* rootTag)
 
 juce::File checkSettingsFile(const juce::File& file, const char* rootTag)
 {
-    juce::MemoryBlock bytes;
     // A file that is missing or cannot be read gives the reader nothing to misread.
-    if (!file.existsAsFile() || !file.loadFileAsData(bytes))
+    if (!file.existsAsFile())
         return file;
-    if (isWellFormedXml(bytes.getData(), bytes.getSize(), rootTag))
-        return file;
+    if (file.getSize() <= kMaxSettingsFileBytes)
+    {
+        juce::MemoryBlock bytes;
+        if (!file.loadFileAsData(bytes))
+            return file;
+        if (isWellFormedXml(bytes.getData(), bytes.getSize(), rootTag) && entriesReadBack(bytes))
+            return file;
+    }
 
     juce::File aside = file.getSiblingFile(file.getFileName() + ".damaged");
     if (aside.exists())
@@ -320,6 +439,28 @@ juce::File checkSettingsFile(const juce::File& file, const char* rootTag)
     platform::debugPrintf("Damaged settings file %s could not be moved aside; the defaults are used",
                           file.getFullPathName().toRawUTF8());
     return {};
+}
+
+juce::String encodeSettingsText(const juce::String& text)
+{
+    if (text.startsWithChar(kTextMarker) || readsAsMarkup(text))
+        return juce::String::charToString(kTextMarker) + text;
+    return text;
+}
+
+juce::String decodeSettingsText(const juce::String& stored)
+{
+    return stored.startsWithChar(kTextMarker) ? stored.substring(1) : stored;
+}
+
+void keepSettingsValuesAsText(juce::PropertySet& properties)
+{
+    const juce::ScopedLock lock(properties.getLock());
+    juce::StringPairArray& values = properties.getAllProperties();
+    for (int i = 0; i < values.size(); ++i)
+        if (readsAsMarkup(values.getAllValues()[i]))
+            values.set(values.getAllKeys()[i],
+                       juce::String::charToString(kTextMarker) + values.getAllValues()[i]);
 }
 
 } // namespace console

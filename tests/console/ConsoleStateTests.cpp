@@ -3,10 +3,12 @@
 
 #include "ConsoleTestSupport.h"
 #include "console/core/ConsoleState.h"
+#include "console/core/SettingsFileCheck.h"
 #include "platform/Debug.h"
 
 #include <cstring>
 #include <memory>
+#include <random>
 
 using namespace console;
 using namespace consoletest;
@@ -167,6 +169,101 @@ TEST_F(StateTest, PropertiesKeepDeviceNamesUnlessAKeyIsPresent)
     const int inputs = int(device->getCaps().getInputCount());
     EXPECT_TRUE(saved.containsKey("input alias " + juce::String(inputs - 1)));
     EXPECT_FALSE(saved.containsKey("input alias " + juce::String(inputs)));
+}
+
+TEST_F(StateTest, ThousandsOfRandomNamesRoundTripThroughThePropertiesFileUnchanged)
+{
+    // Any byte a name may hold, up to 21 characters, many beginning with '<' or '&' and full of markup:
+    // the framework stores a value that reads as XML as an element, and some crashed or hung it.
+    std::mt19937 random(25);
+    auto pick = [&](int n) { return int(random() % uint32_t(n)); };
+    const std::string markup = "<>&#x;?/!-[]=\"' CDATAabc0123456789";
+    auto randomName = [&]
+    {
+        juce::String name;
+        const int length = pick(22);
+        for (int i = 0; i < length; ++i)
+        {
+            const int kind = i == 0 ? pick(3) : 2 + pick(2);
+            const int c = kind == 0   ? '<'
+                          : kind == 1 ? '&'
+                          : kind == 2 ? 1 + pick(255)
+                                      : markup[size_t(pick(int(markup.size())))];
+            name += juce::String::charToString(juce::juce_wchar(c));
+        }
+        return name;
+    };
+    const auto& caps = device->getCaps();
+    const int inputs = int(caps.getInputCount());
+    const int outputs = int(caps.getOutputCount());
+    const int plays = int(caps.getPlaybackChannels(48000));
+    const juce::File file = juce::File(juce::String(bus.dir)).getChildFile("names.properties");
+    juce::PropertiesFile::Options options;
+    options.storageFormat = juce::PropertiesFile::storeAsXML;
+
+    for (int names = 0; names < 3000; names += inputs + outputs + plays + 1)
+    {
+        for (int i = 0; i < inputs; ++i)
+            state->setInputAlias(i, randomName());
+        for (int i = 0; i < outputs; ++i)
+            state->setOutputAlias(i, randomName());
+        for (int i = 0; i < plays; ++i)
+            state->setPlaybackAlias(i, randomName());
+        state->setMostRecentFolder(randomName());
+        {
+            juce::PropertiesFile properties(file, options);
+            state->saveProperties(properties);
+            ASSERT_TRUE(properties.save());
+        }
+        ASSERT_EQ(checkSettingsFile(file, "PROPERTIES"), file);
+        ASSERT_TRUE(file.existsAsFile()) << "set aside after " << names << " names";
+        juce::PropertiesFile properties(file, options);
+        keepSettingsValuesAsText(properties);
+        ConsoleState loaded(*device);
+        loaded.loadProperties(properties);
+        for (int i = 0; i < inputs; ++i)
+            ASSERT_EQ(loaded.getInputAlias(i), state->getInputAlias(i));
+        for (int i = 0; i < outputs; ++i)
+            ASSERT_EQ(loaded.getOutputAlias(i), state->getOutputAlias(i));
+        for (int i = 0; i < plays; ++i)
+            ASSERT_EQ(loaded.getPlaybackAlias(i), state->getPlaybackAlias(i));
+        ASSERT_EQ(loaded.getMostRecentFolder(), state->getMostRecentFolder());
+    }
+}
+
+TEST_F(StateTest, EntriesOfEarlierVersionsLoadAsBeforeAndValuesThatReadAsMarkupAreSavedAsText)
+{
+    // Plain values, and names that earlier versions let the framework store as elements: those load as
+    // the framework reads them. A value of a key the window does not own is kept as text too.
+    const juce::File file = juce::File(juce::String(bus.dir)).getChildFile("old.properties");
+    file.replaceWithText("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<PROPERTIES>\n"
+                         "  <VALUE name=\"input alias 0\" val=\"Kick\"/>\n"
+                         "  <VALUE name=\"input alias 1\">\n    <Snare/>\n  </VALUE>\n"
+                         "  <VALUE name=\"input alias 2\">\n    <a>x<b/>y</a>\n  </VALUE>\n"
+                         "  <VALUE name=\"note\" val=\"&lt;Hat\"/>\n"
+                         "  <VALUE name=\"most recent folder\" val=\"/home/me/s\"/>\n"
+                         "</PROPERTIES>\n");
+    juce::PropertiesFile::Options options;
+    options.storageFormat = juce::PropertiesFile::storeAsXML;
+    for (int opened = 0; opened < 2; ++opened)
+    {
+        ASSERT_EQ(checkSettingsFile(file, "PROPERTIES"), file);
+        juce::PropertiesFile properties(file, options);
+        keepSettingsValuesAsText(properties);
+        ConsoleState loaded(*device);
+        loaded.loadProperties(properties);
+        EXPECT_EQ(loaded.getInputAlias(0), "Kick");
+        EXPECT_EQ(loaded.getInputAlias(1), "<Snare/>");
+        EXPECT_EQ(loaded.getInputAlias(2), "<a>x<b/>y</a>");
+        EXPECT_EQ(decodeSettingsText(properties.getValue("note")), "<Hat");
+        EXPECT_EQ(loaded.getMostRecentFolder(), "/home/me/s");
+        loaded.saveProperties(properties);
+        ASSERT_TRUE(properties.save());
+    }
+    // What the console stores stays as readable as it was.
+    const juce::String text = file.loadFileAsString();
+    EXPECT_TRUE(text.contains("<VALUE name=\"input alias 0\" val=\"Kick\"/>")) << text;
+    EXPECT_TRUE(text.contains("<VALUE name=\"most recent folder\" val=\"/home/me/s\"/>")) << text;
 }
 
 TEST_F(StateTest, FullSessionReadGivesTheStoredSessionInRecordOrder)

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <fnmatch.h>
 #include <fstream>
 #include <functional>
 
@@ -66,6 +67,14 @@ struct ScriptedDialogs : console::SessionDialogs
         return choose(title, initial, wildcard);
     }
     void alert(const juce::String& text) override { alerts.push_back(text); }
+    bool askToReplace(const juce::String& text) override
+    {
+        questions.push_back(text);
+        const bool replace = !replies.empty() && replies.front();
+        if (!replies.empty())
+            replies.pop_front();
+        return replace;
+    }
 
     juce::File choose(const juce::String& title, const juce::File& initial, const juce::String& wildcard)
     {
@@ -84,7 +93,22 @@ struct ScriptedDialogs : console::SessionDialogs
     std::vector<Call> calls;
     std::deque<juce::File> answers; // none left: cancelled
     std::vector<juce::String> alerts;
+    std::vector<juce::String> questions;
+    std::deque<bool> replies; // true: Replace; none left: Cancel
 };
+
+// Whether a chooser's filter lists a file as the system choosers the framework starts on Linux read it:
+// patterns separated by ';', ',' and '|', then by spaces, each matched as the shell does ('*', '?' and
+// '[...]', a set of characters).
+bool listed(const juce::String& wildcard, const juce::String& name)
+{
+    juce::StringArray patterns;
+    patterns.addTokens(wildcard, ";,| ", "");
+    for (const juce::String& pattern : patterns)
+        if (::fnmatch(pattern.toRawUTF8(), name.toRawUTF8(), 0) == 0)
+            return true;
+    return false;
+}
 
 // A VDC request as text, for comparing what was sent as a multiset.
 std::vector<std::string> sentCommands(const consoletest::Trace& trace)
@@ -327,6 +351,38 @@ TEST_F(SessionTest, SaveAsksForANameOnceAndGivesEveryFileTheSessionExtension)
     EXPECT_TRUE(dialogs_.alerts.empty());
 }
 
+TEST_F(SessionTest, SaveAsksBeforeReplacingAFileItsChooserDidNotName)
+{
+    open("st8");
+    const juce::File folder = sessionFolder();
+    ASSERT_TRUE(folder.createDirectory());
+    const juce::File live = folder.getChildFile("live.Strellis 8 session");
+    ASSERT_TRUE(live.replaceWithText("kept"));
+
+    // "live" typed: the chooser asked about that name, and the extension comes after it closed.
+    dialogs_.answers = {folder.getChildFile("live")};
+    command(console::kSaveCommand); // Cancel
+    ASSERT_EQ(dialogs_.questions, std::vector<juce::String>{
+                                      "live.Strellis 8 session already exists. Do you want to replace it?"});
+    EXPECT_EQ(live.loadFileAsString(), "kept");
+    EXPECT_EQ(folder.getNumberOfChildFiles(juce::File::findFiles), 1);
+    EXPECT_EQ(state().getCurrentSessionName(), "");
+
+    dialogs_.answers = {folder.getChildFile("live")};
+    dialogs_.replies = {true};
+    command(console::kSaveCommand);
+    EXPECT_EQ(live.getSize(), ConsoleState::kSessionFileBytes);
+    EXPECT_EQ(state().getCurrentSessionName(), "live");
+
+    // The file saved again, and the whole name chosen (the chooser asked itself): no question.
+    command(console::kSaveCommand);
+    dialogs_.answers = {live};
+    command(console::kSaveAsCommand);
+    EXPECT_EQ(dialogs_.questions.size(), 2u);
+    EXPECT_EQ(dialogs_.calls.size(), 3u);
+    EXPECT_TRUE(dialogs_.alerts.empty());
+}
+
 TEST_F(SessionTest, RefusedLoadsAlertAndKeepTheSessionItsNameAndItsFolder)
 {
     open("st8");
@@ -407,17 +463,6 @@ TEST_F(SessionTest, TheChoosersFilterListsSessionFilesWhereTheSystemChooserSplit
     command(console::kLoadCommand);
     command(console::kSaveAsCommand);
     ASSERT_EQ(dialogs_.calls.size(), 2u);
-    // The patterns as the framework hands them to the system's chooser on Linux: split at ';', ',' and
-    // '|', then at spaces.
-    auto listed = [](const juce::String& wildcard, const juce::String& name)
-    {
-        juce::StringArray patterns;
-        patterns.addTokens(wildcard, ";,| ", "");
-        for (const juce::String& pattern : patterns)
-            if (name.matchesWildcard(pattern, false))
-                return true;
-        return false;
-    };
     const juce::String load = dialogs_.calls[0].wildcard;
     const juce::String save = dialogs_.calls[1].wildcard;
     EXPECT_TRUE(listed(load, "Studio A.Strellis 8 session")) << load;
@@ -483,6 +528,44 @@ TEST_F(SessionTest, NamesFromTheDeviceBecomeSingleFileNamesInPathsAndShowAsTheyA
     const juce::File config = juce::File(juce::String(home_)).getChildFile(".config/Varnel Strellis Console");
     EXPECT_EQ(config.getNumberOfChildFiles(juce::File::findFiles, "*.properties"), 1);
     EXPECT_FALSE(juce::File(juce::String(home_)).getChildFile("Up.properties").exists());
+}
+
+TEST_F(SessionTest, NamesBeginningWithATildeOrHoldingBracketsKeepSessionsAndSettingsWhereTheyBelong)
+{
+    // The framework reads a path that begins with '~' as one in a home folder, and the system choosers
+    // read "[...]" in a filter as a set of characters.
+    const std::string caps =
+        consoletest::writeCapsFile(bus_.dir, 0x3B71, 0x777, 0x04080000, 0x04080000, false);
+    {
+        const char model[32] = "~[1] X";
+        std::fstream(caps, std::ios::in | std::ios::out | std::ios::binary).seekp(52).write(model, 32);
+    }
+    ASSERT_NO_FATAL_FAILURE(plug("--caps " + caps + " --unique-name ~x"));
+    ASSERT_NO_FATAL_FAILURE(openDevice());
+    showWindow();
+    dialogs_.window = window_.get();
+
+    dialogs_.whileOpen = [this] { dialogs_.answers = {dialogs_.calls.back().initial.getSiblingFile("A")}; };
+    command(console::kSaveCommand);
+    ASSERT_EQ(dialogs_.calls.size(), 1u);
+    const juce::File folder = dialogs_.calls[0].initial.getParentDirectory();
+    EXPECT_EQ(folder.getParentDirectory(), juce::File(juce::String(home_)).getChildFile("Documents"));
+    const juce::File saved = folder.getChildFile("A._[1] X session");
+    EXPECT_EQ(saved.getSize(), ConsoleState::kSessionFileBytes);
+    dialogs_.whileOpen = nullptr;
+    dialogs_.answers = {saved};
+    command(console::kLoadCommand);
+    ASSERT_EQ(dialogs_.calls.size(), 2u);
+    EXPECT_TRUE(dialogs_.alerts.empty());
+    for (const ScriptedDialogs::Call& call : dialogs_.calls)
+        EXPECT_TRUE(listed(call.wildcard, saved.getFileName())) << call.wildcard;
+
+    // The window's settings are kept across a reopen.
+    window_->saveProperties();
+    closeWindow();
+    ASSERT_TRUE(device_->open());
+    showWindow();
+    EXPECT_EQ(state().getMostRecentFolder(), folder.getFullPathName());
 }
 
 TEST_F(SessionTest, FilesInBothByteOrdersAndALegacyFileLoadTheSameSessionAndSendTheSameCommands)

@@ -255,7 +255,7 @@ void setRepaintRateOfDisplaysWithoutOne()
 juce::PropertiesFile::Options consolePropertiesOptions(const juce::String& uniqueName)
 {
     juce::PropertiesFile::Options options;
-    options.applicationName = juce::File::createLegalFileName(uniqueName);
+    options.applicationName = singleFileName(uniqueName);
     options.filenameSuffix = "properties";
     options.folderName = juce::File::createLegalFileName("Varnel Strellis Console");
     options.osxLibrarySubFolder = "Application Support";
@@ -292,6 +292,7 @@ ConsoleWindow::ConsoleWindow(device::vhw& device, ConsoleWindowHost* host)
     const juce::PropertiesFile::Options options = consolePropertiesOptions(unique);
     properties_ = std::make_unique<juce::PropertiesFile>(
         checkSettingsFile(propertiesFileFor(options), kPropertiesRootTag), options);
+    keepSettingsValuesAsText(*properties_);
     setOpaque(true);
     setUsingNativeTitleBar(true);
 

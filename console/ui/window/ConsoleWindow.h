@@ -148,9 +148,10 @@ private:
 inline constexpr int kFallbackRepaintHz = 20;
 void setRepaintRateOfDisplaysWithoutOne();
 
-// The properties file of an interface: "<unique name>.properties" in "Varnel Strellis Console" under
-// the user's application-data folder, XML, saved 1000 ms after a change. The window checks it before it
-// is read (checkSettingsFile): a damaged one is moved aside and the defaults are used.
+// The properties file of an interface: "<unique name>.properties" (the unique name as a single file
+// name) in "Varnel Strellis Console" under the user's application-data folder, XML, saved 1000 ms after
+// a change. The window checks it before it is read (checkSettingsFile): a damaged one is moved aside and
+// the defaults are used; values read that the framework would take for markup are kept as text.
 juce::PropertiesFile::Options consolePropertiesOptions(const juce::String& uniqueName);
 
 // What a window needs of the application that lists it.

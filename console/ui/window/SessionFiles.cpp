@@ -6,6 +6,7 @@
 #include "console/ui/widgets/ConsoleLayout.h"
 #include "console/ui/widgets/Toggle.h"
 #include "device/Vhw.h"
+#include "platform/Debug.h"
 #include "platform/MessageBox.h"
 #include "platform/SystemInfo.h"
 
@@ -39,6 +40,14 @@ public:
         platform::messageBox("Console settings", text.toStdString(), platform::MB_OK);
     }
 
+    bool askToReplace(const juce::String& text) override
+    {
+        // The platform's boxes have no "Replace" button; this one writes the debug line they write.
+        platform::outputDebugString(("Message box [Console settings] " + text).toRawUTF8());
+        return juce::AlertWindow::showOkCancelBox(juce::MessageBoxIconType::QuestionIcon, "Console settings",
+                                                  text, "Replace", "Cancel");
+    }
+
 private:
     // A wildcard as the initial file's name only filters what a Windows chooser lists; the framework's
     // own chooser would offer it as the name to save under. It starts in the folder instead.
@@ -50,7 +59,7 @@ private:
 
 SessionDialogs* installedDialogs = nullptr;
 
-// The window can neither be used nor closed while its chooser is open.
+// The window can neither be used nor closed while its chooser (or the question after it) is open.
 class DisabledWhileChoosing
 {
 public:
@@ -83,11 +92,12 @@ juce::File chooserStart(const juce::File& folder, const juce::String& wildcard)
 }
 
 // The choosers' filter of session files. The extension holds spaces ("Strellis 8 session"), and the
-// system choosers the framework starts on Linux take a filter as patterns separated by spaces: each space
-// is matched by '?' instead, which every chooser reads as any one character.
+// system choosers the framework starts on Linux take a filter as patterns separated by spaces and read
+// '[' ... ']' in a pattern as a set of characters: each space and bracket is matched by '?' instead,
+// which every chooser reads as any one character.
 juce::String sessionWildcard(const juce::String& extension)
 {
-    return "*." + extension.replaceCharacter(' ', '?');
+    return "*." + extension.replaceCharacters(" []", "???");
 }
 
 // The session's name: the file name without the session extension (which may hold dots of the model
@@ -190,6 +200,7 @@ void saveSession(SessionHost& content, bool saveAs)
     ConsoleState& state = content.getState();
     const juce::String extension = state.getSessionExtension();
     juce::File file;
+    juce::File chosen; // the file the chooser returned, which it asked about when it existed
     if (saveAs || isNone(state.getCurrentSessionFile()))
     {
         const juce::File folder = state.getSessionFolder();
@@ -206,6 +217,7 @@ void saveSession(SessionHost& content, bool saveAs)
         }
         if (alive == nullptr || isNone(file))
             return;
+        chosen = file;
     }
     else
     {
@@ -213,6 +225,18 @@ void saveSession(SessionHost& content, bool saveAs)
     }
     if (!file.getFileName().endsWithIgnoreCase("." + extension))
         file = file.getSiblingFile(file.getFileName() + "." + extension);
+    // The extension was added after the chooser closed: the chooser asked about another name.
+    if (!isNone(chosen) && file != chosen && file.exists())
+    {
+        bool replace = false;
+        {
+            DisabledWhileChoosing disabled(component);
+            replace = sessionDialogs().askToReplace(file.getFileName() +
+                                                    " already exists. Do you want to replace it?");
+        }
+        if (alive == nullptr || !replace)
+            return;
+    }
 
     if (const ConsoleState::FileError error = state.writeSessionFile(file);
         error != ConsoleState::FileError::none)

@@ -4,8 +4,9 @@
 // and "Load" commands with their choosers and alerts, and bringing a loaded or reset session onto every
 // control of the window and into the interface.
 //
-// The choosers and alerts go through SessionDialogs, which tests replace; the program shows the
-// framework's file choosers and the platform's message boxes titled "Console settings".
+// The choosers, alerts and questions go through SessionDialogs, which tests replace; the program shows
+// the framework's file choosers, the platform's message boxes and the framework's question boxes, titled
+// "Console settings".
 //
 // Choosers and alerts run modal loops, in which the window may be closed (its interface removed): the
 // commands then stop at once. Message thread only.
@@ -50,6 +51,8 @@ public:
                                         const juce::String& wildcard) = 0;
     // A message box titled "Console settings" with one OK button.
     virtual void alert(const juce::String& text) = 0;
+    // A question titled "Console settings" with the buttons Replace and Cancel: true for Replace.
+    virtual bool askToReplace(const juce::String& text) = 0;
 };
 
 // The dialogs in use: the installed ones, else the program's own.
@@ -62,6 +65,8 @@ SessionDialogs* setSessionDialogs(SessionDialogs* dialogs);
 // not even the session's name and folder; the session in the window is sent again all the same.
 void loadSession(SessionHost& content);
 // "Save" (without saveAs and with a session file known: that file again, no chooser) and "Save as".
+// When the chooser's name gets the session extension and a file of that name exists, the user is asked
+// before it is replaced (the chooser asked about the name without it).
 void saveSession(SessionHost& content, bool saveAs);
 // Every gang button and channel name shows the state block again; every control takes its value from
 // the image and sends it, as the image holds it.
