@@ -136,11 +136,6 @@ void advanceManualClock(uint32_t milliseconds)
     advance(milliseconds);
 }
 
-bool clockIsManual()
-{
-    return processClock().manual.load() || busManualClock() != nullptr;
-}
-
 void setProcessManualClock(bool on, uint32_t startMs)
 {
     ProcessClock& own = processClock();
