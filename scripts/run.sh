@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# The main job: sets up the machine, builds the console, plugs a simulated interface when the bus has
-# none, keeps its level meters moving as live signals would, and starts the console. With a display the
-# console runs until you close its windows. Without one it runs on a virtual display long enough to save
-# a PNG screenshot of each console window (the paths are printed), then it is ended the way the end of a
-# session ends it, and the script fails when it saved none.
+# The main job: sets up the machine, builds the console, plugs a simulated interface when the bus has none
+# the console serves, keeps its level meters moving as live signals would, and starts the console. With a
+# display the console runs until you close its windows. Without one it runs on a virtual display, with a
+# single-instance lock of its own (so a console open elsewhere on the machine does not stop it), long
+# enough to save a PNG screenshot of each console window (the paths are printed); then it is ended the way
+# the end of a session ends it, and the script fails when no painted window was saved or the console
+# failed, showing the console's exit status and the last lines of its debug log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -13,21 +15,59 @@ cmake --build "$build" -j"${STRELLIS_JOBS:-$(nproc)}" --target devsim StrellisCo
 
 devsim=$build/sim/devsim
 console=$build/console/StrellisConsole
-if ! "$devsim" list | grep -q ' plugged '; then
-    if "$devsim" list | grep -q '^u1 '; then
-        "$devsim" plug u1
+# The console serves the interfaces of its own maker only: units of other makers on the bus get no window.
+vendor=0x003b71
+
+# (grep reads to the end: with pipefail, a reader that stops early could fail the pipe.)
+ours() {
+    "$devsim" dump "$1" | grep "^vendor $vendor " > /dev/null
+}
+
+# The model name of a unit as the presets name it; the unit's unique name for a unit of a record of its own.
+model_of() {
+    local preset
+    preset=$("$devsim" list | awk -v u="$1" '$1 == u { print $NF }')
+    "$devsim" models | awk -v p="$preset" '$1 == p { sub(/^[^ ]+ +/, ""); sub(/ +vendor .*/, ""); print }' |
+        grep . || "$devsim" dump "$1" | sed -n 's/^unique_name "\(.*\)" .*/\1/p' | grep . ||
+        echo "unit with a record of its own"
+}
+
+unit=
+spare=
+while read -r name state _; do
+    ours "$name" || continue
+    if [[ $state == plugged ]]; then
+        unit=${unit:-$name}
     else
-        "$devsim" plug u1 --model st8 --unique-name "Strellis 8"
+        spare=${spare:-$name}
     fi
-    echo "Plugged a simulated Strellis 8 as unit u1 (see: $devsim --help)."
+done < <("$devsim" list)
+if [[ -z $unit ]]; then
+    if [[ -n $spare ]]; then
+        unit=$spare
+        "$devsim" plug "$unit"
+    else
+        # A free unit name: the bus may hold units of other makers.
+        for n in $(seq 1 64); do
+            "$devsim" list | grep "^u$n " > /dev/null || { unit=u$n; break; }
+        done
+        "$devsim" plug "$unit" --model st8 --unique-name "Strellis 8"
+    fi
+    echo "Plugged a simulated $(model_of "$unit") as unit $unit (see: $devsim --help)."
 fi
 
-# Signals on every input and output of the first plugged unit, for as long as the console runs.
-unit=$("$devsim" list | awk '$2 == "plugged" { print $1; exit }')
+# Signals on every input and output of the unit, for as long as the console runs.
 "$build/tools/meterwave/meter-wave" "$unit" &
 wave=$!
 trap 'kill $wave 2>/dev/null || true' EXIT
 echo "Moving the meters of unit $unit (devsim set $unit meter.in.<n> <level> sets one by hand)."
+
+# The console's debug lines go to a file of this run unless the caller chose one.
+if [[ -z "${STRELLIS_DEBUG_LOG:-}" ]]; then
+    export STRELLIS_DEBUG_LOG=$(pwd)/$build/console-debug.log
+    : > "$STRELLIS_DEBUG_LOG"
+fi
+echo "The console's debug lines go to $STRELLIS_DEBUG_LOG."
 
 if [[ -n "${DISPLAY:-}" ]]; then
     "$console"
@@ -36,7 +76,12 @@ fi
 
 shots=$(pwd)/$build/screenshots
 mkdir -p "$shots"
+rm -f "$shots"/*.png
+# A lock of this checkout's own: the machine-wide lock of the console may be held by a user's console
+# (or another checkout's main job), which would make this one end at once.
+export STRELLIS_CONSOLE_LOCK=${STRELLIS_CONSOLE_LOCK:-$(pwd)/$build/console.lock}
 export STRELLIS_SHOTS="$shots" STRELLIS_CONSOLE="$console"
+export STRELLIS_LOG_START=$(($(stat -c %s "$STRELLIS_DEBUG_LOG" 2>/dev/null || echo 0) + 1))
 echo "No display: running the console on a virtual one."
 xvfb-run -a -s "-screen 0 1920x1200x24" bash -c '
     set -u
@@ -53,22 +98,42 @@ xvfb-run -a -s "-screen 0 1920x1200x24" bash -c '
     for w in $(xdotool search --onlyvisible --name " Console$" 2>/dev/null); do
         title=$(xdotool getwindowname "$w")
         file="$STRELLIS_SHOTS/${title// /_}.png"
-        rm -f "$file"
-        if import -window "$w" "$file" && [[ -s "$file" ]]; then
+        # A window not painted yet is all one colour: a drawn console window has hundreds.
+        colours=0
+        for _ in $(seq 10); do
+            import -window "$w" "$file" 2>/dev/null &&
+                colours=$(identify -format %k "$file" 2>/dev/null || echo 0)
+            ((colours > 16)) && break
+            sleep 0.5
+        done
+        if ((colours > 16)); then
             echo "Screenshot of \"$title\": $file"
             found=1
+        else
+            echo "The window \"$title\" was not painted (its screenshot has $colours colours): $file" >&2
         fi
     done
+    ended=0
+    kill -0 $pid 2>/dev/null || ended=1
     kill -TERM $pid 2>/dev/null
     wait $pid
     status=$?
+    failed=0
     if [[ $found != 1 ]]; then
-        echo "The console opened no window (see STRELLIS_DEBUG_LOG for its debug lines)." >&2
-        exit 1
+        echo "The console opened no window that could be saved." >&2
+        failed=1
     fi
     # The end of a session ends the console with SIGTERM; anything else is a failure of its own.
-    if [[ $status != 0 && $status != 143 ]]; then
-        echo "The console ended with status $status." >&2
+    if [[ $ended == 1 ]]; then
+        echo "The console ended by itself, with exit status $status, before the screenshots were done." >&2
+        failed=1
+    elif [[ $status != 0 && $status != 143 ]]; then
+        echo "The console ended with exit status $status." >&2
+        failed=1
+    fi
+    if [[ $failed == 1 ]]; then
+        echo "The last lines of its debug log ($STRELLIS_DEBUG_LOG):" >&2
+        tail -c +"$STRELLIS_LOG_START" "$STRELLIS_DEBUG_LOG" 2>/dev/null | tail -n 20 | sed "s/^/    /" >&2
         exit 1
     fi
 '

@@ -3,15 +3,25 @@
 # the one the main job uses), then the main job itself (scripts/run.sh) as a newcomer runs it, once with
 # AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/), and the threaded suites once more with
 # ThreadSanitizer (build-tsan/). Warnings in our own code are errors in every stage. Each stage prints how
-# long it took.
+# long it took. STRELLIS_JOBS sets how many jobs the builds and the test runs use (default: one per
+# processor).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-jobs=$(nproc)
+jobs=${STRELLIS_JOBS:-$(nproc)}
+
+# Everything this run makes outside the build folders (buses, registries, the main job's home and log, and
+# the temporary files of the tests, also of one that crashed) lies in one folder, removed when the run ends,
+# whether it passed or not.
+scratch=$(mktemp -d /tmp/strellis-test.XXXXXX)
+trap 'rm -rf "$scratch"' EXIT
+export TMPDIR=$scratch/tmp
+mkdir "$TMPDIR"
 
 # Tests get a private simulator bus and registry unless the caller chose them.
-export STRELLIS_SIM_DIR="${STRELLIS_SIM_DIR:-$(mktemp -d /tmp/strellis-test-bus.XXXXXX)}"
-export STRELLIS_REGISTRY="${STRELLIS_REGISTRY:-$(mktemp -d /tmp/strellis-test-registry.XXXXXX)}"
+export STRELLIS_SIM_DIR="${STRELLIS_SIM_DIR:-$scratch/bus}"
+export STRELLIS_REGISTRY="${STRELLIS_REGISTRY:-$scratch/registry}"
+mkdir -p "$STRELLIS_SIM_DIR" "$STRELLIS_REGISTRY"
 
 # The suites whose code runs on more than one thread: device list and notification thread, hardware
 # thread and flash thread, ASIO streaming, the analyzer's notifier, the console window's poll, the
@@ -39,11 +49,9 @@ stage() {
 # The main job on its own: no display, a fresh home, bus and registry, so it starts as on a new machine.
 # It must end well and leave a screenshot of a console window.
 main_job() {
-    local start=$SECONDS home bus registry log
-    home=$(mktemp -d /tmp/strellis-run-home.XXXXXX)
-    bus=$(mktemp -d /tmp/strellis-run-bus.XXXXXX)
-    registry=$(mktemp -d /tmp/strellis-run-registry.XXXXXX)
-    log=$(mktemp /tmp/strellis-run.XXXXXX.log)
+    local start=$SECONDS home=$scratch/run-home bus=$scratch/run-bus registry=$scratch/run-registry
+    local log=$scratch/run.log
+    mkdir "$home" "$bus" "$registry"
     if ! env -u DISPLAY HOME="$home" STRELLIS_SIM_DIR="$bus" STRELLIS_REGISTRY="$registry" \
         STRELLIS_BUILD_DIR=build STRELLIS_BUILD_TYPE=Release scripts/run.sh > "$log" 2>&1; then
         cat "$log"

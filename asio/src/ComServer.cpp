@@ -20,16 +20,6 @@ const ClassFactoryTemplate classFactoryTemplates[] = {
 
 } // namespace
 
-int32_t activeObjectCount()
-{
-    return activeObjects.load();
-}
-
-int32_t serverLockCount()
-{
-    return serverLocks.load();
-}
-
 CBaseObject::CBaseObject(const char*)
 {
     activeObjects.fetch_add(1);

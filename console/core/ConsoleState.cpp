@@ -131,7 +131,7 @@ int ConsoleState::readFromDevice()
         return result;
     }
     std::memcpy(image_, buffer.data(), sizeof image_);
-    byteSwapQuadlets(reinterpret_cast<uint8_t*>(image_) + kByteArea, kImageBytes - kByteArea);
+    swapTextArea();
     imageIsWhole_ = true;
     // Names end within their records whatever was read: a session of the wrong size is kept (and may
     // be stored back) as well.
@@ -423,7 +423,6 @@ void ConsoleState::terminateAliasesLocked()
 
 void ConsoleState::swapTextArea()
 {
-    std::lock_guard<std::mutex> lock(lock_);
     byteSwapQuadlets(reinterpret_cast<uint8_t*>(image_) + kByteArea, kImageBytes - kByteArea);
 }
 

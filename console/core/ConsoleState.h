@@ -159,8 +159,6 @@ public:
 
     // NUL at byte 23 of every input, output and playback record.
     void terminateAliases();
-    // Reverses the byte order of each quadlet of the byte area (the device delivers it that way).
-    void swapTextArea();
 
     // --- session files: a 64-byte header and the image, 13456 bytes, little-endian words ---
     static constexpr uint32_t kSessionMagic = 0x4B616D6F; // the bytes "omaK"
@@ -236,6 +234,9 @@ private:
     void setName(int record, const juce::String& text);
     juce::String getName(int record) const;
     void terminateAliasesLocked();
+    // Reverses the byte order of each quadlet of the byte area (the device delivers it that way); the
+    // caller holds lock_.
+    void swapTextArea();
 
     device::vhw& device_;
     mutable std::mutex lock_;

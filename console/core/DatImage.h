@@ -45,7 +45,6 @@ public:
     // Valid after a successful parse.
     DatImageHeader header() const;
     const uint32_t* data() const { return quads_ + kHeaderQuads; }
-    uint32_t quadsRead() const { return quadsRead_; }
 
     // The progress window's description of the image: the kind of code and its version for images of
     // more than 2048 quadlets, else empty.

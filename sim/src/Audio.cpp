@@ -1,4 +1,5 @@
 #include "sim/Audio.h"
+#include "simos/CommandWords.h"
 
 #include "AudioDevices.h"
 #include "Device.h"
@@ -6,7 +7,7 @@
 #include "Shared.h"
 
 #include <algorithm>
-#include <cerrno>
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -202,22 +203,24 @@ int32_t setMuteLocked(Bus& bus, const Endpoint& e, bool muted, const uint8_t* co
 
 bool parseNumber(const std::string& text, uint32_t* value)
 {
-    if (text.empty() || text[0] < '0' || text[0] > '9')
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long v = std::strtoul(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || v > 0xFFFFFFFFul)
+    uint64_t v = 0;
+    if (!os::parseCommandNumber(text, 0xFFFFFFFFull, &v))
         return false;
     *value = static_cast<uint32_t>(v);
     return true;
 }
 
+// A level such as -12 or -3.5: a digit, a point or a minus first (no blank, no plus, as every number of
+// the command line).
 bool parseDb(const std::string& text, float* value)
 {
+    const size_t first = !text.empty() && text[0] == '-' ? 1 : 0;
+    if (text.size() == first ||
+        (!std::isdigit(static_cast<unsigned char>(text[first])) && text[first] != '.'))
+        return false;
     char* end = nullptr;
     const float v = std::strtof(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || !std::isfinite(v))
+    if (*end != '\0' || !std::isfinite(v))
         return false;
     *value = v;
     return true;
@@ -495,7 +498,7 @@ int devsimCommand(const std::string& command, const std::vector<std::string>& ar
     if (command == "endpoints")
     {
         if (!args.empty())
-            return fail(kUsage, "endpoints takes no arguments");
+            return fail(kUsage, os::unexpectedWord(args[0], "endpoints"));
         if (!bus)
             return fail(kFailed, why);
         for (const Endpoint& e : renderEndpoints())
@@ -509,6 +512,9 @@ int devsimCommand(const std::string& command, const std::vector<std::string>& ar
     }
 
     const bool mute = command == "mute";
+    if (args.size() > 3)
+        return fail(kUsage,
+                    os::unexpectedWord(args[3], command + " " + args[0] + " " + args[1] + " " + args[2]));
     if (args.size() != 3)
         return fail(kUsage, command + (mute ? " takes a unit, a playback channel and 0 or 1"
                                             : " takes a unit, a playback channel and a level in dB"));

@@ -1,5 +1,6 @@
 #include "sim/Devsim.h"
 #include "simos/Clock.h"
+#include "simos/CommandWords.h"
 #include "simos/HostControllers.h"
 #include "simos/Registry.h"
 #include "simos/SystemDirectory.h"
@@ -13,7 +14,6 @@
 #include "Streaming.h"
 #include "Wire.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -131,6 +131,12 @@ bool parseArgs(const std::vector<std::string>& in, size_t from, Args& out, std::
             out.positional.push_back(a);
             continue;
         }
+        // Given twice, one of the two would be dropped without a word: refused instead.
+        if (out.options.count(a) != 0)
+        {
+            why = "option " + a + " given twice";
+            return false;
+        }
         bool isSwitch = false;
         for (const char* s : switches)
             isSwitch = isSwitch || a == s;
@@ -190,14 +196,8 @@ const CommandSpec* findCommand(const std::string& name)
 // Decimal, or hexadecimal with 0x; the whole text must be the number.
 bool parseU32(const std::string& text, uint32_t* value)
 {
-    if (text.empty() || text[0] == '-' || text[0] == '+')
-        return false;
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long v = std::strtoull(text.c_str() + (hex ? 2 : 0), &end, hex ? 16 : 10);
-    if (errno != 0 || end == nullptr || *end != '\0' || end == text.c_str() + (hex ? 2 : 0) ||
-        v > 0xFFFFFFFFull)
+    uint64_t v = 0;
+    if (!os::parseCommandNumber(text, 0xFFFFFFFFull, &v))
         return false;
     *value = uint32_t(v);
     return true;
@@ -347,6 +347,8 @@ int Cli::run(const std::vector<std::string>& args)
     const std::string& command = args[0];
     if (command == "help" || command == "--help" || command == "-h")
     {
+        if (args.size() > 1)
+            return usage(os::unexpectedWord(args[1], command));
         out_ += kHelp;
         return kOk;
     }
@@ -688,13 +690,8 @@ int Cli::stats(const Args& a)
         if (field == nullptr)
             return usage("not a statistics field: " + word + " (devsim --help lists them)");
         const std::string text = word.substr(eq + 1);
-        const bool hexText = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-        char* end = nullptr;
-        errno = 0;
-        const unsigned long long v = std::strtoull(text.c_str() + (hexText ? 2 : 0), &end, hexText ? 16 : 10);
-        if (text.empty() || text[0] == '-' || text[0] == '+' || errno != 0 || *end != '\0' ||
-            end == text.c_str() + (hexText ? 2 : 0) ||
-            v > (field->wide ? 0x7FFFFFFFFFFFFFFFull : 0xFFFFFFFFull))
+        uint64_t v = 0;
+        if (!os::parseCommandNumber(text, field->wide ? 0x7FFFFFFFFFFFFFFFull : 0xFFFFFFFFull, &v))
             return usage("not a value for " + std::string(field->name) + ": " + text);
         settings.push_back({field, v});
     }
@@ -719,10 +716,20 @@ int Cli::set(const Args& a)
     if (a.positional.size() < 3)
         return usage("set takes a unit, a knob and its value");
     const std::string& knob = a.positional[1];
+    const bool counters = knob == "counters";
+    const size_t values = a.positional.size() - 2;
+    const size_t wanted = counters ? 3 : 1;
+    if (values < wanted)
+        return usage("counters takes three values");
+    if (values > wanted)
+    {
+        std::string what = "set";
+        for (size_t i = 0; i < 2 + wanted; ++i)
+            what += " " + a.positional[i];
+        return usage(os::unexpectedWord(a.positional[2 + wanted], what));
+    }
     if (knob == "endpoints")
     {
-        if (a.positional.size() != 3)
-            return usage(knob + " takes one value");
         BusLock lock(*bus_);
         int slot;
         std::shared_ptr<UnitFiles> files = unitFiles(a.positional[0], &slot);
@@ -734,8 +741,6 @@ int Cli::set(const Args& a)
     if (knob == "held.out" || knob == "held.in" || knob == "capture" || knob == "period-clock" ||
         knob == "completed")
     {
-        if (a.positional.size() != 3)
-            return usage(knob + " takes one value");
         BusLock lock(*bus_);
         int slot;
         std::shared_ptr<UnitFiles> files = unitFiles(a.positional[0], &slot);
@@ -744,14 +749,10 @@ int Cli::set(const Args& a)
         std::string why;
         return stream::setKnob(files->state(), knob, a.positional[2], why) ? kOk : usage(why);
     }
-    const size_t values = a.positional.size() - 2;
     std::vector<uint32_t> v(values);
     for (size_t i = 0; i < values; ++i)
         if (!parseU32(a.positional[2 + i], &v[i]))
             return usage("not a number: " + a.positional[2 + i]);
-    const bool counters = knob == "counters";
-    if (values != (counters ? 3u : 1u))
-        return usage(knob + (counters ? " takes three values" : " takes one value"));
 
     BusLock lock(*bus_);
     int slot;
@@ -805,8 +806,12 @@ int Cli::set(const Args& a)
 
 int Cli::fault(const Args& a)
 {
-    if (a.positional.size() == 2 && a.positional[1] == "clear")
+    if (a.positional.size() >= 2 && a.positional[1] == "clear")
     {
+        if (a.positional.size() > 2)
+            return usage(os::unexpectedWord(a.positional[2], "fault " + a.positional[0] + " clear"));
+        if (a.has("--after"))
+            return usage("clear takes no --after");
         BusLock lock(*bus_);
         int slot;
         std::shared_ptr<UnitFiles> files = unitFiles(a.positional[0], &slot);

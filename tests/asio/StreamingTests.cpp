@@ -1,6 +1,7 @@
 // Buffers, streaming and the streaming thread, through the loaded library against the simulator, whose
 // period clock is stepped one period at a time unless a test runs it in real time.
 
+#include "Streamer.h"
 #include "StreamingHost.h"
 #include "asio/AsioDriver.h"
 #include "platform/Debug.h"
@@ -459,6 +460,35 @@ TEST_F(Streaming, AnotherClientIsRefusedWhileTheDriverHoldsTheUnit)
     EXPECT_NE(bus.devsim("set u1 buffer-size 64"), 0) << "the size cannot change under a client";
     driver->disposeBuffers();
     EXPECT_EQ(bus.devsim("set u1 buffer-size 64"), 0);
+}
+
+TEST_F(Streaming, TheHostToolSaysSoAndFailsWhenTheUnitIsUnpluggedWhileItStreams)
+{
+    IASIO* const loaded = loadAndInit();
+    ASSERT_NE(loaded, nullptr);
+    asiohost::StreamOptions options;
+    options.switches = 1000;
+    std::string summary;
+    std::string error;
+    int status = -1;
+    std::thread hostThread([&] { status = asiohost::runStream(*loaded, options, summary, error); });
+    // The clock can be stepped once the host started streaming.
+    bool streaming = false;
+    for (int tries = 0; tries < 1000 && !streaming; ++tries)
+    {
+        streaming = bus.devsim("step u1") == 0;
+        if (!streaming)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_TRUE(streaming) << bus.err;
+    devsim("step u1 2");
+    const std::string path = interfacePath(0);
+    devsim("unplug u1");
+    hostThread.join();
+    EXPECT_EQ(status, 1) << summary;
+    EXPECT_NE(error.find("unplugged while streaming"), std::string::npos) << error;
+    EXPECT_NE(error.find(path), std::string::npos) << error;
+    EXPECT_NE(summary.find("buffer switches "), std::string::npos) << summary;
 }
 
 // ---- two interfaces, and devices that refuse ---------------------------------------------------------

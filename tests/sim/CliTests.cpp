@@ -3,6 +3,8 @@
 #include "SimClient.h"
 
 #include "Models.h"
+#include "TempRegistry.h"
+#include "sim/Devsim.h"
 
 #include <sstream>
 
@@ -96,6 +98,51 @@ TEST(SimCli, UnknownOptionsAndExtraWordsAreRefusedWithStatusTwoAndChangeNothing)
     }
     ASSERT_EQ(bus.devsim("list"), 0);
     EXPECT_EQ(bus.out, before);
+}
+
+TEST(SimCli, EveryCommandRefusesAWrongLineWithStatusTwoAndOneLineNamingTheWord)
+{
+    Bus bus;
+    testsupport::TempRegistry registry;
+    bus.run("plug u1 --model st8");
+    ASSERT_EQ(bus.devsim("list"), 0);
+    const std::string before = bus.out;
+    // Whole words, blanks included, as a shell hands them over.
+    const std::pair<std::vector<std::string>, const char*> mistakes[] = {
+        {{"help", "extra"}, "extra"},
+        {{"fault", "u1", "clear", "extra"}, "extra"},
+        {{"volume", "u1", "0", "-3", "extra"}, "extra"},
+        {{"os", "extra"}, "extra"},
+        {{"os", "windows", "me"}, "me"},
+        {{"controllers", "--fail", "x"}, "x"},
+        {{"set", "u1", "clocks", " 1"}, " 1"},
+        {{"set", "u1", "clocks", "0x 1"}, "0x 1"},
+        {{"set", "u1", "endpoints", "on", "x"}, "x"},
+        {{"stats", "u1", "play.avg=+5"}, "+5"},
+        {{"os", "qpf", "+5"}, "+5"},
+        {{"plug", "u2", "--model", "st8", "--model", "st4"}, "--model"},
+        {{"fault", "u1", "vdc:any", "fail", "--after", "1", "--after", "2"}, "--after"},
+        {{"reg"}, "reg"},
+        {{"reg", "query", "HKCU\\Software", "a", "b"}, "b"},
+        {{"reg", "set", "HKCU\\Software\\X", "v", "dword", " 5"}, " 5"},
+    };
+    for (const auto& [words, word] : mistakes)
+    {
+        std::string out;
+        std::string err;
+        const std::string line = ::testing::PrintToString(words);
+        EXPECT_EQ(sim::devsimMain(words, out, err), 2) << line;
+        EXPECT_TRUE(oneLine(err)) << line << ": " << err;
+        EXPECT_NE(err.find(word), std::string::npos) << line << ": " << err;
+        EXPECT_EQ(out, "") << line;
+    }
+    ASSERT_EQ(bus.devsim("list"), 0);
+    EXPECT_EQ(bus.out, before);
+    EXPECT_EQ(bus.devsim("os"), 0);
+    EXPECT_NE(bus.out.find("qpf 1000000000\n"), std::string::npos) << bus.out;
+    // What the registry refuses is status 1, in the same one line.
+    EXPECT_EQ(bus.devsim("reg query HKCU\\Software\\X"), 1);
+    EXPECT_TRUE(oneLine(bus.err)) << bus.err;
 }
 
 TEST(SimCli, ACapsFileLongerThanARecordIsRefused)

@@ -1,5 +1,7 @@
 #include "Streamer.h"
 
+#include "formats/Wire.h"
+#include "platform/DeviceInterfaces.h"
 #include "platform/PerformanceCounter.h"
 #include "sim/PeriodLog.h"
 
@@ -151,6 +153,28 @@ int32_t onMessage(int32_t selector, int32_t value, void*, double*)
     default:
         return 0;
     }
+}
+
+// The interfaces of the driver's class present now; false when the enumeration failed.
+bool presentInterfaces(std::vector<std::string>& paths)
+{
+    const platform::DeviceInterfaceSet set(formats::kDeviceInterfaceClass);
+    paths.clear();
+    for (size_t i = 0; i < set.size(); ++i)
+        paths.push_back(set.path(i));
+    return set.isValid();
+}
+
+// An interface present as the stream started and gone now; empty when none is gone (or the enumeration
+// failed: nothing is known then).
+std::string goneInterface(const std::vector<std::string>& atStart)
+{
+    std::vector<std::string> now;
+    if (presentInterfaces(now))
+        for (const std::string& path : atStart)
+            if (std::find(now.begin(), now.end(), path) == now.end())
+                return path;
+    return {};
 }
 
 std::vector<int32_t> readRaw(const std::string& file, std::string& error)
@@ -310,23 +334,41 @@ int runStream(IASIO& driver, const StreamOptions& options, std::string& out, std
         return 1;
     }
 
-    // Serve until the switches are done; a stream that stops coming ends after 2 s of silence.
+    // Serve until the switches are done; a stream that stops coming ends after 2 s of silence. A unit
+    // pulled out stops its period signal, and the driver tells its host nothing of it: while the
+    // switches stay away, the host looks every 200 ms whether an interface present at the start is gone.
+    std::vector<std::string> atStart;
+    presentInterfaces(atStart);
+    std::string removed;
+    using Clock = std::chrono::steady_clock;
+    constexpr auto kLookEvery = std::chrono::milliseconds(200);
+    constexpr auto kSilence = std::chrono::seconds(2);
     int done = 0;
     if (options.outputReady != OutputReady::After)
     {
         // The main thread looks at the count now and then.
         int seen = s.count.load();
-        auto lastChange = std::chrono::steady_clock::now();
+        auto lastChange = Clock::now();
+        auto lastLook = lastChange;
         while (seen < options.switches)
         {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             const int now = s.count.load();
+            const auto t = Clock::now();
             if (now != seen)
             {
                 seen = now;
-                lastChange = std::chrono::steady_clock::now();
+                lastChange = lastLook = t;
+                continue;
             }
-            else if (std::chrono::steady_clock::now() - lastChange > std::chrono::seconds(2))
+            if (t - lastLook >= kLookEvery)
+            {
+                lastLook = t;
+                removed = goneInterface(atStart);
+                if (!removed.empty())
+                    break;
+            }
+            if (t - lastChange > kSilence)
                 break;
         }
         done = s.count.load();
@@ -334,11 +376,11 @@ int runStream(IASIO& driver, const StreamOptions& options, std::string& out, std
     else
     {
         std::unique_lock<std::mutex> lock(s.mutex);
+        auto lastChange = Clock::now();
         while (s.count.load() < options.switches)
         {
             const int before = s.count.load();
-            s.cv.wait_for(lock, std::chrono::seconds(2),
-                          [&] { return s.handed > 0 || s.count.load() != before; });
+            s.cv.wait_for(lock, kLookEvery, [&] { return s.handed > 0 || s.count.load() != before; });
             if (s.handed > 0 && options.outputReady == OutputReady::After)
             {
                 s.handed = 0;
@@ -347,7 +389,16 @@ int runStream(IASIO& driver, const StreamOptions& options, std::string& out, std
                 lock.lock();
             }
             s.handed = 0;
-            if (s.count.load() == before)
+            if (s.count.load() != before)
+            {
+                lastChange = Clock::now();
+                continue;
+            }
+            // The enumeration runs without the lock, which the switches take.
+            lock.unlock();
+            removed = goneInterface(atStart);
+            lock.lock();
+            if (!removed.empty() || Clock::now() - lastChange > kSilence)
                 break;
         }
         done = s.count.load();
@@ -412,6 +463,12 @@ int runStream(IASIO& driver, const StreamOptions& options, std::string& out, std
             error = "cannot write " + options.recordFile;
             return 1;
         }
+    }
+    if (!removed.empty())
+    {
+        error = "the interface " + removed + " was unplugged while streaming, after " + std::to_string(done) +
+                " of " + std::to_string(options.switches) + " buffer switches";
+        return 1;
     }
     return 0;
 }

@@ -62,7 +62,6 @@ public:
     juce::TextButton& getUpdateButton() { return update_; }
     juce::TextButton& getSaveButton() { return save_; }
     juce::TextButton& getResetButton() { return reset_; }
-    const FirmwareCounters& getKeptCounters() const { return counters_; }
     // The report's data as the page shows it now, with this date and time.
     ReportData collectReportData(const std::string& dateTime) const;
 

@@ -82,8 +82,6 @@ public:
     int listedDeviceCount() const { return list_ != nullptr ? list_->count() : 0; }
     uint32_t bufferSize() const { return bufferSize_; }
     bool timeInfoMode() const { return prepared_ != nullptr && prepared_->timeInfoMode(); }
-    // Whether a streaming thread of this object still exists (it may be ending).
-    bool hasStreamingThread() const { return thread_.exists(); }
 
     // The owner's last release (see StreamingThread::deferDestruction): false when the caller deletes the
     // owner at once.

@@ -11,10 +11,6 @@
 namespace asiodrv
 {
 
-// Live objects and server locks of the process; the server may be unloaded when both are 0.
-int32_t activeObjectCount();
-int32_t serverLockCount();
-
 // Every object of the server counts itself while it lives.
 class CBaseObject
 {

@@ -85,7 +85,6 @@ public:
     vhw& operator=(const vhw&) = delete;
 
     bool isValid() const { return valid_; }
-    const std::string& devicePath() const { return path_; }
     const char* uniqueName() const { return uniqueName_; }
     const char* lastError() const { return lastError_; }
     const HwInfoCaps& caps() const { return caps_; }

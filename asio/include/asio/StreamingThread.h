@@ -65,8 +65,6 @@ public:
     // Waits without limit for every thread of this object; on one of them, hands it to the process's
     // retired threads instead.
     void joinAll();
-    // Whether a thread of this object still exists (it may be ending).
-    bool exists() const { return thread_.isRunning() || retiring_.isRunning(); }
 
     // Raised by every start. A caller on the thread takes it before a host callback; retired tells
     // afterwards whether streaming was restarted or the object released from inside that callback, so

@@ -133,7 +133,6 @@ public:
 
     // The pair whose first channel this is is on show.
     virtual void setPair(int first);
-    int getPair() const { return first_; }
     int getStripCount() const { return int(strips_.size()); }
     PlayStrip* getStrip(int index) const;
 

@@ -140,7 +140,6 @@ public:
     void stylePlayLabel(juce::Label& label) const;
     void setAliasColours(juce::Label& label) const;
     void setValueBoxColours(juce::Label& label) const;
-    const juce::Image& getLogoImage() const { return consoleImages().logo; }
     juce::Point<int> getRudeSoloLightPosition() const { return {8, 6}; }
     juce::Point<int> getMidiInLedPosition() const { return {8, 6}; }
     juce::Point<int> getMidiOutLedPosition() const { return {8, 26}; }

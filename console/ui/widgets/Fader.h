@@ -58,7 +58,6 @@ public:
     Gang* getGang() const { return gang_; }
     Fader* getPartner() const { return partner_; }
     FaderTextBox* getValueBox() const { return valueBox_.get(); }
-    double getDragStart() const { return dragStart_; }
 
     void startedDragging() override;
     // Every notifying change: stores the value, marks the shown channel dirty and queues the SET (the

@@ -74,8 +74,6 @@ public:
     // Starts the device-change notifications (on the first call) and sets the listener of the messages.
     void setListener(juce::MessageListener* listener);
 
-    uint32_t getWantedVendorId() const { return wantedVendorId_; }
-
 private:
     const uint32_t wantedVendorId_;
     juce::ReferenceCountedArray<vhw> devices_; // guarded by lock_

@@ -2,6 +2,7 @@
 
 #include "OsSettings.h"
 #include "simos/BusDirectory.h"
+#include "simos/CommandWords.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -135,11 +136,6 @@ void advanceManualClock(uint32_t milliseconds)
     advance(milliseconds);
 }
 
-bool clockIsManual()
-{
-    return processClock().manual.load() || busManualClock() != nullptr;
-}
-
 void setProcessManualClock(bool on, uint32_t startMs)
 {
     ProcessClock& own = processClock();
@@ -169,9 +165,14 @@ int devsimOsClock(const std::vector<std::string>& args, std::string& out, std::s
                                   std::to_string(__atomic_load_n(&s->manualClockMs, __ATOMIC_ACQUIRE)) + "\n";
         return 0;
     }
-    if (args.size() != 1 || (args[0] != "real" && args[0] != "manual"))
+    if (args[0] != "real" && args[0] != "manual")
     {
-        err += "devsim: usage: os clock [real|manual]\n";
+        err += "devsim: not a clock (real or manual): " + args[0] + "\n";
+        return 2;
+    }
+    if (args.size() > 1)
+    {
+        err += "devsim: " + unexpectedWord(args[1], "os clock " + args[0]) + "\n";
         return 2;
     }
     if (!setBusManualClock(args[0] == "manual"))

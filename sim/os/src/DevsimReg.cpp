@@ -1,9 +1,9 @@
 // "devsim reg": reads and changes the registry store from the shell.
 
+#include "simos/CommandWords.h"
 #include "simos/Registry.h"
 
 #include <cctype>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -66,7 +66,7 @@ std::string formatData(const RegistryValue& v)
 }
 
 bool parseData(const std::string& type, const std::string& text, uint32_t& regType,
-               std::vector<uint8_t>& data, std::string& err)
+               std::vector<uint8_t>& data, std::string& why)
 {
     data.clear();
     if (type == "sz")
@@ -79,12 +79,10 @@ bool parseData(const std::string& type, const std::string& text, uint32_t& regTy
     if (type == "dword")
     {
         regType = reg::kDword;
-        errno = 0;
-        char* end = nullptr;
-        const unsigned long long v = std::strtoull(text.c_str(), &end, 0);
-        if (text.empty() || text[0] == '-' || *end != '\0' || errno != 0 || v > 0xFFFFFFFFull)
+        uint64_t v = 0;
+        if (!parseCommandNumber(text, 0xFFFFFFFFull, &v))
         {
-            err = "devsim reg: not a 32-bit number: " + text + "\n";
+            why = "not a 32-bit number: " + text;
             return false;
         }
         for (int i = 0; i < 4; ++i)
@@ -100,7 +98,7 @@ bool parseData(const std::string& type, const std::string& text, uint32_t& regTy
                 digits += c;
         if (digits.size() % 2 != 0)
         {
-            err = "devsim reg: binary data needs an even number of hex digits\n";
+            why = "binary data needs an even number of hex digits: " + text;
             return false;
         }
         for (size_t i = 0; i < digits.size(); i += 2)
@@ -109,14 +107,14 @@ bool parseData(const std::string& type, const std::string& text, uint32_t& regTy
             if (!std::isxdigit(static_cast<unsigned char>(pair[0])) ||
                 !std::isxdigit(static_cast<unsigned char>(pair[1])))
             {
-                err = "devsim reg: not hex data: " + text + "\n";
+                why = "not hex data: " + text;
                 return false;
             }
             data.push_back(static_cast<uint8_t>(std::strtoul(pair, nullptr, 16)));
         }
         return true;
     }
-    err = "devsim reg: unknown value type " + type + " (sz, dword or binary)\n";
+    why = "unknown value type " + type + " (sz, dword or binary)";
     return false;
 }
 
@@ -137,11 +135,30 @@ std::string resultText(int32_t result)
     return "error " + std::to_string(result);
 }
 
-int fail(std::string& err, const std::string& text)
+// One line, as every devsim command answers: status 1 when the registry refused, 2 for a wrong command line.
+constexpr int kFailed = 1;
+constexpr int kWrongLine = 2;
+
+int fail(std::string& err, int status, const std::string& text)
 {
-    err = "devsim reg: " + text + "\n";
-    return 1;
+    err = "devsim: " + text + "\n";
+    return status;
 }
+
+// The words each command takes after "reg <command>": at least, at most.
+struct Shape
+{
+    const char* name;
+    size_t least;
+    size_t most;
+    const char* words;
+};
+
+const Shape kShapes[] = {
+    {"query", 1, 2, "a key and, if wanted, a value name"},
+    {"set", 4, 4, "a key, a value name, a type and the data"},
+    {"delete", 1, 2, "a key and, if wanted, a value name"},
+};
 
 } // namespace
 
@@ -149,40 +166,56 @@ int devsimReg(const std::vector<std::string>& args, std::string& out, std::strin
 {
     out.clear();
     err.clear();
-    if (args.empty() || args[0] == "--help" || args[0] == "help")
+    if (args.empty())
+        return fail(err, kWrongLine, "reg takes query, set or delete (devsim --help shows them)");
+    const std::string& command = args[0];
+    if (command == "--help" || command == "help")
     {
-        if (args.empty())
-            return fail(err, kUsage + 7);
+        if (args.size() > 1)
+            return fail(err, kWrongLine, unexpectedWord(args[1], "reg " + command));
         out = std::string(kUsage) + "\n";
         return 0;
     }
-    const std::string& command = args[0];
-    if (args.size() < 2)
-        return fail(err, kUsage + 7);
+    const Shape* shape = nullptr;
+    for (const Shape& s : kShapes)
+        if (command == s.name)
+            shape = &s;
+    if (shape == nullptr)
+        return fail(err, kWrongLine, "unknown reg command " + command + " (query, set or delete)");
+    const size_t words = args.size() - 1;
+    if (words < shape->least)
+        return fail(err, kWrongLine, "reg " + command + " takes " + shape->words);
+    if (words > shape->most)
+    {
+        std::string what = "reg";
+        for (size_t i = 0; i <= shape->most; ++i)
+            what += " " + args[i];
+        return fail(err, kWrongLine, unexpectedWord(args[shape->most + 1], what));
+    }
 
     Hive hive;
     std::string path;
     if (!parseKeyName(args[1], hive, path))
-        return fail(err, "not a key name: " + args[1]);
+        return fail(err, kWrongLine, "not a key name: " + args[1]);
     RegistryStore store(registryRoot());
 
-    if (command == "query" && args.size() <= 3)
+    if (command == "query")
     {
         std::string canonical;
         if (int32_t r = store.openKey(hive, path, &canonical); r != reg::kSuccess)
-            return fail(err, args[1] + ": " + resultText(r));
+            return fail(err, kFailed, args[1] + ": " + resultText(r));
         if (args.size() == 3)
         {
             RegistryValue v;
             if (int32_t r = store.queryValue(hive, path, valueName(args[2]), v); r != reg::kSuccess)
-                return fail(err, args[1] + " " + args[2] + ": " + resultText(r));
+                return fail(err, kFailed, args[1] + " " + args[2] + ": " + resultText(r));
             out = formatData(v) + "\n";
             return 0;
         }
         std::vector<RegistryValue> values;
         std::vector<std::string> subKeys;
         if (int32_t r = store.listKey(hive, path, values, subKeys); r != reg::kSuccess)
-            return fail(err, args[1] + ": " + resultText(r));
+            return fail(err, kFailed, args[1] + ": " + resultText(r));
         const std::string heading = std::string(hiveName(hive)) + (canonical.empty() ? "" : "\\" + canonical);
         out = heading + "\n";
         for (const RegistryValue& v : values)
@@ -192,29 +225,26 @@ int devsimReg(const std::vector<std::string>& args, std::string& out, std::strin
             out += heading + "\\" + s + "\n";
         return 0;
     }
-    if (command == "set" && args.size() == 5)
+    if (command == "set")
     {
         uint32_t type = 0;
         std::vector<uint8_t> data;
-        if (!parseData(args[3], args[4], type, data, err))
-            return 1;
+        std::string why;
+        if (!parseData(args[3], args[4], type, data, why))
+            return fail(err, kWrongLine, why);
         if (int32_t r = store.createKey(hive, path, nullptr, nullptr); r != reg::kSuccess)
-            return fail(err, args[1] + ": " + resultText(r));
+            return fail(err, kFailed, args[1] + ": " + resultText(r));
         if (int32_t r = store.setValue(hive, path, valueName(args[2]), type, data.data(), data.size());
             r != reg::kSuccess)
-            return fail(err, args[1] + " " + args[2] + ": " + resultText(r));
+            return fail(err, kFailed, args[1] + " " + args[2] + ": " + resultText(r));
         return 0;
     }
-    if (command == "delete" && args.size() <= 3)
-    {
-        const int32_t r = args.size() == 3 ? store.deleteValue(hive, path, valueName(args[2]))
-                                           : store.deleteTree(hive, path);
-        if (r != reg::kSuccess)
-            return fail(err,
-                        args[1] + (args.size() == 3 ? " " + args[2] : std::string()) + ": " + resultText(r));
-        return 0;
-    }
-    return fail(err, kUsage + 7);
+    const int32_t r =
+        args.size() == 3 ? store.deleteValue(hive, path, valueName(args[2])) : store.deleteTree(hive, path);
+    if (r != reg::kSuccess)
+        return fail(err, kFailed,
+                    args[1] + (args.size() == 3 ? " " + args[2] : std::string()) + ": " + resultText(r));
+    return 0;
 }
 
 } // namespace sim::os

@@ -1,9 +1,9 @@
 #include "simos/HostControllers.h"
 #include "simos/BusDirectory.h"
+#include "simos/CommandWords.h"
 
 #include "simos/PerformanceCounter.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -72,8 +72,15 @@ int devsimControllers(const std::vector<std::string>& args, std::string& out, st
 {
     (void)out;
     HostControllerList list;
-    if (args.size() == 1 && args[0] == "--fail")
+    if (!args.empty() && args[0] == "--fail")
+    {
+        if (args.size() > 1)
+        {
+            err += "devsim: " + unexpectedWord(args[1], "controllers --fail") + "\n";
+            return 2;
+        }
         list.queryFails = true;
+    }
     else
         for (const std::string& id : args)
         {
@@ -99,18 +106,24 @@ int devsimOs(const std::vector<std::string>& args, std::string& out, std::string
         out += "qpf " + std::to_string(performanceFrequency()) + "\n";
         return 0;
     }
-    if (args.size() != 2 || args[0] != "qpf")
+    if (args[0] != "qpf")
     {
-        err += "devsim: usage: os [qpf <hz>]\n";
+        err += "devsim: unknown os setting " + args[0] + " (devsim --help lists them)\n";
+        return 2;
+    }
+    if (args.size() == 1)
+    {
+        err += "devsim: os qpf takes a frequency in Hz\n";
+        return 2;
+    }
+    if (args.size() > 2)
+    {
+        err += "devsim: " + unexpectedWord(args[2], "os qpf " + args[1]) + "\n";
         return 2;
     }
     const std::string& text = args[1];
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long hz = std::strtoull(text.c_str() + (hex ? 2 : 0), &end, hex ? 16 : 10);
-    if (text.empty() || text[0] == '-' || errno != 0 || end == nullptr || *end != '\0' || hz == 0 ||
-        hz > 10000000000ull)
+    uint64_t hz = 0;
+    if (!parseCommandNumber(text, 10000000000ull, &hz) || hz == 0)
     {
         err += "devsim: a counter frequency is 1 to 10000000000 Hz: " + text + "\n";
         return 2;

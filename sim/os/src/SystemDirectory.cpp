@@ -1,5 +1,6 @@
 #include "simos/SystemDirectory.h"
 #include "simos/BusDirectory.h"
+#include "simos/CommandWords.h"
 #include "simos/Registry.h"
 
 #include <cstdio>
@@ -105,9 +106,14 @@ int devsimOsSystemDir(const std::vector<std::string>& args, std::string& out, st
         out += systemDirectory(path) ? "system-dir " + path + "\n" : std::string("system-dir --fail\n");
         return 0;
     }
-    if (args.size() != 1 || args[0].empty())
+    if (args.size() > 1)
     {
-        err += "devsim: usage: os system-dir [<path>|--fail|--default]\n";
+        err += "devsim: " + unexpectedWord(args[1], "os system-dir " + args[0]) + "\n";
+        return 2;
+    }
+    if (args[0].empty())
+    {
+        err += "devsim: os system-dir takes a folder, --fail or --default\n";
         return 2;
     }
     std::string setting = args[0];
@@ -117,7 +123,7 @@ int devsimOsSystemDir(const std::vector<std::string>& args, std::string& out, st
     {
         if (setting[0] == '-' || setting.find('\n') != std::string::npos)
         {
-            err += "devsim: usage: os system-dir [<path>|--fail|--default]\n";
+            err += "devsim: not a folder (or --fail or --default): " + setting + "\n";
             return 2;
         }
         setting = withoutTrailingSeparator(setting);

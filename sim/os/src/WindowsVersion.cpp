@@ -1,5 +1,6 @@
 #include "simos/WindowsVersion.h"
 #include "simos/BusDirectory.h"
+#include "simos/CommandWords.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -73,9 +74,14 @@ int devsimOsWindows(const std::vector<std::string>& args, std::string& out, std:
         return 0;
     }
     WindowsRelease release;
-    if (args.size() != 1 || !parseWindowsRelease(args[0], release))
+    if (!parseWindowsRelease(args[0], release))
     {
-        err += "devsim: usage: os windows [xp|vista]\n";
+        err += "devsim: not a Windows release (xp or vista): " + args[0] + "\n";
+        return 2;
+    }
+    if (args.size() > 1)
+    {
+        err += "devsim: " + unexpectedWord(args[1], "os windows " + args[0]) + "\n";
         return 2;
     }
     if (!setWindowsRelease(release))

@@ -32,8 +32,6 @@ bool skipWaitOnManualClock(uint32_t milliseconds);
 // Moves a manual clock on; nothing on real time.
 void advanceManualClock(uint32_t milliseconds);
 
-bool clockIsManual();
-
 // Gives the calling process a manual clock of its own, starting at startMs, ahead of the bus's setting
 // (on), or hands it back to the bus's setting (off). A library that carries its own copy of this layer
 // (a loaded driver) follows the bus's setting only.
