@@ -230,17 +230,28 @@ TEST_F(ApplicationTest, ShowAllWindowsWhileAHiddenWindowStillWritesFlashOpensItA
     EXPECT_EQ(app_->quitRequests, 0);
 }
 
-TEST_F(ApplicationTest, ExitWhileAHiddenWindowStillWritesFlashEndsTheProgramOnceItHasGone)
+TEST_F(ApplicationTest, ExitWhileHiddenWindowsStillWriteFlashEndsTheProgramOnceTheyHaveGoneOrBeenUnplugged)
 {
     ASSERT_EQ(bus_.devsim("plug u1 --model st8 --unique-name Alpha"), 0) << bus_.err;
+    ASSERT_EQ(bus_.devsim("plug u2 --model st4 --unique-name Beta"), 0) << bus_.err;
     start();
     const console::ConsoleTrayIcon::Menu menu = tray().buildMenu();
     ASSERT_EQ(bus_.devsim("fault u1 vdc:1/2 hold"), 0) << bus_.err;
+    ASSERT_EQ(bus_.devsim("fault u2 vdc:1/2 hold"), 0) << bus_.err;
     tray().menuItemChosen(console::ConsoleTrayIcon::kHideAll, menu);
-    ASSERT_TRUE(pumpUntil([&] { return bus_.dumped("u1", "fault") == "vdc:1/2 hold holding 1"; }));
+    ASSERT_TRUE(pumpUntil(
+        [&]
+        {
+            return bus_.dumped("u1", "fault") == "vdc:1/2 hold holding 1" &&
+                   bus_.dumped("u2", "fault") == "vdc:1/2 hold holding 1";
+        }));
 
     tray().menuItemChosen(console::ConsoleTrayIcon::kExit, menu);
     ASSERT_EQ(bus_.devsim("fault u1 clear"), 0) << bus_.err;
+    ASSERT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 1; }, 20000));
+    EXPECT_EQ(app_->quitRequests, 0);
+    // The last one's unit is pulled out while it writes: its window goes at once, and so does the program.
+    ASSERT_EQ(bus_.devsim("unplug u2"), 0) << bus_.err;
     ASSERT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 0; }, 20000));
     EXPECT_EQ(app_->quitRequests, 1);
 }
