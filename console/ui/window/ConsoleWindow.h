@@ -18,6 +18,7 @@
 #include "console/ui/widgets/ConsoleContext.h"
 #include "console/ui/widgets/ConsoleLayout.h"
 #include "console/ui/widgets/Fader.h"
+#include "console/ui/window/CoveredRepaint.h"
 #include "console/ui/window/Pages.h"
 #include "console/ui/window/SessionFiles.h"
 #include "console/ui/window/TabBar.h"
@@ -224,6 +225,7 @@ private:
     std::unique_ptr<ConsoleState> state_;
     std::unique_ptr<CwContent> content_;
     juce::ComponentBoundsConstrainer constrainer_;
+    RepaintUnderWhenGone repaintUnder_{*this};
     bool keepProgramRunning_ = false;
     bool reopenWhenClosed_ = false;
     bool wasActive_ = false;
