@@ -280,7 +280,9 @@ void ConsoleApp::openWindow(device::vhw& device)
         head_->prev = window;
     }
     ++windowCount_;
-    placeWindow(window);
+    // A saved position replaces the cascade's; asked for alone, its landing is the one the window sees.
+    if (!window->hasSavedPosition())
+        placeWindow(window);
     window->restoreWindowPosition();
     if (windowCount_ == 1)
         timer_.startTimer(kPollMs);
@@ -354,7 +356,7 @@ void ConsoleApp::placeWindow(ConsoleWindow* window)
         area = display->userArea;
     const bool first = window == head_;
     const juce::Point<int> previous = first ? juce::Point<int>() : window->prev->getPosition();
-    window->setTopLeftPosition(cascadePosition(first, previous, area));
+    window->placeAt(cascadePosition(first, previous, area));
 }
 
 void ConsoleApp::cascadeWindows()
