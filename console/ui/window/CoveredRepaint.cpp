@@ -3,6 +3,10 @@
 namespace console
 {
 
+namespace
+{
+
+// Repaints the part of every showing window of the desktop, but `except`, that lies in screenArea.
 void repaintWindowsIn(juce::Rectangle<int> screenArea, const juce::Component* except)
 {
     juce::Desktop& desktop = juce::Desktop::getInstance();
@@ -17,6 +21,8 @@ void repaintWindowsIn(juce::Rectangle<int> screenArea, const juce::Component* ex
             window->repaint(area);
     }
 }
+
+} // namespace
 
 void repaintWindowsUnder(const juce::Component& window)
 {

@@ -11,9 +11,6 @@
 namespace console
 {
 
-// Repaints the part of every showing window of the desktop, but `except`, that lies in screenArea.
-void repaintWindowsIn(juce::Rectangle<int> screenArea, const juce::Component* except = nullptr);
-
 // Repaints what a top-level window covers, on the windows under it: call it when the window has been
 // hidden, or before it is deleted while shown.
 void repaintWindowsUnder(const juce::Component& window);
