@@ -10,6 +10,8 @@
 #include "console/ui/app/AboutDlg.h"
 #include "console/ui/app/ConsoleApp.h"
 #include "console/ui/app/ConsoleTrayIcon.h"
+#include "console/ui/window/FlashProgressWindow.h"
+#include "console/ui/window/JuceMessageBox.h"
 #include "platform/MessageBox.h"
 
 #include <gtest/gtest.h>
@@ -230,17 +232,28 @@ TEST_F(ApplicationTest, ShowAllWindowsWhileAHiddenWindowStillWritesFlashOpensItA
     EXPECT_EQ(app_->quitRequests, 0);
 }
 
-TEST_F(ApplicationTest, ExitWhileAHiddenWindowStillWritesFlashEndsTheProgramOnceItHasGone)
+TEST_F(ApplicationTest, ExitWhileHiddenWindowsStillWriteFlashEndsTheProgramOnceTheyHaveGoneOrBeenUnplugged)
 {
     ASSERT_EQ(bus_.devsim("plug u1 --model st8 --unique-name Alpha"), 0) << bus_.err;
+    ASSERT_EQ(bus_.devsim("plug u2 --model st4 --unique-name Beta"), 0) << bus_.err;
     start();
     const console::ConsoleTrayIcon::Menu menu = tray().buildMenu();
     ASSERT_EQ(bus_.devsim("fault u1 vdc:1/2 hold"), 0) << bus_.err;
+    ASSERT_EQ(bus_.devsim("fault u2 vdc:1/2 hold"), 0) << bus_.err;
     tray().menuItemChosen(console::ConsoleTrayIcon::kHideAll, menu);
-    ASSERT_TRUE(pumpUntil([&] { return bus_.dumped("u1", "fault") == "vdc:1/2 hold holding 1"; }));
+    ASSERT_TRUE(pumpUntil(
+        [&]
+        {
+            return bus_.dumped("u1", "fault") == "vdc:1/2 hold holding 1" &&
+                   bus_.dumped("u2", "fault") == "vdc:1/2 hold holding 1";
+        }));
 
     tray().menuItemChosen(console::ConsoleTrayIcon::kExit, menu);
     ASSERT_EQ(bus_.devsim("fault u1 clear"), 0) << bus_.err;
+    ASSERT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 1; }, 20000));
+    EXPECT_EQ(app_->quitRequests, 0);
+    // The last one's unit is pulled out while it writes: its window goes at once, and so does the program.
+    ASSERT_EQ(bus_.devsim("unplug u2"), 0) << bus_.err;
     ASSERT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 0; }, 20000));
     EXPECT_EQ(app_->quitRequests, 1);
 }
@@ -302,6 +315,98 @@ TEST_F(ApplicationTest, TheTrayIconsLeftClickRaisesEveryWindowAndItsRightClickOp
     EXPECT_TRUE(juce::PopupMenu::dismissAllActiveMenus());
     pumpUntil([] { return false; }, 100);
     EXPECT_EQ(app_->getWindowCount(), 2);
+}
+
+// --- windows that go ---
+
+// Records the areas its window is asked to repaint (a component's cached image hears of every repaint)
+// and paints nothing itself.
+class RepaintRecorder : public juce::CachedComponentImage
+{
+public:
+    RepaintRecorder(juce::Component& window, std::shared_ptr<juce::RectangleList<int>> areas)
+        : window_(window), areas_(std::move(areas))
+    {
+    }
+    void paint(juce::Graphics&) override {}
+    bool invalidateAll() override
+    {
+        areas_->add(window_.getLocalBounds());
+        return true;
+    }
+    bool invalidate(const juce::Rectangle<int>& area) override
+    {
+        areas_->add(area);
+        return true;
+    }
+    void releaseResources() override {}
+
+private:
+    juce::Component& window_;
+    std::shared_ptr<juce::RectangleList<int>> areas_;
+};
+
+TEST_F(ApplicationTest, AWindowThatGoesRepaintsWhatItCoveredOfTheWindowsUnderIt)
+{
+    // A bare X server may leave the expose events of the windows under one that went unread until the
+    // next event arrives: the console asks for the repaint itself.
+    ASSERT_EQ(bus_.devsim("plug u1 --model st8 --unique-name Alpha"), 0) << bus_.err;
+    ASSERT_EQ(bus_.devsim("plug u2 --model st4 --unique-name Beta"), 0) << bus_.err;
+    start();
+    ASSERT_EQ(app_->getWindowCount(), 2);
+    console::ConsoleWindow* alpha =
+        app_->getHead()->getName() == "Alpha Console" ? app_->getHead() : app_->getHead()->next;
+    alpha->setTopLeftPosition(600, 400); // under the screen's centre, where About and alerts show
+    auto areas = std::make_shared<juce::RectangleList<int>>();
+    alpha->setCachedComponentImage(new RepaintRecorder(*alpha, areas));
+    juce::Rectangle<int> covered;
+    const auto going = [&](juce::Component& window)
+    {
+        covered =
+            alpha->getLocalArea(nullptr, window.getScreenBounds()).getIntersection(alpha->getLocalBounds());
+        areas->clear();
+    };
+
+    withAboutDialog(
+        [&](console::AboutDlgContent& about)
+        {
+            going(*about.getTopLevelComponent());
+            about.getCloseButton().triggerClick();
+        });
+    ASSERT_FALSE(covered.isEmpty());
+    EXPECT_TRUE(areas->containsRectangle(covered)) << covered.toString();
+
+    const platform::MessageBoxPresenter recorded =
+        platform::setMessageBoxPresenter(console::makeJuceMessageBoxPresenter());
+    WhenModal<juce::AlertWindow> dismiss(
+        [&](juce::AlertWindow& alert)
+        {
+            going(alert);
+            alert.triggerButtonClick("OK");
+        });
+    platform::messageBox("Console settings", "Unable to write the file.", platform::MB_OK);
+    platform::setMessageBoxPresenter(recorded);
+    ASSERT_TRUE(dismiss.hasRun());
+    ASSERT_FALSE(covered.isEmpty());
+    EXPECT_TRUE(areas->containsRectangle(covered)) << covered.toString();
+
+    {
+        console::FlashProgressWindow progress(alpha, false);
+        going(progress);
+    }
+    EXPECT_TRUE(areas->containsRectangle(covered)) << covered.toString();
+
+    console::ConsoleWindow* beta = alpha->next;
+    beta->setTopLeftPosition(alpha->getPosition() + juce::Point<int>(100, 100));
+    beta->toFront(false);
+    going(*beta);
+    beta->setVisible(false);
+    EXPECT_TRUE(areas->containsRectangle(covered)) << covered.toString();
+    beta->setVisible(true);
+    going(*beta);
+    ASSERT_EQ(bus_.devsim("unplug u2"), 0) << bus_.err;
+    ASSERT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 1; }));
+    EXPECT_TRUE(areas->containsRectangle(covered)) << covered.toString();
 }
 
 // --- the About window ---

@@ -12,6 +12,7 @@
 // Message thread only.
 
 #include "console/ui/settings/Versions.h"
+#include "console/ui/window/CoveredRepaint.h"
 #include "device/Vhw.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -35,6 +36,9 @@ public:
 
     // Ends the modal loop (with 0).
     void closeButtonPressed() override;
+
+private:
+    RepaintUnderWhenGone repaintUnder_{*this};
 };
 
 class AboutDlgContent : public juce::Component,

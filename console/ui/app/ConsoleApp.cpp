@@ -41,6 +41,18 @@ juce::String instanceLockName()
 
 // --- timer and listener ---
 
+namespace
+{
+
+// Whether a closing window, once gone, ends the program when it was the last: one closed by the user or
+// by Exit does; one closed by "Hide all windows", or asked for again meanwhile, does not.
+bool endsProgramWhenGone(const ConsoleWindow& window)
+{
+    return !window.keepsProgramRunning() && !window.reopensWhenClosed();
+}
+
+} // namespace
+
 void ConsoleAppTimer::timerCallback()
 {
     if (theConsoleApp != nullptr)
@@ -65,7 +77,7 @@ void ConsoleAppListener::handleMessage(const juce::Message& message)
             // Asked for again while it was closing: a new window opens now that the old one has written
             // its state to flash (the new one reads it from there).
             const device::vhw::Ptr reopen(window->reopensWhenClosed() ? &window->getDevice() : nullptr);
-            app->closeWindow(window, reopen == nullptr && !window->keepsProgramRunning());
+            app->closeWindow(window, endsProgramWhenGone(*window));
             if (reopen != nullptr)
                 app->openListedWindow(*reopen);
         }
@@ -94,8 +106,10 @@ void ConsoleAppListener::handleMessage(const juce::Message& message)
     }
     else if (m->id == device::deviceRemovalMessage)
     {
+        // An open window's unit going away leaves the program running; a window already on its way out
+        // (Exit, its close button) ends it as its own delete message would have.
         if (ConsoleWindow* window = app->findWindow(*device))
-            app->closeWindow(window, false);
+            app->closeWindow(window, window->isClosing() && endsProgramWhenGone(*window));
     }
 }
 
@@ -266,7 +280,9 @@ void ConsoleApp::openWindow(device::vhw& device)
         head_->prev = window;
     }
     ++windowCount_;
-    placeWindow(window);
+    // A saved position replaces the cascade's; asked for alone, its landing is the one the window sees.
+    if (!window->hasSavedPosition())
+        placeWindow(window);
     window->restoreWindowPosition();
     if (windowCount_ == 1)
         timer_.startTimer(kPollMs);
@@ -340,7 +356,7 @@ void ConsoleApp::placeWindow(ConsoleWindow* window)
         area = display->userArea;
     const bool first = window == head_;
     const juce::Point<int> previous = first ? juce::Point<int>() : window->prev->getPosition();
-    window->setTopLeftPosition(cascadePosition(first, previous, area));
+    window->placeAt(cascadePosition(first, previous, area));
 }
 
 void ConsoleApp::cascadeWindows()

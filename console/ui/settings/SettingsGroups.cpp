@@ -587,8 +587,10 @@ void Surround::handleCommandMessage(int)
     int32_t mode = 0;
     if (read_.take(channel, mode))
     {
-        value_.store(mode);
-        known_.store(true);
+        // A failed send while the driver's mode was never learnt leaves it unknown, shown as at the start.
+        const bool known = mode != kModeUnknown;
+        value_.store(known ? mode : kStartValue);
+        known_.store(known);
     }
     showChoice(stereo_, surround_, value_.load() != 0);
 }
@@ -599,7 +601,8 @@ void Surround::buttonClicked(juce::Button* button)
     if (!button->getToggleState())
         return;
     const int on = button == &surround_ ? 1 : 0;
-    if (on == value_.load())
+    // While the mode is unknown the button shown on is no mode of the driver's: clicking it is a choice.
+    if (on == value_.load() && known_.load())
         return;
     value_.store(on);
     known_.store(true);

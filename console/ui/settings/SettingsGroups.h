@@ -249,7 +249,8 @@ public:
     void readFromDevice() override;
     // Sends nothing while the mode is unknown (no read has succeeded and the user has not chosen): the
     // start-up choice is no mode of the driver's. A failed request is logged and the buttons go back to
-    // the driver's mode, on the message thread under the rule of a read.
+    // the driver's last known mode (read or sent), on the message thread under the rule of a read; with
+    // none, the mode is unknown again.
     void writeToDevice() override;
     void loadFromState(ConsoleState&, bool) override {}
     void storeToState(ConsoleState&) override {}
@@ -267,9 +268,12 @@ private:
 
     ConsoleContext& content_;
     SettingsPageHost& page_;
-    std::atomic<int> value_{1};      // set on the message thread
-    std::atomic<int> driverMode_{1}; // the mode the driver was last known to have
-    std::atomic<bool> known_{false}; // value_ is the driver's (read) or the user's (clicked)
+    static constexpr int kStartValue = 1;   // shown until a mode is known: "Surround sound"
+    static constexpr int kModeUnknown = -1; // no read has succeeded and no send either
+
+    std::atomic<int> value_{kStartValue};       // set on the message thread
+    std::atomic<int> driverMode_{kModeUnknown}; // the mode the driver was last known to have
+    std::atomic<bool> known_{false};            // value_ is the driver's (read) or the user's (clicked)
     // A read's mode reaches value_ on the message thread, unless the user chose since the read began.
     DeviceRead read_{*this};
     juce::ToggleButton stereo_{"Stereo"};

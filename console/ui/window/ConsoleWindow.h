@@ -18,6 +18,7 @@
 #include "console/ui/widgets/ConsoleContext.h"
 #include "console/ui/widgets/ConsoleLayout.h"
 #include "console/ui/widgets/Fader.h"
+#include "console/ui/window/CoveredRepaint.h"
 #include "console/ui/window/Pages.h"
 #include "console/ui/window/SessionFiles.h"
 #include "console/ui/window/TabBar.h"
@@ -29,6 +30,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace console
 {
@@ -186,10 +188,17 @@ public:
     CwContent& getContent() const { return *content_; }
     ConsoleState& getState() const { return *state_; }
 
-    // "x", "y" (default: where the window is), then the constrainer keeps it on screen.
+    // "x", "y" (default: where the window is), then the constrainer keeps it on screen. Where the window
+    // manager tells no frame size, the place asked for is moved up and left by the frame seen last time
+    // ("frame left", "frame top"): such a one puts the frame where the window was asked to go.
     void restoreWindowPosition();
-    // Commits every open name editor; then, once: "x", "y", the state block's keys and "tab" are
-    // written and the file is saved and forgotten. Later calls only commit.
+    // Whether the properties hold a position ("x" and "y").
+    bool hasSavedPosition() const;
+    // The application's placement (the cascade): like restoring, it watches where the window lands.
+    void placeAt(juce::Point<int> topLeft);
+    // Commits every open name editor; then, once: "x", "y" (the window's own top-left, as restored), the
+    // frame a window manager that tells none put around it ("frame left", "frame top"), the state block's
+    // keys and "tab" are written and the file is saved and forgotten. Later calls only commit.
     void saveProperties();
     bool hasProperties() const { return properties_ != nullptr; }
 
@@ -198,6 +207,7 @@ public:
     void closeButtonPressed() override;
     void userTriedToCloseWindow() override { closeButtonPressed(); }
     void activeWindowStatusChanged() override;
+    void moved() override;
 
     // Whether the application should quit when this window's delete message removes the last window.
     // A window closed by "Hide all windows" keeps the program running.
@@ -217,6 +227,11 @@ public:
     void hardwareThreadFinished() override;
 
 private:
+    template <class Move> void place(Move move);
+    // Where no frame size is told: how far right and down the last placement landed from where it was
+    // asked (a window manager's frame); otherwise none.
+    juce::Point<int> untoldFrame() const;
+
     ConsoleWindowHost* const host_;
     const int serial_;
     device::vhw::Ptr device_;
@@ -225,6 +240,9 @@ private:
     std::unique_ptr<ConsoleState> state_;
     std::unique_ptr<CwContent> content_;
     juce::ComponentBoundsConstrainer constrainer_;
+    RepaintUnderWhenGone repaintUnder_{*this};
+    std::optional<juce::Point<int>> placedAt_; // a placement whose landing is not seen yet
+    juce::Point<int> untoldFrame_;             // how far a placement landed from where it was asked
     bool keepProgramRunning_ = false;
     bool reopenWhenClosed_ = false;
     bool wasActive_ = false;

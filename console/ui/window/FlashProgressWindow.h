@@ -5,6 +5,7 @@
 // repaints itself every 30 ms on the message thread. The user cannot close it: the operation ends it.
 
 #include "console/core/FlashProgress.h"
+#include "console/ui/window/CoveredRepaint.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -64,6 +65,7 @@ private:
     std::atomic<float> progress_{0.0f};
     bool finished_ = false; // message thread
     std::unique_ptr<juce::Label> warning_;
+    RepaintUnderWhenGone repaintUnder_{*this};
 };
 
 // Message thread: firmware updates show their progress in a FlashProgressWindow from now on.

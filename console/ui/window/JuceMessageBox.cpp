@@ -1,5 +1,7 @@
 #include "console/ui/window/JuceMessageBox.h"
 
+#include "console/ui/window/CoveredRepaint.h"
+
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <algorithm>
@@ -122,16 +124,25 @@ int present(const std::string& title, const std::string& text, int type)
     return platform::IDOK;
 }
 
+// The alert has gone when it answers: what it covered is drawn again (see CoveredRepaint.h).
+int presentAndRepaint(const std::string& title, const std::string& text, int type)
+{
+    const int answer = present(title, text, type);
+    if (juce::MessageManager::existsAndIsCurrentThread())
+        repaintAllWindows();
+    return answer;
+}
+
 } // namespace
 
 platform::MessageBoxPresenter makeJuceMessageBoxPresenter()
 {
-    return present;
+    return presentAndRepaint;
 }
 
 platform::MessageBoxPresenter installJuceMessageBoxPresenter()
 {
-    return platform::setMessageBoxPresenter(present);
+    return platform::setMessageBoxPresenter(presentAndRepaint);
 }
 
 } // namespace console
