@@ -5,6 +5,7 @@
 #include "console/ui/widgets/Alias.h"
 #include "console/ui/widgets/ConsoleLayout.h"
 #include "console/ui/widgets/Toggle.h"
+#include "console/ui/window/CoveredRepaint.h"
 #include "device/Vhw.h"
 #include "platform/Debug.h"
 #include "platform/MessageBox.h"
@@ -17,7 +18,8 @@ namespace
 
 constexpr int kShowPressedMs = 500;
 
-// The framework's choosers (the system's own where it has one) and the platform's message boxes.
+// The framework's choosers (the system's own where it has one) and the platform's message boxes. What a
+// chooser or the question covered is drawn again when it has gone (see CoveredRepaint.h).
 class ProgramDialogs : public SessionDialogs
 {
 public:
@@ -25,14 +27,18 @@ public:
                                 const juce::String& wildcard) override
     {
         juce::FileChooser chooser(title, startOf(initial), wildcard, true);
-        return chooser.browseForFileToOpen() ? chooser.getResult() : juce::File();
+        const bool chosen = chooser.browseForFileToOpen();
+        repaintAllWindows();
+        return chosen ? chooser.getResult() : juce::File();
     }
 
     juce::File chooseFileToSave(const juce::String& title, const juce::File& initial,
                                 const juce::String& wildcard) override
     {
         juce::FileChooser chooser(title, startOf(initial), wildcard, true);
-        return chooser.browseForFileToSave(true) ? chooser.getResult() : juce::File();
+        const bool chosen = chooser.browseForFileToSave(true);
+        repaintAllWindows();
+        return chosen ? chooser.getResult() : juce::File();
     }
 
     void alert(const juce::String& text) override
@@ -44,8 +50,10 @@ public:
     {
         // The platform's boxes have no "Replace" button; this one writes the debug line they write.
         platform::outputDebugString(("Message box [Console settings] " + text).toRawUTF8());
-        return juce::AlertWindow::showOkCancelBox(juce::MessageBoxIconType::QuestionIcon, "Console settings",
-                                                  text, "Replace", "Cancel");
+        const bool replace = juce::AlertWindow::showOkCancelBox(
+            juce::MessageBoxIconType::QuestionIcon, "Console settings", text, "Replace", "Cancel");
+        repaintAllWindows(); // what the box covered (see CoveredRepaint.h)
+        return replace;
     }
 
 private:
