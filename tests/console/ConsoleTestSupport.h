@@ -35,8 +35,11 @@ namespace consoletest
 
 using testsupport::haveDisplay;
 
+using testsupport::kHangMs;
 using testsupport::Later;
+using testsupport::pumpPosted;
 using testsupport::pumpUntil;
+using testsupport::waitUntil;
 
 // --- flash progress ---
 // What a RecordingFlashProgress was shown; it outlives the view (which its operation deletes).
@@ -82,7 +85,7 @@ public:
     void signalFinished() override { log_->finished.store(true); }
     void runUntilFinished() override
     {
-        pumpUntil([this] { return log_->finished.load(); }, 60000);
+        pumpUntil([this] { return log_->finished.load(); });
     }
 
 private:
