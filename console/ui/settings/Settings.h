@@ -50,11 +50,12 @@ public:
     ~Settings() override;
 
     // After every completed poll: the sample rate is refreshed, the clock buttons follow the detected
-    // clocks, and a driver buffer size that differs from the slider's is read again (unless the mouse
-    // is down on the slider).
+    // clocks, a driver buffer size that differs from the slider's is read again (unless the mouse is
+    // down on the slider), and a pause that has lasted its time ends.
     void update(const PolledSnapshot& snapshot);
 
-    // SettingsPageHost. Disabling lasts kChangePauseMs; a second call restarts the pause.
+    // SettingsPageHost. Disabling lasts kChangePauseMs of the tick clock (platform::getTickCount); a
+    // second call restarts the pause. The page's timer ends it, or the first poll after it is over.
     juce::Component& getPageComponent() override { return *this; }
     bool isRunningOnVista() const override { return vista_; }
     void disableForChange() override;
@@ -80,6 +81,8 @@ public:
 private:
     void buttonClicked(juce::Button* button) override;
     void timerCallback() override;
+    // Enables the page again once the pause has lasted kChangePauseMs; answers whether it has.
+    bool endPauseWhenOver();
     void layOutGroups();
     void setDeviceFlag();
 
@@ -96,6 +99,8 @@ private:
     std::unique_ptr<IsocMap> isocMap_;
     SampleRateBase* rateGroup_ = nullptr;
     juce::ToggleButton about_{"About"};
+    // While the page is paused (its timer runs): the tick count at the pause's start.
+    uint32_t pauseStart_ = 0;
 };
 
 } // namespace console
