@@ -20,6 +20,7 @@
 namespace
 {
 
+using consoletest::pumpPosted;
 using consoletest::pumpUntil;
 
 // The application as the program runs it, except that quitting is only noted: the test process's
@@ -127,8 +128,7 @@ protected:
             [&] {
                 return act.hasRun() &&
                        juce::ModalComponentManager::getInstance()->getNumModalComponents() == 0;
-            },
-            60000));
+            }));
     }
 
     std::unique_ptr<TestApp> app_;
@@ -180,7 +180,7 @@ TEST_F(ApplicationTest, TheTrayMenuListsTheUnitsAndShowsHidesCascadesAndExits)
 
     // Hiding closes every window through its close path; the program stays.
     tray().menuItemChosen(console::ConsoleTrayIcon::kHideAll, menu);
-    ASSERT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 0; }, 20000));
+    ASSERT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 0; }));
     EXPECT_EQ(app_->quitRequests, 0);
 
     tray().menuItemChosen(console::ConsoleTrayIcon::kShowAll, menu);
@@ -198,7 +198,7 @@ TEST_F(ApplicationTest, TheTrayMenuListsTheUnitsAndShowsHidesCascadesAndExits)
     EXPECT_EQ(app_->getWindowCount(), 2);
 
     tray().menuItemChosen(console::ConsoleTrayIcon::kExit, menu);
-    ASSERT_TRUE(pumpUntil([&] { return app_->quitRequests == 1; }, 20000));
+    ASSERT_TRUE(pumpUntil([&] { return app_->quitRequests == 1; }));
     EXPECT_EQ(app_->getWindowCount(), 0);
 }
 
@@ -218,7 +218,7 @@ TEST_F(ApplicationTest, ShowAllWindowsWhileAHiddenWindowStillWritesFlashOpensItA
     EXPECT_FALSE(closing->isVisible());
 
     tray().menuItemChosen(console::ConsoleTrayIcon::kShowAll, menu);
-    pumpUntil([&] { return closing->reopensWhenClosed(); }, 1000);
+    ASSERT_TRUE(pumpUntil([&] { return closing->reopensWhenClosed(); }));
     ASSERT_EQ(bus_.devsim("fault u1 clear"), 0) << bus_.err;
     ASSERT_TRUE(pumpUntil(
         [&]
@@ -241,7 +241,7 @@ TEST_F(ApplicationTest, ExitWhileAHiddenWindowStillWritesFlashEndsTheProgramOnce
 
     tray().menuItemChosen(console::ConsoleTrayIcon::kExit, menu);
     ASSERT_EQ(bus_.devsim("fault u1 clear"), 0) << bus_.err;
-    ASSERT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 0; }, 20000));
+    ASSERT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 0; }));
     EXPECT_EQ(app_->quitRequests, 1);
 }
 
@@ -252,7 +252,7 @@ TEST_F(ApplicationTest, AUnitUnpluggedWhileTheTrayMenuWasOpenIsNotShownAndNoUnit
     start();
     const console::ConsoleTrayIcon::Menu menu = tray().buildMenu();
     tray().menuItemChosen(console::ConsoleTrayIcon::kHideAll, menu);
-    ASSERT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 0; }, 20000));
+    ASSERT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 0; }));
 
     ASSERT_EQ(bus_.devsim("unplug u2"), 0) << bus_.err;
     ASSERT_TRUE(pumpUntil([&] { return app_->getDeviceList()->getCount() == 1; }));
@@ -261,7 +261,7 @@ TEST_F(ApplicationTest, AUnitUnpluggedWhileTheTrayMenuWasOpenIsNotShownAndNoUnit
     tray().menuItemChosen(1, menu);
     tray().menuItemChosen(console::ConsoleTrayIcon::kShowAll, menu);
     ASSERT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 1; }));
-    pumpUntil([] { return false; }, 300);
+    ASSERT_TRUE(pumpPosted()); // every request the two choices posted
     ASSERT_EQ(app_->getWindowCount(), 1);
     EXPECT_EQ(app_->getHead()->getName(), "Alpha Console");
 
@@ -300,7 +300,7 @@ TEST_F(ApplicationTest, TheTrayIconsLeftClickRaisesEveryWindowAndItsRightClickOp
 
     tray().mouseDown(clickWith(tray(), juce::ModifierKeys::rightButtonModifier));
     EXPECT_TRUE(juce::PopupMenu::dismissAllActiveMenus());
-    pumpUntil([] { return false; }, 100);
+    ASSERT_TRUE(pumpPosted());
     EXPECT_EQ(app_->getWindowCount(), 2);
 }
 

@@ -52,7 +52,7 @@ struct Rig
 
 Rig rig;
 
-constexpr auto kRigWait = std::chrono::seconds(10);
+constexpr auto kRigWait = std::chrono::milliseconds(testsupport::kHangMs);
 
 void storeValue(int key, float value)
 {
@@ -404,7 +404,7 @@ TEST_F(WidgetTest, TabInAValueBoxMovesAlongTheRingOfFadersAndWrapsAround)
     EXPECT_EQ(first->getNextBox(), strip(1).getFader().getValueBox());
     console::FaderTextBox* last = first->getPreviousBox();
     window_->toFront(true);
-    ASSERT_TRUE(pumpUntil([&] { return window_->isActiveWindow(); }, 3000));
+    ASSERT_TRUE(pumpUntil([&] { return window_->isActiveWindow(); }));
 
     last->showEditor();
     ASSERT_NE(last->getCurrentTextEditor(), nullptr);
@@ -446,7 +446,7 @@ TEST_F(WidgetTest, LoadingAndSwitchingChannelsWriteNothingBackButUserChangesAreS
     uint32_t after[ConsoleState::kImageQuads];
     state().copyImage(after);
     EXPECT_TRUE(std::equal(std::begin(before), std::end(before), std::begin(after)));
-    pumpUntil([] { return false; }, 200);
+    drain();
     EXPECT_TRUE(trace_.vdc(8).empty());
 
     s.getFader().setValue(-3.0, juce::sendNotificationSync);
