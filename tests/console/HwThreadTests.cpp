@@ -115,19 +115,6 @@ public:
     float shownDb = 0.0f;
 };
 
-// Queued for a read after everything else: once it has run, every SET and GET queued before it has too.
-class Barrier : public HwCtrl
-{
-public:
-    explicit Barrier(HwCtrlList& list) : HwCtrl(list) {}
-    void readFromDevice() override { done.store(true); }
-    void writeToDevice() override {}
-    void loadFromState(ConsoleState&, bool) override {}
-    void storeToState(ConsoleState&) override {}
-    void resetToDefault() override {}
-    std::atomic<bool> done{false};
-};
-
 class HwThreadTest : public ::testing::Test
 {
 protected:
@@ -154,9 +141,9 @@ protected:
     // Waits, without running the message loop, until the running thread has done everything queued.
     void drainThread()
     {
-        Barrier barrier(*list);
-        thread->queueGet(barrier);
-        ASSERT_TRUE(waitUntil([&] { return barrier.done.load(); }));
+        ThreadBarrier barrier(*list);
+        barrier.queue();
+        ASSERT_TRUE(waitUntil([&] { return barrier.passed(); }));
     }
 
     // Ends the thread without a flash write; the test's controls may go after this.

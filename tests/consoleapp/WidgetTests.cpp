@@ -45,7 +45,6 @@ struct Rig
     std::array<float, 2> sent{};
     bool gateClosed = false;
     bool atGate = false; // the thread waits at the closed gate
-    bool idle = false;   // the probe was read: every SET queued before it has been sent
     // Message thread: runs once, inside the next store, before the value is stored.
     std::function<void()> onStore;
 };
@@ -163,23 +162,6 @@ struct RigBox : juce::Component, console::StripGroup
     std::array<std::unique_ptr<RigStrip>, 2> strips;
 };
 
-// Read after every SET queued before it.
-class Probe : public console::HwCtrl
-{
-public:
-    using HwCtrl::HwCtrl;
-    void readFromDevice() override
-    {
-        std::lock_guard<std::mutex> lock(rig.lock);
-        rig.idle = true;
-        rig.wake.notify_all();
-    }
-    void writeToDevice() override {}
-    void loadFromState(ConsoleState&, bool) override {}
-    void storeToState(ConsoleState&) override {}
-    void resetToDefault() override {}
-};
-
 // --- the fixture: a console window of an interface with 10 inputs and 12 outputs ---
 
 class WidgetTest : public consoletest::ConsoleWindowFixture
@@ -284,7 +266,7 @@ protected:
             rigBox_->strips[size_t(key)]->setBounds(key * width, 41, width, 465);
             rigBox_->addAndMakeVisible(*rigBox_->strips[size_t(key)]);
         }
-        probe_ = std::make_unique<Probe>(*content().getControls());
+        probe_ = std::make_unique<consoletest::ThreadBarrier>(*content().getControls());
         ASSERT_TRUE(runThread());
     }
 
@@ -295,12 +277,10 @@ protected:
         {
             std::lock_guard<std::mutex> lock(rig.lock);
             rig.gateClosed = false;
-            rig.idle = false;
         }
         rig.wake.notify_all();
-        content().getHwThread()->queueGet(*probe_);
-        std::unique_lock<std::mutex> lock(rig.lock);
-        return rig.wake.wait_for(lock, kRigWait, [] { return rig.idle; });
+        probe_->queue();
+        return testsupport::waitUntil([this] { return probe_->passed(); });
     }
 
     // The next send waits at the gate; true once the thread has taken a channel and waits there.
@@ -326,7 +306,7 @@ protected:
     std::unique_ptr<juce::Component> loose_;
     std::unique_ptr<instrip> lone_;
     std::unique_ptr<RigBox> rigBox_;
-    std::unique_ptr<Probe> probe_;
+    std::unique_ptr<consoletest::ThreadBarrier> probe_;
     std::unique_ptr<console::monfader> extraFader_;
 };
 
