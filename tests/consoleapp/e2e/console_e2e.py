@@ -178,6 +178,13 @@ def console_windows():
     return windows(" Console$")
 
 
+def wait_started(s, unit):
+    """Waits until the program has finished starting: its polls of the unit begin once its message loop
+    runs, after it has begun to listen for plugs and for the end of the session."""
+    check(wait_for(lambda: [w for w in s.trace_lines() if w[1:5] == [unit, "VDC", "0", "1"]]),
+          "no poll of %s" % unit)
+
+
 def plug_sentinel(s):
     """Plugs one more interface, of a model without firmware files (so no prompt stands in its way), and
     waits for its window. The program handles the plug after whatever it was doing: once this window is
@@ -286,13 +293,18 @@ def case_firmware_prompt_forced(s, x):
 
 
 def case_hotplug(s, x):
+    """Units plugged and pulled while the program runs: a window each, closed with the unit, and the
+    program stays when the last one has gone."""
+    s.devsim("plug", "u0", "--model", "st4", "--unique-name", "Early")
     process = s.start()
+    wait_started(s, "u0")
     s.devsim("plug", "u1", "--model", "st8", "--unique-name", "Hot")
     check(wait_for(lambda: windows("^Hot Console$")), "no window after the plug")
     # A window opened at start would be there before the plug's.
-    check(len(console_windows()) == 1, "a window without an interface")
+    check(len(console_windows()) == 2, "a window without an interface")
     s.devsim("unplug", "u1")
-    check(wait_for(lambda: not windows("^Hot Console$")), "the window stayed after the unplug")
+    s.devsim("unplug", "u0")
+    check(wait_for(lambda: not console_windows()), "a window stayed after the unplug")
     s.devsim("plug", "u1")
     check(wait_for(lambda: windows("^Hot Console$")), "no window after the plug again")
     check(process.poll() is None, "the program ended when its last interface went away")
@@ -364,6 +376,7 @@ def case_sigterm_saves_properties(s, x):
     process = s.start()
     found = wait_for(lambda: windows("^Ended Console$"))
     check(found, "no window")
+    wait_started(s, "u1")
     # The window's place once the program has placed it: the first of the cascade.
     screen = x.screen()
     expected = (screen.width_in_pixels // 10, screen.height_in_pixels // 10)
@@ -391,6 +404,7 @@ def case_position_restored(s, x):
     process = s.start()
     found = wait_for(lambda: windows("^Placed Console$"))
     check(found, "no window")
+    wait_started(s, "u1")
     check(wait_for(lambda: window_position(found[0]) == (300, 250)), "window at %s" % (window_position(found[0]),))
     process.send_signal(signal.SIGTERM)
     process.wait(timeout=HANG)
