@@ -25,6 +25,8 @@ juce::CriticalSection& listenerLock()
 
 std::atomic<Win32NotificationWindow*> instance{nullptr}; // set and cleared under listenerLock()
 
+std::atomic<void (*)()> removalWaitHook{nullptr};
+
 } // namespace
 
 Win32NotificationWindow::Win32NotificationWindow() : juce::Thread("win32 notification thread")
@@ -90,9 +92,22 @@ void Win32NotificationWindow::addListener(Win32MessageListener* listener)
 
 void Win32NotificationWindow::removeListener(Win32MessageListener* listener)
 {
-    const juce::ScopedLock sl(listenerLock());
+    // The lock is held for the whole of each call: taking it waits for a call in progress.
+    juce::CriticalSection& lock = listenerLock();
+    if (!lock.tryEnter())
+    {
+        if (void (*hook)() = removalWaitHook.load())
+            hook();
+        lock.enter();
+    }
     if (Win32NotificationWindow* self = instance.load())
         self->listeners_.removeFirstMatchingValue(listener);
+    lock.exit();
+}
+
+void Win32NotificationWindow::setRemovalWaitHook(void (*hook)())
+{
+    removalWaitHook.store(hook);
 }
 
 bool Win32NotificationWindow::exists()

@@ -24,7 +24,6 @@ namespace analyzertest
 
 using testsupport::haveDisplay;
 
-using testsupport::pump;
 using testsupport::pumpUntil;
 
 // A documents folder of the test's own (XDG_DOCUMENTS_DIR) for the test's lifetime.

@@ -14,7 +14,9 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -63,8 +65,9 @@ public:
 
     bool started() const { return pid_ != 0; }
     pid_t pid() const { return pid_; }
-    // The exit status once the program has ended within the time; nothing while it runs.
-    std::optional<int> waitForExit(int timeoutMs)
+    // The exit status once the program has ended within the time (0: has it ended?); nothing while it
+    // runs.
+    std::optional<int> waitForExit(int timeoutMs = testsupport::kHangMs)
     {
         const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
         while (!exitStatus_ && pid_ != 0)
@@ -90,8 +93,6 @@ private:
 class Screen
 {
 public:
-    static constexpr int kSettleMs = 400;
-
     Screen() : display_(XOpenDisplay(nullptr)) {}
     ~Screen()
     {
@@ -101,30 +102,18 @@ public:
     Screen(const Screen&) = delete;
     Screen& operator=(const Screen&) = delete;
 
-    // The program's mapped top-level window with this title, waiting up to timeoutMs; 0 when none
-    // appears. A window of an earlier run may linger on the server for a moment after its process ended.
-    // The window is taken once the program has had a moment to finish starting, as a user's first click
-    // would come: a close sent in the very first milliseconds after mapping can go unanswered.
-    Window waitForWindow(const Program& program, const char* title = "Latenzor", int timeoutMs = 10000)
+    // The program's mapped top-level window with this title; 0 when none appears (a hang).
+    Window waitForWindow(const Program& program, const char* title = "Latenzor")
     {
-        const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;)
-        {
-            if (find(title, program.pid()) != 0)
-            {
-                std::this_thread::sleep_for(std::chrono::milliseconds(kSettleMs));
-                if (Window w = find(title, program.pid()); w != 0)
-                    return w;
-            }
-            if (Clock::now() > end)
-                return 0;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
+        Window w = 0;
+        testsupport::waitUntil([&] { return (w = find(title, program.pid())) != 0; });
+        return w;
     }
 
-    // What a window manager's close button sends.
+    // What a window manager's close button sends. (Sent again, it may reach a window already gone.)
     void close(Window w)
     {
+        const auto previous = XSetErrorHandler(ignoreXError);
         XEvent e{};
         e.xclient.type = ClientMessage;
         e.xclient.window = w;
@@ -133,11 +122,13 @@ public:
         e.xclient.data.l[0] = static_cast<long>(XInternAtom(display_, "WM_DELETE_WINDOW", False));
         e.xclient.data.l[1] = CurrentTime;
         XSendEvent(display_, w, False, NoEventMask, &e);
-        XFlush(display_);
+        XSync(display_, False);
+        XSetErrorHandler(previous);
     }
 
     void pressKey(Window w, KeySym key)
     {
+        const auto previous = XSetErrorHandler(ignoreXError);
         XSetInputFocus(display_, w, RevertToParent, CurrentTime);
         for (int type : {KeyPress, KeyRelease})
         {
@@ -151,20 +142,16 @@ public:
             e.xkey.time = CurrentTime;
             XSendEvent(display_, w, True, type == KeyPress ? KeyPressMask : KeyReleaseMask, &e);
         }
-        XFlush(display_);
+        XSync(display_, False);
+        XSetErrorHandler(previous);
     }
 
     // The window's place once it has settled there (the program places its window just after showing
-    // it), or wherever it is after timeoutMs.
-    juce::Point<int> settledAt(Window w, juce::Point<int> expected, int timeoutMs = 3000)
+    // it), or wherever it is when a hang ends the wait.
+    juce::Point<int> settledAt(Window w, juce::Point<int> expected)
     {
-        const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        juce::Point<int> at = topLeft(w);
-        while (at != expected && Clock::now() < end)
-        {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            at = topLeft(w);
-        }
+        juce::Point<int> at;
+        testsupport::waitUntil([&] { return (at = topLeft(w)) == expected; });
         return at;
     }
 
@@ -200,7 +187,8 @@ private:
     }
 
     // A window may go away between the listing and the questions about it (the program ending, or a
-    // window of another test's program): such errors are ignored while the tree is walked.
+    // window of another test's program): such errors are ignored while the tree is walked or a window
+    // is sent an event.
     static int ignoreXError(Display*, XErrorEvent*) { return 0; }
 
     Window find(const char* title, pid_t owner)
@@ -257,6 +245,28 @@ int savedPosition(const char* name)
     return analyzer::readPositionValue(name, -1);
 }
 
+// Acts again and again, a moment apart, until done() holds: a close or a key that reaches the program
+// while it is still starting can go unanswered, as a user's would. False only on a hang.
+template <typename Act, typename Done> bool repeatUntil(Act act, Done done)
+{
+    const auto end = Clock::now() + std::chrono::milliseconds(testsupport::kHangMs);
+    do
+    {
+        act();
+        if (testsupport::waitUntil(done, 250))
+            return true;
+    } while (Clock::now() < end);
+    return false;
+}
+
+// Sends the program what a window manager's close button (or a key) sends until it has ended; its exit
+// status.
+std::optional<int> actUntilExit(Program& program, const std::function<void()>& act)
+{
+    repeatUntil(act, [&] { return program.waitForExit(0).has_value(); });
+    return program.waitForExit(0);
+}
+
 class LatenzorProgram : public ::testing::Test
 {
 protected:
@@ -281,9 +291,8 @@ TEST_F(LatenzorProgram, WithNoUnitShowsItsBoxAndEndsWithZeroOnceItIsDismissed)
     ASSERT_TRUE(program.started());
     const Window box = screen.waitForWindow(program);
     ASSERT_NE(box, 0u) << "the box appears";
-    EXPECT_FALSE(program.waitForExit(300)) << "the box waits for its answer";
-    screen.pressKey(box, XK_Return);
-    ASSERT_EQ(program.waitForExit(10000), 0);
+    EXPECT_FALSE(program.waitForExit(0)) << "the box waits for its answer";
+    ASSERT_EQ(actUntilExit(program, [&] { screen.pressKey(box, XK_Return); }), 0);
     EXPECT_NE(readFile(debugLog).find("Message box [Latenzor]  No compatible hardware detected."),
               std::string::npos)
         << readFile(debugLog);
@@ -299,11 +308,9 @@ TEST_F(LatenzorProgram, ASecondInstanceEndsAtOnceWhileOneRuns)
     ASSERT_NE(window, 0u);
 
     Program second(box.bus.dir + "/second.log");
-    EXPECT_EQ(second.waitForExit(5000), 0);
-    EXPECT_FALSE(first.waitForExit(200)) << "the first one runs on";
-
-    screen.close(window);
-    EXPECT_EQ(first.waitForExit(10000), 0);
+    EXPECT_EQ(second.waitForExit(), 0);
+    EXPECT_FALSE(first.waitForExit(0)) << "the first one runs on";
+    EXPECT_EQ(actUntilExit(first, [&] { screen.close(window); }), 0);
 }
 
 TEST_F(LatenzorProgram, OpensAtOneTwentiethOfTheScreenAndTheCloseButtonSavesWhereItIs)
@@ -316,8 +323,7 @@ TEST_F(LatenzorProgram, OpensAtOneTwentiethOfTheScreenAndTheCloseButtonSavesWher
         ASSERT_NE(window, 0u);
         const juce::Point<int> firstPlace(screen.width() / 20, screen.height() / 20);
         EXPECT_EQ(screen.settledAt(window, firstPlace), firstPlace);
-        screen.close(window);
-        ASSERT_EQ(program.waitForExit(10000), 0) << readFile(debugLog);
+        ASSERT_EQ(actUntilExit(program, [&] { screen.close(window); }), 0) << readFile(debugLog);
     }
     EXPECT_EQ(savedPosition("x"), screen.width() / 20);
     EXPECT_EQ(savedPosition("y"), screen.height() / 20);
@@ -329,8 +335,7 @@ TEST_F(LatenzorProgram, OpensAtOneTwentiethOfTheScreenAndTheCloseButtonSavesWher
         const Window window = screen.waitForWindow(program);
         ASSERT_NE(window, 0u);
         EXPECT_EQ(screen.settledAt(window, {300, 200}), juce::Point<int>(300, 200)) << "the saved place";
-        screen.close(window);
-        ASSERT_EQ(program.waitForExit(10000), 0);
+        ASSERT_EQ(actUntilExit(program, [&] { screen.close(window); }), 0);
     }
     EXPECT_EQ(savedPosition("x"), 300);
     EXPECT_EQ(savedPosition("y"), 200);
@@ -344,9 +349,9 @@ TEST_F(LatenzorProgram, UnpluggingTheUnitEndsTheProgramWhichStillSavesItsPositio
     Program program(debugLog);
     ASSERT_NE(screen.waitForWindow(program), 0u);
     box.devsim("plug u3 --model st8");
-    EXPECT_FALSE(program.waitForExit(500)) << "an arrival changes nothing";
+    EXPECT_FALSE(program.waitForExit(0)) << "an arrival changes nothing";
     box.devsim("unplug u1");
-    EXPECT_EQ(program.waitForExit(10000), 0);
+    EXPECT_EQ(program.waitForExit(), 0);
     EXPECT_EQ(savedPosition("x"), screen.width() / 20);
 }
 
@@ -358,14 +363,11 @@ TEST_F(LatenzorProgram, ReturnResetsEveryUnitAndEscapeEndsTheProgram)
     Program program(debugLog);
     const Window window = screen.waitForWindow(program);
     ASSERT_NE(window, 0u);
-    screen.pressKey(window, XK_Return);
-    const auto end = Clock::now() + std::chrono::seconds(5);
-    while (box.dumped("u2", "reset-statistics") != "1" && Clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(box.dumped("u1", "reset-statistics"), "1");
-    EXPECT_EQ(box.dumped("u2", "reset-statistics"), "1");
-    screen.pressKey(window, XK_Escape);
-    EXPECT_EQ(program.waitForExit(10000), 0) << readFile(debugLog);
+    // Each press resets both units once.
+    auto resets = [&](const char* unit) { return std::atoi(box.dumped(unit, "reset-statistics").c_str()); };
+    ASSERT_TRUE(repeatUntil([&] { screen.pressKey(window, XK_Return); }, [&] { return resets("u1") > 0; }));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return resets("u2") == resets("u1"); }));
+    EXPECT_EQ(actUntilExit(program, [&] { screen.pressKey(window, XK_Escape); }), 0) << readFile(debugLog);
 }
 
 TEST(AnalyzerWindow, ASavedPlaceOffEveryScreenOpensWithItsTitleBarAndAGoodPartOfItOnTheScreen)

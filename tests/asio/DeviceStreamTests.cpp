@@ -2,6 +2,7 @@
 // object's own rules.
 
 #include "AsioTestSupport.h"
+#include "WaitUntil.h"
 #include "asio/DeviceStream.h"
 
 #include <chrono>
@@ -366,20 +367,16 @@ TEST_F(Device, DriverInformationIsReadWhileATransactionHoldsTheDevice)
     // The transaction waits in the kernel driver, with the device mutex held, until the hold is cleared.
     devsim("fault u1 vdc:3/0 hold");
     std::thread transaction([&] { EXPECT_TRUE(device.setClock(-1, 48000)); });
-    auto holding = [&] { return bus.dumped("u1", "fault") == "vdc:3/0 hold holding 1"; };
-    bool held = holding();
-    for (int i = 0; i < 2000 && !held; ++i)
-    {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        held = holding();
-    }
+    const bool held =
+        testsupport::waitUntil([&] { return bus.dumped("u1", "fault") == "vdc:3/0 hold holding 1"; });
     // A read that waited for the device mutex would wait for the hold, which only ends after it.
     bool returned = false;
     bool read = false;
     if (held)
     {
         auto reading = std::async(std::launch::async, [&] { return device.readDriverInfo(); });
-        returned = reading.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+        returned =
+            reading.wait_for(std::chrono::milliseconds(testsupport::kHangMs)) == std::future_status::ready;
         devsim("fault u1 clear");
         read = reading.get();
     }

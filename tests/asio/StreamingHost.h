@@ -4,6 +4,7 @@
 // the driver hands them, with waits for a number of buffer switches.
 
 #include "AsioTestSupport.h"
+#include "WaitUntil.h"
 
 #include <atomic>
 #include <chrono>
@@ -63,13 +64,13 @@ public:
     int resetRequests() const { return resets_.load(); }
     std::thread::id resetThread() const { return resetThread_; }
 
-    bool waitForSwitches(int n, int timeoutMs = 3000)
+    bool waitForSwitches(int n, int timeoutMs = testsupport::kHangMs)
     {
         std::unique_lock<std::mutex> lock(mutex_);
         return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                             [&] { return switchCount_.load() >= n; });
     }
-    bool waitForResets(int n, int timeoutMs = 3000)
+    bool waitForResets(int n, int timeoutMs = testsupport::kHangMs)
     {
         std::unique_lock<std::mutex> lock(mutex_);
         return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return resets_.load() >= n; });

@@ -9,7 +9,6 @@
 #include "platform/Registry.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
@@ -63,21 +62,12 @@ int tasksListed()
     return n;
 }
 
-// The threads of the process. A thread just joined may still be listed for a moment while the system
-// reaps it, so the count is the first that two reads 5 ms apart agree on (a second at most).
-int threadCount()
+// Whether the process is back to at most that many threads. A thread just joined may still be listed for
+// a moment while the system reaps it: the answer waits for it to go (a thread left running never does).
+bool threadsBackTo(int count)
 {
     (void)sanitizerThreadStarted;
-    int n = tasksListed();
-    for (int tries = 0; tries < 200; ++tries)
-    {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        const int again = tasksListed();
-        if (again == n)
-            break;
-        n = again;
-    }
-    return n;
+    return testsupport::waitUntil([&] { return tasksListed() <= count; });
 }
 
 class Streaming : public DriverFixture
@@ -134,13 +124,7 @@ protected:
     // The module unloads once nothing of the driver is left, its threads included.
     bool unloads()
     {
-        bool unloadable = false;
-        for (int i = 0; i < 500 && !unloadable; ++i)
-        {
-            unloadable = loader.canUnloadNow() == S_OK;
-            if (!unloadable)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        const bool unloadable = testsupport::waitUntil([&] { return loader.canUnloadNow() == S_OK; });
         loader.unload();
         void* still = ::dlopen(ASIO_DRIVER_PATH, RTLD_NOW | RTLD_NOLOAD);
         if (still != nullptr)
@@ -164,18 +148,16 @@ TEST_F(Streaming, EveryPeriodBringsExactlyOneSwitchWithTheHalvesTakingTurns)
     ASSERT_TRUE(prepare({in(0), out(0)}));
     ASSERT_EQ(driver->start(), ASE_OK);
     EXPECT_EQ(driver->start(), ASE_OK) << "a second start is a no-op";
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_EQ(host.switches(), 0) << "no switch before the first period";
     for (int n = 1; n <= 6; ++n)
         ASSERT_TRUE(step(n)) << "period " << n;
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    // The stop ends the streaming thread: no switch comes after it, so one more anywhere shows here.
+    EXPECT_EQ(driver->stop(), ASE_OK);
     ASSERT_EQ(host.switches(), 6);
     for (int n = 0; n < 6; ++n)
     {
         EXPECT_EQ(host.at(n).half, n % 2);
         EXPECT_NE(host.at(n).thread, std::this_thread::get_id());
     }
-    EXPECT_EQ(driver->stop(), ASE_OK);
     EXPECT_NE(bus.devsim("step u1"), 0) << "a stopped unit has no clock to step";
     EXPECT_EQ(driver->stop(), ASE_NotPresent);
     EXPECT_EQ(host.switches(), 6);
@@ -187,8 +169,8 @@ TEST_F(Streaming, NothingIsCopiedOrCalledWhilePreparedButNotRunning)
     auto* input = static_cast<int32_t*>(host.infos[0].buffers[0]);
     input[0] = 0x5A5A5A5A;
     EXPECT_EQ(driver->outputReady(), ASE_OK);
+    // Without a running clock nothing ever signals a period.
     EXPECT_NE(bus.devsim("step u1"), 0) << "prepared: the clock does not run";
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_EQ(host.switches(), 0);
     EXPECT_EQ(input[0], 0x5A5A5A5A);
     EXPECT_EQ(dumped("streaming client").find("running 0"), dumped("streaming client").find("running"));
@@ -324,7 +306,7 @@ TEST_F(Streaming, BadBufferRequestsAreRefusedAndChangeNothing)
 TEST_F(Streaming, AHundredStartsAndStopsLeaveNoThreadAndNoEarlySwitch)
 {
     ASSERT_TRUE(prepare({in(0), out(0)}));
-    const int threadsBefore = threadCount();
+    const int threadsBefore = tasksListed();
     for (int cycle = 0; cycle < 100; ++cycle)
     {
         ASSERT_EQ(driver->start(), ASE_OK);
@@ -333,7 +315,7 @@ TEST_F(Streaming, AHundredStartsAndStopsLeaveNoThreadAndNoEarlySwitch)
         ASSERT_EQ(driver->stop(), ASE_OK);
         ASSERT_EQ(host.at(cycle).half, 0) << "every start begins with half 0";
     }
-    EXPECT_EQ(threadCount(), threadsBefore);
+    EXPECT_TRUE(threadsBackTo(threadsBefore));
     EXPECT_EQ(host.switches(), 100);
 }
 
@@ -355,8 +337,7 @@ TEST_F(Streaming, StopAndDisposeFromInsideTheCallbackDoNotWaitForTheirOwnThread)
     ASSERT_EQ(driver->createBuffers(records.data(), 2, kFrames, &callbacks), ASE_OK);
     ASSERT_EQ(driver->start(), ASE_OK);
     ASSERT_EQ(bus.devsim("step u1"), 0);
-    for (int i = 0; i < 100 && calls.load() == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return calls.load() > 0; }));
     EXPECT_EQ(calls.load(), 1);
     EXPECT_EQ(driver->start(), ASE_NotPresent) << "disposed";
     EXPECT_NE(bus.devsim("step u1"), 0);
@@ -365,7 +346,7 @@ TEST_F(Streaming, StopAndDisposeFromInsideTheCallbackDoNotWaitForTheirOwnThread)
 TEST_F(Streaming, StopAndStartFromInsideTheBufferSwitchHandTheNextPeriodsToOneNewThread)
 {
     ASSERT_TRUE(prepare({in(0), out(0)}));
-    const int threadsBefore = threadCount();
+    const int threadsBefore = tasksListed();
     static ASIOError restarted = ASE_HWMalfunction;
     host.afterSwitch = [](StreamingHost& h, int n)
     {
@@ -376,20 +357,19 @@ TEST_F(Streaming, StopAndStartFromInsideTheBufferSwitchHandTheNextPeriodsToOneNe
     for (int n = 1; n <= 3; ++n)
         ASSERT_TRUE(step(n)) << "period " << n;
     EXPECT_EQ(restarted, ASE_OK);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(driver->stop(), ASE_OK);
     ASSERT_EQ(host.switches(), 3);
     EXPECT_NE(host.at(1).thread, host.at(0).thread);
     EXPECT_EQ(host.at(2).thread, host.at(1).thread);
     EXPECT_EQ(host.at(1).half, 0) << "the restart begins with half 0";
     EXPECT_EQ(host.at(2).half, 1);
-    EXPECT_EQ(driver->stop(), ASE_OK);
-    EXPECT_EQ(threadCount(), threadsBefore) << "both streaming threads were joined";
+    EXPECT_TRUE(threadsBackTo(threadsBefore)) << "both streaming threads were joined";
 }
 
 TEST_F(Streaming, AHostThatRestartsFromInsideTheResetRequestStreamsAgainOnANewThread)
 {
     ASSERT_TRUE(prepare({in(0), out(0)}));
-    const int threadsBefore = threadCount();
+    const int threadsBefore = tasksListed();
     static ASIOError restarted = ASE_HWMalfunction;
     // As some hosts do: everything torn down and built again at once, at the new size.
     host.onReset = [](StreamingHost& h)
@@ -417,7 +397,7 @@ TEST_F(Streaming, AHostThatRestartsFromInsideTheResetRequestStreamsAgainOnANewTh
     for (uint32_t k = 0; k < 64; ++k)
         ASSERT_EQ(host.inputsSeen(0, 1)[k], patternSample(0, k)) << k;
     EXPECT_EQ(driver->stop(), ASE_OK);
-    EXPECT_EQ(threadCount(), threadsBefore) << "both streaming threads were joined";
+    EXPECT_TRUE(threadsBackTo(threadsBefore)) << "both streaming threads were joined";
 }
 
 TEST_F(Streaming, AHostThatReleasesTheDriverFromInsideTheResetRequestLetsTheLibraryUnload)
@@ -473,14 +453,7 @@ TEST_F(Streaming, TheHostToolSaysSoAndFailsWhenTheUnitIsUnpluggedWhileItStreams)
     int status = -1;
     std::thread hostThread([&] { status = asiohost::runStream(*loaded, options, summary, error); });
     // The clock can be stepped once the host started streaming.
-    bool streaming = false;
-    for (int tries = 0; tries < 1000 && !streaming; ++tries)
-    {
-        streaming = bus.devsim("step u1") == 0;
-        if (!streaming)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    EXPECT_TRUE(streaming) << bus.err;
+    EXPECT_TRUE(testsupport::waitUntil([&] { return bus.devsim("step u1") == 0; })) << bus.err;
     devsim("step u1 2");
     const std::string path = interfacePath(0);
     devsim("unplug u1");
@@ -545,10 +518,10 @@ TEST_F(TwoUnits, TheSecondUnitsChannelsCarryTheirPatternAtTheNumbersAfterTheFirs
 TEST_F(TwoUnits, ARefusedStartLeavesThemPreparedWithoutAThreadAndARefusedStopStopsTheOthers)
 {
     ASSERT_TRUE(prepare({in(0), in(16)}));
-    const int threadsBefore = threadCount();
+    const int threadsBefore = tasksListed();
     devsim("fault u1 dc:5 fail");
     EXPECT_EQ(driver->start(), ASE_NotPresent);
-    EXPECT_EQ(threadCount(), threadsBefore) << "no streaming thread is left";
+    EXPECT_TRUE(threadsBackTo(threadsBefore)) << "no streaming thread is left";
     EXPECT_NE(dumped("streaming client", "u2").find("running 0"), std::string::npos);
     EXPECT_EQ(driver->stop(), ASE_NotPresent) << "not running";
 
@@ -704,17 +677,23 @@ TEST_F(Streaming, TheStatisticsGrowWhileARealTimeRunGoesOn)
             }
         return values;
     };
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    const std::vector<uint64_t> first = readStatistics();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    const std::vector<uint64_t> second = readStatistics();
-    // playback and record counts, then the averages and maxima of the four times.
-    ASSERT_EQ(first.size(), 10u);
-    ASSERT_EQ(second.size(), 10u);
-    EXPECT_GT(first[0], 10u);
-    EXPECT_GT(second[0], first[0]);
-    EXPECT_GT(second[1], first[1]);
+    // Playback and record counts, then the averages and maxima of the four times: the counts go on
+    // growing while the run goes on, however fast it goes.
+    std::vector<uint64_t> first;
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&]
+        {
+            first = readStatistics();
+            return first.size() == 10 && first[0] > 10;
+        }));
+    std::vector<uint64_t> second;
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&]
+        {
+            second = readStatistics();
+            return second.size() == 10 && second[0] > first[0] && second[1] > first[1];
+        }));
     EXPECT_GT(second[2 + 5], 0u) << "wake-up maximum";
     EXPECT_GT(second[2 + 7], 0u) << "host maximum";
-    EXPECT_GT(host.switches(), 10);
+    EXPECT_TRUE(host.waitForSwitches(11));
 }

@@ -10,6 +10,7 @@
 #include "SimulatorTrace.h"
 #include "TempBus.h"
 #include "console/core/FlashProgress.h"
+#include "console/core/HwCtrl.h"
 #include "device/HwInfoCaps.h"
 #include "device/Vhw.h"
 #include "platform/DeviceInterfaces.h"
@@ -36,8 +37,60 @@ namespace consoletest
 
 using testsupport::haveDisplay;
 
+using testsupport::kHangMs;
 using testsupport::Later;
+using testsupport::pumpPosted;
 using testsupport::pumpUntil;
+using testsupport::waitUntil;
+
+// --- the hardware thread ---
+
+// Knows by the order of the thread's work, not by time, that the thread has done everything queued
+// before it. The thread takes every SET queued (a banked control's next channels too) before any GET,
+// but a GET queued while it works through its GETs comes before a SET queued at the same moment. So the
+// barrier goes as a SET, behind every SET queued before it, and that SET queues its GET, which the thread
+// takes behind every GET queued before and only once no SET is left.
+class ThreadBarrier : public console::HwCtrl
+{
+public:
+    using HwCtrl::HwCtrl;
+
+    // Queues the barrier; passed() holds once it has gone through (and the thread no longer touches it).
+    void queue()
+    {
+        stage_.store(kQueued);
+        getHwThread().requeueSet(*this);
+    }
+    bool passed() const { return stage_.load() == kPassed; }
+
+private:
+    enum Stage
+    {
+        kIdle,
+        kQueued,
+        kSetDone,
+        kPassed
+    };
+
+    // A session load or reset queues every control of the window, this one too: only a queued barrier
+    // moves on.
+    void writeToDevice() override
+    {
+        int queued = kQueued;
+        if (stage_.compare_exchange_strong(queued, kSetDone))
+            getHwThread().queueGet(*this);
+    }
+    void readFromDevice() override
+    {
+        int setDone = kSetDone;
+        stage_.compare_exchange_strong(setDone, kPassed);
+    }
+    void loadFromState(console::ConsoleState&, bool) override {}
+    void storeToState(console::ConsoleState&) override {}
+    void resetToDefault() override {}
+
+    std::atomic<int> stage_{kIdle};
+};
 
 // --- flash progress ---
 // What a RecordingFlashProgress was shown; it outlives the view (which its operation deletes).
@@ -83,7 +136,7 @@ public:
     void signalFinished() override { log_->finished.store(true); }
     void runUntilFinished() override
     {
-        pumpUntil([this] { return log_->finished.load(); }, 60000);
+        pumpUntil([this] { return log_->finished.load(); });
     }
 
 private:

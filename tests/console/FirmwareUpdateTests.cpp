@@ -344,14 +344,16 @@ TEST_F(FirmwareUpdate, SecondCheckWhileTheUpdateRunsIsIgnored)
 {
     bool second = true;
     size_t boxesBefore = 0;
+    // The update's first write is held until the second check has run, inside the update's loop.
+    ASSERT_EQ(bus.devsim("fault u1 vdc:1/2 hold"), 0) << bus.err;
     Later during(
         [&]
         {
             boxesBefore = boxes.boxes.size();
             EXPECT_TRUE(isFirmwareUpdateRunning(*device));
             second = checkFirmware(*device, true, {});
+            EXPECT_EQ(bus.devsim("fault u1 clear"), 0) << bus.err;
         });
-    ASSERT_EQ(bus.devsim("set u1 flash.busy 3"), 0) << bus.err;
     EXPECT_EQ(update(), kComplete);
     EXPECT_FALSE(second);
     EXPECT_EQ(boxes.boxes.size(), boxesBefore + 1) << "only the outcome box follows";

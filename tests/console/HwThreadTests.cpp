@@ -138,20 +138,28 @@ protected:
         thread.reset();
     }
 
+    // Waits, without running the message loop, until the running thread has done everything queued.
+    void drainThread()
+    {
+        ThreadBarrier barrier(*list);
+        barrier.queue();
+        ASSERT_TRUE(waitUntil([&] { return barrier.passed(); }));
+    }
+
     // Ends the thread without a flash write; the test's controls may go after this.
     void shutDown()
     {
         thread->clearWindow();
         thread->stop();
-        ASSERT_TRUE(thread->waitForStop(10000));
+        ASSERT_TRUE(thread->waitForStop(kHangMs));
     }
 
     // Closes the window the way its close button does and waits for the thread's end.
     void closeWindow()
     {
         thread->stop();
-        ASSERT_TRUE(pumpUntil([&] { return window.finished.load() && !thread->isThreadRunning(); }, 20000));
-        pumpUntil([&] { return thread->getFlashProgress() == nullptr; }, 2000);
+        ASSERT_TRUE(pumpUntil([&] { return window.finished.load() && !thread->isThreadRunning(); }));
+        ASSERT_TRUE(pumpUntil([&] { return thread->getFlashProgress() == nullptr; }));
     }
 
     uint32_t sessionBase()
@@ -182,8 +190,7 @@ TEST_F(HwThreadTest, ControlQueuedTwiceBeforeTheThreadWakesIsSentOnceWithTheLate
     EXPECT_EQ(mute.stores, 2);
     thread->startThread();
     thread->notify();
-    ASSERT_TRUE(pumpUntil([&] { return trace.vdc(4).size() >= 1; }));
-    juce::Thread::sleep(100);
+    drainThread();
     const auto sets = trace.vdc(4);
     ASSERT_EQ(sets.size(), 1u);
     EXPECT_EQ(sets[0].params, (std::vector<uint32_t>{0, 2}));
@@ -212,7 +219,7 @@ TEST_F(HwThreadTest, ReadResultsReachTheWidgetOnlyOnTheMessageThread)
     GainReader reader(*list);
     thread->startThread();
     thread->queueGet(reader);
-    juce::Thread::sleep(200);
+    drainThread();
     EXPECT_EQ(reader.shows, 0) << "nothing is shown while the message loop does not run";
     ASSERT_TRUE(pumpUntil([&] { return reader.shows == 1; }));
     EXPECT_NEAR(reader.shown, -12.0f, 0.01f);
@@ -296,8 +303,9 @@ TEST_F(HwThreadTest, GetAfterDeviceErrorIsDropped)
     Trace trace(bus.dir);
     thread->startThread();
     thread->queueGet(reader);
-    ASSERT_TRUE(pumpUntil([&] { return debug.contains("Console - hard error for get - rval 2"); }));
-    pumpUntil([] { return false; }, 200);
+    drainThread();
+    ASSERT_TRUE(pumpPosted());
+    EXPECT_TRUE(debug.contains("Console - hard error for get - rval 2"));
     EXPECT_EQ(trace.vdc(4).size(), 1u);
     EXPECT_EQ(reader.shows, 0);
     EXPECT_TRUE(debug.contains("VDC error for " + device->getUniqueName() + " - rval 3"));
@@ -319,8 +327,8 @@ TEST_F(HwThreadTest, SetAfterTimeoutIsRetriedAndAfterDeviceErrorDropped)
 
     ASSERT_EQ(bus.devsim("fault u1 vdc:4/2 vdr:9 1"), 0) << bus.err;
     thread->queueSet(mute);
-    ASSERT_TRUE(pumpUntil([&] { return debug.contains("Console - hard error for set - rval 2"); }));
-    pumpUntil([] { return false; }, 200);
+    drainThread();
+    EXPECT_TRUE(debug.contains("Console - hard error for set - rval 2"));
     EXPECT_EQ(trace.vdc(4).size(), 3u);
     shutDown();
 }
@@ -426,7 +434,7 @@ TEST_F(HwThreadTest, ChangedStateIsWrittenAtCloseFromAnAlignedSessionBase)
     thread->startThread();
     thread->stop();
     ASSERT_NE(thread->getFlashProgress(), nullptr);
-    ASSERT_TRUE(pumpUntil([&] { return window.finished.load(); }, 20000));
+    ASSERT_TRUE(pumpUntil([&] { return window.finished.load(); }));
 
     std::vector<uint32_t> image(ConsoleState::kImageQuads);
     state->copyImage(image.data());
@@ -516,7 +524,7 @@ TEST_F(HwThreadTest, EraseThatNeverBecomesReadySkipsTheWriteAndUnlocks)
     testsupport::ManualClock clock;
     thread->startThread();
     thread->stop();
-    ASSERT_TRUE(pumpUntil([&] { return window.finished.load(); }, 10000));
+    ASSERT_TRUE(pumpUntil([&] { return window.finished.load(); }));
     EXPECT_EQ(window.progress->statuses().back(), "Unable to erase flash memory");
     const auto seq = trace.flashSequence();
     EXPECT_EQ(count(seq, "1/2"), 0);
@@ -564,7 +572,7 @@ TEST_F(HwThreadTest, EraseAndWriteTheDeviceAsksToRepeatArePausedBetweenTries)
         testsupport::ManualClock clock;
         t.startThread();
         t.stop();
-        ASSERT_TRUE(pumpUntil([&] { return w.finished.load(); }, 20000));
+        ASSERT_TRUE(pumpUntil([&] { return w.finished.load(); }));
         int tries = 0;
         for (const VdcLine& v : trace.vdc(1))
             tries += v.command == c.command ? 1 : 0;
@@ -582,7 +590,7 @@ TEST_F(HwThreadTest, WindowClosedByTheApplicationSkipsFlashAndFinish)
     thread->startThread();
     thread->clearWindow();
     thread->stop();
-    ASSERT_TRUE(thread->waitForStop(5000));
+    ASSERT_TRUE(thread->waitForStop(kHangMs));
     EXPECT_FALSE(window.finished.load());
     EXPECT_TRUE(trace.vdc(1).empty());
 }

@@ -22,6 +22,7 @@
 namespace
 {
 
+using consoletest::pumpPosted;
 using consoletest::pumpUntil;
 
 // The application as the program runs it, except that quitting is only noted: the test process's
@@ -129,8 +130,7 @@ protected:
             [&] {
                 return act.hasRun() &&
                        juce::ModalComponentManager::getInstance()->getNumModalComponents() == 0;
-            },
-            60000));
+            }));
     }
 
     std::unique_ptr<TestApp> app_;
@@ -182,7 +182,7 @@ TEST_F(ApplicationTest, TheTrayMenuListsTheUnitsAndShowsHidesCascadesAndExits)
 
     // Hiding closes every window through its close path; the program stays.
     tray().menuItemChosen(console::ConsoleTrayIcon::kHideAll, menu);
-    ASSERT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 0; }, 20000));
+    ASSERT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 0; }));
     EXPECT_EQ(app_->quitRequests, 0);
 
     tray().menuItemChosen(console::ConsoleTrayIcon::kShowAll, menu);
@@ -200,7 +200,7 @@ TEST_F(ApplicationTest, TheTrayMenuListsTheUnitsAndShowsHidesCascadesAndExits)
     EXPECT_EQ(app_->getWindowCount(), 2);
 
     tray().menuItemChosen(console::ConsoleTrayIcon::kExit, menu);
-    ASSERT_TRUE(pumpUntil([&] { return app_->quitRequests == 1; }, 20000));
+    ASSERT_TRUE(pumpUntil([&] { return app_->quitRequests == 1; }));
     EXPECT_EQ(app_->getWindowCount(), 0);
 }
 
@@ -220,7 +220,7 @@ TEST_F(ApplicationTest, ShowAllWindowsWhileAHiddenWindowStillWritesFlashOpensItA
     EXPECT_FALSE(closing->isVisible());
 
     tray().menuItemChosen(console::ConsoleTrayIcon::kShowAll, menu);
-    pumpUntil([&] { return closing->reopensWhenClosed(); }, 1000);
+    ASSERT_TRUE(pumpUntil([&] { return closing->reopensWhenClosed(); }));
     ASSERT_EQ(bus_.devsim("fault u1 clear"), 0) << bus_.err;
     ASSERT_TRUE(pumpUntil(
         [&]
@@ -250,11 +250,11 @@ TEST_F(ApplicationTest, ExitWhileHiddenWindowsStillWriteFlashEndsTheProgramOnceT
 
     tray().menuItemChosen(console::ConsoleTrayIcon::kExit, menu);
     ASSERT_EQ(bus_.devsim("fault u1 clear"), 0) << bus_.err;
-    ASSERT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 1; }, 20000));
+    ASSERT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 1; }));
     EXPECT_EQ(app_->quitRequests, 0);
     // The last one's unit is pulled out while it writes: its window goes at once, and so does the program.
     ASSERT_EQ(bus_.devsim("unplug u2"), 0) << bus_.err;
-    ASSERT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 0; }, 20000));
+    ASSERT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 0; }));
     EXPECT_EQ(app_->quitRequests, 1);
 }
 
@@ -265,7 +265,7 @@ TEST_F(ApplicationTest, AUnitUnpluggedWhileTheTrayMenuWasOpenIsNotShownAndNoUnit
     start();
     const console::ConsoleTrayIcon::Menu menu = tray().buildMenu();
     tray().menuItemChosen(console::ConsoleTrayIcon::kHideAll, menu);
-    ASSERT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 0; }, 20000));
+    ASSERT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 0; }));
 
     ASSERT_EQ(bus_.devsim("unplug u2"), 0) << bus_.err;
     ASSERT_TRUE(pumpUntil([&] { return app_->getDeviceList()->getCount() == 1; }));
@@ -274,7 +274,7 @@ TEST_F(ApplicationTest, AUnitUnpluggedWhileTheTrayMenuWasOpenIsNotShownAndNoUnit
     tray().menuItemChosen(1, menu);
     tray().menuItemChosen(console::ConsoleTrayIcon::kShowAll, menu);
     ASSERT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 1; }));
-    pumpUntil([] { return false; }, 300);
+    ASSERT_TRUE(pumpPosted()); // every request the two choices posted
     ASSERT_EQ(app_->getWindowCount(), 1);
     EXPECT_EQ(app_->getHead()->getName(), "Alpha Console");
 
@@ -313,7 +313,7 @@ TEST_F(ApplicationTest, TheTrayIconsLeftClickRaisesEveryWindowAndItsRightClickOp
 
     tray().mouseDown(clickWith(tray(), juce::ModifierKeys::rightButtonModifier));
     EXPECT_TRUE(juce::PopupMenu::dismissAllActiveMenus());
-    pumpUntil([] { return false; }, 100);
+    ASSERT_TRUE(pumpPosted());
     EXPECT_EQ(app_->getWindowCount(), 2);
 }
 

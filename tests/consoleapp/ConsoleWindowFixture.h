@@ -85,11 +85,10 @@ protected:
     void drain()
     {
         if (barrier_ == nullptr)
-            barrier_ = std::make_unique<Barrier>(*content().getControls());
-        barrier_->done.store(false);
-        content().getHwThread()->queueGet(*barrier_);
-        ASSERT_TRUE(pumpUntil([&] { return barrier_->done.load(); }));
-        pumpUntil([] { return false; }, 30);
+            barrier_ = std::make_unique<ThreadBarrier>(*content().getControls());
+        barrier_->queue();
+        ASSERT_TRUE(pumpUntil([&] { return barrier_->passed(); }));
+        ASSERT_TRUE(pumpPosted()); // what the reads before it posted
     }
 
     // Plugs u1 with these arguments ("--model st8 --unique-name S", "--caps <file>", ...).
@@ -139,20 +138,7 @@ protected:
     std::unique_ptr<console::ConsoleWindow> window_;
 
 private:
-    // Queued for a read after everything else: once it has run, every SET and GET queued before it has too.
-    class Barrier : public console::HwCtrl
-    {
-    public:
-        using HwCtrl::HwCtrl;
-        void readFromDevice() override { done.store(true); }
-        void writeToDevice() override {}
-        void loadFromState(console::ConsoleState&, bool) override {}
-        void storeToState(console::ConsoleState&) override {}
-        void resetToDefault() override {}
-        std::atomic<bool> done{false};
-    };
-
-    std::unique_ptr<Barrier> barrier_;
+    std::unique_ptr<ThreadBarrier> barrier_;
 };
 
 } // namespace consoletest

@@ -20,14 +20,14 @@ TEST(FlashProgressWindowTest, EndBeforeTheModalLoopDoesNotHang)
     FlashProgressWindow window(nullptr, true);
     window.signalFinished();
     bool rescued = false;
-    // Ends a loop that would otherwise never end; long enough for a slow build to end it on its own.
+    // Ends a loop that would otherwise never end: only a hang lasts that long.
     Later rescue(
         [&]
         {
             rescued = true;
             window.exitModalState(0);
         },
-        5000);
+        testsupport::kHangMs);
     window.runUntilFinished();
     EXPECT_TRUE(window.hasFinished());
     EXPECT_FALSE(rescued);

@@ -17,6 +17,7 @@ namespace
 
 using console::ConsoleState;
 using console::MasterStripBox;
+using consoletest::pumpPosted;
 using consoletest::pumpUntil;
 
 int recordByte(int output, int byte)
@@ -56,7 +57,7 @@ protected:
     static void click(juce::Button& button)
     {
         button.triggerClick();
-        pumpUntil([] { return false; }, 50);
+        ASSERT_TRUE(pumpPosted());
     }
 };
 
@@ -146,7 +147,7 @@ TEST_F(MasterStripTest, ATabSwitchShowsTheStoredPairWithoutTalkingToTheDevice)
     content().showPage(6);
     EXPECT_EQ(box().getAlias(0).getText(), "Left");
     EXPECT_EQ(box().getAlias(1).getText(), "Sub");
-    pumpUntil([] { return false; }, 200);
+    drain();
     EXPECT_TRUE(trace_.vdc(4).empty());
     EXPECT_EQ(state().getByte(recordByte(6, 1)), 1);
 }
@@ -257,7 +258,7 @@ TEST_F(MasterStripTest, TabPassesOverTheValueBoxesOfTheHiddenOddStrips)
     ASSERT_EQ(playEven->getNextBox(), play.getStrip(1)->getFader().getValueBox());
     ASSERT_EQ(outEven->getNextBox(), box().getFader(1).getValueBox());
     window_->toFront(true);
-    ASSERT_TRUE(pumpUntil([&] { return window_->isActiveWindow(); }, 3000));
+    ASSERT_TRUE(pumpUntil([&] { return window_->isActiveWindow(); }));
 
     playEven->showEditor();
     ASSERT_NE(playEven->getCurrentTextEditor(), nullptr);

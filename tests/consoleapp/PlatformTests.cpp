@@ -2,6 +2,7 @@
 // Windows release setting and the end of the session on SIGTERM.
 
 #include "TempBus.h"
+#include "WaitUntil.h"
 #include "console/ui/app/ConsoleApp.h"
 #include "device/Win32NotificationWindow.h"
 #include "platform/SessionEnd.h"
@@ -85,26 +86,32 @@ public:
             lastWParam.store(int(wParam));
             count.fetch_add(1);
         }
+        else if (message == kSentinel)
+            sentinels.fetch_add(1);
     }
+    static constexpr uint32_t kSentinel = 0x400;
     std::atomic<int> count{0};
     std::atomic<int> lastWParam{-1};
+    std::atomic<int> sentinels{0};
 };
 
 TEST(SessionEnd, SigtermReachesTheNotificationListenersOnceAsWmEndSession)
 {
     EndSessionListener listener;
     device::Win32NotificationWindow::addListener(&listener);
-    ASSERT_NE(device::Win32NotificationWindow::getWindowHandle(), 0u);
+    const platform::HWND window = device::Win32NotificationWindow::getWindowHandle();
+    ASSERT_NE(window, 0u);
     {
         platform::SessionEndWatcher watcher;
         ASSERT_TRUE(watcher.isActive());
         std::raise(SIGTERM);
         std::raise(SIGTERM);
-        for (int i = 0; i < 200 && listener.count.load() == 0; ++i)
-            juce::Thread::sleep(10);
-        juce::Thread::sleep(200);
+        ASSERT_TRUE(testsupport::waitUntil([&] { return listener.count.load() > 0; }));
         EXPECT_TRUE(watcher.hasEnded());
     }
+    // The watcher's thread has been joined: whatever it posted is queued before this message.
+    ASSERT_TRUE(platform::postMessage(window, EndSessionListener::kSentinel, 0, 0));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return listener.sentinels.load() > 0; }));
     device::Win32NotificationWindow::removeListener(&listener);
     EXPECT_EQ(listener.count.load(), 1);
     EXPECT_EQ(listener.lastWParam.load(), 1);

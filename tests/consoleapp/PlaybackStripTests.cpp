@@ -3,6 +3,7 @@
 // they follow the system's volume controls, changed in this process or in another one.
 
 #include "ConsoleWindowFixture.h"
+#include "EndpointProbe.h"
 #include "console/ui/strips/InputStrips.h"
 #include "console/ui/strips/PlaybackStrips.h"
 #include "console/ui/widgets/Meters.h"
@@ -21,6 +22,7 @@ namespace
 using console::ConsoleState;
 using console::CwContent;
 using console::PlayStrip;
+using consoletest::pumpPosted;
 using consoletest::pumpUntil;
 
 // What the unit holds for a playback channel.
@@ -91,11 +93,6 @@ protected:
             channels.insert(request.first);
         return channels;
     }
-
-    static void settle()
-    {
-        pumpUntil([] { return false; }, 200);
-    }
 };
 
 TEST_F(PlaybackStripTest, TheStripsShowThePairOnShowWithItsNumbersNamesCaptionAndGang)
@@ -145,7 +142,7 @@ TEST_F(PlaybackStripTest, TheStripsShowThePairOnShowWithItsNumbersNamesCaptionAn
     console::PlayGang& gang = *box().getGangs()[0];
     EXPECT_EQ(gang.getChannel(), 8);
     gang.triggerClick();
-    pumpUntil([] { return false; }, 50);
+    ASSERT_TRUE(pumpPosted());
     EXPECT_EQ(state().getPlaybackGangs(), ~(1 << 4));
     content().showPage(10);
     EXPECT_EQ(header.getText(), "HEADPHONES");
@@ -165,7 +162,7 @@ TEST_F(PlaybackStripTest, ATabSwitchShowsTheStoredLevelAtOnceThenTheDevicesAndAF
     EXPECT_DOUBLE_EQ(strip(0).getFader().getValue(), -5.0);
     ASSERT_TRUE(pumpUntil([&] { return strip(0).getFader().getValue() == -20.0; }));
     EXPECT_FLOAT_EQ(state().getPlaybackGain(2), -20.0f);
-    settle();
+    drain();
     // The two levels and mutes were read; the solos show the state block.
     EXPECT_EQ(channelsRead(1), (std::set<uint32_t>{2, 3}));
     EXPECT_EQ(channelsRead(3), (std::set<uint32_t>{2, 3}));
@@ -177,7 +174,7 @@ TEST_F(PlaybackStripTest, ATabSwitchShowsTheStoredLevelAtOnceThenTheDevicesAndAF
     content().showPage(4);
     EXPECT_DOUBLE_EQ(strip(0).getFader().getValue(), -30.0);
     ASSERT_TRUE(pumpUntil([&] { return playbackRequests(1).size() == 4; }));
-    settle();
+    drain();
     EXPECT_DOUBLE_EQ(strip(0).getFader().getValue(), -30.0);
     EXPECT_FLOAT_EQ(state().getPlaybackGain(4), -30.0f);
     EXPECT_FLOAT_EQ(state().getPlaybackGain(2), -20.0f);
@@ -188,9 +185,12 @@ TEST_F(PlaybackStripTest, AFaderMoveGoesThroughTheEndpointAndNoChangeComesBack)
     ASSERT_NO_FATAL_FAILURE(open());
     Counter changes;
     device_->addVolumeListener(&changes);
+    testsupport::EndpointProbe probe;
     strip(0).getFader().setValue(-12.0, juce::sendNotificationSync);
-    ASSERT_TRUE(pumpUntil([&] { return std::abs(device::gainToDb(onDevice(0).gain) + 12.0f) < 0.01f; }));
-    settle();
+    ASSERT_TRUE(pumpUntil([&] { return !probe.contexts().empty(); })); // the link has heard its change
+    ASSERT_TRUE(pumpPosted());
+    drain();
+    EXPECT_NEAR(device::gainToDb(onDevice(0).gain), -12.0f, 0.01f);
     EXPECT_EQ(changes.calls, 0);
     // Neither a VDC level nor a read after a change message.
     EXPECT_TRUE(trace_.vdc(6).empty());
@@ -212,7 +212,7 @@ TEST_F(PlaybackStripTest, AFaderMovedBeforeTheReadOfItsChannelBeginsIsSentAndNot
     // The reads then begin before the move is sent: the device still holds the old level.
     auto sent = [&] { return std::abs(device::gainToDb(onDevice(2).gain) + 12.0f) < 0.01f; };
     ASSERT_TRUE(pumpUntil(sent));
-    settle();
+    drain();
     EXPECT_TRUE(sent());
     EXPECT_DOUBLE_EQ(strip(0).getFader().getValue(), -12.0);
     EXPECT_FLOAT_EQ(state().getPlaybackGain(2), -12.0f);
@@ -253,7 +253,7 @@ TEST_F(PlaybackStripTest, AMuteMadeOutsideForAnotherPairShowsOnItsTabAtOnceAndOn
     // change message makes the strips read their own channels only.
     ASSERT_EQ(bus_.devsim("mute u1 2 1"), 0) << bus_.err;
     ASSERT_TRUE(pumpUntil([&] { return channelsRead(3) == std::set<uint32_t>{0, 1}; }));
-    settle();
+    drain();
     EXPECT_FALSE(state().getPlaybackMute(2));
 
     content().showPage(2);
@@ -272,11 +272,11 @@ TEST_F(PlaybackStripTest, ASoloIsSentForItsChannelStoredAndCountedByTheSoloIndic
     state().setPlaybackGangs(0);
     console::refreshGangButtons(content());
     content().showPage(2);
-    settle();
+    drain();
     trace_.clear();
     strip(1).getSolo().triggerClick();
     ASSERT_TRUE(pumpUntil([&] { return !playbackRequests(4).empty(); }));
-    settle();
+    drain();
     EXPECT_EQ(playbackRequests(4), (std::vector<std::pair<uint32_t, uint32_t>>{{3, 1}}));
     EXPECT_EQ(state().getByte(ConsoleState::kPlaybackRecords + 3 * ConsoleState::kRecordBytes + 1), 1);
     EXPECT_EQ(content().getTabbedBox()->getRudeSolo()->getCount(), 1);

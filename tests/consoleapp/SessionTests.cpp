@@ -24,6 +24,7 @@ namespace
 {
 
 using console::ConsoleState;
+using consoletest::pumpPosted;
 using consoletest::pumpUntil;
 
 // The default name of input 0, as its name label fills it in.
@@ -212,14 +213,16 @@ protected:
         return out;
     }
 
-    // The mixer's VDC requests, once no more have come for a while.
+    // The mixer's VDC requests once the hardware thread has sent everything queued, also what the
+    // results of its reads queued in turn.
     std::vector<std::string> sentSettled()
     {
         size_t count = 0;
         do
         {
             count = sentCommands(trace_).size();
-            pumpUntil([] { return false; }, 200);
+            EXPECT_TRUE(pumpPosted()); // a click still to be delivered
+            drain();
         } while (sentCommands(trace_).size() != count);
         return sentCommands(trace_);
     }
@@ -748,7 +751,7 @@ TEST_F(SessionTest, TheSessionButtonsTriggerTheWindowsCommandsAndCtrlSShowsSaveP
     EXPECT_EQ(dialogs_.calls[1].title, "Save settings");
 
     juce::KeyPressMappingSet& keys = *content().getCommandManager().getKeyMappings();
-    pumpUntil([&] { return !box.getSaveButton().isShowingPressed(); });
+    ASSERT_TRUE(pumpUntil([&] { return !box.getSaveButton().isShowingPressed(); }));
     ASSERT_TRUE(keys.keyPressed(juce::KeyPress('o', juce::ModifierKeys::ctrlModifier, 0), window_.get()));
     ASSERT_TRUE(pumpUntil([&] { return dialogs_.calls.size() == 3; }));
     EXPECT_EQ(dialogs_.calls[2].title, "Load settings");
@@ -795,7 +798,7 @@ TEST_F(SessionTest, ASaveLoadSaveRoundTripIsByteIdenticalOnTheLargestModel)
     command(console::kLoadCommand);
     EXPECT_EQ(image(), session);
     EXPECT_EQ(state().getInputGangs(), 0x0F0F0F0F);
-    pumpUntil([] { return false; }, 200); // the load's sends
+    drain(); // the load's sends
     command(console::kSaveAsCommand);
 
     ASSERT_TRUE(dialogs_.alerts.empty());
@@ -815,6 +818,6 @@ TEST_F(SessionTest, AWindowClosedWhileItsChooserIsOpenIsLeftAlone)
     dialogs_.whileOpen = [this] { closeWindow(); };
     content().getCommandManager().invokeDirectly(console::kLoadCommand, false);
     ASSERT_TRUE(pumpUntil([&] { return window_ == nullptr; }));
-    pumpUntil([] { return false; }, 100);
+    ASSERT_TRUE(pumpPosted());
     EXPECT_TRUE(dialogs_.alerts.empty());
 }

@@ -19,7 +19,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -27,12 +26,13 @@
 #include <functional>
 #include <initializer_list>
 #include <sstream>
-#include <thread>
+#include <utility>
 
 namespace
 {
 
 using console::ConsoleState;
+using consoletest::pumpPosted;
 using consoletest::pumpUntil;
 
 struct Box
@@ -138,14 +138,8 @@ protected:
         if (bus_.devsim("fault u1 " + target + " hold") != 0)
             return false;
         queue();
-        const std::string held = target + " hold holding 1";
-        for (int tries = 0; tries < 2000; ++tries)
-        {
-            if (bus_.dumped("u1", "fault") == held)
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return false;
+        return testsupport::waitUntil([&]
+                                      { return bus_.dumped("u1", "fault") == target + " hold holding 1"; });
     }
 
     // Lets the held request go and waits until the thread has done everything queued meanwhile: two
@@ -437,7 +431,7 @@ protected:
     {
         trace_.clear();
         button.triggerClick();
-        pumpUntil([&] { return button.getToggleState(); }, 2000);
+        ASSERT_TRUE(pumpPosted());
         drain();
     }
 
@@ -486,7 +480,7 @@ TEST_F(SampleRateTest, BeforeVistaALockedRateIsUnlockedSetAndLockedAgainKeepingT
     EXPECT_EQ(device_->getDriverInfo().flags, 3u);
 
     lock.triggerClick();
-    ASSERT_TRUE(pumpUntil([&] { return !lock.getToggleState(); }, 2000));
+    ASSERT_TRUE(pumpUntil([&] { return !lock.getToggleState(); }));
     drain(); // the unlock is sent before the next click clears the trace
     click(rateButton(44100));
     EXPECT_EQ(requests(), std::vector<std::string>({"3/0 4294967295 44100 0"}));
@@ -578,23 +572,57 @@ TEST_F(SampleRateTest, BeforeVistaARateReadUnderWayWhenTheUserChangesTheRateIsDr
     EXPECT_EQ(deviceRate(), 44100);
 }
 
-TEST_F(SampleRateTest, OnVistaARateClickSetsTheCoreAudioRateAndPausesThePage)
+namespace
 {
+
+// A child of the page that hears the page's enablement change (a rate click on Vista disables the page
+// between the click's new rate and its SET).
+class EnablementProbe : public juce::Component
+{
+public:
+    std::function<void(bool enabled)> onChange;
+
+private:
+    void enablementChanged() override
+    {
+        if (onChange)
+            onChange(isEnabled());
+    }
+};
+
+} // namespace
+
+TEST_F(SampleRateTest, OnVistaARateClickSetsTheCoreAudioRateAndPausesThePageForTwoSeconds)
+{
+    testsupport::ManualClock clock;
     open("--model st8");
     EXPECT_EQ(state().getSampleRate(), 48000);
     EXPECT_TRUE(rateButton(48000).getToggleState());
     EXPECT_EQ(page().getSampleRateDisplay()->getLabel().getText(), "48 kHz");
 
-    const double clicked = juce::Time::getMillisecondCounterHiRes();
+    EnablementProbe probe;
+    page().addChildComponent(probe);
+    uint32_t pausedAt = 0;
+    uint32_t resumedAt = 0;
+    probe.onChange = [&](bool enabled) { (enabled ? resumedAt : pausedAt) = clock.elapsed(); };
     click(rateButton(96000));
     EXPECT_EQ(requests(), std::vector<std::string>({"DC 16 96000"}));
     EXPECT_EQ(state().getSampleRate(), 96000);
     EXPECT_FALSE(page().isEnabled());
     EXPECT_FALSE(rateButton(44100).isEnabled());
-    ASSERT_TRUE(pumpUntil([&] { return page().isEnabled(); }));
-    // For 2 s: the framework's timers may fire a few milliseconds early, so only a clearly shorter
-    // pause fails.
-    EXPECT_GE(juce::Time::getMillisecondCounterHiRes() - clicked, 1900.0);
+    // The pause is counted on the tick clock, whatever the page's timer does meanwhile in real time: a
+    // poll every 25 ms of the clock finds the page paused until two seconds have passed, and the first
+    // poll after them ends the pause.
+    constexpr uint32_t kStepMs = 25;
+    while (!page().isEnabled() && clock.elapsed() - pausedAt < 3000)
+    {
+        sim::os::advanceManualClock(kStepMs);
+        ASSERT_NO_FATAL_FAILURE(pollOnce());
+    }
+    page().removeChildComponent(&probe);
+    ASSERT_TRUE(page().isEnabled());
+    EXPECT_GE(resumedAt - pausedAt, uint32_t(console::Settings::kChangePauseMs));
+    EXPECT_LT(resumedAt - pausedAt, console::Settings::kChangePauseMs + 2 * kStepMs);
 
     // The display reads the clock after every poll.
     pollOnce();
@@ -613,38 +641,20 @@ TEST_F(SampleRateTest, OnVistaNothingIsSentBeforeTheDriversRateWasRead)
     EXPECT_TRUE(requests().empty());
 }
 
-namespace
-{
-
-// A child of the page that runs a function, once, when the page is disabled: inside a rate click on
-// Vista, between the click's new rate and its SET.
-class DisabledProbe : public juce::Component
-{
-public:
-    std::function<void()> onDisabled;
-
-private:
-    void enablementChanged() override
-    {
-        if (isEnabled() || !onDisabled)
-            return;
-        const std::function<void()> run = std::move(onDisabled);
-        onDisabled = nullptr;
-        run();
-    }
-};
-
-} // namespace
-
 TEST_F(SampleRateTest, ARateReadBegunAsAClickIsBeingSentCannotTakeBackTheOldRate)
 {
     open("--model st8");
     // The rate's read begins inside the click, once the click has set the new rate and paused the page
     // and before its SET is queued, and is held there: it brings back the old rate.
-    DisabledProbe probe;
+    EnablementProbe probe;
     page().addChildComponent(probe);
-    probe.onDisabled = [&]
-    { EXPECT_TRUE(holdRequest("dc:15", [&] { content().getHwThread()->queueGet(rate()); })); };
+    probe.onChange = [&, held = false](bool enabled) mutable
+    {
+        if (!enabled && !std::exchange(held, true))
+        {
+            EXPECT_TRUE(holdRequest("dc:15", [&] { content().getHwThread()->queueGet(rate()); }));
+        }
+    };
     juce::ToggleButton& button = rateButton(96000);
     button.triggerClick();
     ASSERT_TRUE(pumpUntil([&] { return !page().isEnabled(); }));
@@ -925,7 +935,7 @@ TEST_F(SettingsTest, BeforeVistaAWaveDeviceChangeSetsTheDriverFlagAndAsksForARes
     EXPECT_TRUE(waves.getStereoButton().getToggleState()); // the driver's mode
     trace_.clear();
     waves.getStereoButton().triggerClick();
-    pumpUntil([] { return false; }, 50);
+    ASSERT_TRUE(pumpPosted());
     drain();
     EXPECT_TRUE(requests().empty());
     EXPECT_TRUE(boxes_.empty());

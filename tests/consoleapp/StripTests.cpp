@@ -25,6 +25,7 @@ namespace
 using console::ConsoleState;
 using console::instrip;
 using console::instripbox;
+using consoletest::pumpPosted;
 using consoletest::pumpUntil;
 
 int flagOffset(int input, int mix)
@@ -86,14 +87,14 @@ protected:
         const juce::ModifierKeys saved = juce::ModifierKeys::currentModifiers;
         juce::ModifierKeys::currentModifiers = kCtrlClick;
         button.triggerClick();
-        pumpUntil([] { return false; }, 50);
+        ASSERT_TRUE(pumpPosted());
         juce::ModifierKeys::currentModifiers = saved;
     }
 
     static void click(juce::Button& button)
     {
         button.triggerClick();
-        pumpUntil([] { return false; }, 50);
+        ASSERT_TRUE(pumpPosted());
     }
 
     // Placement, numbers, names and captions of the strips of an interface whose input groups are
@@ -227,7 +228,7 @@ TEST_F(StripTest, AnOddLastStripHasNoGangAndMovesAlone)
     EXPECT_EQ(strip(4).getPan().getPartner(), nullptr);
     strip(4).getFader().setValue(-6.0, juce::sendNotificationSync);
     EXPECT_TRUE(sentMonitor(0, 4, 0, device::dbToGain(-6.0f)));
-    pumpUntil([] { return false; }, 100);
+    drain();
     EXPECT_EQ(monitorSent(0).size(), 1u);
 }
 
@@ -306,7 +307,7 @@ TEST_F(StripTest, ATabSwitchShowsTheStoredMixWithoutTalkingToTheDevice)
     content().showPage(0);
     EXPECT_DOUBLE_EQ(s.getFader().getValue(), 0.0);
     EXPECT_FALSE(s.getSolo().getValue());
-    pumpUntil([] { return false; }, 200);
+    drain();
     EXPECT_TRUE(trace_.vdc(8).empty());
     EXPECT_TRUE(trace_.vdc(5).empty());
 }
@@ -332,8 +333,9 @@ TEST_F(StripTest, ASessionLoadSendsEveryInputInEveryMixOnceWithTheStoredValues)
             n += monitorSent(command).size();
         return n;
     };
-    ASSERT_TRUE(pumpUntil([&] { return total() == 4 * 8 * 4 && trace_.vdc(5).size() == 8; }));
-    pumpUntil([] { return false; }, 200);
+    drain();
+    ASSERT_EQ(total(), 4u * 8 * 4);
+    ASSERT_EQ(trace_.vdc(5).size(), 8u);
     for (uint32_t command : {0u, 2u, 4u, 6u})
     {
         const auto sent = monitorSent(command);

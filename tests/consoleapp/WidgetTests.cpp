@@ -46,14 +46,13 @@ struct Rig
     std::array<float, 2> sent{};
     bool gateClosed = false;
     bool atGate = false; // the thread waits at the closed gate
-    bool idle = false;   // the probe was read: every SET queued before it has been sent
     // Message thread: runs once, inside the next store, before the value is stored.
     std::function<void()> onStore;
 };
 
 Rig rig;
 
-constexpr auto kRigWait = std::chrono::seconds(10);
+constexpr auto kRigWait = std::chrono::milliseconds(testsupport::kHangMs);
 
 void storeValue(int key, float value)
 {
@@ -164,23 +163,6 @@ struct RigBox : juce::Component, console::StripGroup
     std::array<std::unique_ptr<RigStrip>, 2> strips;
 };
 
-// Read after every SET queued before it.
-class Probe : public console::HwCtrl
-{
-public:
-    using HwCtrl::HwCtrl;
-    void readFromDevice() override
-    {
-        std::lock_guard<std::mutex> lock(rig.lock);
-        rig.idle = true;
-        rig.wake.notify_all();
-    }
-    void writeToDevice() override {}
-    void loadFromState(ConsoleState&, bool) override {}
-    void storeToState(ConsoleState&) override {}
-    void resetToDefault() override {}
-};
-
 // --- the fixture: a console window of an interface with 10 inputs and 12 outputs ---
 
 class WidgetTest : public consoletest::ConsoleWindowFixture
@@ -285,7 +267,7 @@ protected:
             rigBox_->strips[size_t(key)]->setBounds(key * width, 41, width, 465);
             rigBox_->addAndMakeVisible(*rigBox_->strips[size_t(key)]);
         }
-        probe_ = std::make_unique<Probe>(*content().getControls());
+        probe_ = std::make_unique<consoletest::ThreadBarrier>(*content().getControls());
         ASSERT_TRUE(runThread());
     }
 
@@ -296,12 +278,10 @@ protected:
         {
             std::lock_guard<std::mutex> lock(rig.lock);
             rig.gateClosed = false;
-            rig.idle = false;
         }
         rig.wake.notify_all();
-        content().getHwThread()->queueGet(*probe_);
-        std::unique_lock<std::mutex> lock(rig.lock);
-        return rig.wake.wait_for(lock, kRigWait, [] { return rig.idle; });
+        probe_->queue();
+        return testsupport::waitUntil([this] { return probe_->passed(); });
     }
 
     // The next send waits at the gate; true once the thread has taken a channel and waits there.
@@ -327,7 +307,7 @@ protected:
     std::unique_ptr<juce::Component> loose_;
     std::unique_ptr<instrip> lone_;
     std::unique_ptr<RigBox> rigBox_;
-    std::unique_ptr<Probe> probe_;
+    std::unique_ptr<consoletest::ThreadBarrier> probe_;
     std::unique_ptr<console::monfader> extraFader_;
 };
 
@@ -405,7 +385,7 @@ TEST_F(WidgetTest, TabInAValueBoxMovesAlongTheRingOfFadersAndWrapsAround)
     EXPECT_EQ(first->getNextBox(), strip(1).getFader().getValueBox());
     console::FaderTextBox* last = first->getPreviousBox();
     window_->toFront(true);
-    ASSERT_TRUE(pumpUntil([&] { return window_->isActiveWindow(); }, 3000));
+    ASSERT_TRUE(pumpUntil([&] { return window_->isActiveWindow(); }));
 
     last->showEditor();
     ASSERT_NE(last->getCurrentTextEditor(), nullptr);
@@ -447,7 +427,7 @@ TEST_F(WidgetTest, LoadingAndSwitchingChannelsWriteNothingBackButUserChangesAreS
     uint32_t after[ConsoleState::kImageQuads];
     state().copyImage(after);
     EXPECT_TRUE(std::equal(std::begin(before), std::end(before), std::begin(after)));
-    pumpUntil([] { return false; }, 200);
+    drain();
     EXPECT_TRUE(trace_.vdc(8).empty());
 
     s.getFader().setValue(-3.0, juce::sendNotificationSync);

@@ -16,6 +16,7 @@
 namespace
 {
 
+using consoletest::pumpPosted;
 using consoletest::pumpUntil;
 
 class ConsoleWindowTest : public consoletest::ConsoleWindowFixture
@@ -124,7 +125,7 @@ TEST_F(ConsoleWindowTest, TheViewRefreshingWhileTheNextPollRunsReadsNothingThePo
         content.poll();
         content.handleCommandMessage(0);
     }
-    pumpUntil([] { return false; }, 100);
+    drain(); // the last poll
     EXPECT_EQ(content.getTabBar()->getLights()[1]->getFrame(), 2);
 }
 
@@ -134,8 +135,8 @@ TEST_F(ConsoleWindowTest, AFailedPollLeavesTheViewAlone)
     console::CwContent& content = window_->getContent();
     bus_.devsim("fault u1 vdc:0/1 fail always");
     content.poll();
-    pumpUntil([&] { return !trace_.vdc(0).empty(); }, 2000);
-    pumpUntil([] { return false; }, 200);
+    drain();
+    EXPECT_FALSE(trace_.vdc(0).empty());
     EXPECT_FALSE(content.getPollCtrl()->isValid());
     EXPECT_EQ(content.getRefreshCount(), 0);
 }
@@ -144,8 +145,9 @@ TEST_F(ConsoleWindowTest, IdentifySendsTheIdentifyCommand)
 {
     open();
     // The window identifies its unit itself when it becomes active: that one is let through first.
-    pumpUntil([&] { return window_->isActiveWindow(); }, 2000);
-    pumpUntil([] { return false; }, 200);
+    ASSERT_TRUE(pumpUntil([&] { return window_->isActiveWindow(); }));
+    ASSERT_TRUE(pumpPosted());
+    drain();
     trace_.clear();
     window_->getContent().identifyDevice();
     // The settings page's first clock reads may also be in the trace.
@@ -154,8 +156,7 @@ TEST_F(ConsoleWindowTest, IdentifySendsTheIdentifyCommand)
         const auto requests = trace_.vdc(3);
         return std::count_if(requests.begin(), requests.end(), [](const auto& v) { return v.command == 5; });
     };
-    ASSERT_TRUE(pumpUntil([&] { return identifies() > 0; }));
-    pumpUntil([] { return false; }, 200);
+    drain();
     EXPECT_EQ(identifies(), 1);
 }
 
@@ -261,7 +262,7 @@ TEST_F(ConsoleWindowTest, CloseWithAnUnchangedStateHidesAndEndsTheThreadWithoutF
     // after it finds them stored and changes nothing.
     open();
     window_->closeButtonPressed();
-    ASSERT_TRUE(pumpUntil([&] { return threadEnded(); }, 20000));
+    ASSERT_TRUE(pumpUntil([&] { return threadEnded(); }));
     window_.reset();
     ASSERT_TRUE(device_->open());
     open();
@@ -279,7 +280,7 @@ TEST_F(ConsoleWindowTest, CloseWithAChangedNameWritesTheSessionToFlash)
     open();
     trace_.clear();
     window_->closeButtonPressed();
-    ASSERT_TRUE(pumpUntil([&] { return threadEnded(); }, 20000));
+    ASSERT_TRUE(pumpUntil([&] { return threadEnded(); }));
     const auto sequence = trace_.flashSequence();
     EXPECT_EQ(consoletest::count(sequence, "1/2"), 53);
     EXPECT_EQ(consoletest::count(sequence, "1/0:0x1f0000"), 1);
@@ -294,7 +295,7 @@ TEST_F(ConsoleWindowTest, ANameStillBeingTypedWhenTheWindowClosesIsSavedInThePro
     ASSERT_NE(name.getCurrentTextEditor(), nullptr);
     name.getCurrentTextEditor()->setText("Vocal", false);
     window_->closeButtonPressed();
-    ASSERT_TRUE(pumpUntil([&] { return threadEnded(); }, 20000));
+    ASSERT_TRUE(pumpUntil([&] { return threadEnded(); }));
     juce::PropertiesFile saved(juce::File(propertiesPath()), console::consolePropertiesOptions("Win8"));
     EXPECT_EQ(saved.getValue("input alias 0"), "Vocal");
     console::ConsoleState flash(*device_);
@@ -315,7 +316,7 @@ TEST_F(ConsoleWindowTest, NamesThatReadAsMarkupComeBackUnchangedAndTheWindowOpen
     for (int reopened = 0; reopened < 2; ++reopened)
     {
         window_->closeButtonPressed();
-        ASSERT_TRUE(pumpUntil([&] { return threadEnded(); }, 20000));
+        ASSERT_TRUE(pumpUntil([&] { return threadEnded(); }));
         window_.reset();
         ASSERT_TRUE(device_->open());
         open();

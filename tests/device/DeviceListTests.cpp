@@ -14,7 +14,6 @@
 #include <juce_events/juce_events.h>
 
 #include <atomic>
-#include <chrono>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -30,6 +29,7 @@ using device::Win32MessageListener;
 using device::Win32NotificationWindow;
 using testsupport::pumpPosted;
 using testsupport::pumpUntil;
+using testsupport::waitUntil;
 
 constexpr uint32_t kVendor = 0x3B71;
 
@@ -90,16 +90,6 @@ public:
     }
     std::atomic<int> calls{0};
 };
-
-// Waits, without running the message loop, until done() holds or timeoutMs of real time have passed;
-// returns done().
-template <typename Done> bool waitUntil(Done done, int timeoutMs = 10000)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return done();
-}
 
 // Counts the device-change broadcasts the notification thread hands out. Made after the list's notifier, it
 // is called after it for each broadcast: once it has counted one, the list has handled that one and every
@@ -328,34 +318,34 @@ TEST(NotificationWindow, ListenersAddingAndRemovingListenersDuringACallAreSafeAn
 TEST(NotificationWindow, ARemovalDuringDeletionWaitsForTheCallInProgress)
 {
     // The listener is in its WM_CLOSE call while the instance is being deleted: its removal must still
-    // find the instance and wait for that call to return.
-    struct SlowClose : Win32MessageListener
+    // find the instance and wait for that call. The call returns only once the removal has found it in
+    // progress and waits, so a removal that returned first did not wait.
+    static std::atomic<bool> removalWaits{false};
+    removalWaits = false;
+    struct Closing : Win32MessageListener
     {
         void handleWin32Message(uint32_t message, platform::WPARAM, platform::LPARAM) override
         {
             if (message != platform::WM_CLOSE)
                 return;
-            inCall = true;
             entered = true;
-            // Stays in the call a moment after the removal has begun: a removal that did not wait for
-            // the call would return meanwhile.
-            waitUntil([&] { return removing.load(); });
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            inCall = false;
+            waitUntil([] { return removalWaits.load(); });
+            returned = true;
         }
         std::atomic<bool> entered{false};
-        std::atomic<bool> removing{false};
-        std::atomic<bool> inCall{false};
+        std::atomic<bool> returned{false};
     } listener;
     Win32NotificationWindow::addListener(&listener);
     ASSERT_NE(Win32NotificationWindow::getWindowHandle(), 0u);
+    Win32NotificationWindow::setRemovalWaitHook([] { removalWaits = true; });
 
     std::thread deleter([] { delete Win32NotificationWindow::getInstance(); });
     ASSERT_TRUE(waitUntil([&] { return listener.entered.load(); }));
     EXPECT_TRUE(Win32NotificationWindow::exists());
-    listener.removing = true;
     Win32NotificationWindow::removeListener(&listener);
-    EXPECT_FALSE(listener.inCall);
+    EXPECT_TRUE(listener.returned);
+    EXPECT_TRUE(removalWaits);
+    Win32NotificationWindow::setRemovalWaitHook(nullptr);
     deleter.join();
     EXPECT_FALSE(Win32NotificationWindow::exists());
 }

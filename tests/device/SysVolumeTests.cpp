@@ -5,6 +5,7 @@
 #include "platform/DeviceInterfaces.h"
 
 #include "DevsimProcess.h"
+#include "EndpointProbe.h"
 #include "MessageLoop.h"
 #include "TempBus.h"
 
@@ -23,75 +24,13 @@ namespace
 using testsupport::devsimProcess;
 using testsupport::pumpUntil;
 using Counter = testsupport::ChangeCounter;
+using Probe = testsupport::EndpointProbe;
 
 using device::SysVolumeMixerAPI;
 using device::SysVolumeVista;
 using device::vhw;
 
 const platform::Guid kClass{0x3D5A1F20, 0x7C44, 0x4B9E, {0x9E, 0x21, 0x6A, 0x0B, 0x5C, 0x7D, 0x8E, 0x31}};
-
-// A callback of the test's own on every endpoint, registered after the link's: the notification thread
-// calls callbacks in the order they registered, so once this one has seen a change, the link has too.
-class Probe : public platform::IAudioEndpointVolumeCallback
-{
-public:
-    // onNotify, when given, runs on the notification thread after each change is noted.
-    explicit Probe(std::function<void()> onNotify = {}) : onNotify_(std::move(onNotify))
-    {
-        platform::ComPtr<platform::IMMDeviceEnumerator> enumerator;
-        platform::ComPtr<platform::IMMDeviceCollection> endpoints;
-        uint32_t count = 0;
-        platform::coCreateInstance(platform::CLSID_MMDeviceEnumerator, nullptr,
-                                   platform::CLSCTX_INPROC_SERVER, platform::IID_IMMDeviceEnumerator,
-                                   enumerator.putVoid());
-        enumerator->EnumAudioEndpoints(platform::eRender, platform::DEVICE_STATE_ACTIVE, endpoints.put());
-        endpoints->GetCount(&count);
-        for (uint32_t i = 0; i < count; ++i)
-        {
-            platform::ComPtr<platform::IMMDevice> device;
-            endpoints->Item(i, device.put());
-            platform::ComPtr<platform::IAudioEndpointVolume> volume;
-            device->Activate(platform::IID_IAudioEndpointVolume, platform::CLSCTX_ALL, nullptr,
-                             volume.putVoid());
-            volume->RegisterControlChangeNotify(this);
-            volumes_.push_back(volume);
-        }
-    }
-    ~Probe()
-    {
-        for (auto& v : volumes_)
-            v->UnregisterControlChangeNotify(this);
-    }
-
-    std::vector<platform::Guid> contexts()
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return contexts_;
-    }
-
-    platform::HRESULT QueryInterface(const platform::IID&, void**) override
-    {
-        return platform::E_NOINTERFACE;
-    }
-    uint32_t AddRef() override { return 2; } // lives on the test's stack
-    uint32_t Release() override { return 1; }
-    platform::HRESULT OnNotify(const platform::AUDIO_VOLUME_NOTIFICATION_DATA* data) override
-    {
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            contexts_.push_back(data->guidEventContext);
-        }
-        if (onNotify_)
-            onNotify_();
-        return platform::S_OK;
-    }
-
-private:
-    const std::function<void()> onNotify_;
-    std::vector<platform::ComPtr<platform::IAudioEndpointVolume>> volumes_;
-    std::mutex mutex_;
-    std::vector<platform::Guid> contexts_;
-};
 
 class SysVolumeTest : public ::testing::Test
 {
@@ -150,7 +89,7 @@ TEST_F(SysVolumeTest, AGainSetOnAnEndpointReachesTheDeviceWithinItsRangeAndSends
     EXPECT_EQ(device->setPlaybackGain(0, -120.0f), 0);
     ASSERT_TRUE(pumpUntil([&] { return !probe.contexts().empty(); }));
     EXPECT_EQ(probe.contexts().front(), device::kSysVolumeEventContext);
-    juce::MessageManager::getInstance()->runDispatchLoopUntil(50);
+    ASSERT_TRUE(testsupport::pumpPosted());
     EXPECT_EQ(listener.calls, 0);
     EXPECT_NEAR(gain(*device, 0), -96.0f, 0.01f); // held within the endpoint's range on its way
     device->removeVolumeListener(&listener);
@@ -262,10 +201,10 @@ TEST_F(SysVolumeTest, TheEndpointSearchNeverRunsOnTheThreadThatMakesTheDeviceObj
         [&]
         {
             inCall.signal();
-            endCall.wait(5000);
+            endCall.wait(testsupport::kHangMs);
         });
     ASSERT_EQ(bus.devsim("volume u1 0 -12"), 0) << bus.err;
-    ASSERT_TRUE(inCall.wait(10000));
+    ASSERT_TRUE(inCall.wait(testsupport::kHangMs));
     vhw::Ptr device = new vhw(platform::DeviceInterfaceSet(kClass).path(0));
     const int attachedWhenMade = linkOf(*device).getEndpointCount();
     endCall.signal();

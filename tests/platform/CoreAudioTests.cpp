@@ -6,13 +6,12 @@
 #include "platform/DeviceInterfaces.h"
 
 #include "TempBus.h"
+#include "WaitUntil.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace
@@ -92,9 +91,7 @@ public:
     }
     bool waitFor(size_t n)
     {
-        for (int i = 0; i < 500 && count() < n; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return count() >= n;
+        return testsupport::waitUntil([&] { return count() >= n; });
     }
     std::mutex mutex;
     std::vector<AUDIO_VOLUME_NOTIFICATION_DATA> seen;

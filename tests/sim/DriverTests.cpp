@@ -1,9 +1,9 @@
 // The kernel driver's own answers, the wire's edges and the faults.
 
 #include "SimClient.h"
+#include "WaitUntil.h"
 
 #include <atomic>
-#include <chrono>
 #include <sys/wait.h>
 #include <thread>
 
@@ -230,9 +230,8 @@ TEST(SimFaults, AHoldKeepsItsRequestsUnansweredUntilItIsCleared)
             EXPECT_EQ(vdc(bus.handle, 3, 5, {}, 28).nt(), 0u);
             answered.store(true);
         });
-    for (int i = 0; i < 5000 && bus.dumped("u1", "fault") != "vdc:3/5 hold holding 1"; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    EXPECT_EQ(bus.dumped("u1", "fault"), "vdc:3/5 hold holding 1");
+    EXPECT_TRUE(
+        testsupport::waitUntil([&] { return bus.dumped("u1", "fault") == "vdc:3/5 hold holding 1"; }));
     EXPECT_EQ(vdc(bus.handle, 3, 1, {}, 40).nt(), 0u) << "other requests pass";
     EXPECT_FALSE(answered.load());
     bus.run("fault u1 clear");
@@ -243,9 +242,7 @@ TEST(SimFaults, AHoldKeepsItsRequestsUnansweredUntilItIsCleared)
     bus.run("fault u1 dc:10 hold");
     EXPECT_NE(bus.devsim("fault u1 ver hold"), 0);
     std::thread heldControl([&] { EXPECT_TRUE(control(bus.handle, 10, {0xFFFFFFFF, 2}).callOk); });
-    for (int i = 0; i < 5000 && bus.dumped("u1", "fault") != "dc:10 hold holding 1"; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    EXPECT_EQ(bus.dumped("u1", "fault"), "dc:10 hold holding 1");
+    EXPECT_TRUE(testsupport::waitUntil([&] { return bus.dumped("u1", "fault") == "dc:10 hold holding 1"; }));
     EXPECT_EQ(control(bus.handle, 3, {}).word(16) & 2, 0u) << "not carried out while held";
     bus.run("fault u1 clear");
     heldControl.join();

@@ -2,6 +2,8 @@
 
 // The message loop of a test that runs on the message thread.
 
+#include "WaitUntil.h"
+
 #include <juce_events/juce_events.h>
 
 #include <cstdint>
@@ -12,8 +14,9 @@
 namespace testsupport
 {
 
-// Runs the message loop until done() holds or timeoutMs passes; returns done().
-template <typename Done> bool pumpUntil(Done done, int timeoutMs = 10000)
+// Runs the message loop until done() holds or timeoutMs passes (only a hang reaches the default); returns
+// done().
+template <typename Done> bool pumpUntil(Done done, int timeoutMs = kHangMs)
 {
     const uint32_t start = juce::Time::getMillisecondCounter();
     while (!done() && juce::Time::getMillisecondCounter() - start < uint32_t(timeoutMs))
@@ -21,22 +24,17 @@ template <typename Done> bool pumpUntil(Done done, int timeoutMs = 10000)
     return done();
 }
 
-// Runs the message loop for that long.
-inline void pump(int ms)
-{
-    pumpUntil([] { return false; }, ms);
-}
-
 // Runs the message loop until every message posted before the call has been delivered (posted messages
-// arrive in order); false when that took longer than timeoutMs.
-inline bool pumpPosted(int timeoutMs = 10000)
+// arrive in order); false only on a hang.
+inline bool pumpPosted(int timeoutMs = kHangMs)
 {
     auto delivered = std::make_shared<bool>(false); // outlives a call that gave up
     juce::MessageManager::callAsync([delivered] { *delivered = true; });
     return pumpUntil([&] { return *delivered; }, timeoutMs);
 }
 
-// Runs a function on the message thread after a delay: once a modal loop the test starts is running.
+// Runs a function on the message thread once the message loop runs again after the delay: when the test
+// runs no loop of its own meanwhile, inside the first modal loop it starts.
 class Later : private juce::Timer
 {
 public:

@@ -199,18 +199,32 @@ void Settings::update(const PolledSnapshot& snapshot)
     if (buffer_ != nullptr && int(snapshot.driverInfo.configuredBufferSize) != buffer_->getSize() &&
         !buffer_->getSlider().isMouseButtonDown())
         content_.getHwThread()->queueGet(*buffer_);
+    if (isTimerRunning())
+        endPauseWhenOver();
 }
 
 void Settings::disableForChange()
 {
     setEnabled(false);
+    pauseStart_ = platform::getTickCount();
     startTimer(kChangePauseMs);
 }
 
 void Settings::timerCallback()
 {
+    // The framework's timers may fire early: the pause is measured on the tick clock, like the system's
+    // other limits, and the timer waits out what is left of it.
+    if (!endPauseWhenOver())
+        startTimer(int(kChangePauseMs - (platform::getTickCount() - pauseStart_)));
+}
+
+bool Settings::endPauseWhenOver()
+{
+    if (platform::getTickCount() - pauseStart_ < uint32_t(kChangePauseMs))
+        return false;
     stopTimer();
     setEnabled(true);
+    return true;
 }
 
 void Settings::refreshBufferSizeText()

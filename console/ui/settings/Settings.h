@@ -52,11 +52,12 @@ public:
     ~Settings() override;
 
     // After every completed poll: the sample rate is refreshed, the clock buttons follow the detected
-    // clocks, and a driver buffer size that differs from the slider's is read again (unless the mouse
-    // is down on the slider).
+    // clocks, a driver buffer size that differs from the slider's is read again (unless the mouse is
+    // down on the slider), and a pause that has lasted its time ends.
     void update(const PolledSnapshot& snapshot);
 
-    // SettingsPageHost. Disabling lasts kChangePauseMs; a second call restarts the pause.
+    // SettingsPageHost. Disabling lasts kChangePauseMs of the tick clock (platform::getTickCount); a
+    // second call restarts the pause. The page's timer ends it, or the first poll after it is over.
     juce::Component& getPageComponent() override { return *this; }
     bool isRunningOnVista() const override { return vista_; }
     void disableForChange() override;
@@ -82,6 +83,8 @@ public:
 private:
     void buttonClicked(juce::Button* button) override;
     void timerCallback() override;
+    // Enables the page again once the pause has lasted kChangePauseMs; answers whether it has.
+    bool endPauseWhenOver();
     void layOutGroups();
     // The groups the page has, left column first.
     std::vector<juce::Component*> groupsInColumnOrder() const;
@@ -105,6 +108,8 @@ private:
     // The scrolling column of a page too narrow for two (its groups are children of its viewed
     // component); null on pages with two columns.
     std::unique_ptr<juce::Viewport> column_;
+    // While the page is paused (its timer runs): the tick count at the pause's start.
+    uint32_t pauseStart_ = 0;
 };
 
 } // namespace console

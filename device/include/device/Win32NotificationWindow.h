@@ -39,6 +39,10 @@ public:
     // Removes the listener; once this returns it is never called again. Makes no instance.
     static void removeListener(Win32MessageListener* listener);
 
+    // For tests: called on the removing thread when a removal finds the listeners in use by another
+    // thread (a call in progress) and is about to wait for them; null for none.
+    static void setRemovalWaitHook(void (*hook)());
+
     // Whether the instance exists (made and not yet deleted).
     static bool exists();
 
