@@ -224,6 +224,11 @@ bool CwContent::perform(const InvocationInfo& info)
     default:
         return false;
     }
+    // A second press or click that arrives before the first command has run (or while its chooser is
+    // open) would open a second chooser, or a second one inside the first's modal loop: it is dropped.
+    if (sessionCommandPending_)
+        return true;
+    sessionCommandPending_ = true;
     // The session commands show choosers and alerts, whose modal loops may close this window (its
     // interface removed): they run from the message loop, so that no dispatch of the command (key
     // mappings, command manager, this call) is left on the stack of a window that is gone.
@@ -234,8 +239,10 @@ bool CwContent::perform(const InvocationInfo& info)
             if (self == nullptr)
                 return;
             action(*self);
-            if (self != nullptr)
-                self->repaint();
+            if (self == nullptr)
+                return;
+            self->sessionCommandPending_ = false;
+            self->repaint();
         });
     return true;
 }

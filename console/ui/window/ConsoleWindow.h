@@ -140,6 +140,7 @@ private:
     std::unique_ptr<LogoBox> logoBox_;
     std::unique_ptr<Settings> settings_;
     juce::ApplicationCommandManager commandManager_;
+    bool sessionCommandPending_ = false; // a session command is posted or running
     int refreshCount_ = 0;
 };
 
