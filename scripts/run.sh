@@ -12,6 +12,8 @@ scripts/setup.sh
 build=${STRELLIS_BUILD_DIR:-build}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE="${STRELLIS_BUILD_TYPE:-Release}" > /dev/null
 cmake --build "$build" -j"${STRELLIS_JOBS:-$(nproc)}" --target devsim StrellisConsole meter-wave
+# The build folder as an absolute path, whether it was given relative to the checkout or absolute.
+build_abs=$(cd "$build" && pwd)
 
 devsim=$build/sim/devsim
 console=$build/console/StrellisConsole
@@ -64,7 +66,7 @@ echo "Moving the meters of unit $unit (devsim set $unit meter.in.<n> <level> set
 
 # The console's debug lines go to a file of this run unless the caller chose one.
 if [[ -z "${STRELLIS_DEBUG_LOG:-}" ]]; then
-    export STRELLIS_DEBUG_LOG=$(pwd)/$build/console-debug.log
+    export STRELLIS_DEBUG_LOG=$build_abs/console-debug.log
     : > "$STRELLIS_DEBUG_LOG"
 fi
 echo "The console's debug lines go to $STRELLIS_DEBUG_LOG."
@@ -74,12 +76,12 @@ if [[ -n "${DISPLAY:-}" ]]; then
     exit
 fi
 
-shots=$(pwd)/$build/screenshots
+shots=$build_abs/screenshots
 mkdir -p "$shots"
 rm -f "$shots"/*.png
 # A lock of this checkout's own: the machine-wide lock of the console may be held by a user's console
 # (or another checkout's main job), which would make this one end at once.
-export STRELLIS_CONSOLE_LOCK=${STRELLIS_CONSOLE_LOCK:-$(pwd)/$build/console.lock}
+export STRELLIS_CONSOLE_LOCK=${STRELLIS_CONSOLE_LOCK:-$build_abs/console.lock}
 export STRELLIS_SHOTS="$shots" STRELLIS_CONSOLE="$console"
 export STRELLIS_LOG_START=$(($(stat -c %s "$STRELLIS_DEBUG_LOG" 2>/dev/null || echo 0) + 1))
 echo "No display: running the console on a virtual one."

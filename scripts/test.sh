@@ -53,7 +53,7 @@ main_job() {
     local log=$scratch/run.log
     mkdir "$home" "$bus" "$registry"
     if ! env -u DISPLAY HOME="$home" STRELLIS_SIM_DIR="$bus" STRELLIS_REGISTRY="$registry" \
-        STRELLIS_BUILD_DIR=build STRELLIS_BUILD_TYPE=Release scripts/run.sh > "$log" 2>&1; then
+        STRELLIS_BUILD_DIR="$(pwd)/build" STRELLIS_BUILD_TYPE=Release scripts/run.sh > "$log" 2>&1; then
         cat "$log"
         echo "stage main job: scripts/run.sh failed"
         return 1

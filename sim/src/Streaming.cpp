@@ -3,6 +3,7 @@
 #include "Device.h"
 #include "Wire.h"
 #include "sim/PeriodLog.h"
+#include "simos/CommandWords.h"
 #include "simos/Event.h"
 #include "simos/PerformanceCounter.h"
 
@@ -799,23 +800,31 @@ void handleClosed(intptr_t handle)
 namespace
 {
 
-bool parseChannelList(const std::string& text, uint64_t& mask, std::string& why)
+// A refused list leaves the held channels as they were.
+bool parseChannelList(const std::string& text, uint64_t& held, std::string& why)
 {
-    mask = 0;
     if (text == "none" || text == "-")
-        return true;
-    std::istringstream in(text);
-    for (std::string item; std::getline(in, item, ',');)
     {
-        char* end = nullptr;
-        const unsigned long n = std::strtoul(item.c_str(), &end, 10);
-        if (item.empty() || *end != '\0' || n >= 64)
+        held = 0;
+        return true;
+    }
+    uint64_t mask = 0;
+    size_t start = 0;
+    while (true)
+    {
+        const size_t comma = text.find(',', start);
+        uint64_t n = 0;
+        if (!os::parseCommandNumber(text.substr(start, comma - start), 63, &n))
         {
             why = "channels are listed as numbers 0 to 63 separated by commas (or none): " + text;
             return false;
         }
         mask |= uint64_t{1} << n;
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
     }
+    held = mask;
     return true;
 }
 
@@ -843,9 +852,8 @@ bool setKnob(UnitState& unit, const std::string& knob, const std::string& value,
             s.captureMode = CAPTURE_SILENCE;
         else if (value.compare(0, 9, "loopback:") == 0)
         {
-            char* end = nullptr;
-            const unsigned long k = std::strtoul(value.c_str() + 9, &end, 10);
-            if (value.size() == 9 || *end != '\0' || k < 1 || k > kMaxLoopback)
+            uint64_t k = 0;
+            if (!os::parseCommandNumber(value.substr(9), kMaxLoopback, &k) || k < 1)
             {
                 why = "loopback takes a number of periods from 1 to " + std::to_string(kMaxLoopback);
                 return false;
@@ -862,10 +870,8 @@ bool setKnob(UnitState& unit, const std::string& knob, const std::string& value,
     }
     if (knob == "completed")
     {
-        char* end = nullptr;
-        errno = 0;
-        const unsigned long long n = std::strtoull(value.c_str(), &end, 0);
-        if (value.empty() || value[0] == '-' || *end != '\0' || errno != 0 || n > 0xFFFFFFFFull)
+        uint64_t n = 0;
+        if (!os::parseCommandNumber(value, 0xFFFFFFFFull, &n))
         {
             why = "completed takes a count from 0 to 0xFFFFFFFF";
             return false;

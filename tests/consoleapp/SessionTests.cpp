@@ -768,12 +768,13 @@ TEST_F(SessionTest, ACommandGivenAgainBeforeTheFirstHasRunOpensOneChooser)
 {
     // A key pressed twice on a busy machine: both reach the window before the first chooser opens.
     open("st8");
-    content().getCommandManager().invokeDirectly(console::kSaveCommand, false);
     content().getCommandManager().invokeDirectly(console::kLoadCommand, false);
+    content().getCommandManager().invokeDirectly(console::kSaveCommand, false);
+    EXPECT_FALSE(content().getSessionBox()->getSaveButton().isShowingPressed()) << "Save was dropped";
     ASSERT_TRUE(pumpPosted());
     ASSERT_EQ(dialogs_.calls.size(), 1u);
-    EXPECT_EQ(dialogs_.calls[0].title, "Save settings");
-    command(console::kLoadCommand);
+    EXPECT_EQ(dialogs_.calls[0].title, "Load settings");
+    command(console::kSaveCommand);
     EXPECT_EQ(dialogs_.calls.size(), 2u) << "a command after the first has run";
 }
 

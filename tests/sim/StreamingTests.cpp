@@ -188,8 +188,13 @@ TEST(SimStreaming, CaptureModesAreKnobsAndBadValuesAreRefused)
     EXPECT_EQ(bus.dumped("u1", "streaming capture"), "loopback:3 period-clock step pending buffer 0");
     EXPECT_EQ(bus.devsim("set u1 capture loopback:0"), 2);
     EXPECT_EQ(bus.devsim("set u1 capture noise"), 2);
-    EXPECT_EQ(bus.devsim("set u1 held.out 3,x"), 2);
-    EXPECT_EQ(bus.devsim("set u1 held.out 64"), 2);
+    bus.run("set u1 held.out 7");
+    bus.run("set u1 held.in 2");
+    bus.run("set u1 completed 9");
+    for (const char* refused : {"held.out 7,x", "held.out 3,", "held.out 64", "held.out +3", "held.in 99",
+                                "completed +5", "completed -1", "capture loopback:+2"})
+        EXPECT_EQ(bus.devsim(std::string("set u1 ") + refused), 2) << refused;
+    EXPECT_EQ(bus.dumped("u1", "held"), "out 7 in 2") << "a refused list changes nothing";
     bus.run("set u1 capture silence");
     EXPECT_EQ(bus.dumped("u1", "streaming capture").rfind("silence", 0), 0u);
 }

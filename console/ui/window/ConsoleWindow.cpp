@@ -211,8 +211,6 @@ bool CwContent::perform(const InvocationInfo& info)
     switch (info.commandID)
     {
     case kSaveCommand:
-        if (sessionBox_ != nullptr)
-            sessionBox_->getSaveButton().showPressed();
         action = [](CwContent& content) { saveSession(content, false); };
         break;
     case kSaveAsCommand:
@@ -229,6 +227,9 @@ bool CwContent::perform(const InvocationInfo& info)
     if (sessionCommandPending_)
         return true;
     sessionCommandPending_ = true;
+    // Save shows its button pressed, as a click would; only for a command that runs.
+    if (info.commandID == kSaveCommand && sessionBox_ != nullptr)
+        sessionBox_->getSaveButton().showPressed();
     // The session commands show choosers and alerts, whose modal loops may close this window (its
     // interface removed): they run from the message loop, so that no dispatch of the command (key
     // mappings, command manager, this call) is left on the stack of a window that is gone.
