@@ -46,6 +46,7 @@ Result AsioDriver::createBuffers(ASIOBufferInfo* infos, int32_t count, int32_t b
         asioTime_.timeCode.speed = 1.0;
     }
     completed_.store(0);
+    positionBase_.store(kNoPositionBase);
     // A rate change made before these buffers is no news to their session.
     pendingTimeFlags_.store(0);
     prepared_ = std::move(prepared);
@@ -119,6 +120,8 @@ Result AsioDriver::start()
     state_.store(kStateRunning);
     currentHalf_.store(0);
     handedHalf_.store(-1);
+    // The sample position counts from this start.
+    positionBase_.store(kNoPositionBase);
     for (const auto& s : streams_)
         if (s->isStreamingOpen())
         {
@@ -223,6 +226,13 @@ void AsioDriver::servePeriod()
 {
     if (state_.load() != kStateRunning)
         return;
+    if (positionBase_.load() == kNoPositionBase)
+    {
+        uint64_t count = 0;
+        uint64_t stamp = 0;
+        if (completedPeriods(count, stamp))
+            positionBase_.store(count);
+    }
     const uint32_t offset = static_cast<uint32_t>(currentHalf_.load()) * bufferSize_;
     for (const auto& s : streams_)
         if (s->isStreamingOpen())

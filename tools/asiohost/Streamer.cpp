@@ -407,8 +407,9 @@ int runStream(IASIO& driver, const StreamOptions& options, std::string& out, std
     driver.disposeBuffers();
     session = nullptr;
 
-    // The periods up to the last switch served: the ones after it belong to stopping.
-    const uint64_t periods = s.bufferSize != 0 ? s.lastPosition.load() / s.bufferSize : 0;
+    // The periods up to the last switch served (the first is at position 0): the ones after it belong to
+    // stopping.
+    const uint64_t periods = s.bufferSize != 0 && done > 0 ? s.lastPosition.load() / s.bufferSize + 1 : 0;
     const double msPerTick = 1000.0 / static_cast<double>(platform::queryPerformanceFrequency());
     std::vector<double> intervals;
     for (int i = 1; i < done; ++i)
