@@ -14,7 +14,7 @@ namespace asiodrv
 Result AsioDriver::createBuffers(ASIOBufferInfo* infos, int32_t count, int32_t bufferSize,
                                  ASIOCallbacks* callbacks)
 {
-    if (state_.load() == kStateLoaded)
+    if (state_.load() == kStateLoaded || unitLost_.load())
         return Result::NotPresent;
     refreshBufferSize();
     BufferRequest request;
@@ -113,7 +113,7 @@ Result AsioDriver::disposeBuffers()
 Result AsioDriver::start()
 {
     const int32_t state = state_.load();
-    if (state < kStatePrepared || callbacks_.load() == nullptr)
+    if (state < kStatePrepared || callbacks_.load() == nullptr || unitLost_.load())
         return Result::NotPresent;
     if (state == kStateRunning)
         return Result::Ok;
@@ -122,12 +122,16 @@ Result AsioDriver::start()
     handedHalf_.store(-1);
     // The sample position counts from this start.
     positionBase_.store(kNoPositionBase);
+    const double stillPeriods =
+        sampleRate_.load() * StreamingThread::kPeriodWaitMs / 1000.0 / static_cast<double>(bufferSize_);
+    stallLimit_ = stillPeriods > kMinStallLimit ? static_cast<uint32_t>(stillPeriods) : kMinStallLimit;
     for (const auto& s : streams_)
         if (s->isStreamingOpen())
         {
             s->clearRegisteredBuffers();
             // No buffer switch before the kernel driver's first period: no stale signal, no old index.
             s->markNotRunning();
+            s->restartWatch();
         }
     const std::shared_ptr<platform::Event>& event = prepared_->streamingEvent();
     if (event)
@@ -222,10 +226,18 @@ void AsioDriver::sendResetRequest()
 
 // ---- the streaming thread's side -----------------------------------------------------------------------
 
-void AsioDriver::servePeriod()
+bool AsioDriver::servePeriod()
 {
     if (state_.load() != kStateRunning)
-        return;
+        return true;
+    // A streamed unit whose periods stand still while the clock unit's go on may have been pulled out:
+    // it is asked, and a unit that does not answer ends the stream before the host is called.
+    for (const auto& s : streams_)
+        if (s->isStreamingOpen() && s->stalled(stallLimit_) && !s->device()->answers())
+        {
+            unitLost_.store(true);
+            return false;
+        }
     if (positionBase_.load() == kNoPositionBase)
     {
         uint64_t count = 0;
@@ -238,12 +250,32 @@ void AsioDriver::servePeriod()
         if (s->isStreamingOpen())
             s->readInputs(offset);
     switchBuffers();
+    return true;
+}
+
+bool AsioDriver::unitsPresent()
+{
+    if (state_.load() != kStateRunning)
+        return true;
+    for (const auto& s : streams_)
+        if (s->isStreamingOpen() && !s->device()->answers())
+        {
+            unitLost_.store(true);
+            return false;
+        }
+    return true;
 }
 
 void AsioDriver::threadStopped()
 {
     if (resetPending_.load())
         sendResetRequest();
+}
+
+void AsioDriver::unitLost()
+{
+    // Sent once: the thread ends with it, and this object starts no other.
+    sendResetRequest();
 }
 
 } // namespace asiodrv

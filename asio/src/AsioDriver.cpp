@@ -376,6 +376,8 @@ Result AsioDriver::getSamplePosition(ASIOSamples* position, ASIOTimeStamp* stamp
         return Result::InvalidParameter;
     *position = ASIOSamples{0, 0};
     *stamp = ASIOTimeStamp{0, 0};
+    if (unitLost_.load())
+        return Result::NotPresent;
     uint64_t count = 0;
     uint64_t time = 0;
     if (!completedPeriods(count, time))

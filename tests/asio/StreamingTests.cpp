@@ -489,6 +489,37 @@ TEST_F(Streaming, TheHostToolSaysSoAndFailsWhenTheUnitIsUnpluggedWhileItStreams)
     EXPECT_EQ(value("periods"), value("buffer switches") + value("missed periods")) << summary;
 }
 
+TEST_F(Streaming, AUnitPulledOutAsksTheHostForOneResetAndANewObjectStreamsOnceItIsBack)
+{
+    ASSERT_TRUE(prepare({in(0), out(0)}));
+    ASSERT_EQ(driver->start(), ASE_OK);
+    ASSERT_TRUE(step(1));
+    devsim("unplug u1");
+    ASSERT_TRUE(host.waitForResets(1));
+    // The calls that follow answer as for a unit that is not there, and none waits.
+    ASIOSamples position{};
+    ASIOTimeStamp stamp{};
+    EXPECT_EQ(driver->getSamplePosition(&position, &stamp), ASE_NotPresent);
+    EXPECT_EQ(driver->stop(), ASE_NotPresent);
+    EXPECT_EQ(driver->disposeBuffers(), ASE_OK);
+    std::vector<ASIOBufferInfo> records{in(0), out(0)};
+    EXPECT_EQ(driver->createBuffers(records.data(), 2, kFrames, &host.callbacks), ASE_NotPresent);
+    EXPECT_EQ(host.resetRequests(), 1);
+
+    // As hosts answer: the object released, and a new one made once the unit is back.
+    loader.releaseDriver();
+    driver = nullptr;
+    devsim("plug u1");
+    std::string error;
+    ASSERT_TRUE(loader.createDriver(error)) << error;
+    driver = loader.driver();
+    ASSERT_EQ(driver->init(nullptr), ASIOTrue);
+    ASSERT_TRUE(create({in(0), out(0)}));
+    ASSERT_EQ(driver->start(), ASE_OK);
+    ASSERT_TRUE(step(2));
+    EXPECT_EQ(host.inputsSeen(0, 1)[1], patternSample(0, 1));
+}
+
 // ---- two interfaces, and devices that refuse ---------------------------------------------------------
 
 namespace
@@ -555,6 +586,39 @@ TEST_F(TwoUnits, ARefusedStartLeavesThemPreparedWithoutAThreadAndARefusedStopSto
     devsim("fault u2 dc:6 fail");
     EXPECT_EQ(driver->stop(), ASE_NotPresent);
     EXPECT_NE(dumped("streaming client", "u1").find("running 0"), std::string::npos);
+}
+
+TEST_F(TwoUnits, AUnitTheStreamDoesNotUseMayBePulledOut)
+{
+    ASSERT_TRUE(prepare({in(16), out(12)})); // u1's channels
+    ASSERT_EQ(driver->start(), ASE_OK);
+    ASSERT_TRUE(step(1));
+    clearTrace();
+    devsim("unplug u2");
+    // Between periods the driver asks the units it streams from whether they are still there.
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !trace(" u1 DC 3 ").empty(); }));
+    ASSERT_TRUE(step(2));
+    EXPECT_EQ(host.resetRequests(), 0);
+    EXPECT_EQ(driver->stop(), ASE_OK);
+}
+
+TEST_F(TwoUnits, AUnitPulledOutWhileAnotherUnitsPeriodsGoOnIsMissedAsWell)
+{
+    ASSERT_TRUE(prepare({in(0), in(16)})); // u2's event drives the switches
+    ASSERT_EQ(driver->start(), ASE_OK);
+    ASSERT_TRUE(stepBoth(1, "u2"));
+    devsim("unplug u1");
+    // u1's periods stand still while u2's go on; about 100 ms of them (150 at 32 frames and 48 kHz) and the
+    // driver asks u1.
+    for (int n = 2; n < 400 && host.resetRequests() == 0; ++n)
+    {
+        ASSERT_EQ(bus.devsim("step u2"), 0) << bus.err;
+        ASSERT_TRUE(testsupport::waitUntil([&] { return host.switches() >= n || host.resetRequests() > 0; }));
+    }
+    ASSERT_EQ(host.resetRequests(), 1);
+    const int switches = host.switches();
+    EXPECT_EQ(driver->stop(), ASE_NotPresent);
+    EXPECT_EQ(host.switches(), switches) << "no switch after the request";
 }
 
 TEST_F(TwoUnits, ARefusedOpenFreesWhatWasBuiltAndLeavesTheDriverInitialised)

@@ -100,8 +100,10 @@ private:
     {
         return prepared_ != nullptr ? prepared_->streamingEvent() : nullptr;
     }
-    void servePeriod() override;
+    bool servePeriod() override;
+    bool unitsPresent() override;
     void threadStopped() override;
+    void unitLost() override;
     bool useMmcss() const override { return settings_.useMmcss() != 0; }
     bool lowerDwmPriority() const override { return settings_.lowerDwm() != 0; }
 
@@ -151,6 +153,12 @@ private:
     // position 0; kNoPositionBase until that period.
     static constexpr uint64_t kNoPositionBase = ~uint64_t{0};
     std::atomic<uint64_t> positionBase_{kNoPositionBase};
+    // Periods of the clock unit that a streamed unit's count may stand still before it is asked whether it
+    // is still there: about as long as a missed period waits (set at each start).
+    static constexpr uint32_t kMinStallLimit = 4;
+    uint32_t stallLimit_ = kMinStallLimit;
+    // A unit the stream used was pulled out: its handle is dead for good, so this object streams no more.
+    std::atomic<bool> unitLost_{false};
     bool rateSet_ = false;
     char errorText_[131] = {};
 };
