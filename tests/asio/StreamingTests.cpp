@@ -13,6 +13,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <dlfcn.h>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -525,14 +526,15 @@ TEST_F(Streaming, AUnitPulledOutAsksTheHostForOneResetAndANewObjectStreamsOnceIt
 namespace
 {
 
-// u2, plugged after u1, comes first in the driver's tables (16 inputs, 12 playback channels each).
+// u2, plugged after u1, comes first in the driver's tables (16 inputs, 12 playback channels each). Its
+// unit name, "Second", begins the names of its channels; u1's is the default.
 class TwoUnits : public Streaming
 {
 protected:
     void SetUp() override
     {
         Streaming::SetUp();
-        plug("u2", typicalCaps());
+        plug("u2", typicalCaps(), "Second");
         devsim("set u2 buffer-size " + std::to_string(kFrames));
         devsim("set u2 period-clock step");
     }
@@ -619,6 +621,51 @@ TEST_F(TwoUnits, AUnitPulledOutWhileAnotherUnitsPeriodsGoOnIsMissedAsWell)
     const int switches = host.switches();
     EXPECT_EQ(driver->stop(), ASE_NotPresent);
     EXPECT_EQ(host.switches(), switches) << "no switch after the request";
+}
+
+TEST_F(TwoUnits, TheHostToolEndsAsUnpluggedOnlyWhenAUnitItStreamsFromGoes)
+{
+    IASIO* const loaded = loadAndInit();
+    ASSERT_NE(loaded, nullptr);
+    const std::string first = interfacePath(0);
+    const std::string second = interfacePath(1);
+    asiohost::StreamOptions options; // channels 0 and 1 each way: u2's
+    options.switches = 1000;
+    const auto run = [&](const std::function<void()>& meanwhile, std::string& error)
+    {
+        std::string summary;
+        int status = -1;
+        std::thread hostThread([&] { status = asiohost::runStream(*loaded, options, summary, error); });
+        EXPECT_TRUE(testsupport::waitUntil([&] { return bus.devsim("step u2") == 0; })) << bus.err;
+        meanwhile();
+        hostThread.join();
+        return status;
+    };
+    std::string error;
+    // The other unit pulled: the run goes on, and ends as a healthy one once the switches stay away.
+    EXPECT_EQ(run(
+                  [&]
+                  {
+                      devsim("unplug u1");
+                      devsim("step u2 2");
+                  },
+                  error),
+              0)
+        << error;
+    devsim("plug u1");
+    error.clear();
+    EXPECT_EQ(run(
+                  [&]
+                  {
+                      devsim("unplug u1");
+                      devsim("step u2 2");
+                      devsim("unplug u2");
+                  },
+                  error),
+              1);
+    EXPECT_NE(error.find("unplugged while streaming"), std::string::npos) << error;
+    EXPECT_NE(error.find(second), std::string::npos) << error;
+    EXPECT_EQ(error.find(first), std::string::npos) << error;
 }
 
 TEST_F(TwoUnits, ARefusedOpenFreesWhatWasBuiltAndLeavesTheDriverInitialised)
