@@ -369,6 +369,11 @@ int runStream(IASIO& driver, const StreamOptions& options, std::string& out, std
             return 1;
     }
 
+    // The interfaces to watch, taken before streaming starts: a unit may go as soon as it streams.
+    std::vector<std::string> atStart;
+    presentInterfaces(atStart);
+    const std::vector<std::string> watched = streamedInterfaces(driver, options, atStart);
+
     ASIOError r =
         driver.createBuffers(s.infos.data(), static_cast<int32_t>(s.infos.size()), preferred, &callbacks);
     if (r != ASE_OK)
@@ -394,9 +399,6 @@ int runStream(IASIO& driver, const StreamOptions& options, std::string& out, std
     // from is pulled out), or the switches stay away for 2 s. A driver that tells nothing of a unit pulled
     // out still stops its switches: while they stay away, the host looks every 200 ms whether an interface
     // the stream uses is gone. Interfaces the stream does not use may come and go.
-    std::vector<std::string> atStart;
-    presentInterfaces(atStart);
-    const std::vector<std::string> watched = streamedInterfaces(driver, options, atStart);
     const auto resetRequested = [&] { return s.resets.load() > resetsBefore; };
     std::string removed;
     using Clock = std::chrono::steady_clock;
