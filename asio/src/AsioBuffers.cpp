@@ -14,7 +14,7 @@ namespace asiodrv
 Result AsioDriver::createBuffers(ASIOBufferInfo* infos, int32_t count, int32_t bufferSize,
                                  ASIOCallbacks* callbacks)
 {
-    if (state_.load() == kStateLoaded)
+    if (state_.load() == kStateLoaded || unitLost_.load())
         return Result::NotPresent;
     refreshBufferSize();
     BufferRequest request;
@@ -46,6 +46,7 @@ Result AsioDriver::createBuffers(ASIOBufferInfo* infos, int32_t count, int32_t b
         asioTime_.timeCode.speed = 1.0;
     }
     completed_.store(0);
+    positionBase_.store(kNoPositionBase);
     // A rate change made before these buffers is no news to their session.
     pendingTimeFlags_.store(0);
     prepared_ = std::move(prepared);
@@ -112,19 +113,25 @@ Result AsioDriver::disposeBuffers()
 Result AsioDriver::start()
 {
     const int32_t state = state_.load();
-    if (state < kStatePrepared || callbacks_.load() == nullptr)
+    if (state < kStatePrepared || callbacks_.load() == nullptr || unitLost_.load())
         return Result::NotPresent;
     if (state == kStateRunning)
         return Result::Ok;
     state_.store(kStateRunning);
     currentHalf_.store(0);
     handedHalf_.store(-1);
+    // The sample position counts from this start.
+    positionBase_.store(kNoPositionBase);
+    const double stillPeriods =
+        sampleRate_.load() * StreamingThread::kPeriodWaitMs / 1000.0 / static_cast<double>(bufferSize_);
+    stallLimit_ = stillPeriods > kMinStallLimit ? static_cast<uint32_t>(stillPeriods) : kMinStallLimit;
     for (const auto& s : streams_)
         if (s->isStreamingOpen())
         {
             s->clearRegisteredBuffers();
             // No buffer switch before the kernel driver's first period: no stale signal, no old index.
             s->markNotRunning();
+            s->restartWatch();
         }
     const std::shared_ptr<platform::Event>& event = prepared_->streamingEvent();
     if (event)
@@ -219,21 +226,56 @@ void AsioDriver::sendResetRequest()
 
 // ---- the streaming thread's side -----------------------------------------------------------------------
 
-void AsioDriver::servePeriod()
+bool AsioDriver::servePeriod()
 {
     if (state_.load() != kStateRunning)
-        return;
+        return true;
+    // A streamed unit whose periods stand still while the clock unit's go on may have been pulled out:
+    // it is asked, and a unit that does not answer ends the stream before the host is called.
+    for (const auto& s : streams_)
+        if (s->isStreamingOpen() && s->stalled(stallLimit_) && !s->device()->answers())
+        {
+            unitLost_.store(true);
+            return false;
+        }
+    if (positionBase_.load() == kNoPositionBase)
+    {
+        uint64_t count = 0;
+        uint64_t stamp = 0;
+        if (completedPeriods(count, stamp))
+            positionBase_.store(count);
+    }
     const uint32_t offset = static_cast<uint32_t>(currentHalf_.load()) * bufferSize_;
     for (const auto& s : streams_)
         if (s->isStreamingOpen())
             s->readInputs(offset);
     switchBuffers();
+    return true;
+}
+
+bool AsioDriver::unitsPresent()
+{
+    if (state_.load() != kStateRunning)
+        return true;
+    for (const auto& s : streams_)
+        if (s->isStreamingOpen() && !s->device()->answers())
+        {
+            unitLost_.store(true);
+            return false;
+        }
+    return true;
 }
 
 void AsioDriver::threadStopped()
 {
     if (resetPending_.load())
         sendResetRequest();
+}
+
+void AsioDriver::unitLost()
+{
+    // Sent once: the thread ends with it, and this object starts no other.
+    sendResetRequest();
 }
 
 } // namespace asiodrv

@@ -346,22 +346,18 @@ Result AsioDriver::setClockSource(int32_t reference)
     return device->setClock(chosen, -1) ? Result::Ok : Result::HWMalfunction;
 }
 
-Result AsioDriver::getSamplePosition(ASIOSamples* position, ASIOTimeStamp* stamp) const
+bool AsioDriver::completedPeriods(uint64_t& count, uint64_t& stamp) const
 {
-    if (position == nullptr || stamp == nullptr)
-        return Result::InvalidParameter;
-    *position = ASIOSamples{0, 0};
-    *stamp = ASIOTimeStamp{0, 0};
     const DeviceStream* first = stream(0);
     if (first == nullptr || first->sharedBlock() == nullptr)
-        return Result::Ok;
+        return false;
     const auto* sb = static_cast<const uint8_t*>(first->sharedBlock());
     const uint32_t completed =
         __atomic_load_n(reinterpret_cast<const uint32_t*>(sb + shared::kCompletedBuffers), __ATOMIC_ACQUIRE);
     // The kernel driver's count is 32 bits; the position goes on past its wrap. The extended count only
     // grows: a reader that saw an older count leaves it as it is.
     uint64_t known = completed_.load();
-    uint64_t count = (known & ~uint64_t{0xFFFFFFFF}) | completed;
+    count = (known & ~uint64_t{0xFFFFFFFF}) | completed;
     if (count + 0x80000000u < known)
         count += uint64_t{1} << 32;
     else if (count > known + 0x80000000u && count >= (uint64_t{1} << 32))
@@ -369,9 +365,27 @@ Result AsioDriver::getSamplePosition(ASIOSamples* position, ASIOTimeStamp* stamp
     while (count > known && !completed_.compare_exchange_weak(known, count))
     {
     }
-    const uint64_t samples = count * bufferSize_;
-    const auto time = static_cast<uint64_t>(
+    stamp = static_cast<uint64_t>(
         __atomic_load_n(reinterpret_cast<const int64_t*>(sb + shared::kCaptureTime), __ATOMIC_ACQUIRE));
+    return true;
+}
+
+Result AsioDriver::getSamplePosition(ASIOSamples* position, ASIOTimeStamp* stamp) const
+{
+    if (position == nullptr || stamp == nullptr)
+        return Result::InvalidParameter;
+    *position = ASIOSamples{0, 0};
+    *stamp = ASIOTimeStamp{0, 0};
+    if (unitLost_.load())
+        return Result::NotPresent;
+    uint64_t count = 0;
+    uint64_t time = 0;
+    if (!completedPeriods(count, time))
+        return Result::Ok;
+    // The position counts from the start: the first switch after it is at 0, each later one a buffer
+    // further. The kernel driver's count goes on across stop and start.
+    const uint64_t base = positionBase_.load();
+    const uint64_t samples = base != kNoPositionBase && count > base ? (count - base) * bufferSize_ : 0;
     *position = ASIOSamples{static_cast<uint32_t>(samples >> 32), static_cast<uint32_t>(samples)};
     *stamp = ASIOTimeStamp{static_cast<uint32_t>(time >> 32), static_cast<uint32_t>(time)};
     return Result::Ok;

@@ -201,6 +201,13 @@ bool vhw::readDriverInfo()
     return true;
 }
 
+bool vhw::answers()
+{
+    DriverControlBlock block{};
+    block.subCode = formats::kDcGetDriverInfo;
+    return driverControl(block);
+}
+
 DriverInfo vhw::driverInfo() const
 {
     std::lock_guard<std::mutex> lock(infoMutex_);

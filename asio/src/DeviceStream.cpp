@@ -310,6 +310,29 @@ void DeviceStream::clearRegisteredBuffers()
     }
 }
 
+void DeviceStream::restartWatch()
+{
+    watchedCount_ = shared_ != nullptr ? loadShared<uint32_t>(shared_, shared::kCompletedBuffers) : 0;
+    stillPeriods_ = 0;
+}
+
+bool DeviceStream::stalled(uint32_t limit)
+{
+    if (shared_ == nullptr)
+        return false;
+    const uint32_t count = loadShared<uint32_t>(shared_, shared::kCompletedBuffers);
+    if (count != watchedCount_)
+    {
+        watchedCount_ = count;
+        stillPeriods_ = 0;
+        return false;
+    }
+    if (++stillPeriods_ < limit)
+        return false;
+    stillPeriods_ = 0;
+    return true;
+}
+
 bool DeviceStream::start()
 {
     markNotRunning();

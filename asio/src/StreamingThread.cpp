@@ -134,6 +134,7 @@ void StreamingThread::loop()
     raisePriority(priority);
     prefaultStack();
     bool stopped = false;
+    bool lost = false;
     for (;;)
     {
         const platform::Event::WaitResult r = event->wait(kPeriodWaitMs);
@@ -142,9 +143,11 @@ void StreamingThread::loop()
             logLastError("WaitForSingleObject");
             break;
         }
-        // The set that stops the thread is no period: a lowered run flag serves none.
-        if (r == platform::Event::Signalled && runFlag_.load())
-            host_.servePeriod();
+        // The set that stops the thread is no period: a lowered run flag serves none. A unit pulled out
+        // sends no more periods, so a wait that times out asks the units whether they are still there.
+        bool present = true;
+        if (runFlag_.load())
+            present = r == platform::Event::Signalled ? host_.servePeriod() : host_.unitsPresent();
         if (retired(generation))
             break;
         if (!runFlag_.load())
@@ -152,9 +155,16 @@ void StreamingThread::loop()
             stopped = true;
             break;
         }
+        if (!present)
+        {
+            lost = true;
+            break;
+        }
     }
     if (stopped)
         host_.threadStopped();
+    else if (lost)
+        host_.unitLost();
     restorePriority(priority);
 }
 

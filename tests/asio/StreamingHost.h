@@ -27,6 +27,7 @@ public:
         int32_t half;
         uint32_t flags;    // time-info mode
         uint64_t position; // time-info mode
+        uint64_t asked;    // getSamplePosition in the switch
         std::thread::id thread;
     };
 
@@ -98,7 +99,12 @@ private:
         const int n = switchCount_.load();
         if (n < kMaxSwitches)
         {
-            log_[static_cast<size_t>(n)] = Switch{half, flags, position, std::this_thread::get_id()};
+            asiodrv::ASIOSamples asked{};
+            asiodrv::ASIOTimeStamp stamp{};
+            if (driver != nullptr)
+                driver->getSamplePosition(&asked, &stamp);
+            log_[static_cast<size_t>(n)] = Switch{half, flags, position, uint64_t{asked.hi} << 32 | asked.lo,
+                                                  std::this_thread::get_id()};
             for (size_t r = 0; r < infos.size(); ++r)
             {
                 const auto* buffer = static_cast<const int32_t*>(infos[r].buffers[half]);

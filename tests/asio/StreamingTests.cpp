@@ -13,6 +13,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <dlfcn.h>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -231,7 +232,7 @@ TEST_F(Streaming, AChannelHeldElsewhereIsNamedInTheBoxAndItsOutputNeverPlays)
     EXPECT_EQ(dumped("claimed"), "out 0 in 0,1");
 }
 
-TEST_F(Streaming, TimeInfoSwitchesCarryThePositionAndARateChangeOnlyOnce)
+TEST_F(Streaming, TimeInfoSwitchesCarryARateChangeOnlyOnce)
 {
     host.timeInfo = true;
     ASSERT_TRUE(prepare({in(0), out(0)}));
@@ -243,12 +244,29 @@ TEST_F(Streaming, TimeInfoSwitchesCarryThePositionAndARateChangeOnlyOnce)
     EXPECT_EQ(host.at(0).flags, valid | kSampleRateChanged);
     EXPECT_EQ(host.at(1).flags, valid);
     EXPECT_EQ(host.at(2).flags, valid);
-    for (int n = 0; n < 3; ++n)
-        EXPECT_EQ(host.at(n).position, static_cast<uint64_t>(n + 1) * kFrames) << "after period " << n;
+}
+
+TEST_F(Streaming, TheSamplePositionCountsFromEveryStartAlikeInTheRecordAndWhenAsked)
+{
+    host.timeInfo = true;
+    ASSERT_TRUE(prepare({in(0), out(0)}));
+    ASSERT_EQ(driver->start(), ASE_OK);
+    for (int n = 1; n <= 3; ++n)
+        ASSERT_TRUE(step(n));
+    ASSERT_EQ(driver->stop(), ASE_OK);
+    ASSERT_EQ(driver->start(), ASE_OK);
+    for (int n = 4; n <= 5; ++n)
+        ASSERT_TRUE(step(n));
+    const uint64_t expected[] = {0, kFrames, 2 * kFrames, 0, kFrames};
+    for (int n = 0; n < 5; ++n)
+    {
+        EXPECT_EQ(host.at(n).position, expected[n]) << "switch " << n;
+        EXPECT_EQ(host.at(n).asked, expected[n]) << "switch " << n;
+    }
     ASIOSamples position{};
     ASIOTimeStamp stamp{};
     ASSERT_EQ(driver->getSamplePosition(&position, &stamp), ASE_OK);
-    EXPECT_EQ(position.lo, 3 * kFrames);
+    EXPECT_EQ(position.lo, kFrames);
     EXPECT_NE(uint64_t{stamp.hi} << 32 | stamp.lo, 0u);
 }
 
@@ -273,11 +291,11 @@ TEST_F(Streaming, TheSamplePositionGoesOnPastTheWrapOfTheCompletedCount)
     for (int n = 1; n <= 4; ++n)
         ASSERT_TRUE(step(n));
     for (int n = 0; n < 4; ++n)
-        EXPECT_EQ(host.at(n).position, (0xFFFFFFFEull + static_cast<uint64_t>(n) + 1) * kFrames) << n;
+        EXPECT_EQ(host.at(n).position, static_cast<uint64_t>(n) * kFrames) << n;
     ASIOSamples position{};
     ASIOTimeStamp stamp{};
     ASSERT_EQ(driver->getSamplePosition(&position, &stamp), ASE_OK);
-    EXPECT_EQ(uint64_t{position.hi} << 32 | position.lo, 0x100000002ull * kFrames);
+    EXPECT_EQ(uint64_t{position.hi} << 32 | position.lo, 3 * kFrames);
 }
 
 TEST_F(Streaming, BadBufferRequestsAreRefusedAndChangeNothing)
@@ -461,7 +479,46 @@ TEST_F(Streaming, TheHostToolSaysSoAndFailsWhenTheUnitIsUnpluggedWhileItStreams)
     EXPECT_EQ(status, 1) << summary;
     EXPECT_NE(error.find("unplugged while streaming"), std::string::npos) << error;
     EXPECT_NE(error.find(path), std::string::npos) << error;
-    EXPECT_NE(summary.find("buffer switches "), std::string::npos) << summary;
+    // Every period up to the last switch is either switched or missed.
+    const std::string lines = "\n" + summary;
+    const auto value = [&](const std::string& key)
+    {
+        const size_t at = lines.find("\n" + key + " ");
+        return at == std::string::npos ? -1 : std::atol(lines.c_str() + at + key.size() + 2);
+    };
+    EXPECT_GT(value("buffer switches"), 0) << summary;
+    EXPECT_EQ(value("periods"), value("buffer switches") + value("missed periods")) << summary;
+}
+
+TEST_F(Streaming, AUnitPulledOutAsksTheHostForOneResetAndANewObjectStreamsOnceItIsBack)
+{
+    ASSERT_TRUE(prepare({in(0), out(0)}));
+    ASSERT_EQ(driver->start(), ASE_OK);
+    ASSERT_TRUE(step(1));
+    devsim("unplug u1");
+    ASSERT_TRUE(host.waitForResets(1));
+    // The calls that follow answer as for a unit that is not there, and none waits.
+    ASIOSamples position{};
+    ASIOTimeStamp stamp{};
+    EXPECT_EQ(driver->getSamplePosition(&position, &stamp), ASE_NotPresent);
+    EXPECT_EQ(driver->stop(), ASE_NotPresent);
+    EXPECT_EQ(driver->disposeBuffers(), ASE_OK);
+    std::vector<ASIOBufferInfo> records{in(0), out(0)};
+    EXPECT_EQ(driver->createBuffers(records.data(), 2, kFrames, &host.callbacks), ASE_NotPresent);
+    EXPECT_EQ(host.resetRequests(), 1);
+
+    // As hosts answer: the object released, and a new one made once the unit is back.
+    loader.releaseDriver();
+    driver = nullptr;
+    devsim("plug u1");
+    std::string error;
+    ASSERT_TRUE(loader.createDriver(error)) << error;
+    driver = loader.driver();
+    ASSERT_EQ(driver->init(nullptr), ASIOTrue);
+    ASSERT_TRUE(create({in(0), out(0)}));
+    ASSERT_EQ(driver->start(), ASE_OK);
+    ASSERT_TRUE(step(2));
+    EXPECT_EQ(host.inputsSeen(0, 1)[1], patternSample(0, 1));
 }
 
 // ---- two interfaces, and devices that refuse ---------------------------------------------------------
@@ -469,14 +526,15 @@ TEST_F(Streaming, TheHostToolSaysSoAndFailsWhenTheUnitIsUnpluggedWhileItStreams)
 namespace
 {
 
-// u2, plugged after u1, comes first in the driver's tables (16 inputs, 12 playback channels each).
+// u2, plugged after u1, comes first in the driver's tables (16 inputs, 12 playback channels each). Its
+// unit name, "Second", begins the names of its channels; u1's is the default.
 class TwoUnits : public Streaming
 {
 protected:
     void SetUp() override
     {
         Streaming::SetUp();
-        plug("u2", typicalCaps());
+        plug("u2", typicalCaps(), "Second");
         devsim("set u2 buffer-size " + std::to_string(kFrames));
         devsim("set u2 period-clock step");
     }
@@ -530,6 +588,84 @@ TEST_F(TwoUnits, ARefusedStartLeavesThemPreparedWithoutAThreadAndARefusedStopSto
     devsim("fault u2 dc:6 fail");
     EXPECT_EQ(driver->stop(), ASE_NotPresent);
     EXPECT_NE(dumped("streaming client", "u1").find("running 0"), std::string::npos);
+}
+
+TEST_F(TwoUnits, AUnitTheStreamDoesNotUseMayBePulledOut)
+{
+    ASSERT_TRUE(prepare({in(16), out(12)})); // u1's channels
+    ASSERT_EQ(driver->start(), ASE_OK);
+    ASSERT_TRUE(step(1));
+    clearTrace();
+    devsim("unplug u2");
+    // Between periods the driver asks the units it streams from whether they are still there.
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !trace(" u1 DC 3 ").empty(); }));
+    ASSERT_TRUE(step(2));
+    EXPECT_EQ(host.resetRequests(), 0);
+    EXPECT_EQ(driver->stop(), ASE_OK);
+}
+
+TEST_F(TwoUnits, AUnitPulledOutWhileAnotherUnitsPeriodsGoOnIsMissedAsWell)
+{
+    ASSERT_TRUE(prepare({in(0), in(16)})); // u2's event drives the switches
+    ASSERT_EQ(driver->start(), ASE_OK);
+    ASSERT_TRUE(stepBoth(1, "u2"));
+    devsim("unplug u1");
+    // u1's periods stand still while u2's go on; about 100 ms of them (150 at 32 frames and 48 kHz) and the
+    // driver asks u1.
+    for (int n = 2; n < 400 && host.resetRequests() == 0; ++n)
+    {
+        ASSERT_EQ(bus.devsim("step u2"), 0) << bus.err;
+        ASSERT_TRUE(testsupport::waitUntil([&] { return host.switches() >= n || host.resetRequests() > 0; }));
+    }
+    ASSERT_EQ(host.resetRequests(), 1);
+    const int switches = host.switches();
+    EXPECT_EQ(driver->stop(), ASE_NotPresent);
+    EXPECT_EQ(host.switches(), switches) << "no switch after the request";
+}
+
+TEST_F(TwoUnits, TheHostToolEndsAsUnpluggedOnlyWhenAUnitItStreamsFromGoes)
+{
+    IASIO* const loaded = loadAndInit();
+    ASSERT_NE(loaded, nullptr);
+    const std::string first = interfacePath(0);
+    const std::string second = interfacePath(1);
+    asiohost::StreamOptions options; // channels 0 and 1 each way: u2's
+    options.switches = 1000;
+    const auto run = [&](const std::function<void()>& meanwhile, std::string& error)
+    {
+        std::string summary;
+        int status = -1;
+        std::thread hostThread([&] { status = asiohost::runStream(*loaded, options, summary, error); });
+        EXPECT_TRUE(testsupport::waitUntil([&] { return bus.devsim("step u2") == 0; })) << bus.err;
+        meanwhile();
+        hostThread.join();
+        return status;
+    };
+    std::string error;
+    // The other unit pulled: the run goes on, and ends as a healthy one once the switches stay away.
+    EXPECT_EQ(run(
+                  [&]
+                  {
+                      devsim("unplug u1");
+                      devsim("step u2 2");
+                  },
+                  error),
+              0)
+        << error;
+    devsim("plug u1");
+    error.clear();
+    EXPECT_EQ(run(
+                  [&]
+                  {
+                      devsim("unplug u1");
+                      devsim("step u2 2");
+                      devsim("unplug u2");
+                  },
+                  error),
+              1);
+    EXPECT_NE(error.find("unplugged while streaming"), std::string::npos) << error;
+    EXPECT_NE(error.find(second), std::string::npos) << error;
+    EXPECT_EQ(error.find(first), std::string::npos) << error;
 }
 
 TEST_F(TwoUnits, ARefusedOpenFreesWhatWasBuiltAndLeavesTheDriverInitialised)

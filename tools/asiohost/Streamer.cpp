@@ -11,6 +11,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -147,8 +148,15 @@ int32_t onMessage(int32_t selector, int32_t value, void*, double*)
     case kAsioSupportsTimeInfo:
         return session != nullptr && session->options.timeInfo ? 1 : 0;
     case kAsioResetRequest:
+        // The main thread ends its wait for the switches: the stream as it was set up is over.
         if (session != nullptr)
-            session->resets.fetch_add(1);
+        {
+            {
+                std::lock_guard<std::mutex> lock(session->mutex);
+                session->resets.fetch_add(1);
+            }
+            session->cv.notify_all();
+        }
         return 1;
     default:
         return 0;
@@ -165,16 +173,62 @@ bool presentInterfaces(std::vector<std::string>& paths)
     return set.isValid();
 }
 
-// An interface present as the stream started and gone now; empty when none is gone (or the enumeration
-// failed: nothing is known then).
-std::string goneInterface(const std::vector<std::string>& atStart)
+// One of the interfaces watched that is gone now; empty when none is gone (or the enumeration failed:
+// nothing is known then).
+std::string goneInterface(const std::vector<std::string>& watched)
 {
     std::vector<std::string> now;
     if (presentInterfaces(now))
-        for (const std::string& path : atStart)
+        for (const std::string& path : watched)
             if (std::find(now.begin(), now.end(), path) == now.end())
                 return path;
     return {};
+}
+
+// The unit name the driver gives an interface: its "unique_name" value, "Doranth" when the value is
+// missing, empty or longer than the driver reads, nothing when the key does not open.
+std::string unitName(const std::string& path)
+{
+    platform::DeviceRegKey key;
+    if (!key.open(path))
+        return {};
+    char name[52] = {};
+    uint32_t size = sizeof name;
+    const bool read =
+        key.queryValue("unique_name", nullptr, name, &size) == platform::ERROR_SUCCESS && size > 0;
+    if (read)
+        name[size - 1] = '\0';
+    return read && name[0] != '\0' ? name : "Doranth";
+}
+
+// The interfaces present at the start that the stream uses. With two or more interfaces the driver puts
+// the unit's name before every channel name ("<unit> Analog in 1"), so an interface is the stream's when
+// the name of a channel streamed begins with its unit's name and a blank. With one interface, or when no
+// channel name matches, every interface is watched; units of the same name are watched together.
+std::vector<std::string> streamedInterfaces(IASIO& driver, const StreamOptions& options,
+                                            const std::vector<std::string>& present)
+{
+    if (present.size() < 2)
+        return present;
+    std::vector<std::string> channels;
+    for (const bool isInput : {true, false})
+        for (int32_t c : isInput ? options.inputs : options.outputs)
+        {
+            ASIOChannelInfo info{};
+            info.channel = c;
+            info.isInput = isInput ? ASIOTrue : ASIOFalse;
+            if (driver.getChannelInfo(&info) == ASE_OK)
+                channels.emplace_back(info.name, strnlen(info.name, sizeof info.name));
+        }
+    std::vector<std::string> streamed;
+    for (const std::string& path : present)
+    {
+        const std::string prefix = unitName(path) + " ";
+        if (std::any_of(channels.begin(), channels.end(),
+                        [&](const std::string& name) { return name.rfind(prefix, 0) == 0; }))
+            streamed.push_back(path);
+    }
+    return streamed.empty() ? present : streamed;
 }
 
 std::vector<int32_t> readRaw(const std::string& file, std::string& error)
@@ -315,6 +369,11 @@ int runStream(IASIO& driver, const StreamOptions& options, std::string& out, std
             return 1;
     }
 
+    // The interfaces to watch, taken before streaming starts: a unit may go as soon as it streams.
+    std::vector<std::string> atStart;
+    presentInterfaces(atStart);
+    const std::vector<std::string> watched = streamedInterfaces(driver, options, atStart);
+
     ASIOError r =
         driver.createBuffers(s.infos.data(), static_cast<int32_t>(s.infos.size()), preferred, &callbacks);
     if (r != ASE_OK)
@@ -325,6 +384,8 @@ int runStream(IASIO& driver, const StreamOptions& options, std::string& out, std
     }
     if (options.controlPanel)
         driver.controlPanel();
+    // A reset request from here on ends the run (one the panel caused is answered by the start).
+    const int resetsBefore = s.resets.load();
     r = driver.start();
     if (r != ASE_OK)
     {
@@ -334,11 +395,11 @@ int runStream(IASIO& driver, const StreamOptions& options, std::string& out, std
         return 1;
     }
 
-    // Serve until the switches are done; a stream that stops coming ends after 2 s of silence. A unit
-    // pulled out stops its period signal, and the driver tells its host nothing of it: while the
-    // switches stay away, the host looks every 200 ms whether an interface present at the start is gone.
-    std::vector<std::string> atStart;
-    presentInterfaces(atStart);
+    // Serve until the switches are done, the driver asks for a reset (as it does when a unit it streams
+    // from is pulled out), or the switches stay away for 2 s. A driver that tells nothing of a unit pulled
+    // out still stops its switches: while they stay away, the host looks every 200 ms whether an interface
+    // the stream uses is gone. Interfaces the stream does not use may come and go.
+    const auto resetRequested = [&] { return s.resets.load() > resetsBefore; };
     std::string removed;
     using Clock = std::chrono::steady_clock;
     constexpr auto kLookEvery = std::chrono::milliseconds(200);
@@ -350,7 +411,7 @@ int runStream(IASIO& driver, const StreamOptions& options, std::string& out, std
         int seen = s.count.load();
         auto lastChange = Clock::now();
         auto lastLook = lastChange;
-        while (seen < options.switches)
+        while (seen < options.switches && !resetRequested())
         {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             const int now = s.count.load();
@@ -364,7 +425,7 @@ int runStream(IASIO& driver, const StreamOptions& options, std::string& out, std
             if (t - lastLook >= kLookEvery)
             {
                 lastLook = t;
-                removed = goneInterface(atStart);
+                removed = goneInterface(watched);
                 if (!removed.empty())
                     break;
             }
@@ -377,10 +438,11 @@ int runStream(IASIO& driver, const StreamOptions& options, std::string& out, std
     {
         std::unique_lock<std::mutex> lock(s.mutex);
         auto lastChange = Clock::now();
-        while (s.count.load() < options.switches)
+        while (s.count.load() < options.switches && !resetRequested())
         {
             const int before = s.count.load();
-            s.cv.wait_for(lock, kLookEvery, [&] { return s.handed > 0 || s.count.load() != before; });
+            s.cv.wait_for(lock, kLookEvery,
+                          [&] { return s.handed > 0 || s.count.load() != before || resetRequested(); });
             if (s.handed > 0 && options.outputReady == OutputReady::After)
             {
                 s.handed = 0;
@@ -389,26 +451,29 @@ int runStream(IASIO& driver, const StreamOptions& options, std::string& out, std
                 lock.lock();
             }
             s.handed = 0;
-            if (s.count.load() != before)
+            if (s.count.load() != before || resetRequested())
             {
                 lastChange = Clock::now();
                 continue;
             }
             // The enumeration runs without the lock, which the switches take.
             lock.unlock();
-            removed = goneInterface(atStart);
+            removed = goneInterface(watched);
             lock.lock();
             if (!removed.empty() || Clock::now() - lastChange > kSilence)
                 break;
         }
         done = s.count.load();
     }
+    if (removed.empty() && resetRequested())
+        removed = goneInterface(watched);
     driver.stop();
     driver.disposeBuffers();
     session = nullptr;
 
-    // The periods up to the last switch served: the ones after it belong to stopping.
-    const uint64_t periods = s.bufferSize != 0 ? s.lastPosition.load() / s.bufferSize : 0;
+    // The periods up to the last switch served (the first is at position 0): the ones after it belong to
+    // stopping.
+    const uint64_t periods = s.bufferSize != 0 && done > 0 ? s.lastPosition.load() / s.bufferSize + 1 : 0;
     const double msPerTick = 1000.0 / static_cast<double>(platform::queryPerformanceFrequency());
     std::vector<double> intervals;
     for (int i = 1; i < done; ++i)

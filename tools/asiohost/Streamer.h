@@ -33,7 +33,8 @@ struct StreamOptions
     std::string periodLog; // the period clock's log to read for the breakdown (sim/PeriodLog.h)
 };
 
-// Runs the stream on an initialised driver and prints the summary to out; the process's exit status.
+// Runs the stream on an initialised driver and prints the summary to out; the process's exit status: 1
+// when a unit the stream uses was unplugged (error names its interface).
 int runStream(asiodrv::IASIO& driver, const StreamOptions& options, std::string& out, std::string& error);
 
 } // namespace asiohost

@@ -100,8 +100,10 @@ private:
     {
         return prepared_ != nullptr ? prepared_->streamingEvent() : nullptr;
     }
-    void servePeriod() override;
+    bool servePeriod() override;
+    bool unitsPresent() override;
     void threadStopped() override;
+    void unitLost() override;
     bool useMmcss() const override { return settings_.useMmcss() != 0; }
     bool lowerDwmPriority() const override { return settings_.lowerDwm() != 0; }
 
@@ -109,6 +111,9 @@ private:
     int32_t outputTotal() const { return static_cast<int32_t>(outputs_.size()); }
 
     void switchBuffersWithTimeInfo(ASIOCallbacks* callbacks, int32_t half);
+    // The first kept device's completed-period count, extended past its 32-bit wrap, and its capture time
+    // stamp; false without a shared block.
+    bool completedPeriods(uint64_t& count, uint64_t& stamp) const;
     // The buffer size the kernel driver streams at, read again while no buffers are prepared.
     void refreshBufferSize();
     void readSettings();
@@ -144,6 +149,16 @@ private:
     std::atomic<int32_t> handedHalf_{-1};
     // The completed-buffer count extended past its 32-bit wrap.
     mutable std::atomic<uint64_t> completed_{0};
+    // The extended count at the first period served since the last start, whose switch is at sample
+    // position 0; kNoPositionBase until that period.
+    static constexpr uint64_t kNoPositionBase = ~uint64_t{0};
+    std::atomic<uint64_t> positionBase_{kNoPositionBase};
+    // Periods of the clock unit that a streamed unit's count may stand still before it is asked whether it
+    // is still there: about as long as a missed period waits (set at each start).
+    static constexpr uint32_t kMinStallLimit = 4;
+    uint32_t stallLimit_ = kMinStallLimit;
+    // A unit the stream used was pulled out: its handle is dead for good, so this object streams no more.
+    std::atomic<bool> unitLost_{false};
     bool rateSet_ = false;
     char errorText_[131] = {};
 };

@@ -2,8 +2,8 @@
 
 // The driver's own compact device access, built on the formats library: the channel names this driver
 // gives, one device object per interface with the retrying VDC transaction, and the list of interfaces.
-// No reference counting, no hot-plug, no debug lines: the driver builds the list at init and drops it at
-// release.
+// No reference counting, no hot-plug notifications, no debug lines: the driver builds the list at init and
+// drops it at release, and learns of a unit pulled out while it streams by asking it (vhw::answers).
 
 #include "formats/HwInfoCaps.h"
 #include "formats/Wire.h"
@@ -97,6 +97,10 @@ public:
     // is kept under a lock of its own. True when the call succeeded.
     bool readDriverInfo();
     DriverInfo driverInfo() const;
+    // Whether the unit still answers on this object's handle: a GetDriverInfo, without the device mutex,
+    // whose answer is not kept. A unit that was pulled out fails every request on a handle opened before,
+    // also once it is plugged back in.
+    bool answers();
 
     // Streaming: sub-code 1 with a new event; the shared block's address, or null.
     void* openStreaming();

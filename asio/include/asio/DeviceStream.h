@@ -74,6 +74,13 @@ public:
     // Zeroes both halves of every registered buffer.
     void clearRegisteredBuffers();
 
+    // The streaming thread's watch on this unit's periods, which tells a unit pulled out while another
+    // unit's periods go on: restarted before the thread starts, then looked at once per period served.
+    // stalled is true when the kernel driver's completed count stood still for `limit` periods in a row,
+    // and the count of still periods begins again.
+    void restartWatch();
+    bool stalled(uint32_t limit);
+
     // Marks both frame indexes as not running, then starts the device streaming.
     bool start();
     bool stop();
@@ -116,6 +123,9 @@ private:
     uint32_t blockBufferSize_ = 0;
     ChannelMaps maps_;
     bool released_ = false;
+    // The watch: the streaming thread's own, and the starting thread's before the thread starts.
+    uint32_t watchedCount_ = 0;
+    uint32_t stillPeriods_ = 0;
 };
 
 } // namespace asiodrv

@@ -34,10 +34,16 @@ public:
         // The event the kernel driver signals every period. The thread keeps its own reference, so the
         // event outlives a disposeBuffers made from inside a callback.
         virtual std::shared_ptr<platform::Event> periodEvent() const = 0;
-        // A signalled period while the run flag is up.
-        virtual void servePeriod() = 0;
+        // A signalled period while the run flag is up. False when a unit the stream uses is gone (the
+        // host was not called then): the thread ends with unitLost.
+        virtual bool servePeriod() = 0;
+        // A wait for a period that timed out while the run flag is up: whether every unit the stream
+        // uses is still there. False ends the thread with unitLost.
+        virtual bool unitsPresent() = 0;
         // The thread was stopped through its run flag (not replaced, released or failed) and is ending.
         virtual void threadStopped() = 0;
+        // The thread ends because a unit the stream uses is gone.
+        virtual void unitLost() = 0;
         // The two scheduling switches, looked at as the thread starts.
         virtual bool useMmcss() const = 0;
         virtual bool lowerDwmPriority() const = 0;
@@ -46,7 +52,8 @@ public:
         ~Host() = default;
     };
 
-    // The wait for a period, and the wait for a stopped thread to end.
+    // The wait for a period (a wait that times out has the driver look whether its units are still
+    // there), and the wait for a stopped thread to end.
     static constexpr uint32_t kPeriodWaitMs = 100;
     static constexpr uint32_t kStopWaitMs = 1000;
 
