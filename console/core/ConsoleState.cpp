@@ -76,6 +76,7 @@ ConsoleState::ConsoleState(device::vhw& device) : device_(device) {}
 int ConsoleState::readFromDevice()
 {
     flashCrc_ = 0;
+    noSession_ = false;
     uint32_t base = 0;
     if (device_.getSessionBase(base) == 0)
     {
@@ -122,6 +123,26 @@ int ConsoleState::readFromDevice()
         }
     }
 
+    if (remaining == 0 && buffer[kSizeWord] != uint32_t(kImageQuads))
+    {
+        // No session stored: erased flash reads as every gain at +48 dB, phantom power on, every switch
+        // and routing entry 0xFF. Nothing of it is shown, sent or stored back; the unit runs without a
+        // session, and the window starts from the defaults at the rate the unit runs.
+        uint32_t rate = 0;
+        int unitRate = 0;
+        int clock = 0;
+        const auto& caps = device_.getCaps();
+        if (device_.getClock(unitRate, clock) == 0 && uint32_t(unitRate) >= caps.getMinSampleRate() &&
+            uint32_t(unitRate) <= caps.getMaxSampleRate())
+            rate = uint32_t(unitRate);
+        std::lock_guard<std::mutex> lock(lock_);
+        std::memset(image_, 0, sizeof image_);
+        image_[kRateWord] = rate;
+        imageIsWhole_ = false;
+        noSession_ = true;
+        return 1;
+    }
+
     std::lock_guard<std::mutex> lock(lock_);
     if (remaining > 0)
     {
@@ -133,11 +154,7 @@ int ConsoleState::readFromDevice()
     std::memcpy(image_, buffer.data(), sizeof image_);
     swapTextArea();
     imageIsWhole_ = true;
-    // Names end within their records whatever was read: a session of the wrong size is kept (and may
-    // be stored back) as well.
     terminateAliasesLocked();
-    if (image_[kSizeWord] != uint32_t(kImageQuads))
-        return 1;
     image_[kCrcWord] = crc32(reinterpret_cast<const uint8_t*>(image_) + 8, kImageBytes - 8);
     return 0;
 }
@@ -206,7 +223,8 @@ bool ConsoleState::prepareFlashSave(uint32_t* snapshot)
     }
     changed = hasChanged();
     copyImage(snapshot);
-    return changed && imageIsWhole_;
+    // Flash without a session is written whatever its stale CRC word says (a save cut short leaves it).
+    return (changed || noSession_) && imageIsWhole_;
 }
 
 bool ConsoleState::testGang(int32_t mask, int channel)

@@ -83,7 +83,13 @@ public:
     // thread, before the hardware thread runs. 0 = read; 1 = the image read does not hold 3348
     // quadlets; another positive code = a request failed; negative = the device kept asking to try
     // again for 2000 ms. On a failed or stalled read the image is all zeros.
+    //
+    // A read that ends with a size word other than 3348 found no session (erased flash: a new unit, a
+    // firmware update, a save cut short): nothing of it is kept. The image is all zeros (phantom power
+    // off, the internal clock) but for the rate the unit runs, and foundNoSession() is set: the window
+    // then brings every control to its default and sends it, as the unit itself runs without a session.
     int readFromDevice();
+    bool foundNoSession() const { return noSession_; }
 
     // True when the image may be written to the device's flash at close: the device read succeeded, or
     // a whole image replaced it since (session load, reset).
@@ -104,7 +110,8 @@ public:
     void setFlashCrc(uint32_t crc) { flashCrc_ = crc; }
 
     // Before the image goes to flash: size and version words set, CRC recomputed, the image copied to
-    // snapshot (kImageQuads words). True when it changed since it was read and may be written.
+    // snapshot (kImageQuads words). True when it may be written and changed since it was read, or the
+    // flash held no session.
     bool prepareFlashSave(uint32_t* snapshot);
 
     // --- gang masks: bit n = channels 2n and 2n + 1 ---
@@ -248,6 +255,7 @@ private:
     int32_t headerWord_ = 0;
     std::atomic<int> coreAudioRate_{0};
     bool imageIsWhole_ = false;
+    bool noSession_ = false;
     juce::String sessionName_;
     juce::File sessionFile_;
     juce::String recentFolder_;

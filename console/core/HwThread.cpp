@@ -10,8 +10,9 @@ namespace console
 namespace
 {
 
-constexpr float kProgressPerStep = 0.018181818f; // about one 55th: the erase blocks and the 53 writes
+constexpr float kProgressPerStep = 0.018181818f; // about one 55th: the erase blocks and the 54 writes
 constexpr int kFailureShownMs = 1000;
+constexpr uint32_t kErasedQuad = 0xFFFFFFFFu;
 
 } // namespace
 
@@ -206,7 +207,7 @@ void hwthread::saveSessionToFlash()
             setFlashStatus("writing...");
             if (progress_ != nullptr)
                 progress_->setMinimumStep(0.2f);
-            if (const int written = writer_.write(base, snapshot_, ConsoleState::kImageQuads); written != 0)
+            if (const int written = writeSession(base); written != 0)
             {
                 platform::debugPrintf("Console - flash write failed - rval %d", written);
                 failure = "Unable to write flash memory";
@@ -224,6 +225,22 @@ void hwthread::saveSessionToFlash()
     if (failure != nullptr)
         showFailure(failure);
     closer_.triggerAsyncUpdate();
+}
+
+int hwthread::writeSession(uint32_t base)
+{
+    // The unit and the console take the block for a session only when its size word is right. Written
+    // first, it would make a block cut short after it (the unit pulled, the console killed, a failing or
+    // worn flash) a session of erased values: every gain +48 dB, phantom power on. So the block goes
+    // with that quadlet left erased, and the quadlet alone last: programming only clears bits, so the
+    // erased quadlet can still take it. The bytes in flash at the end are the image's.
+    const uint32_t sizeWord = snapshot_[ConsoleState::kSizeWord];
+    snapshot_[ConsoleState::kSizeWord] = kErasedQuad;
+    int result = writer_.write(base, snapshot_, ConsoleState::kImageQuads);
+    snapshot_[ConsoleState::kSizeWord] = sizeWord;
+    if (result == 0)
+        result = writer_.write(base + 4 * ConsoleState::kSizeWord, &snapshot_[ConsoleState::kSizeWord], 1);
+    return result;
 }
 
 void hwthread::ProgressCloser::handleAsyncUpdate()

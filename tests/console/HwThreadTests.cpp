@@ -378,7 +378,7 @@ namespace
 {
 
 // The expected flash commands of a session write: lock, erases (each followed by status polls), the
-// 53 writes, unlock.
+// 53 writes of the block with its size word erased, then the size word alone, unlock.
 void expectSessionWrite(const Trace& trace, uint32_t base, const std::vector<uint32_t>& erases, bool lock,
                         const std::vector<uint32_t>& image)
 {
@@ -405,16 +405,20 @@ void expectSessionWrite(const Trace& trace, uint32_t base, const std::vector<uin
     for (const auto& v : writes)
         if (v.command == 2)
             w.push_back(v);
-    ASSERT_EQ(w.size(), 53u);
-    for (size_t i = 0; i < w.size(); ++i)
+    ASSERT_EQ(w.size(), 54u);
+    for (size_t i = 0; i < 53; ++i)
     {
         ASSERT_EQ(w[i].params[0], base + 256 * i) << i;
         ASSERT_EQ(w[i].params[1], i < 52 ? 64u : 20u) << i;
     }
     ASSERT_GE(w[0].params.size(), 5u);
-    EXPECT_EQ(w[0].params[2], 3348u);
+    EXPECT_EQ(w[0].params[2], 0xFFFFFFFFu);
     EXPECT_EQ(w[0].params[3], image[1]);
     EXPECT_EQ(w[0].params[4], 512u);
+    ASSERT_GE(w[53].params.size(), 3u);
+    EXPECT_EQ(w[53].params[0], base);
+    EXPECT_EQ(w[53].params[1], 1u);
+    EXPECT_EQ(w[53].params[2], 3348u);
     for (const auto& v : writes)
     {
         if (v.command == 3)
@@ -545,6 +549,39 @@ TEST_F(HwThreadTest, FailingWriteStopsAndUnlocks)
     EXPECT_EQ(count(seq, "1/2"), 4);
     EXPECT_EQ(seq.back(), "1/5:0");
     EXPECT_TRUE(debug.contains("Console - flash write failed - rval 2"));
+}
+
+TEST_F(HwThreadTest, ASaveCutShortLeavesNoSessionAndTheUnitPowersUpOnNoErasedValue)
+{
+    // The unit gone after the first chunk, in the middle, and before the last chunk.
+    testsupport::ManualClock clock; // the failure shown for a second, the erase's waits: at once
+    Trace trace(bus.dir);
+    for (int written : {1, 26, 52})
+    {
+        SCOPED_TRACE(written);
+        ASSERT_EQ(bus.devsim("fault u1 vdc:1/2 fail always --after " + std::to_string(written)), 0)
+            << bus.err;
+        ConsoleState changed(*device);
+        changed.readFromDevice();
+        changed.markWholeImage(); // after the first cut the flash holds no session
+        changed.setOutputGain(1, -6.0f);
+        TestWindow w;
+        hwthread t(&w, changed, *device);
+        trace.clear();
+        t.startThread();
+        t.stop();
+        ASSERT_TRUE(pumpUntil([&] { return w.finished.load(); }));
+        EXPECT_EQ(count(trace.flashSequence(), "1/2"), written + 1);
+        EXPECT_EQ(readFlash(*device, sessionBase(), 1), std::vector<uint32_t>{0xFFFFFFFFu});
+
+        ASSERT_EQ(bus.devsim("unplug u1"), 0) << bus.err;
+        ASSERT_EQ(bus.devsim("fault u1 clear"), 0) << bus.err;
+        ASSERT_EQ(bus.devsim("plug u1"), 0) << bus.err;
+        ASSERT_EQ(bus.devsim("dump u1"), 0) << bus.err;
+        EXPECT_EQ(bus.out.find("4294967295"), std::string::npos) << bus.out;
+        device->close();
+        ASSERT_TRUE(device->open());
+    }
 }
 
 TEST_F(HwThreadTest, EraseAndWriteTheDeviceAsksToRepeatArePausedBetweenTries)

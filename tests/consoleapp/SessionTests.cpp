@@ -4,7 +4,10 @@
 // and mutes reach it as VDC commands, which the trace shows.
 
 #include "ConsoleWindowFixture.h"
+#include "console/core/Firmware.h"
+#include "console/core/FirmwareUpdate.h"
 #include "console/ui/app/ConsoleApp.h"
+#include "console/ui/settings/SettingsGroups.h"
 #include "console/ui/strips/MasterStrips.h"
 #include "console/ui/widgets/Alias.h"
 #include "console/ui/widgets/Toggle.h"
@@ -155,9 +158,9 @@ protected:
 
     // A window for the model; its session read fails when asked, so the window starts with an image it
     // may not store.
-    void open(const char* model, bool failSessionRead = false)
+    void open(const char* model, bool failSessionRead = false, const std::string& plugOptions = {})
     {
-        ASSERT_NO_FATAL_FAILURE(plug(std::string("--model ") + model + " --unique-name S"));
+        ASSERT_NO_FATAL_FAILURE(plug(std::string("--model ") + model + " --unique-name S" + plugOptions));
         ASSERT_EQ(bus_.devsim("set u1 endpoints off"), 0) << bus_.err;
         if (failSessionRead)
         {
@@ -728,6 +731,121 @@ TEST_F(SessionTest, ResetSendsEveryDefaultShowsTheDefaultNamesAndKeepsTheGangs)
         EXPECT_EQ(std::count(sent.begin(), sent.end(), "4/2 " + o + " 0"), 1);
         EXPECT_EQ(std::count(sent.begin(), sent.end(), "4/8 " + o + " 0"), 1);
     }
+}
+
+// The unit switched off and on again (unplugged and plugged), and what it then runs: "devsim dump".
+std::string dumpAfterPowerUp(sim::PrivateBus& bus)
+{
+    EXPECT_EQ(bus.devsim("unplug u1"), 0) << bus.err;
+    EXPECT_EQ(bus.devsim("plug u1"), 0) << bus.err;
+    EXPECT_EQ(bus.devsim("dump u1"), 0) << bus.err;
+    return bus.out;
+}
+
+// Whether a unit runs values of erased flash taken for a session: gains of +48 dB, switches at 255,
+// phantom power on, every flag set.
+bool runsErasedValues(const std::string& dump)
+{
+    for (const char* erased :
+         {"4294967295", "mute 255", "solo 255", "nominal 255", "phantom 1", "0x7fffffff"})
+        if (dump.find(erased) != std::string::npos)
+            return true;
+    return false;
+}
+
+// Every VDC request that changes the unit (the settings page's and the mixer's), sorted.
+std::vector<std::string> settingsSent(const consoletest::Trace& trace)
+{
+    std::vector<std::string> out;
+    for (const consoletest::VdcLine& v : trace.vdc())
+    {
+        const bool mixer = (v.category >= 4 && v.category <= 6) || v.category == 8;
+        const bool set = mixer ? v.command % 2 == 0
+                               : (v.category == 3 && (v.command == 0 || v.command == 3)) ||
+                                     (v.category == 9 && (v.command == 4 || v.command == 6));
+        if (!set)
+            continue;
+        std::string text = std::to_string(v.category) + "/" + std::to_string(v.command);
+        for (uint32_t p : v.params)
+            text.append(" ").append(std::to_string(p));
+        out.push_back(text);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+TEST_F(SessionTest, AWindowOnAnErasedSessionShowsAndSendsTheDefaultsAndStoresThemAtClose)
+{
+    open("st8", false, " --blank-flash");
+    drain();
+    std::vector<std::string> sentAtStart = settingsSent(trace_);
+    // The settings page sets the device's flag bit 0 as it is built, whatever the session.
+    const auto pageFlag = std::find(sentAtStart.begin(), sentAtStart.end(), "3/3 1 0");
+    ASSERT_NE(pageFlag, sentAtStart.end());
+    sentAtStart.erase(pageFlag);
+    EXPECT_EQ(std::count(sentAtStart.begin(), sentAtStart.end(), "9/4 0"), 1); // phantom power off
+    EXPECT_EQ(std::count(sentAtStart.begin(), sentAtStart.end(), "3/0 0 4294967295 0"), 1); // internal clock
+    console::Settings& settings = *content().getSettings();
+    EXPECT_EQ(alias_->getText(), defaultInputName(content().getHwInfo()));
+    EXPECT_FALSE(settings.getPhantomPower()->getButton().getToggleState());
+    EXPECT_TRUE(settings.getSpdifFormat()->getConsumerButton().getToggleState());
+    EXPECT_EQ(settings.getClockSource()->getSelected(), 0);
+
+    // What it sent is what Reset sends.
+    trace_.clear();
+    content().getSessionBox()->getResetButton().triggerClick();
+    sentSettled();
+    EXPECT_EQ(sentAtStart, settingsSent(trace_));
+
+    window_->closeButtonPressed();
+    ASSERT_TRUE(pumpUntil([&] { return !content().getHwThread()->isThreadRunning(); }));
+    destroyWindow();
+    const std::string dump = dumpAfterPowerUp(bus_);
+    EXPECT_FALSE(runsErasedValues(dump)) << dump;
+    EXPECT_NE(dump.find("phantom 0"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("out 11 gain 16777216 (0.00 dB) mute 0"), std::string::npos) << dump;
+}
+
+TEST_F(SessionTest, TheFirstWindowAfterAFirmwareUpdateStoresAWholeSoundSession)
+{
+    // The update erases the stored session; the user turns the unit off and on, the console opens its
+    // window and it is closed untouched.
+    ASSERT_NO_FATAL_FAILURE(plug("--model st8 --unique-name S --firmware 4.2"));
+    const juce::File folder = juce::File(juce::String(bus_.dir)).getChildFile("firmware");
+    ASSERT_TRUE(folder.createDirectory());
+    ASSERT_EQ(bus_.devsim("mkfirmware st8 " + folder.getFullPathName().toStdString()), 0) << bus_.err;
+    console::setFirmwareFolder(folder);
+    ASSERT_NO_FATAL_FAILURE(openDevice());
+    const console::FirmwareEntry* entry = console::findFirmwareEntry(*device_);
+    ASSERT_NE(entry, nullptr);
+    {
+        testsupport::ManualClock clock; // the update's pauses for the flash to be ready pass at once
+        EXPECT_TRUE(console::startFirmwareUpdate(*device_, *entry).startsWith("Flash update complete."));
+    }
+    console::setFirmwareFolder({});
+    dumpAfterPowerUp(bus_);
+    ASSERT_NO_FATAL_FAILURE(openDevice());
+    showWindow();
+    window_->closeButtonPressed();
+    ASSERT_TRUE(pumpUntil([&] { return !content().getHwThread()->isThreadRunning(); }));
+    destroyWindow();
+
+    ASSERT_TRUE(device_->open());
+    uint32_t base = 0;
+    ASSERT_EQ(device_->getSessionBase(base), 0);
+    std::vector<uint32_t> stored = consoletest::readFlash(*device_, base, ConsoleState::kImageQuads);
+    ASSERT_EQ(stored.size(), size_t(ConsoleState::kImageQuads));
+    EXPECT_EQ(stored[0], 3348u);
+    EXPECT_EQ(stored[1], console::crc32(stored.data() + 2, ConsoleState::kImageBytes - 8));
+    const std::string dump = dumpAfterPowerUp(bus_);
+    EXPECT_FALSE(runsErasedValues(dump)) << dump;
+}
+
+TEST_F(SessionTest, AWindowOnAWholeSessionSendsNothingAtStart)
+{
+    open("st8");
+    drain();
+    EXPECT_EQ(settingsSent(trace_), std::vector<std::string>{"3/3 1 0"}); // the settings page's flag
 }
 
 TEST_F(SessionTest, TheSessionButtonsTriggerTheWindowsCommandsAndCtrlSShowsSavePressed)

@@ -282,7 +282,7 @@ TEST_F(ConsoleWindowTest, CloseWithAChangedNameWritesTheSessionToFlash)
     window_->closeButtonPressed();
     ASSERT_TRUE(pumpUntil([&] { return threadEnded(); }));
     const auto sequence = trace_.flashSequence();
-    EXPECT_EQ(consoletest::count(sequence, "1/2"), 53);
+    EXPECT_EQ(consoletest::count(sequence, "1/2"), 54);
     EXPECT_EQ(consoletest::count(sequence, "1/0:0x1f0000"), 1);
 }
 

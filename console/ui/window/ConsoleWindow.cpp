@@ -117,6 +117,11 @@ void CwContent::createChildren(HwThreadHost& window, juce::PropertySet& properti
 
     for (HwCtrl* control = controls_->getFirst(); control != nullptr; control = control->getNextInList())
         control->loadFromState(state_, false);
+    // An interface without a stored session runs its defaults: the window shows and sends them, so what it
+    // shows is what the interface runs, and what it stores at close is a sound session. Queued before the
+    // thread starts, these sends go ahead of the reads the controls queued as they were made.
+    if (state_.foundNoSession())
+        resetToDefaults(*this);
 
     tabBar_->setCurrentTab(properties.getIntValue("tab", 0));
     thread_->startThread();

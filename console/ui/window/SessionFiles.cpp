@@ -359,8 +359,14 @@ void ResetButton::clicked()
     juce::Component& component = content_.getContentComponent();
     Alias::commitOpenEditors(component);
     refreshAliasLabels(component, true);
-    HwCtrlList* controls = content_.getControls();
-    HwCtrlQueue* thread = content_.getHwThread();
+    resetToDefaults(content_);
+    component.repaint();
+}
+
+void resetToDefaults(SessionHost& content)
+{
+    HwCtrlList* controls = content.getControls();
+    HwCtrlQueue* thread = content.getHwThread();
     if (controls != nullptr && thread != nullptr)
     {
         for (HwCtrl* control = controls->getFirst(); control != nullptr; control = control->getNextInList())
@@ -369,8 +375,7 @@ void ResetButton::clicked()
             thread->queueSet(*control);
         }
     }
-    content_.getState().markWholeImage();
-    component.repaint();
+    content.getState().markWholeImage();
 }
 
 } // namespace console

@@ -72,6 +72,11 @@ void saveSession(SessionHost& content, bool saveAs);
 // the image and sends it, as the image holds it.
 void applyToConsole(SessionHost& content);
 
+// Every control takes its default and sends it (the names and gang masks stay as they are); the image is
+// a whole session from then on. Reset does it after clearing the names, and a window whose interface
+// holds no stored session does it as it opens.
+void resetToDefaults(SessionHost& content);
+
 // The walkers over a component tree: every gang button ("console_gang_button") reloads from its gang
 // mask; every channel-name label ("alias") reloads its names, after clearing them when reset is set.
 void refreshGangButtons(juce::Component& component);

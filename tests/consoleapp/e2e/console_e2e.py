@@ -361,7 +361,7 @@ def case_close_writes_flash_then_quits(s, x):
     flash = [i for i, w in enumerate(lines) if w[2:4] == ["VDC", "1"]]
     erases = vdc_lines(lines, category=1, command=0)
     writes = vdc_lines(lines, category=1, command=2)
-    check(erases and len(writes) == 53, "%d erases, %d writes (53 expected)" % (len(erases), len(writes)))
+    check(erases and len(writes) == 54, "%d erases, %d writes (54 expected)" % (len(erases), len(writes)))
     first_flash = min(i for i in flash if lines[i][4] in ("0", "2", "5"))
     later_polls = [w for w in lines[first_flash:] if w[2:5] == ["VDC", "0", "1"]]
     check(not later_polls, "%d polls while the window was hidden" % len(later_polls))
