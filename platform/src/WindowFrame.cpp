@@ -51,7 +51,7 @@ struct X11
 
 const X11* x11()
 {
-    // Looked up once the framework has opened its display, which happens before any window is asked about.
+    // Looked up once, when the first window is asked about: the framework's display is open by then.
     static const X11 lib;
     return lib.usable() ? &lib : nullptr;
 }
@@ -74,8 +74,11 @@ private:
 
 bool isShownWithoutFrame(void* display, std::uintptr_t window)
 {
+    // A display means the framework has loaded its X library, which is looked up only then.
+    if (display == nullptr || window == 0)
+        return false;
     const X11* x = x11();
-    if (x == nullptr || display == nullptr || window == 0)
+    if (x == nullptr)
         return false;
     Display* d = static_cast<Display*>(display);
     DisplayLock lock(*x, d);
@@ -96,8 +99,11 @@ bool isShownWithoutFrame(void* display, std::uintptr_t window)
 
 bool tellWindowFrame(void* display, std::uintptr_t window, const WindowFrameExtents& frame)
 {
+    // A display means the framework has loaded its X library, which is looked up only then.
+    if (display == nullptr || window == 0)
+        return false;
     const X11* x = x11();
-    if (x == nullptr || display == nullptr || window == 0)
+    if (x == nullptr)
         return false;
     Display* d = static_cast<Display*>(display);
     DisplayLock lock(*x, d);
