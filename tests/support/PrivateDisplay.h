@@ -48,10 +48,11 @@ public:
             ready_ = true;
             return;
         }
-        // The display has the core "fixed" font only; twm's own default fonts would end it.
+        // The display has the core "fixed" font only; twm's own default fonts would end it. A window that
+        // asks for no place is put somewhere at once, not placed by hand while twm holds the server.
         const std::string settings = folder + "/twmrc";
         std::ofstream(settings) << "TitleFont \"fixed\"\nResizeFont \"fixed\"\nMenuFont \"fixed\"\n"
-                                   "IconFont \"fixed\"\nIconManagerFont \"fixed\"\n";
+                                   "IconFont \"fixed\"\nIconManagerFont \"fixed\"\nRandomPlacement\n";
         windowManager_ = spawn({"twm", "-f", settings}, {"DISPLAY=" + name_, "LC_ALL=C"});
         // Running once it redirects the placement of the root window's children.
         ready_ = windowManager_ != 0 &&
