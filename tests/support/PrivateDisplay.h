@@ -15,8 +15,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <poll.h>
-#include <spawn.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -87,13 +87,8 @@ private:
         int fds[2];
         if (::pipe(fds) != 0)
             return false;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
-        posix_spawn_file_actions_addclose(&actions, fds[0]);
         server_ = spawn({"Xvfb", "-displayfd", "3", "-screen", "0", "1920x1200x24", "-nolisten", "tcp"}, {},
-                        &actions);
-        posix_spawn_file_actions_destroy(&actions);
+                        fds[1]);
         ::close(fds[1]);
         std::string number;
         pollfd p{fds[0], POLLIN, 0};
@@ -105,9 +100,10 @@ private:
         return server_ != 0 && !number.empty();
     }
 
-    // Runs a program found on the path, with the test's environment and these variables over it.
+    // Runs a program found on the path, with the test's environment and these variables over it, and
+    // output as its descriptor 3 when given. It ends with the test, also when a hang or crash ends that.
     static pid_t spawn(std::vector<std::string> args, const std::vector<std::string>& variables,
-                       const posix_spawn_file_actions_t* actions = nullptr)
+                       int output = -1)
     {
         std::vector<std::string> env(variables);
         for (char** e = environ; *e != nullptr; ++e)
@@ -127,8 +123,20 @@ private:
         for (std::string& e : env)
             envp.push_back(e.data());
         envp.push_back(nullptr);
-        pid_t pid = 0;
-        return posix_spawnp(&pid, argv[0], actions, nullptr, argv.data(), envp.data()) == 0 ? pid : 0;
+        const pid_t parent = ::getpid();
+        const pid_t pid = ::fork();
+        if (pid == 0)
+        {
+            // Only calls a forked child of a threaded process may make, up to the program's start.
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (::getppid() != parent)
+                ::_exit(127);
+            if (output >= 0 && (::dup2(output, 3) < 0 || (output != 3 && ::close(output) != 0)))
+                ::_exit(127);
+            ::execvpe(argv[0], argv.data(), envp.data());
+            ::_exit(127);
+        }
+        return pid > 0 ? pid : 0;
     }
 
     static void end(pid_t pid)

@@ -7,6 +7,7 @@ plugs simulated interfaces with devsim, runs StrellisConsole and watches its win
 python3-xlib. Usage: console_e2e.py <console> <devsim> <case>. Exit status 77 = skipped (no display).
 """
 
+import ctypes
 import os
 import shutil
 import signal
@@ -413,6 +414,11 @@ def case_position_restored(s, x):
     check((props.get("x"), props.get("y")) == ("300", "250"), "saved %s" % props)
 
 
+def end_with_parent():
+    """In a child before it starts its program: it ends with this script, also when a hang ends that."""
+    ctypes.CDLL(None).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+
+
 class PrivateDisplay:
     """An X server of the case's own (Xvfb on a free display number) with a window manager that frames
     windows and tells no frame size (twm): it takes the place a window asks for as its frame's."""
@@ -420,7 +426,8 @@ class PrivateDisplay:
     def __init__(self, folder):
         read_end, write_end = os.pipe()
         self.server = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1920x1200x24",
-                                        "-nolisten", "tcp"], pass_fds=(write_end,), stderr=subprocess.DEVNULL)
+                                        "-nolisten", "tcp"], pass_fds=(write_end,), stderr=subprocess.DEVNULL,
+                                       preexec_fn=end_with_parent)
         os.close(write_end)
         with os.fdopen(read_end, "rb") as f:
             number = f.readline().strip().decode()
@@ -435,7 +442,7 @@ class PrivateDisplay:
                 f.write('%s "fixed"\n' % font)
             f.write("RandomPlacement\n")
         self.wm = subprocess.Popen(["twm", "-f", settings], env=dict(os.environ, DISPLAY=self.name, LC_ALL="C"),
-                                   stderr=subprocess.DEVNULL)
+                                   stderr=subprocess.DEVNULL, preexec_fn=end_with_parent)
         root = self.x.screen().root
         # Running once it redirects the placement of the root window's children.
         check(wait_for(lambda: root.get_attributes().all_event_masks & X.SubstructureRedirectMask),
