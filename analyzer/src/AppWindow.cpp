@@ -37,7 +37,7 @@ void writePositionValue(const char* name, int value)
 AppWindow::AppWindow(DeviceList& devices, int defaultX, int defaultY)
     : juce::DocumentWindow("Latenzor", juce::Colour(15, 15, 15),
                            juce::DocumentWindow::minimiseButton | juce::DocumentWindow::closeButton, true),
-      devices_(devices)
+      devices_(devices), defaultX_(defaultX), defaultY_(defaultY)
 {
     // A device that cannot be opened stays in the list unopened; the window opens all the same.
     for (int i = 0; i < devices_.getCount(); ++i)
@@ -47,11 +47,16 @@ AppWindow::AppWindow(DeviceList& devices, int defaultX, int defaultY)
     setOpaque(true);
     setUsingNativeTitleBar(true);
     setContentOwned(new Content(devices_), true);
-    const int x = readPositionValue("x", defaultX);
-    const int y = readPositionValue("y", defaultY);
+}
+
+void AppWindow::restorePosition()
+{
+    const juce::Point<int> target =
+        placement_.positionToAsk({readPositionValue("x", defaultX_), readPositionValue("y", defaultY_)},
+                                 {readPositionValue("frame left", 0), readPositionValue("frame top", 0)});
     constrainer_.setMinimumOnscreenAmounts(0x10000, 100, 100, 100);
     setConstrainer(&constrainer_);
-    setBoundsConstrained(getBounds().withPosition(x, y));
+    placement_.place([&] { setBoundsConstrained(getBounds().withPosition(target)); });
 }
 
 AppWindow::~AppWindow()
@@ -59,9 +64,25 @@ AppWindow::~AppWindow()
     for (int i = 0; i < devices_.getCount(); ++i)
         if (device::vhw::Ptr d = devices_.getDevice(i))
             d->close();
+    // The window's own position, and the frame a window manager that tells none put around it.
     writePositionValue("x", getX());
     writePositionValue("y", getY());
+    const juce::Point<int> frame = placement_.frameToSave();
+    writePositionValue("frame left", frame.x);
+    writePositionValue("frame top", frame.y);
     clearContentComponent();
+}
+
+void AppWindow::moved()
+{
+    juce::DocumentWindow::moved();
+    placement_.windowMoved();
+}
+
+void AppWindow::broughtToFront()
+{
+    juce::DocumentWindow::broughtToFront();
+    placement_.windowBroughtToFront();
 }
 
 void AppWindow::closeButtonPressed()

@@ -83,6 +83,9 @@ public:
         window_ = std::make_unique<AppWindow>(*devices_, width / 20, height / 20);
         window_->setVisible(true);
         window_->toFront(true);
+        // Placed once shown, as the console places its windows: the placement then also takes the
+        // framework's first paint, which asks for the window's position once more.
+        window_->restorePosition();
     }
 
     void shutdown() override

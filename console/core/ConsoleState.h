@@ -33,9 +33,9 @@ void byteSwapQuadlets(void* data, int byteCount);
 // bytes before, 0 to start.
 uint32_t crc32(const void* data, size_t size, uint32_t crc = 0);
 
-// A name from the device made one plain file name, for the paths it becomes part of: the framework's
-// legal file name (no separators), with a leading '~' (which the framework reads as a home folder)
-// replaced by '_', and the first dot of a name of dots alone.
+// A name from the device made one plain file name, for the paths it becomes part of (always followed by a
+// suffix): the framework's legal file name (no separators), as earlier versions made it, with a leading
+// '~' (which the framework reads as a home folder) replaced by '@', a character no legal file name holds.
 juce::String singleFileName(const juce::String& name);
 
 class ConsoleState

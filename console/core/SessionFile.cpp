@@ -359,11 +359,13 @@ juce::File ConsoleState::getSessionFolder() const
 
 juce::String singleFileName(const juce::String& name)
 {
+    // Every path made of it has a suffix after the name (".properties", " session", " sessions"), so an
+    // empty name or one of dots alone is a plain file name too, the one earlier versions used. Only a
+    // leading '~' misleads the framework, which reads it as a home folder: it becomes '@', which the legal
+    // file name never holds, so the result is no other name's.
     juce::String legal = juce::File::createLegalFileName(name);
-    // A name of dots alone would be the folder itself or its parent; other leading dots only hide the
-    // file, and names kept by earlier versions must still be found.
-    if (legal.startsWithChar('~') || legal.containsOnly("."))
-        legal = "_" + legal.substring(1);
+    if (legal.startsWithChar('~'))
+        legal = "@" + legal.substring(1);
     return legal;
 }
 

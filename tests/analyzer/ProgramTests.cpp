@@ -4,6 +4,10 @@
 #include "AnalyzerTestSupport.h"
 
 #include "analyzer/AppWindow.h"
+#include "analyzer/StatisticsPage.h"
+
+// After the framework's headers: the X headers define names the framework uses.
+#include "PrivateDisplay.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -35,14 +39,18 @@ using Clock = std::chrono::steady_clock;
 class Program
 {
 public:
-    explicit Program(const std::string& debugLog)
+    // display: the display it runs on; the test's own when empty.
+    explicit Program(const std::string& debugLog, const std::string& display = {})
     {
         // The X libraries the program loads at run time are unloaded before a leak check could name their
         // allocations, so a sanitizer build checks the program for leaks only through the library tests.
         std::vector<std::string> env{"STRELLIS_DEBUG_LOG=" + debugLog, "ASAN_OPTIONS=detect_leaks=0"};
+        if (!display.empty())
+            env.push_back("DISPLAY=" + display);
         for (char** e = environ; *e != nullptr; ++e)
             if (std::strncmp(*e, "STRELLIS_DEBUG_LOG=", 19) != 0 &&
-                std::strncmp(*e, "ASAN_OPTIONS=", 13) != 0)
+                std::strncmp(*e, "ASAN_OPTIONS=", 13) != 0 &&
+                (display.empty() || std::strncmp(*e, "DISPLAY=", 8) != 0))
                 env.emplace_back(*e);
         std::vector<char*> envp;
         for (std::string& e : env)
@@ -93,21 +101,52 @@ private:
 class Screen
 {
 public:
-    Screen() : display_(XOpenDisplay(nullptr)) {}
+    Screen() : display_(XOpenDisplay(nullptr)), own_(true) {}
+    // Through a connection the test keeps (a private display's).
+    explicit Screen(Display* display) : display_(display) {}
     ~Screen()
     {
-        if (display_ != nullptr)
+        if (display_ != nullptr && own_)
             XCloseDisplay(display_);
     }
     Screen(const Screen&) = delete;
     Screen& operator=(const Screen&) = delete;
 
-    // The program's mapped top-level window with this title; 0 when none appears (a hang).
-    Window waitForWindow(const Program& program, const char* title = "Latenzor")
+    // The program's mapped top-level window with this title, other than except; 0 when none appears (a
+    // hang).
+    Window waitForWindow(const Program& program, const char* title = "Latenzor", Window except = 0)
     {
         Window w = 0;
-        testsupport::waitUntil([&] { return (w = find(title, program.pid())) != 0; });
+        testsupport::waitUntil([&] { return (w = find(title, program.pid(), except)) != 0; });
         return w;
+    }
+
+    bool isShown(Window w, const Program& program, const char* title = "Latenzor")
+    {
+        return find(title, program.pid(), 0, w) != 0;
+    }
+
+    // A click of the left button at a point of the window, as the server sends it.
+    void click(Window w, juce::Point<int> at)
+    {
+        const auto previous = XSetErrorHandler(ignoreXError);
+        for (int type : {ButtonPress, ButtonRelease})
+        {
+            XEvent e{};
+            e.xbutton.type = type;
+            e.xbutton.display = display_;
+            e.xbutton.window = w;
+            e.xbutton.root = DefaultRootWindow(display_);
+            e.xbutton.x = at.x;
+            e.xbutton.y = at.y;
+            e.xbutton.button = Button1;
+            e.xbutton.state = type == ButtonPress ? 0 : Button1Mask;
+            e.xbutton.same_screen = True;
+            e.xbutton.time = CurrentTime;
+            XSendEvent(display_, w, True, type == ButtonPress ? ButtonPressMask : ButtonReleaseMask, &e);
+        }
+        XSync(display_, False);
+        XSetErrorHandler(previous);
     }
 
     // What a window manager's close button sends. (Sent again, it may reach a window already gone.)
@@ -191,38 +230,45 @@ private:
     // is sent an event.
     static int ignoreXError(Display*, XErrorEvent*) { return 0; }
 
-    Window find(const char* title, pid_t owner)
+    // The first mapped window of the owner with this title but except (or only, when given, the window
+    // only), among the root's children and, where a window manager frames windows, the frames' children.
+    Window find(const char* title, pid_t owner, Window except = 0, Window only = 0)
     {
         const auto previous = XSetErrorHandler(ignoreXError);
-        const Window found = findUnguarded(title, owner);
+        const Window found = findUnguarded(DefaultRootWindow(display_), title, owner, except, only, 1);
         XSync(display_, False);
         XSetErrorHandler(previous);
         return found;
     }
 
-    Window findUnguarded(const char* title, pid_t owner)
+    Window findUnguarded(Window under, const char* title, pid_t owner, Window except, Window only,
+                         int framesBelow)
     {
         Window root = 0;
         Window parent = 0;
         Window* children = nullptr;
         unsigned int count = 0;
         Window found = 0;
-        if (!XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count))
+        if (!XQueryTree(display_, under, &root, &parent, &children, &count))
             return 0;
         for (unsigned int i = 0; i < count && found == 0; ++i)
         {
             // The title is UTF-8 text (UTF8_STRING), which XFetchName does not return.
             XWindowAttributes a{};
             XTextProperty name{};
-            if (XGetWindowAttributes(display_, children[i], &a) && a.map_state == IsViewable &&
-                XGetWMName(display_, children[i], &name) && name.value != nullptr)
+            if (!XGetWindowAttributes(display_, children[i], &a) || a.map_state != IsViewable)
+                continue;
+            if (XGetWMName(display_, children[i], &name) && name.value != nullptr)
             {
                 if (name.format == 8 &&
                     std::string(reinterpret_cast<const char*>(name.value), name.nitems) == title &&
-                    ownerOf(children[i]) == owner)
+                    ownerOf(children[i]) == owner && children[i] != except &&
+                    (only == 0 || children[i] == only))
                     found = children[i];
                 XFree(name.value);
             }
+            else if (framesBelow > 0)
+                found = findUnguarded(children[i], title, owner, except, only, framesBelow - 1);
         }
         if (children != nullptr)
             XFree(children);
@@ -230,6 +276,7 @@ private:
     }
 
     Display* display_;
+    bool own_ = false;
 };
 
 std::string readFile(const std::string& path)
@@ -341,6 +388,46 @@ TEST_F(LatenzorProgram, OpensAtOneTwentiethOfTheScreenAndTheCloseButtonSavesWher
     EXPECT_EQ(savedPosition("y"), 200);
 }
 
+TEST_F(LatenzorProgram, UnderAWindowManagerThatTellsNoFrameTheWindowKeepsItsPlaceOverReopensAndMessageBoxes)
+{
+    // twm frames windows and tells no frame size: it takes the place a window asks for as its frame's.
+    testsupport::PrivateDisplay display(true, box.bus.dir);
+    ASSERT_TRUE(display.ready());
+    box.devsim("plug u1 --model st8");
+    analyzer::writePositionValue("x", 300);
+    analyzer::writePositionValue("y", 200);
+    // Where the page's Save button lies in the window.
+    analyzer::DeviceList devices;
+    const juce::Point<int> save = analyzer::Content(devices).getSaveButton().getBounds().getCentre();
+    Screen screen(display.connection());
+    std::vector<juce::Point<int>> saved;
+    for (int round = 0; round < 3; ++round)
+    {
+        Program program(debugLog, display.name());
+        const Window window = screen.waitForWindow(program);
+        ASSERT_NE(window, 0u);
+        if (round == 1)
+        {
+            // Left alone a few seconds, as a user reads it, the window is painted anew for the box, and
+            // the framework then asks once more for the place it is at.
+            std::this_thread::sleep_for(std::chrono::seconds(4));
+            const juce::Point<int> before = screen.topLeft(window);
+            screen.click(window, save);
+            const Window box = screen.waitForWindow(program, "Latenzor", window);
+            ASSERT_NE(box, 0u) << "the report's box";
+            ASSERT_TRUE(repeatUntil([&] { screen.pressKey(box, XK_Return); },
+                                    [&] { return !screen.isShown(box, program); }));
+            EXPECT_EQ(screen.topLeft(window), before);
+        }
+        ASSERT_EQ(actUntilExit(program, [&] { screen.close(window); }), 0) << readFile(debugLog);
+        saved.emplace_back(savedPosition("x"), savedPosition("y"));
+    }
+    // The first start knows no frame yet and lands lower by it; from then on the window stays put.
+    EXPECT_EQ(saved[0].x, 300);
+    EXPECT_EQ(saved[1], saved[0]);
+    EXPECT_EQ(saved[2], saved[0]);
+}
+
 TEST_F(LatenzorProgram, UnpluggingTheUnitEndsTheProgramWhichStillSavesItsPosition)
 {
     box.devsim("plug u1 --model st8");
@@ -382,6 +469,7 @@ TEST(AnalyzerWindow, ASavedPlaceOffEveryScreenOpensWithItsTitleBarAndAGoodPartOf
         analyzer::writePositionValue("x", saved.x);
         analyzer::writePositionValue("y", saved.y);
         analyzer::AppWindow window(devices, 10, 10);
+        window.restorePosition();
         const juce::Rectangle<int> seen = screen.getIntersection(window.getBounds());
         EXPECT_GE(window.getY(), screen.getY()) << saved.toString();
         EXPECT_GE(seen.getWidth(), 100) << saved.toString() << ": " << window.getBounds().toString();

@@ -13,6 +13,7 @@
 #include "console/ui/widgets/Toggle.h"
 #include "console/ui/window/SessionFiles.h"
 #include "device/Conversions.h"
+#include "sim/Devsim.h"
 
 #include <gtest/gtest.h>
 
@@ -556,7 +557,7 @@ TEST_F(SessionTest, NamesBeginningWithATildeOrHoldingBracketsKeepSessionsAndSett
     ASSERT_EQ(dialogs_.calls.size(), 1u);
     const juce::File folder = dialogs_.calls[0].initial.getParentDirectory();
     EXPECT_EQ(folder.getParentDirectory(), juce::File(juce::String(home_)).getChildFile("Documents"));
-    const juce::File saved = folder.getChildFile("A._[1] X session");
+    const juce::File saved = folder.getChildFile("A.@[1] X session");
     EXPECT_EQ(saved.getSize(), ConsoleState::kSessionFileBytes);
     dialogs_.whileOpen = nullptr;
     dialogs_.answers = {saved};
@@ -572,6 +573,57 @@ TEST_F(SessionTest, NamesBeginningWithATildeOrHoldingBracketsKeepSessionsAndSett
     ASSERT_TRUE(device_->open());
     showWindow();
     EXPECT_EQ(state().getMostRecentFolder(), folder.getFullPathName());
+}
+
+TEST_F(SessionTest, SettingsAndSessionFoldersOfEarlierVersionsAreFoundForEmptyAndOddNames)
+{
+    // Earlier versions named the files after the names made legal file names: an empty unique name, or
+    // one of characters a file name cannot hold, kept ".properties", one of dots "<dots>.properties",
+    // and an empty model name " session" files in " sessions".
+    const std::string caps =
+        consoletest::writeCapsFile(bus_.dir, 0x3B71, 0x777, 0x04080000, 0x04080000, false);
+    {
+        const char model[32] = "";
+        std::fstream(caps, std::ios::in | std::ios::out | std::ios::binary).seekp(52).write(model, 32);
+    }
+    const juce::File config = juce::File(juce::String(home_)).getChildFile(".config/Varnel Strellis Console");
+    ASSERT_TRUE(config.createDirectory());
+    const std::pair<const char*, const char*> units[] = {
+        {"", ".properties"}, {"..", "...properties"}, {"???", ".properties"}};
+    for (const auto& [name, file] : units)
+    {
+        ASSERT_TRUE(config.getChildFile(file).replaceWithText(
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<PROPERTIES>\n"
+            "  <VALUE name=\"input alias 0\" val=\"Found\"/>\n</PROPERTIES>\n"));
+        bus_.devsim("unplug u1");
+        std::string out;
+        std::string err;
+        ASSERT_EQ(sim::devsimMain({"plug", "u1", "--caps", caps, "--unique-name", name}, out, err), 0) << err;
+        ASSERT_NO_FATAL_FAILURE(openDevice());
+        showWindow();
+        EXPECT_EQ(state().getInputAlias(0), "Found") << "unique name \"" << name << '"';
+        EXPECT_EQ(state().getSessionExtension(), " session");
+        EXPECT_EQ(state().getDocumentsSessionFolder().getFileName(), " sessions");
+        closeWindow();
+        ASSERT_TRUE(config.getChildFile(file).deleteFile());
+    }
+}
+
+TEST_F(SessionTest, UniqueNamesThatDifferOnlyByALeadingTildeOrUnderscoreKeepTheirOwnSettings)
+{
+    const juce::File config = juce::File(juce::String(home_)).getChildFile(".config/Varnel Strellis Console");
+    for (const char* name : {"~x", "_x"})
+    {
+        bus_.devsim("unplug u1");
+        ASSERT_NO_FATAL_FAILURE(plug(std::string("--model st8 --unique-name ") + name));
+        ASSERT_NO_FATAL_FAILURE(openDevice());
+        showWindow();
+        EXPECT_EQ(state().getInputAlias(0), defaultInputName(device_->getCaps())) << name;
+        state().setInputAlias(0, name);
+        window_->saveProperties();
+        closeWindow();
+    }
+    EXPECT_EQ(config.getNumberOfChildFiles(juce::File::findFiles, "*.properties"), 2);
 }
 
 TEST_F(SessionTest, FilesInBothByteOrdersAndALegacyFileLoadTheSameSessionAndSendTheSameCommands)

@@ -12,6 +12,10 @@ namespace testsupport
 // Whether the process has a display.
 bool haveDisplay();
 
+// Moves a top-level window (its native handle) from another connection to the display, as a user's tool
+// or a window manager does; the window hears of it through its event queue.
+void moveWindowFromOutside(void* nativeWindow, int x, int y);
+
 } // namespace testsupport
 
 #define REQUIRE_DISPLAY()                                                                                    \

@@ -62,6 +62,16 @@ bool haveDisplay()
     return displayPresent;
 }
 
+void moveWindowFromOutside(void* nativeWindow, int x, int y)
+{
+    if (Display* display = XOpenDisplay(nullptr))
+    {
+        XMoveWindow(display, reinterpret_cast<Window>(nativeWindow), x, y);
+        XSync(display, False);
+        XCloseDisplay(display);
+    }
+}
+
 } // namespace testsupport
 
 int main(int argc, char** argv)

@@ -338,60 +338,18 @@ ConsoleWindow::~ConsoleWindow()
     properties_.reset();
 }
 
-namespace
-{
-
-// How far right and down a window manager may put a window from where it was asked to go: a frame's
-// left border and title bar. A report beyond that is a move of another kind.
-constexpr int kMaxFrameShift = 200;
-
-// The frame a window manager put around the window, when it told its size (and it has one).
-std::optional<juce::BorderSize<int>> knownFrame(const juce::Component& window)
-{
-    if (const juce::ComponentPeer* peer = window.getPeer())
-        if (const auto frame = peer->getFrameSizeIfPresent(); frame && !frame->isEmpty())
-            return *frame;
-    return std::nullopt;
-}
-
-} // namespace
-
-// The framework places a window so that the window itself lands where it is asked to, by the frame's size
-// when the window manager told it. One that tells none still takes the place asked for as its frame's, and
-// the window lands lower by the title bar (and right by the border): "x" and "y" would drift down at every
-// close and reopen. So the window watches where a placement lands, saves that shift with the position
-// ("frame left", "frame top"; 0 where the frame is told), and asks for the place that much up and left
-// while no frame is told.
-template <class Move> void ConsoleWindow::place(Move move)
-{
-    placedAt_.reset();
-    move();
-    placedAt_ = getPosition();
-    // The framework asks for the window's position once more when it first paints the window, by then
-    // perhaps one a window manager moved it to, which would move it again by the frame: that paint
-    // happens now, while the position is the one asked for.
-    if (juce::ComponentPeer* peer = isShowing() ? getPeer() : nullptr)
-        peer->performAnyPendingRepaintsNow();
-}
-
+// The placement watches where each placement lands and keeps the window where it was asked to go under a
+// window manager that tells no frame (device/WindowPlacement.h).
 void ConsoleWindow::moved()
 {
     juce::DocumentWindow::moved();
-    // The first move reported after a placement is where the window system put the window: by a frame's
-    // size right and down, or not at all (without a window manager, or one that told its frame). A
-    // larger move is another's: a program moving a window where no window manager runs.
-    if (placedAt_ && getPosition() != *placedAt_)
-    {
-        const juce::Point<int> shift = getPosition() - *placedAt_;
-        if (shift.x >= 0 && shift.y > 0 && shift.x <= shift.y && shift.y <= kMaxFrameShift)
-            untoldFrame_ = shift;
-        placedAt_.reset();
-    }
+    placement_.windowMoved();
 }
 
-juce::Point<int> ConsoleWindow::untoldFrame() const
+void ConsoleWindow::broughtToFront()
 {
-    return knownFrame(*this) ? juce::Point<int>() : untoldFrame_;
+    juce::DocumentWindow::broughtToFront();
+    placement_.windowBroughtToFront();
 }
 
 bool ConsoleWindow::hasSavedPosition() const
@@ -401,19 +359,19 @@ bool ConsoleWindow::hasSavedPosition() const
 
 void ConsoleWindow::placeAt(juce::Point<int> topLeft)
 {
-    place([&] { setTopLeftPosition(topLeft); });
+    placement_.place([&] { setTopLeftPosition(topLeft); });
 }
 
 void ConsoleWindow::restoreWindowPosition()
 {
     if (properties_ == nullptr)
         return;
-    juce::Point<int> target(properties_->getIntValue("x", getX()), properties_->getIntValue("y", getY()));
-    if (!knownFrame(*this))
-        target -= {properties_->getIntValue("frame left", 0), properties_->getIntValue("frame top", 0)};
+    const juce::Point<int> target = placement_.positionToAsk(
+        {properties_->getIntValue("x", getX()), properties_->getIntValue("y", getY())},
+        {properties_->getIntValue("frame left", 0), properties_->getIntValue("frame top", 0)});
     constrainer_.setMinimumOnscreenAmounts(0x10000, 100, 100, 100);
     setConstrainer(&constrainer_);
-    place([&] { setBoundsConstrained({target.x, target.y, getWidth(), getHeight()}); });
+    placement_.place([&] { setBoundsConstrained({target.x, target.y, getWidth(), getHeight()}); });
 }
 
 void ConsoleWindow::saveProperties()
@@ -427,7 +385,7 @@ void ConsoleWindow::saveProperties()
     // that tells none put around it.
     properties_->setValue("x", getX());
     properties_->setValue("y", getY());
-    const juce::Point<int> frame = untoldFrame();
+    const juce::Point<int> frame = placement_.frameToSave();
     properties_->setValue("frame left", frame.x);
     properties_->setValue("frame top", frame.y);
     state_->saveProperties(*properties_);

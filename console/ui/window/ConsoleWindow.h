@@ -23,6 +23,7 @@
 #include "console/ui/window/SessionFiles.h"
 #include "console/ui/window/TabBar.h"
 #include "device/Vhw.h"
+#include "device/WindowPlacement.h"
 
 #include <juce_data_structures/juce_data_structures.h>
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -209,6 +210,7 @@ public:
     void userTriedToCloseWindow() override { closeButtonPressed(); }
     void activeWindowStatusChanged() override;
     void moved() override;
+    void broughtToFront() override;
 
     // Whether the application should quit when this window's delete message removes the last window.
     // A window closed by "Hide all windows" keeps the program running.
@@ -228,11 +230,6 @@ public:
     void hardwareThreadFinished() override;
 
 private:
-    template <class Move> void place(Move move);
-    // Where no frame size is told: how far right and down the last placement landed from where it was
-    // asked (a window manager's frame); otherwise none.
-    juce::Point<int> untoldFrame() const;
-
     ConsoleWindowHost* const host_;
     const int serial_;
     device::vhw::Ptr device_;
@@ -242,8 +239,7 @@ private:
     std::unique_ptr<CwContent> content_;
     juce::ComponentBoundsConstrainer constrainer_;
     RepaintUnderWhenGone repaintUnder_{*this};
-    std::optional<juce::Point<int>> placedAt_; // a placement whose landing is not seen yet
-    juce::Point<int> untoldFrame_;             // how far a placement landed from where it was asked
+    device::WindowPlacement placement_{*this};
     bool keepProgramRunning_ = false;
     bool reopenWhenClosed_ = false;
     bool wasActive_ = false;

@@ -1,11 +1,13 @@
 #!/usr/bin/python3
-"""End-to-end tests of the console program under an X display (a bare Xvfb is enough).
+"""End-to-end tests of the console program under an X display (a bare Xvfb is enough; the case of a
+window manager that frames windows starts an Xvfb of its own with twm).
 
 Each case gets a private simulator bus, registry, home folder, trace, debug log and instance-lock name,
 plugs simulated interfaces with devsim, runs StrellisConsole and watches its windows with xdotool and
 python3-xlib. Usage: console_e2e.py <console> <devsim> <case>. Exit status 77 = skipped (no display).
 """
 
+import ctypes
 import os
 import shutil
 import signal
@@ -410,6 +412,81 @@ def case_position_restored(s, x):
     process.wait(timeout=HANG)
     props = s.properties("Placed")
     check((props.get("x"), props.get("y")) == ("300", "250"), "saved %s" % props)
+
+
+def end_with_parent():
+    """In a child before it starts its program: it ends with this script, also when a hang ends that."""
+    ctypes.CDLL(None).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+
+
+class PrivateDisplay:
+    """An X server of the case's own (Xvfb on a free display number) with a window manager that frames
+    windows and tells no frame size (twm): it takes the place a window asks for as its frame's."""
+
+    def __init__(self, folder):
+        read_end, write_end = os.pipe()
+        self.server = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1920x1200x24",
+                                        "-nolisten", "tcp"], pass_fds=(write_end,), stderr=subprocess.DEVNULL,
+                                       preexec_fn=end_with_parent)
+        os.close(write_end)
+        with os.fdopen(read_end, "rb") as f:
+            number = f.readline().strip().decode()
+        check(number, "the X server did not start")
+        self.name = ":" + number
+        self.x = display.Display(self.name)
+        # The display has the core "fixed" font only; twm's own default fonts would end it. A window that
+        # asks for no place is put somewhere at once, not placed by hand while twm holds the server.
+        settings = os.path.join(folder, "twmrc")
+        with open(settings, "w") as f:
+            for font in ("TitleFont", "ResizeFont", "MenuFont", "IconFont", "IconManagerFont"):
+                f.write('%s "fixed"\n' % font)
+            f.write("RandomPlacement\n")
+        self.wm = subprocess.Popen(["twm", "-f", settings], env=dict(os.environ, DISPLAY=self.name, LC_ALL="C"),
+                                   stderr=subprocess.DEVNULL, preexec_fn=end_with_parent)
+        root = self.x.screen().root
+        # Running once it redirects the placement of the root window's children.
+        check(wait_for(lambda: root.get_attributes().all_event_masks & X.SubstructureRedirectMask),
+              "the window manager did not start")
+
+    def close(self):
+        for p in (self.wm, self.server):
+            p.terminate()
+            p.wait()
+
+
+def case_position_kept_under_a_framing_window_manager(s, x):
+    """Under a window manager that frames windows and tells no frame size, the window reopens where it was
+    closed, and a click after a pause (when the framework paints it anew and asks once more for its place)
+    leaves it where it is."""
+    d = PrivateDisplay(s.dir)
+    try:
+        os.environ["DISPLAY"] = s.env["DISPLAY"] = d.name
+        s.devsim("plug", "u1", "--model", "st8", "--unique-name", "Framed")
+        os.makedirs(os.path.dirname(s.properties_path("Framed")))
+        with open(s.properties_path("Framed"), "w") as f:
+            f.write('<?xml version="1.0" encoding="UTF-8"?>\n<PROPERTIES>\n'
+                    '  <VALUE name="x" val="300"/>\n  <VALUE name="y" val="250"/>\n</PROPERTIES>\n')
+        saved = []
+        for round in range(3):
+            process = s.start()
+            found = wait_for(lambda: windows("^Framed Console$"))
+            check(found, "no window")
+            wait_started(s, "u1")
+            if round == 1:
+                time.sleep(4)
+                # The second output tab.
+                subprocess.run(["xdotool", "mousemove", "--window", str(found[0]), "163", "15", "click", "1"])
+            send = lambda: send_delete_window(d.x, found[0])
+            check(repeat_until(send, lambda: process.poll() is not None), "the window did not close")
+            props = s.properties("Framed")
+            saved.append((props.get("x"), props.get("y")))
+            if round == 1:
+                check(props.get("tab") == "1", "the tab was not clicked: %s" % props)
+                check(saved[1] == saved[0], "a click after a pause moved the window from %s to %s" % (saved[0], saved[1]))
+        check(saved[0][0] == "300", "saved %s" % saved)
+        check(saved[2] == saved[0], "reopened windows saved %s" % saved)
+    finally:
+        d.close()
 
 
 def open_chooser(window, key, title):

@@ -1,0 +1,121 @@
+#include "platform/WindowFrame.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
+#include <dlfcn.h>
+
+namespace platform
+{
+namespace
+{
+
+// The X library the GUI framework loaded: its display is asked with the framework's own library, which is
+// never loaded (nor unloaded) here.
+struct X11
+{
+    X11()
+    {
+        void* lib = ::dlopen("libX11.so.6", RTLD_LAZY | RTLD_NOLOAD);
+        if (lib == nullptr)
+            return;
+        getWindowAttributes =
+            reinterpret_cast<decltype(getWindowAttributes)>(::dlsym(lib, "XGetWindowAttributes"));
+        queryTree = reinterpret_cast<decltype(queryTree)>(::dlsym(lib, "XQueryTree"));
+        free = reinterpret_cast<decltype(free)>(::dlsym(lib, "XFree"));
+        internAtom = reinterpret_cast<decltype(internAtom)>(::dlsym(lib, "XInternAtom"));
+        changeProperty = reinterpret_cast<decltype(changeProperty)>(::dlsym(lib, "XChangeProperty"));
+        flush = reinterpret_cast<decltype(flush)>(::dlsym(lib, "XFlush"));
+        lockDisplay = reinterpret_cast<decltype(lockDisplay)>(::dlsym(lib, "XLockDisplay"));
+        unlockDisplay = reinterpret_cast<decltype(unlockDisplay)>(::dlsym(lib, "XUnlockDisplay"));
+        // The process keeps the library (the framework holds it), so the reference taken here may go.
+        ::dlclose(lib);
+    }
+
+    bool usable() const
+    {
+        return getWindowAttributes != nullptr && queryTree != nullptr && free != nullptr &&
+               internAtom != nullptr && changeProperty != nullptr && flush != nullptr &&
+               lockDisplay != nullptr && unlockDisplay != nullptr;
+    }
+
+    Status (*getWindowAttributes)(Display*, Window, XWindowAttributes*) = nullptr;
+    Status (*queryTree)(Display*, Window, Window*, Window*, Window**, unsigned int*) = nullptr;
+    int (*free)(void*) = nullptr;
+    Atom (*internAtom)(Display*, const char*, Bool) = nullptr;
+    int (*changeProperty)(Display*, Window, Atom, Atom, int, int, const unsigned char*, int) = nullptr;
+    int (*flush)(Display*) = nullptr;
+    void (*lockDisplay)(Display*) = nullptr;
+    void (*unlockDisplay)(Display*) = nullptr;
+};
+
+const X11* x11()
+{
+    // Looked up once, when the first window is asked about: the framework's display is open by then.
+    static const X11 lib;
+    return lib.usable() ? &lib : nullptr;
+}
+
+// The framework's lock of its display, for threads that share it.
+class DisplayLock
+{
+public:
+    DisplayLock(const X11& x, Display* display) : x_(x), display_(display) { x_.lockDisplay(display_); }
+    ~DisplayLock() { x_.unlockDisplay(display_); }
+    DisplayLock(const DisplayLock&) = delete;
+    DisplayLock& operator=(const DisplayLock&) = delete;
+
+private:
+    const X11& x_;
+    Display* display_;
+};
+
+} // namespace
+
+bool isShownWithoutFrame(void* display, std::uintptr_t window)
+{
+    // A display means the framework has loaded its X library, which is looked up only then.
+    if (display == nullptr || window == 0)
+        return false;
+    const X11* x = x11();
+    if (x == nullptr)
+        return false;
+    Display* d = static_cast<Display*>(display);
+    DisplayLock lock(*x, d);
+    // A round trip: the server has carried out the framework's earlier requests (its map) when it answers.
+    XWindowAttributes attributes{};
+    if (x->getWindowAttributes(d, window, &attributes) == 0 || attributes.map_state != IsViewable)
+        return false;
+    Window root = 0;
+    Window parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    if (x->queryTree(d, window, &root, &parent, &children, &count) == 0)
+        return false;
+    if (children != nullptr)
+        x->free(children);
+    return parent == root;
+}
+
+bool tellWindowFrame(void* display, std::uintptr_t window, const WindowFrameExtents& frame)
+{
+    // A display means the framework has loaded its X library, which is looked up only then.
+    if (display == nullptr || window == 0)
+        return false;
+    const X11* x = x11();
+    if (x == nullptr)
+        return false;
+    Display* d = static_cast<Display*>(display);
+    DisplayLock lock(*x, d);
+    const Atom extents = x->internAtom(d, "_NET_FRAME_EXTENTS", False);
+    if (extents == None)
+        return false;
+    // Format 32 properties are handed over as longs.
+    const long values[4] = {frame.left, frame.right, frame.top, frame.bottom};
+    x->changeProperty(d, window, extents, XA_CARDINAL, 32, PropModeReplace,
+                      reinterpret_cast<const unsigned char*>(values), 4);
+    x->flush(d);
+    return true;
+}
+
+} // namespace platform
