@@ -183,4 +183,36 @@ void DeviceList::setListener(juce::MessageListener* listener)
     notifier_->setListener(listener);
 }
 
+std::vector<vhw::Ptr> DeviceList::setListenerAndSync(juce::MessageListener* listener)
+{
+    // The notifier is made outside the lock: the notification thread calls it holding its own listener
+    // lock and then takes this one.
+    if (notifier_ == nullptr)
+        notifier_ = std::make_unique<CDevChangeNotify>(kInterfaceClass, *this);
+    const juce::ScopedLock sl(lock_);
+    // A broadcast handled before this found no listener and changed nothing; one handled after it finds
+    // the listener, and waits for the lock, so it changes the list (and posts) only from the state below.
+    // Interfaces that came or went before the notifications began are brought in here.
+    notifier_->setListener(listener);
+    dropAbsent();
+    scan();
+    return std::vector<vhw::Ptr>(devices_.begin(), devices_.end());
+}
+
+void DeviceList::dropAbsent()
+{
+    const juce::ScopedLock sl(lock_);
+    platform::DeviceInterfaceSet set(kInterfaceClass);
+    if (!set.isValid())
+        return;
+    for (int i = devices_.size(); --i >= 0;)
+    {
+        bool present = false;
+        for (size_t j = 0; j < set.size() && !present; ++j)
+            present = samePath(devices_[i]->getDevicePath(), set.path(j));
+        if (!present)
+            devices_.remove(i);
+    }
+}
+
 } // namespace device

@@ -317,6 +317,55 @@ TEST_F(ApplicationTest, TheTrayIconsLeftClickRaisesEveryWindowAndItsRightClickOp
     EXPECT_EQ(app_->getWindowCount(), 2);
 }
 
+// --- units that come and go while the start-up question is up ---
+
+// The start-up question runs the program's message loop, as every modal box does: arrivals and removals
+// are handled inside it. The start-up questions here are the program's own alerts, answered "No".
+
+TEST_F(ApplicationTest, AUnitPulledWhileItsStartUpQuestionIsUpIsAskedAgainWhenPluggedBackAfterTheAnswer)
+{
+    ASSERT_EQ(bus_.devsim("plug o8 --model st8 --unique-name Old8 --firmware 4.2"), 0) << bus_.err;
+    WhenModal<juce::AlertWindow> pull(
+        [&](juce::AlertWindow& question)
+        {
+            EXPECT_EQ(bus_.devsim("unplug o8"), 0) << bus_.err;
+            EXPECT_TRUE(pumpUntil([&] { return app_->getDeviceList()->getCount() == 0; }));
+            question.triggerButtonClick("No");
+        });
+    start();
+    ASSERT_TRUE(pull.hasRun());
+    // From here on the boxes are recorded.
+    ASSERT_EQ(bus_.devsim("plug o8"), 0) << bus_.err;
+    ASSERT_TRUE(pumpUntil([&] { return !boxes_.empty(); }));
+    EXPECT_NE(boxes_[0].text.find("out of date"), std::string::npos);
+}
+
+TEST_F(ApplicationTest, AnOpenWindowsUnitPulledAndPluggedBackWhileAStartUpQuestionIsUpGetsAWindowOnItsNewPlug)
+{
+    ASSERT_EQ(bus_.devsim("plug o8 --model st8 --unique-name Old8 --firmware 4.2"), 0) << bus_.err;
+    ASSERT_EQ(bus_.devsim("plug u2 --model st4 --unique-name Beta"), 0) << bus_.err;
+    WhenModal<juce::AlertWindow> replug(
+        [&](juce::AlertWindow& question)
+        {
+            // Beta, found last, has its window already.
+            EXPECT_EQ(app_->getWindowCount(), 1);
+            EXPECT_EQ(bus_.devsim("unplug u2"), 0) << bus_.err;
+            EXPECT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 0; }));
+            EXPECT_EQ(bus_.devsim("plug u2"), 0) << bus_.err;
+            EXPECT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 1; }));
+            question.triggerButtonClick("No");
+        });
+    start();
+    ASSERT_TRUE(replug.hasRun());
+    ASSERT_EQ(app_->getWindowCount(), 1);
+    console::ConsoleWindow& window = *app_->getHead();
+    EXPECT_EQ(window.getName(), "Beta Console");
+    EXPECT_TRUE(app_->getDeviceList()->contains(&window.getDevice()));
+    // Its polls reach the unit.
+    const int shown = window.getContent().getRefreshCount();
+    EXPECT_TRUE(pumpUntil([&] { return window.getContent().getRefreshCount() > shown; }));
+}
+
 // --- windows that go ---
 
 // Records the areas its window is asked to repaint (a component's cached image hears of every repaint)

@@ -42,6 +42,12 @@ protected:
     void open(const std::string& arguments = "--model st8 --unique-name Play8", int endpoints = 6)
     {
         ASSERT_NO_FATAL_FAILURE(plug(arguments));
+        ASSERT_NO_FATAL_FAILURE(openPlugged(endpoints));
+    }
+
+    // The same for the unit plugged already; the trace starts once the window has read what it shows.
+    void openPlugged(int endpoints = 6)
+    {
         if (endpoints == 0)
         {
             ASSERT_EQ(bus_.devsim("set u1 endpoints off"), 0) << bus_.err;
@@ -54,6 +60,7 @@ protected:
             ASSERT_TRUE(pumpUntil([&] { return link->getEndpointCount() == endpoints; }));
         }
         showWindow();
+        drain();
         trace_.clear();
     }
 
@@ -178,6 +185,26 @@ TEST_F(PlaybackStripTest, ATabSwitchShowsTheStoredLevelAtOnceThenTheDevicesAndAF
     EXPECT_DOUBLE_EQ(strip(0).getFader().getValue(), -30.0);
     EXPECT_FLOAT_EQ(state().getPlaybackGain(4), -30.0f);
     EXPECT_FLOAT_EQ(state().getPlaybackGain(2), -20.0f);
+}
+
+TEST_F(PlaybackStripTest, AWindowOpenedOnTheFirstTabShowsTheUnitsLevelsAndMutesAndSendsNothing)
+{
+    // The system's volume control moved and muted the first pair while no console was open.
+    ASSERT_NO_FATAL_FAILURE(plug("--model st8 --unique-name Play8"));
+    ASSERT_EQ(bus_.devsim("volume u1 0 -25"), 0) << bus_.err;
+    ASSERT_EQ(bus_.devsim("volume u1 1 -25"), 0) << bus_.err;
+    ASSERT_EQ(bus_.devsim("mute u1 0 1"), 0) << bus_.err;
+    const uint32_t gain = onDevice(0).gain;
+    ASSERT_NO_FATAL_FAILURE(openPlugged());
+    ASSERT_EQ(content().getTabBar()->getCurrentTab(), 0);
+    for (int k = 0; k < 2; ++k)
+    {
+        EXPECT_DOUBLE_EQ(strip(k).getFader().getValue(), -25.0) << k;
+        EXPECT_TRUE(strip(k).getMute().getValue()) << k;
+        EXPECT_FLOAT_EQ(state().getPlaybackGain(k), -25.0f) << k;
+        EXPECT_EQ(onDevice(k).gain, gain) << k;
+        EXPECT_EQ(onDevice(k).mute, 1) << k;
+    }
 }
 
 TEST_F(PlaybackStripTest, AFaderMoveGoesThroughTheEndpointAndNoChangeComesBack)

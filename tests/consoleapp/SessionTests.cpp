@@ -169,6 +169,8 @@ protected:
         }
         ASSERT_NO_FATAL_FAILURE(openDevice());
         showWindow();
+        // What the window reads from the unit as it opens is in before a test changes the state block.
+        drain();
         dialogs_.window = window_.get();
         // The gang of inputs 2-3 and the name label of input 0, as the input strips made them.
         std::vector<juce::Component*> gangs;

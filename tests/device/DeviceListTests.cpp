@@ -207,6 +207,29 @@ TEST_F(DeviceListTest, AUnitPluggedBeforeTheProcessStartsIsListedNotAnnounced)
     EXPECT_EQ(list.getCount(), 1);
 }
 
+TEST_F(DeviceListTest, ListeningBringsInWhatCameAndWentBeforeUnannouncedAndAnnouncesWhatFollows)
+{
+    ASSERT_EQ(bus.devsim("plug u1 --model st8"), 0);
+    DeviceList list(kVendor);
+    // Before the list listens, u1 goes and u2 comes.
+    ASSERT_EQ(bus.devsim("unplug u1"), 0);
+    ASSERT_EQ(bus.devsim("plug u2 --model st4"), 0);
+    Collector collector;
+    const std::vector<device::vhw::Ptr> listed = list.setListenerAndSync(&collector);
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0]->getDevicePath(), pathOf("u2"));
+    EXPECT_EQ(list.getCount(), 1);
+
+    // u1 plugged back is a new device, announced.
+    BroadcastCounter broadcasts;
+    ASSERT_EQ(devsimProcess({"plug", "u1"}), 0);
+    ASSERT_TRUE(broadcasts.waitFor(1, 0));
+    ASSERT_TRUE(pumpPosted());
+    ASSERT_EQ(collector.received.size(), 1u);
+    EXPECT_EQ(collector.received[0].id, device::deviceArrivalMessage);
+    EXPECT_EQ(collector.received[0].path, pathOf("u1"));
+}
+
 TEST_F(DeviceListTest, AMessageInFlightKeepsItsDeviceAliveAfterTheListDropsIt)
 {
     DeviceList list(kVendor);

@@ -142,22 +142,19 @@ void ConsoleApp::initialise(const juce::String& commandLine)
     listening_ = true;
     trayIcon_ = std::make_unique<ConsoleTrayIcon>(*deviceList_, *this);
 
-    const std::vector<device::vhw::Ptr> present = deviceList_->getSnapshot();
-    for (const device::vhw::Ptr& device : present)
-        if (device->getVendorId() == uint32_t(kConsoleVendorId))
-            openWindow(*device);
-
+    // Units follow the list from before the first window opens: opening one may run message loops (the
+    // firmware question, the update, its result box), in which a unit pulled meanwhile leaves the list
+    // and closes its window, and one plugged gets its own, as at any other time. The list is brought up
+    // to date in the same step, so what came or went before is in what it returns, and nothing twice.
     listener_ = std::make_unique<ConsoleAppListener>();
     postTarget_.store(listener_.get());
-    deviceList_->setListener(listener_.get());
-    // An interface that arrived between the first scan and the registration sent no message: look once
-    // more and open what is new.
-    deviceList_->scan();
-    for (const device::vhw::Ptr& device : deviceList_->getSnapshot())
+    const std::vector<device::vhw::Ptr> present = deviceList_->setListenerAndSync(listener_.get());
+    for (const device::vhw::Ptr& device : present)
     {
-        const bool known = std::find(present.begin(), present.end(), device) != present.end();
-        if (!known && device->getVendorId() == uint32_t(kConsoleVendorId) && findWindow(*device) == nullptr)
-            openWindow(*device);
+        // One pulled while an earlier one was asked about is no longer listed; one whose window the
+        // tray asked for meanwhile has it.
+        if (findWindow(*device) == nullptr)
+            openListedWindow(*device);
     }
 
     sessionEnd_ = std::make_unique<platform::SessionEndWatcher>();

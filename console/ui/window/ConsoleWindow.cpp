@@ -124,6 +124,12 @@ void CwContent::createChildren(HwThreadHost& window, juce::PropertySet& properti
         resetToDefaults(*this);
 
     tabBar_->setCurrentTab(properties.getIntValue("tab", 0));
+    // The first tab is the bar's selection from the start, so choosing it does not reach the page. The
+    // page is pointed at its pair here as any other selection points it, so that what is read from the
+    // unit when shown (the playback levels and mutes, which the system's volume controls also move) is
+    // read now rather than the stored session's values standing for it.
+    if (tabBar_->getCurrentTab() == 0)
+        showPage(0);
     thread_->startThread();
 }
 

@@ -74,7 +74,17 @@ public:
     // Starts the device-change notifications (on the first call) and sets the listener of the messages.
     void setListener(juce::MessageListener* listener);
 
+    // setListener, and in the same step, under the list's lock, brings the list up to date with the
+    // interfaces present now, posting nothing: a device whose interface has gone is dropped, a new
+    // interface is listed. Returns the devices then listed. Every later change of the list is posted to
+    // the listener, so a caller that takes what this returns and then what the messages bring misses no
+    // interface that comes or goes, and hears of none twice.
+    std::vector<vhw::Ptr> setListenerAndSync(juce::MessageListener* listener);
+
 private:
+    // Drops the devices whose interface is no longer present (under the lock).
+    void dropAbsent();
+
     const uint32_t wantedVendorId_;
     juce::ReferenceCountedArray<vhw> devices_; // guarded by lock_
     std::unique_ptr<CDevChangeNotify> notifier_;
