@@ -49,9 +49,12 @@ struct X11
     void (*unlockDisplay)(Display*) = nullptr;
 };
 
-const X11* x11()
+// The X library for a window of the framework's display; null without one. A display means the framework
+// has loaded its X library, which is looked up only then: once, when the first window is asked about.
+const X11* x11For(void* display, std::uintptr_t window)
 {
-    // Looked up once, when the first window is asked about: the framework's display is open by then.
+    if (display == nullptr || window == 0)
+        return nullptr;
     static const X11 lib;
     return lib.usable() ? &lib : nullptr;
 }
@@ -74,10 +77,7 @@ private:
 
 bool isShownWithoutFrame(void* display, std::uintptr_t window)
 {
-    // A display means the framework has loaded its X library, which is looked up only then.
-    if (display == nullptr || window == 0)
-        return false;
-    const X11* x = x11();
+    const X11* x = x11For(display, window);
     if (x == nullptr)
         return false;
     Display* d = static_cast<Display*>(display);
@@ -99,10 +99,7 @@ bool isShownWithoutFrame(void* display, std::uintptr_t window)
 
 bool tellWindowFrame(void* display, std::uintptr_t window, const WindowFrameExtents& frame)
 {
-    // A display means the framework has loaded its X library, which is looked up only then.
-    if (display == nullptr || window == 0)
-        return false;
-    const X11* x = x11();
+    const X11* x = x11For(display, window);
     if (x == nullptr)
         return false;
     Display* d = static_cast<Display*>(display);
