@@ -13,6 +13,8 @@ namespace
 constexpr float kProgressPerStep = 0.018181818f; // about one 55th: the erase blocks and the 54 writes
 constexpr int kFailureShownMs = 1000;
 constexpr uint32_t kErasedQuad = 0xFFFFFFFFu;
+// How often the session block is written when it does not read back as written.
+constexpr int kSessionWrites = 2;
 
 } // namespace
 
@@ -195,25 +197,7 @@ void hwthread::saveSessionToFlash()
         failure = "Unable to lock flash memory";
     }
     else
-    {
-        setFlashStatus("erasing...");
-        if (const int erased = writer_.erase(base, ConsoleState::kImageQuads); erased != 0)
-        {
-            platform::debugPrintf("Console - flash erase failed - rval %d", erased);
-            failure = "Unable to erase flash memory";
-        }
-        else
-        {
-            setFlashStatus("writing...");
-            if (progress_ != nullptr)
-                progress_->setMinimumStep(0.2f);
-            if (const int written = writeSession(base); written != 0)
-            {
-                platform::debugPrintf("Console - flash write failed - rval %d", written);
-                failure = "Unable to write flash memory";
-            }
-        }
-    }
+        failure = storeSession(base);
 
     if (failure == nullptr && progress_ != nullptr)
     {
@@ -227,19 +211,69 @@ void hwthread::saveSessionToFlash()
     closer_.triggerAsyncUpdate();
 }
 
-int hwthread::writeSession(uint32_t base)
+const char* hwthread::storeSession(uint32_t base)
+{
+    // A worn cell can take a write without complaint and keep a wrong bit. The block becomes the session
+    // only once it reads back as written; otherwise it is erased (programming only clears bits, so the
+    // wrong bit cannot be written over) and written once more, and after a second mismatch it stays
+    // without its size word: the unit starts on its factory session rather than on a damaged one.
+    for (int attempt = 1;; ++attempt)
+    {
+        if (attempt > 1)
+        {
+            flashProgress_ = 0.0f;
+            if (progress_ != nullptr)
+                progress_->resetProgress();
+        }
+        setFlashStatus("erasing...");
+        if (const int erased = writer_.erase(base, ConsoleState::kImageQuads); erased != 0)
+        {
+            platform::debugPrintf("Console - flash erase failed - rval %d", erased);
+            return "Unable to erase flash memory";
+        }
+        setFlashStatus("writing...");
+        if (progress_ != nullptr)
+            progress_->setMinimumStep(0.2f);
+        bool readBack = false;
+        if (const int written = writeSession(base, readBack); written != 0)
+        {
+            if (writer_.getFailure() == FlashWriter::Failure::Read)
+            {
+                platform::debugPrintf("Console - flash read failed - rval %d", written);
+                return "Unable to read flash memory";
+            }
+            platform::debugPrintf("Console - flash write failed - rval %d", written);
+            return "Unable to write flash memory";
+        }
+        if (readBack)
+            return nullptr;
+        platform::debugPrintf("Console - flash does not read back as written (write %d of %d)", attempt,
+                              kSessionWrites);
+        if (attempt == kSessionWrites)
+            return "Unable to write flash memory";
+    }
+}
+
+int hwthread::writeSession(uint32_t base, bool& readBack)
 {
     // The unit and the console take the block for a session only when its size word is right. Written
     // first, it would make a block cut short after it (the unit pulled, the console killed, a failing or
     // worn flash) a session of erased values: every gain +48 dB, phantom power on. So the block goes
-    // with that quadlet left erased, and the quadlet alone last: programming only clears bits, so the
-    // erased quadlet can still take it. The bytes in flash at the end are the image's.
+    // with that quadlet left erased and is read back, and the quadlet alone goes last, once the rest
+    // matches: programming only clears bits, so the erased quadlet can still take it. The bytes in flash
+    // at the end are the image's.
+    readBack = false;
     const uint32_t sizeWord = snapshot_[ConsoleState::kSizeWord];
     snapshot_[ConsoleState::kSizeWord] = kErasedQuad;
     int result = writer_.write(base, snapshot_, ConsoleState::kImageQuads);
-    snapshot_[ConsoleState::kSizeWord] = sizeWord;
     if (result == 0)
-        result = writer_.write(base + 4 * ConsoleState::kSizeWord, &snapshot_[ConsoleState::kSizeWord], 1);
+        result = writer_.compare(base, snapshot_, ConsoleState::kImageQuads, readBack);
+    snapshot_[ConsoleState::kSizeWord] = sizeWord;
+    const uint32_t sizeAddress = base + 4 * ConsoleState::kSizeWord;
+    if (result == 0 && readBack)
+        result = writer_.write(sizeAddress, &snapshot_[ConsoleState::kSizeWord], 1);
+    if (result == 0 && readBack)
+        result = writer_.compare(sizeAddress, &snapshot_[ConsoleState::kSizeWord], 1, readBack);
     return result;
 }
 

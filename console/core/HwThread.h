@@ -2,8 +2,9 @@
 
 // The hardware thread of a console window: it drains the window's SET queue, then its GET queue, each
 // time it is woken, and carries out the device I/O of the queued controls. When the window closes it
-// writes the state block to the device's flash if it changed (its size word last, so that a write cut
-// short leaves no session), then tells the window it has finished.
+// writes the state block to the device's flash if it changed (its size word last and only once the rest
+// reads back right, so that a write cut short or damaged leaves no session), then tells the window it
+// has finished.
 //
 // Threads and waits: the thread never waits on the message thread (the image is prepared for flash and
 // the progress view created by stop(), on the message thread, before the thread is told to finish;
@@ -90,8 +91,12 @@ private:
     void drainSet();
     void drainGet();
     void saveSessionToFlash();
-    // Writes the snapshot to the erased session block, its size word last.
-    int writeSession(uint32_t base);
+    // Erases the session block and writes the snapshot into it, again when it does not read back right;
+    // returns the failure to show, or null.
+    const char* storeSession(uint32_t base);
+    // Writes the snapshot to the erased session block and reads it back, its size word last and only
+    // when the rest reads back right; readBack tells whether everything did.
+    int writeSession(uint32_t base, bool& readBack);
     void setFlashStatus(const char* text);
     void showFailure(const char* text);
     void flashStepDone(FlashWriter::Step step, uint32_t quads) override;

@@ -641,6 +641,24 @@ TEST_F(SampleRateTest, OnVistaNothingIsSentBeforeTheDriversRateWasRead)
     EXPECT_TRUE(requests().empty());
 }
 
+TEST_F(SampleRateTest, OnVistaARateSetByAnotherProgramIsShownByBothGroups)
+{
+    open("--model st8");
+    click(rateButton(96000));
+    ASSERT_EQ(deviceRate(), 96000);
+    // A host sets 48 kHz between a poll and the display's read of the clock, which therefore sees the
+    // new rate first.
+    ASSERT_EQ(device_->setDriverSampleRate(48000), 0);
+    content().getHwThread()->queueGet(*page().getSampleRateDisplay());
+    drain();
+    ASSERT_EQ(state().getWord(ConsoleState::kRateWord), 48000u);
+    pollOnce();
+    EXPECT_EQ(page().getSampleRateDisplay()->getLabel().getText(), "48 kHz");
+    EXPECT_EQ(state().getSampleRate(), 48000);
+    EXPECT_TRUE(rateButton(48000).getToggleState());
+    EXPECT_FALSE(rateButton(96000).getToggleState());
+}
+
 TEST_F(SampleRateTest, ARateReadBegunAsAClickIsBeingSentCannotTakeBackTheOldRate)
 {
     open("--model st8");

@@ -174,6 +174,7 @@ void SampleRate::readFromDevice()
 void SampleRate::writeToDevice()
 {
     device::vhw& device = content_.getDevice();
+    changePending_.store(false);
     if (vista_)
     {
         // 0 until the driver's rate was first read: nothing to send yet.
@@ -182,7 +183,6 @@ void SampleRate::writeToDevice()
             handleSetResult(device.setDriverSampleRate(uint32_t(rate)));
         return;
     }
-    changePending_.store(false);
     const int rate = int(content_.getState().getWord(ConsoleState::kRateWord));
     if (!isOffered(rate))
         return;
@@ -229,8 +229,9 @@ void SampleRate::handleCommandMessage(int)
 
 void SampleRate::refresh(const PolledSnapshot& snapshot)
 {
-    if (!changePending_.load() &&
-        snapshot.driverInfo.sampleRate != content_.getState().getWord(ConsoleState::kRateWord))
+    // Against the rate the group shows: on Vista image word 28 is the display's, which follows the clock
+    // at every poll, so a rate set elsewhere would never be read into the Core Audio rate.
+    if (!changePending_.load() && snapshot.driverInfo.sampleRate != uint32_t(shownRate()))
         content_.getHwThread()->queueGet(*this);
 }
 

@@ -8,6 +8,8 @@
 // rate lock; a locked rate is unlocked around the change and locked again after it. On Vista and later
 // the group is the "Core Audio sample rate", the kernel driver's rate (kept beside the image) set through
 // its own requests, and SampleRateDisplay shows the rate the device's clock runs at (image word 28).
+// Both groups follow a rate set elsewhere: after every poll the display reads the clock, and SampleRate
+// reads its rate again when the driver's differs from the one it shows.
 //
 // No rate outside the offered list is ever sent: a session's rate the device does not offer stays in
 // the image but is not sent, and on Vista nothing is sent before the driver's rate was first read.
@@ -101,7 +103,7 @@ public:
     // A rate read from the device (unless the user chose one since) goes into the state; then the
     // button of the shown rate is on and every other off, and the buffer-size text follows.
     void handleCommandMessage(int commandId) override;
-    // Before Vista: reads the device's rate again when the driver's differs from the state's and no
+    // Reads the device's rate again when the driver's differs from the rate the group shows and no
     // change of the user's is on its way.
     void refresh(const PolledSnapshot& snapshot) override;
 
@@ -124,7 +126,7 @@ private:
     std::array<int, kSampleRates.size()> rates_{};
     std::array<std::unique_ptr<juce::ToggleButton>, kSampleRates.size()> buttons_;
     std::unique_ptr<StSampleRateLock> lock_;
-    std::atomic<bool> changePending_{false}; // set by a click, cleared when a pre-Vista write starts
+    std::atomic<bool> changePending_{false}; // set by a click, cleared when a write starts
     DeviceRead read_{*this};                 // the last rate read, not yet in the state
 };
 

@@ -71,7 +71,6 @@ Settings::Settings(ConsoleContext& content, juce::Component& parent)
     surround_ = std::make_unique<Surround>(content, *this);
     if (caps.hasOutputRouting())
         isocMap_ = std::make_unique<IsocMap>(content, *this);
-    rateGroup_ = rateDisplay_ != nullptr ? static_cast<SampleRateBase*>(rateDisplay_.get()) : rate_.get();
 
     about_.setClickingTogglesState(false);
     about_.setBounds((getWidth() - kAboutWidth) / 2, getHeight() - kAboutBottomGap, kAboutWidth,
@@ -192,8 +191,10 @@ void Settings::setDeviceFlag()
 
 void Settings::update(const PolledSnapshot& snapshot)
 {
-    if (rateGroup_ != nullptr)
-        rateGroup_->refresh(snapshot);
+    // Both rate groups: a rate set elsewhere reaches each.
+    if (rateDisplay_ != nullptr)
+        rateDisplay_->refresh(snapshot);
+    rate_->refresh(snapshot);
     if (clock_ != nullptr)
         clock_->updateLockStatus(snapshot);
     if (buffer_ != nullptr && int(snapshot.driverInfo.configuredBufferSize) != buffer_->getSize() &&

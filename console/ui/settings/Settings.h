@@ -29,7 +29,6 @@ class ConsoleContext;
 class IsocMap;
 class PhantomPower;
 class SampleRate;
-class SampleRateBase;
 class SampleRateDisplay;
 class SpdifFormat;
 class Surround;
@@ -51,9 +50,9 @@ public:
     Settings(ConsoleContext& content, juce::Component& parent);
     ~Settings() override;
 
-    // After every completed poll: the sample rate is refreshed, the clock buttons follow the detected
-    // clocks, a driver buffer size that differs from the slider's is read again (unless the mouse is
-    // down on the slider), and a pause that has lasted its time ends.
+    // After every completed poll: both sample-rate groups are refreshed, the clock buttons follow the
+    // detected clocks, a driver buffer size that differs from the slider's is read again (unless the
+    // mouse is down on the slider), and a pause that has lasted its time ends.
     void update(const PolledSnapshot& snapshot);
 
     // SettingsPageHost. Disabling lasts kChangePauseMs of the tick clock (platform::getTickCount); a
@@ -94,7 +93,7 @@ private:
 
     ConsoleContext& content_;
     const bool vista_;
-    // In the order they are built; the page polls the display when it exists, else the rate group.
+    // In the order they are built.
     std::unique_ptr<SampleRateDisplay> rateDisplay_;
     std::unique_ptr<SampleRate> rate_;
     std::unique_ptr<ClockSource> clock_;
@@ -103,7 +102,6 @@ private:
     std::unique_ptr<SpdifFormat> spdif_;
     std::unique_ptr<Surround> surround_;
     std::unique_ptr<IsocMap> isocMap_;
-    SampleRateBase* rateGroup_ = nullptr;
     juce::ToggleButton about_{"About"};
     // The scrolling column of a page too narrow for two (its groups are children of its viewed
     // component); null on pages with two columns.
