@@ -17,7 +17,6 @@ namespace
 constexpr int kFirstRowY = 25;
 constexpr int kRowPitch = 28;
 
-constexpr uint32_t kPhantomBit = 1u << 31;
 constexpr uint32_t kProfessionalBit = 1u << 1;
 
 void setBold(juce::Label& label)
@@ -421,14 +420,14 @@ void PhantomPower::writeToDevice()
 
 void PhantomPower::loadFromState(ConsoleState& state, bool)
 {
-    value_.store((state.getWord(ConsoleState::kFlagsWord) & kPhantomBit) != 0 ? 1 : 0);
+    value_.store((state.getWord(ConsoleState::kFlagsWord) & ConsoleState::kPhantomFlag) != 0 ? 1 : 0);
     handleCommandMessage(0);
 }
 
 void PhantomPower::storeToState(ConsoleState& state)
 {
-    const uint32_t flags = state.getWord(ConsoleState::kFlagsWord);
-    state.setWord(ConsoleState::kFlagsWord, value_.load() != 0 ? flags | kPhantomBit : flags & ~kPhantomBit);
+    state.setWordBits(ConsoleState::kFlagsWord, ConsoleState::kPhantomFlag,
+                      value_.load() != 0 ? ConsoleState::kPhantomFlag : 0);
 }
 
 void PhantomPower::handleCommandMessage(int)
@@ -489,9 +488,7 @@ void SpdifFormat::loadFromState(ConsoleState& state, bool)
 
 void SpdifFormat::storeToState(ConsoleState& state)
 {
-    const uint32_t flags = state.getWord(ConsoleState::kFlagsWord);
-    state.setWord(ConsoleState::kFlagsWord,
-                  value_.load() != 0 ? flags | kProfessionalBit : flags & ~kProfessionalBit);
+    state.setWordBits(ConsoleState::kFlagsWord, kProfessionalBit, value_.load() != 0 ? kProfessionalBit : 0);
 }
 
 void SpdifFormat::resetToDefault()
