@@ -931,6 +931,25 @@ TEST_F(SessionTest, AWindowWhoseSessionReadIsCutShortShowsWhatTheUnitRunsAndStor
     EXPECT_EQ(consoletest::readFlash(*device_, base, ConsoleState::kImageQuads), stored);
 }
 
+TEST_F(SessionTest, AfterAConsoleThatEndedWithoutStoringPhantomPowerAndTheClockShowWhatTheUnitRuns)
+{
+    open("st8");
+    console::Settings& settings = *content().getSettings();
+    settings.getPhantomPower()->getButton().triggerClick();
+    settings.getClockSource()->getButton(1)->triggerClick();
+    ASSERT_TRUE(pumpPosted());
+    drain();
+    closeWindow(); // killed: nothing is stored
+
+    ASSERT_TRUE(device_->open());
+    showWindow();
+    drain();
+    EXPECT_TRUE(content().getSettings()->getPhantomPower()->getButton().getToggleState());
+    EXPECT_EQ(content().getSettings()->getClockSource()->getSelected(), 1);
+    EXPECT_NE(state().getWord(ConsoleState::kFlagsWord) & ConsoleState::kPhantomFlag, 0u);
+    EXPECT_EQ(state().getWord(ConsoleState::kClockWord), 1u);
+}
+
 TEST_F(SessionTest, TheFirstWindowAfterAFirmwareUpdateStoresAWholeSoundSession)
 {
     // The update erases the stored session; the user turns the unit off and on, the console opens its

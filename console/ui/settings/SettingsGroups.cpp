@@ -62,6 +62,9 @@ ClockSource::ClockSource(ConsoleContext& content, SettingsPageHost& page)
     selected_.store(lowest < 0 ? 0 : lowest);
     setSize(200, ((count_ + 1) / 2) * 26 + 40);
     page.getPageComponent().addAndMakeVisible(this);
+    // The unit's source, not the stored session's: another program may have changed it, and a console
+    // that ended without storing its session leaves the unit running another.
+    content.getHwThread()->queueGet(*this);
 }
 
 ClockSource::~ClockSource()
@@ -83,11 +86,15 @@ bool ClockSource::isSupported(int clock) const
 
 void ClockSource::readFromDevice()
 {
+    // Not while a source of the user's is on its way: the unit's is about to change.
+    uint32_t generation = 0;
+    if (!read_.begin(0, generation))
+        return;
     int rate = 0;
     int clock = 0;
     const int result = content_.getDevice().getClock(rate, clock);
-    if (result == 0 && isSupported(clock))
-        selected_.store(clock);
+    if (result == 0)
+        read_.put(0, int32_t(clock), generation);
     handleGetResult(result, this);
 }
 
@@ -113,6 +120,14 @@ void ClockSource::storeToState(ConsoleState& state)
 
 void ClockSource::handleCommandMessage(int)
 {
+    // A source read before the user's latest choice, load or reset would undo it.
+    int channel = 0;
+    int32_t unitClock = 0;
+    if (read_.take(channel, unitClock) && isSupported(unitClock))
+    {
+        selected_.store(unitClock);
+        storeToState(content_.getState());
+    }
     const int selected = selected_.load();
     for (size_t clock = 0; clock < buttons_.size(); ++clock)
         if (buttons_[clock] != nullptr)
@@ -397,6 +412,9 @@ PhantomPower::PhantomPower(ConsoleContext& content, SettingsPageHost& page)
     button_.setBounds(40, 16, 100, 22);
     button_.addListener(this);
     addAndMakeVisible(button_);
+    // What the unit runs, not the stored session: a console that ended without storing its session
+    // (killed, a power cut) leaves 48 V on the inputs that the session says are off.
+    content.getHwThread()->queueGet(*this);
 }
 
 PhantomPower::~PhantomPower()
@@ -406,10 +424,14 @@ PhantomPower::~PhantomPower()
 
 void PhantomPower::readFromDevice()
 {
+    // Not while a click of the user's is on its way: the unit's is about to change.
+    uint32_t generation = 0;
+    if (!read_.begin(0, generation))
+        return;
     int value = 0;
     const int result = content_.getDevice().getPhantomPower(value);
     if (result == 0)
-        value_.store(value);
+        read_.put(0, int32_t(value != 0 ? 1 : 0), generation);
     handleGetResult(result, this);
 }
 
@@ -432,6 +454,14 @@ void PhantomPower::storeToState(ConsoleState& state)
 
 void PhantomPower::handleCommandMessage(int)
 {
+    // A value read before the user's latest click, load or reset would undo it.
+    int channel = 0;
+    int32_t value = 0;
+    if (read_.take(channel, value))
+    {
+        value_.store(value);
+        storeToState(content_.getState());
+    }
     button_.setToggleState(value_.load() != 0, juce::dontSendNotification);
 }
 
