@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace console
 {
@@ -121,11 +122,7 @@ int UnitRead::readValue(Field field, int channel, int input, uint8_t* value)
     device::vhw& device = getHwThread().getDevice();
     uint32_t word = 0;
     int result = 0;
-    auto mixer = [&](uint32_t category, uint32_t command, int c, int mix)
-    { return device.getMixerWord(category, command, c, mix, word); };
-    switch (field)
-    {
-    case Field::clock:
+    if (field == Field::clock)
     {
         int rate = 0;
         int clock = 0;
@@ -134,7 +131,15 @@ int UnitRead::readValue(Field field, int channel, int input, uint8_t* value)
         std::memcpy(value, words, sizeof words);
         return result;
     }
-    case Field::flags:
+    if (field == Field::routing)
+    {
+        // The request's first two words carry no meaning for the unit.
+        device::IsocMapRecord record{};
+        result = device.getIsocMap(record);
+        std::memcpy(value, record.words, sizeof record.words);
+        return result;
+    }
+    if (field == Field::flags)
     {
         int flags = 0;
         int phantom = 0;
@@ -144,52 +149,29 @@ int UnitRead::readValue(Field field, int channel, int input, uint8_t* value)
             result = device.getPhantomPower(phantom);
         word =
             (uint32_t(flags) & ~ConsoleState::kPhantomFlag) | (phantom != 0 ? ConsoleState::kPhantomFlag : 0);
-        break;
     }
-    case Field::routing:
+    else
     {
-        // The request's first two words carry no meaning for the unit.
-        device::IsocMapRecord record{};
-        result = device.getIsocMap(record);
-        std::memcpy(value, record.words, sizeof record.words);
-        return result;
-    }
-    case Field::outGain:
-        result = mixer(device::kCatPhysOut, device::kMixGetGain, channel, 0);
-        break;
-    case Field::outMute:
-        result = mixer(device::kCatPhysOut, device::kMixGetMute, channel, 0);
-        break;
-    case Field::outNominal:
-        result = mixer(device::kCatPhysOut, device::kMixGetNominal, channel, 0);
-        break;
-    case Field::inNominal:
-        result = mixer(device::kCatPhysIn, device::kMixGetNominal, channel, 0);
-        break;
-    case Field::playGain:
-        result = mixer(device::kCatPlaybackMix, device::kMixGetGain, channel, 0);
-        break;
-    case Field::playMute:
-        result = mixer(device::kCatPlaybackMix, device::kMixGetMute, channel, 0);
-        break;
-    case Field::playSolo:
-        result = mixer(device::kCatPlaybackMix, device::kMixGetSolo, channel, 0);
-        break;
-    case Field::monGain:
-        result = mixer(device::kCatMonitorMix, device::kMixGetGain, input, channel);
-        break;
-    case Field::monFlags:
-    {
-        result = mixer(device::kCatMonitorMix, device::kMixGetMute, input, channel);
-        const bool muted = word != 0;
-        if (result == 0)
-            result = mixer(device::kCatMonitorMix, device::kMixGetSolo, input, channel);
-        word = (muted ? kMonitorMuteBit : 0) | (word != 0 ? kMonitorSoloBit : 0);
-        break;
-    }
-    case Field::monPan:
-        result = mixer(device::kCatMonitorMix, device::kMixGetPan, input, channel);
-        break;
+        // The mixer's get commands, in the order of the fields from outGain on; a monitor-mix value is
+        // one input's in the mix of an output channel.
+        static constexpr std::pair<uint32_t, uint32_t> kGets[] = {
+            {device::kCatPhysOut, device::kMixGetGain},     {device::kCatPhysOut, device::kMixGetMute},
+            {device::kCatPhysOut, device::kMixGetNominal},  {device::kCatPhysIn, device::kMixGetNominal},
+            {device::kCatPlaybackMix, device::kMixGetGain}, {device::kCatPlaybackMix, device::kMixGetMute},
+            {device::kCatPlaybackMix, device::kMixGetSolo}, {device::kCatMonitorMix, device::kMixGetGain},
+            {device::kCatMonitorMix, device::kMixGetMute},  {device::kCatMonitorMix, device::kMixGetPan}};
+        const auto [category, command] = kGets[int(field) - int(Field::outGain)];
+        const bool monitor = category == device::kCatMonitorMix;
+        const int first = monitor ? input : channel;
+        const int mix = monitor ? channel : 0;
+        result = device.getMixerWord(category, command, first, mix, word);
+        if (field == Field::monFlags)
+        {
+            const bool muted = word != 0;
+            if (result == 0)
+                result = device.getMixerWord(category, device::kMixGetSolo, first, mix, word);
+            word = (muted ? kMonitorMuteBit : 0) | (word != 0 ? kMonitorSoloBit : 0);
+        }
     }
     // A word field as it lies in the image; a byte field as its first byte.
     if (placeOf(field, channel, input).count == 4)
