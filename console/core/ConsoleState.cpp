@@ -123,33 +123,18 @@ int ConsoleState::readFromDevice()
         }
     }
 
-    if (remaining == 0 && buffer[kSizeWord] != uint32_t(kImageQuads))
-    {
-        // No session stored: erased flash reads as every gain at +48 dB, phantom power on, every switch
-        // and routing entry 0xFF. Nothing of it is shown, sent or stored back; the unit runs without a
-        // session, and the window starts from the defaults at the rate the unit runs.
-        uint32_t rate = 0;
-        int unitRate = 0;
-        int clock = 0;
-        const auto& caps = device_.getCaps();
-        if (device_.getClock(unitRate, clock) == 0 && uint32_t(unitRate) >= caps.getMinSampleRate() &&
-            uint32_t(unitRate) <= caps.getMaxSampleRate())
-            rate = uint32_t(unitRate);
-        std::lock_guard<std::mutex> lock(lock_);
-        std::memset(image_, 0, sizeof image_);
-        image_[kRateWord] = rate;
-        imageIsWhole_ = false;
-        noSession_ = true;
-        return 1;
-    }
-
     std::lock_guard<std::mutex> lock(lock_);
-    if (remaining > 0)
+    std::memset(awaited_, 0, sizeof awaited_);
+    if (remaining > 0 || buffer[kSizeWord] != uint32_t(kImageQuads))
     {
-        // Half a session is no session: nothing of it is shown, and it is never stored back.
+        // Half a session is no session, and erased flash (no session stored) reads as every gain at
+        // +48 dB, phantom power on, every switch and routing entry 0xFF: nothing of either is shown,
+        // sent or stored back. A cut read is never stored; a unit without a session runs values of its
+        // own, which may be once they have been read from it.
         std::memset(image_, 0, sizeof image_);
         imageIsWhole_ = false;
-        return result;
+        noSession_ = remaining == 0;
+        return noSession_ ? 1 : result;
     }
     std::memcpy(image_, buffer.data(), sizeof image_);
     swapTextArea();
@@ -157,6 +142,50 @@ int ConsoleState::readFromDevice()
     terminateAliasesLocked();
     image_[kCrcWord] = crc32(reinterpret_cast<const uint8_t*>(image_) + 8, kImageBytes - 8);
     return 0;
+}
+
+bool ConsoleState::mayWriteFlash() const
+{
+    return imageIsWhole_ && !awaitsUnitValues();
+}
+
+void ConsoleState::awaitUnitValue(int offset, int count, uint8_t mask)
+{
+    if (offset < 0 || count <= 0 || offset > kImageBytes - count)
+        return;
+    std::lock_guard<std::mutex> lock(lock_);
+    for (int i = offset; i < offset + count; ++i)
+        awaited_[i] |= mask;
+}
+
+bool ConsoleState::putUnitValue(int offset, const uint8_t* value, int count, uint8_t mask)
+{
+    if (offset < 0 || count <= 0 || offset > kImageBytes - count)
+        return false;
+    std::lock_guard<std::mutex> lock(lock_);
+    auto* bytes = reinterpret_cast<uint8_t*>(image_);
+    bool changed = false;
+    for (int i = 0; i < count; ++i)
+    {
+        const uint8_t bits = awaited_[offset + i] & mask;
+        const uint8_t byte = uint8_t((bytes[offset + i] & ~bits) | (value[i] & bits));
+        changed = changed || byte != bytes[offset + i];
+        bytes[offset + i] = byte;
+        awaited_[offset + i] &= uint8_t(~bits);
+    }
+    return changed;
+}
+
+bool ConsoleState::awaitsUnitValues() const
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    return std::any_of(std::begin(awaited_), std::end(awaited_), [](uint8_t bits) { return bits != 0; });
+}
+
+void ConsoleState::wrote(int offset, int count, uint8_t mask)
+{
+    for (int i = offset; i < offset + count; ++i)
+        awaited_[i] &= uint8_t(~mask);
 }
 
 void ConsoleState::loadProperties(const juce::PropertySet& properties)
@@ -224,7 +253,7 @@ bool ConsoleState::prepareFlashSave(uint32_t* snapshot)
     changed = hasChanged();
     copyImage(snapshot);
     // Flash without a session is written whatever its stale CRC word says (a save cut short leaves it).
-    return (changed || noSession_) && imageIsWhole_;
+    return (changed || noSession_) && mayWriteFlash();
 }
 
 bool ConsoleState::testGang(int32_t mask, int channel)
@@ -263,6 +292,7 @@ void ConsoleState::setMonitorPan(int input, int output, float pan)
     auto* bytes = reinterpret_cast<uint8_t*>(image_);
     bytes[at] = value;
     bytes[at + 1] = value;
+    wrote(at, 2);
 }
 
 float ConsoleState::getMonitorPan(int input, int output) const
@@ -350,6 +380,7 @@ void ConsoleState::setName(int record, const juce::String& text)
     }
     std::lock_guard<std::mutex> lock(lock_);
     std::memcpy(reinterpret_cast<uint8_t*>(image_) + record + kNameOffset, name, sizeof name);
+    wrote(record + kNameOffset, int(sizeof name));
 }
 
 juce::String ConsoleState::getName(int record) const
@@ -379,10 +410,19 @@ uint32_t ConsoleState::getWord(int index) const
 
 void ConsoleState::setWord(int index, uint32_t value)
 {
+    setWordBits(index, 0xFFFFFFFF, value);
+}
+
+void ConsoleState::setWordBits(int index, uint32_t mask, uint32_t value)
+{
     if (!inImage(index, kImageQuads))
         return;
     std::lock_guard<std::mutex> lock(lock_);
-    image_[index] = value;
+    image_[index] = (image_[index] & ~mask) | (value & mask);
+    uint8_t bytes[4];
+    std::memcpy(bytes, &mask, sizeof bytes);
+    for (int i = 0; i < 4; ++i)
+        wrote(4 * index + i, 1, bytes[i]);
 }
 
 uint8_t ConsoleState::getByte(int offset) const
@@ -395,10 +435,17 @@ uint8_t ConsoleState::getByte(int offset) const
 
 void ConsoleState::setByte(int offset, uint8_t value)
 {
+    setByteBits(offset, 0xFF, value);
+}
+
+void ConsoleState::setByteBits(int offset, uint8_t mask, uint8_t value)
+{
     if (!inImage(offset, kImageBytes))
         return;
     std::lock_guard<std::mutex> lock(lock_);
-    reinterpret_cast<uint8_t*>(image_)[offset] = value;
+    uint8_t& byte = reinterpret_cast<uint8_t*>(image_)[offset];
+    byte = uint8_t((byte & ~mask) | (value & mask));
+    wrote(offset, 1, mask);
 }
 
 void ConsoleState::copyImage(uint32_t* dest) const
@@ -419,6 +466,7 @@ void ConsoleState::replaceImage(const uint32_t* source)
 {
     std::lock_guard<std::mutex> lock(lock_);
     std::memcpy(image_, source, sizeof image_);
+    std::memset(awaited_, 0, sizeof awaited_);
     terminateAliasesLocked();
 }
 

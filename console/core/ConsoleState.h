@@ -52,6 +52,7 @@ public:
     static constexpr int kCrcWord = 1;
     static constexpr int kVersionWord = 2;
     static constexpr int kFlagsWord = 3; // bit 31 phantom power, bit 1 S/PDIF professional
+    static constexpr uint32_t kPhantomFlag = 1u << 31;
     static constexpr int kLegacyWord = 4;
     static constexpr int kClockWord = 6;
     static constexpr int kRateWord = 7;
@@ -82,19 +83,30 @@ public:
     // Reads the session stored in the device into the image, and the stored session's CRC. Message
     // thread, before the hardware thread runs. 0 = read; 1 = the image read does not hold 3348
     // quadlets; another positive code = a request failed; negative = the device kept asking to try
-    // again for 2000 ms. On a failed or stalled read the image is all zeros.
+    // again for 2000 ms. On any other result than 0 the image is all zeros, and the window takes the
+    // values the unit runs into it (UnitRead).
     //
     // A read that ends with a size word other than 3348 found no session (erased flash: a new unit, a
-    // firmware update, a save cut short): nothing of it is kept. The image is all zeros (phantom power
-    // off, the internal clock) but for the rate the unit runs, and foundNoSession() is set: the window
-    // then brings every control to its default and sends it, as the unit itself runs without a session.
+    // firmware update, a save cut short): nothing of it is kept, and foundNoSession() is set. The unit
+    // runs without a session, and what it runs may be stored once every value has been read from it.
     int readFromDevice();
     bool foundNoSession() const { return noSession_; }
 
-    // True when the image may be written to the device's flash at close: the device read succeeded, or
-    // a whole image replaced it since (session load, reset).
-    bool mayWriteFlash() const { return imageIsWhole_; }
+    // True when the image may be written to the device's flash at close: it is whole (the device read
+    // succeeded, a whole image replaced it since (session load, reset), or the values of a unit without
+    // a session were read into it), and no value awaits the unit any more.
+    bool mayWriteFlash() const;
     void markWholeImage() { imageIsWhole_ = true; }
+
+    // --- the values the unit runs, awaited where the stored session was not read whole ---
+    // Every write through the accessors below ends the wait of the bits it writes: what the user, a
+    // session load or a reset wrote is never replaced by a value read before it.
+    // The bits of mask in count bytes from offset await the unit's value.
+    void awaitUnitValue(int offset, int count, uint8_t mask);
+    // A value read from the unit, count bytes as they lie in the image, into the bits that still await
+    // it (which then await nothing). True when the image changed.
+    bool putUnitValue(int offset, const uint8_t* value, int count, uint8_t mask);
+    bool awaitsUnitValues() const;
 
     // The properties file's keys: gang masks, channel names, most recent folder. A missing name key
     // keeps the name read from the device; a present one, even empty, replaces it. Names and the folder
@@ -156,8 +168,11 @@ public:
     // --- raw image access for the fields their controls read and write in place ---
     uint32_t getWord(int index) const;
     void setWord(int index, uint32_t value);
+    // The bits of mask take those of value; the others stay.
+    void setWordBits(int index, uint32_t mask, uint32_t value);
     uint8_t getByte(int offset) const;
     void setByte(int offset, uint8_t value);
+    void setByteBits(int offset, uint8_t mask, uint8_t value);
     void copyImage(uint32_t* dest) const;
     // count bytes from offset, as one read (nothing outside the image is copied).
     void copyBytes(int offset, uint8_t* dest, int count) const;
@@ -241,13 +256,16 @@ private:
     void setName(int record, const juce::String& text);
     juce::String getName(int record) const;
     void terminateAliasesLocked();
+    // The caller holds lock_: the bits of mask in count bytes from offset were written.
+    void wrote(int offset, int count, uint8_t mask = 0xFF);
     // Reverses the byte order of each quadlet of the byte area (the device delivers it that way); the
     // caller holds lock_.
     void swapTextArea();
 
     device::vhw& device_;
     mutable std::mutex lock_;
-    uint32_t image_[kImageQuads] = {}; // guarded by lock_
+    uint32_t image_[kImageQuads] = {};  // guarded by lock_
+    uint8_t awaited_[kImageBytes] = {}; // guarded by lock_: per image byte, the bits awaiting the unit
     int32_t inputGangs_ = -1;
     int32_t outputGangs_ = -1;
     int32_t playbackGangs_ = -1;

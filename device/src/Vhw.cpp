@@ -475,6 +475,12 @@ int vhw::monitorGet(uint32_t command, int input, int mix, uint32_t& value)
     return result;
 }
 
+int vhw::getMixerWord(uint32_t category, uint32_t command, int channel, int mix, uint32_t& value)
+{
+    return category == kCatMonitorMix ? monitorGet(command, channel, mix, value)
+                                      : channelGet(category, command, channel, value);
+}
+
 int vhw::setOutputGain(int channel, float db)
 {
     return channelSet(kCatPhysOut, kMixSetGain, channel, dbToGain(db), 36);

@@ -343,18 +343,47 @@ TEST_F(StateTest, AReadOfErasedFlashKeepsNothingOfItAndIsStoredWhateverTheStaleC
         device->flashGetStatus(ready);
     EXPECT_EQ(state->readFromDevice(), 1);
     EXPECT_TRUE(state->foundNoSession());
-    // Zeros (phantom power off, the internal clock, no names) at the rate the unit runs.
-    std::vector<uint32_t> expected(ConsoleState::kImageQuads, 0);
-    expected[ConsoleState::kRateWord] = 48000;
-    EXPECT_EQ(image(), expected);
-    EXPECT_FALSE(state->mayWriteFlash()) << "not before the window has brought it to the defaults";
+    EXPECT_TRUE(allZero(image()));
+    EXPECT_FALSE(state->mayWriteFlash()) << "not before what the unit runs was read into it";
 
-    // A save cut short leaves the CRC word of what it was writing: the defaults go to flash even when
-    // that matches them.
+    // A save cut short leaves the CRC word of what it was writing: the unit's values go to flash even
+    // when that matches them.
     state->markWholeImage();
     state->setFlashCrc(state->computeCrc());
     std::vector<uint32_t> snapshot(ConsoleState::kImageQuads);
     EXPECT_TRUE(state->prepareFlashSave(snapshot.data()));
+}
+
+TEST_F(StateTest, AValueFromTheUnitTakesOnlyTheBitsNoOneWroteSinceAndTheImageWaitsForEveryOne)
+{
+    state->markWholeImage();
+    const uint8_t ones[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+    const int flags = 4 * ConsoleState::kFlagsWord;
+    const int monitorFlags = ConsoleState::kMonitorFlags + 5;
+    const int gain = 4 * (ConsoleState::kOutputGainWords + 2);
+    state->awaitUnitValue(flags, 4, 0xFF);
+    state->awaitUnitValue(monitorFlags, 1, 0x03);
+    state->awaitUnitValue(gain, 4, 0xFF);
+    EXPECT_FALSE(state->mayWriteFlash());
+
+    // The user turns phantom power off and a monitor mute on, and moves an output fader.
+    state->setWordBits(ConsoleState::kFlagsWord, ConsoleState::kPhantomFlag, 0);
+    state->setByteBits(monitorFlags, 0x01, 0x01);
+    state->setWord(ConsoleState::kOutputGainWords + 2, 0x123456);
+    EXPECT_TRUE(state->putUnitValue(flags, ones, 4, 0xFF));
+    EXPECT_TRUE(state->putUnitValue(monitorFlags, ones, 1, 0x03));
+    EXPECT_FALSE(state->putUnitValue(gain, ones, 4, 0xFF));
+    EXPECT_EQ(state->getWord(ConsoleState::kFlagsWord), ~ConsoleState::kPhantomFlag);
+    EXPECT_EQ(state->getByte(monitorFlags), 0x03);
+    EXPECT_EQ(state->getWord(ConsoleState::kOutputGainWords + 2), 0x123456u);
+    EXPECT_TRUE(state->mayWriteFlash());
+
+    // A value taken once is not taken again, and a session load ends every wait.
+    EXPECT_FALSE(state->putUnitValue(flags, std::vector<uint8_t>(4, 0).data(), 4, 0xFF));
+    state->awaitUnitValue(gain, 4, 0xFF);
+    state->replaceImage(std::vector<uint32_t>(ConsoleState::kImageQuads, 0).data());
+    EXPECT_TRUE(state->mayWriteFlash());
+    EXPECT_FALSE(state->putUnitValue(gain, ones, 4, 0xFF));
 }
 
 TEST_F(StateTest, ReadPausesBetweenTriesAndGivesUpAfterTwoSecondsOfTryAgain)

@@ -81,14 +81,19 @@ protected:
         window_.reset();
     }
 
-    // Waits until the hardware thread has done everything queued so far and its results are shown.
+    // Waits until the hardware thread has done everything queued so far and its results are shown, and
+    // until every value the window reads from its unit has arrived (each part is queued once the one
+    // before it has arrived).
     void drain()
     {
         if (barrier_ == nullptr)
             barrier_ = std::make_unique<ThreadBarrier>(*content().getControls());
-        barrier_->queue();
-        ASSERT_TRUE(pumpUntil([&] { return barrier_->passed(); }));
-        ASSERT_TRUE(pumpPosted()); // what the reads before it posted
+        do
+        {
+            barrier_->queue();
+            ASSERT_TRUE(pumpUntil([&] { return barrier_->passed(); }));
+            ASSERT_TRUE(pumpPosted()); // what the reads before it posted
+        } while (content().getUnitRead()->isReading());
     }
 
     // Plugs u1 with these arguments ("--model st8 --unique-name S", "--caps <file>", ...).

@@ -7,6 +7,7 @@
 #include "console/core/Firmware.h"
 #include "console/core/FirmwareUpdate.h"
 #include "console/ui/app/ConsoleApp.h"
+#include "console/ui/settings/SampleRate.h"
 #include "console/ui/settings/SettingsGroups.h"
 #include "console/ui/strips/MasterStrips.h"
 #include "console/ui/widgets/Alias.h"
@@ -807,6 +808,19 @@ bool runsErasedValues(const std::string& dump)
     return false;
 }
 
+// What a unit runs, from "devsim dump": clock, rate, flags and phantom power, the kernel driver's flags
+// (the rate lock), every mixer value and the routing record.
+std::string runningValues(const std::string& dump)
+{
+    std::istringstream lines(dump);
+    std::string out;
+    for (std::string line; std::getline(lines, line);)
+        for (const char* prefix : {"clock ", "driver ", "out ", "in ", "play ", "mon ", "isoc "})
+            if (line.rfind(prefix, 0) == 0)
+                out.append(line).append("\n");
+    return out;
+}
+
 // Every VDC request that changes the unit (the settings page's and the mixer's), sorted.
 std::vector<std::string> settingsSent(const consoletest::Trace& trace)
 {
@@ -828,36 +842,112 @@ std::vector<std::string> settingsSent(const consoletest::Trace& trace)
     return out;
 }
 
-TEST_F(SessionTest, AWindowOnAnErasedSessionShowsAndSendsTheDefaultsAndStoresThemAtClose)
+TEST_F(SessionTest, AWindowOnAnErasedSessionShowsWhatTheUnitRunsSendsNothingAndStoresItAtClose)
 {
-    open("st8", false, " --blank-flash");
-    drain();
-    std::vector<std::string> sentAtStart = settingsSent(trace_);
-    // The settings page sets the device's flag bit 0 as it is built, whatever the session.
-    const auto pageFlag = std::find(sentAtStart.begin(), sentAtStart.end(), "3/3 1 0");
-    ASSERT_NE(pageFlag, sentAtStart.end());
-    sentAtStart.erase(pageFlag);
-    EXPECT_EQ(std::count(sentAtStart.begin(), sentAtStart.end(), "9/4 0"), 1); // phantom power off
-    EXPECT_EQ(std::count(sentAtStart.begin(), sentAtStart.end(), "3/0 0 4294967295 0"), 1); // internal clock
-    console::Settings& settings = *content().getSettings();
-    EXPECT_EQ(alias_->getText(), defaultInputName(content().getHwInfo()));
-    EXPECT_FALSE(settings.getPhantomPower()->getButton().getToggleState());
-    EXPECT_TRUE(settings.getSpdifFormat()->getConsumerButton().getToggleState());
-    EXPECT_EQ(settings.getClockSource()->getSelected(), 0);
+    // Before Vista, so that the window has the rate lock's button.
+    ASSERT_EQ(bus_.devsim("os windows xp"), 0) << bus_.err;
+    for (const std::string model : {"st4", "st12"})
+    {
+        SCOPED_TRACE(model);
+        ASSERT_EQ(bus_.devsim("reset"), 0) << bus_.err;
+        ASSERT_NO_FATAL_FAILURE(plug("--model " + model + " --unique-name " + model + " --blank-flash"));
+        ASSERT_NO_FATAL_FAILURE(openDevice());
+        // Besides its factory values the unit runs levels and mutes set in the system's volume controls,
+        // the rate lock, phantom power, another clock, and values of an input that has no strip on st12.
+        ASSERT_EQ(bus_.devsim("volume u1 1 -25"), 0) << bus_.err;
+        ASSERT_EQ(bus_.devsim("mute u1 2 1"), 0) << bus_.err;
+        ASSERT_TRUE(device_->setSampleRateLock(true));
+        ASSERT_EQ(device_->setPhantomPower(1), 0);
+        ASSERT_EQ(device_->setClock(-1, 1), 0);
+        const int lastInput = int(device_->getCaps().getInputCount()) - 1;
+        ASSERT_EQ(device_->setMonitorGain(lastInput, 5, -12.0f), 0);
+        ASSERT_EQ(device_->setMonitorPan(lastInput, 5, 0.25f), 0);
+        ASSERT_EQ(device_->setMonitorSolo(lastInput, 3, 2), 0);
+        ASSERT_EQ(device_->setOutputNominal(1, 2), 0);
+        trace_.clear();
+        showWindow();
+        drain();
+        EXPECT_EQ(settingsSent(trace_), std::vector<std::string>{"3/3 1 0"}); // the settings page's flag
+        console::Settings& settings = *content().getSettings();
+        EXPECT_TRUE(settings.getPhantomPower()->getButton().getToggleState());
+        EXPECT_EQ(settings.getClockSource()->getSelected(), 1);
+        EXPECT_TRUE(settings.getSampleRate()->getLock()->getToggleState());
+        EXPECT_FLOAT_EQ(state().getPlaybackGain(1), -25.0f);
+        EXPECT_TRUE(state().getPlaybackMute(2));
+        ASSERT_EQ(bus_.devsim("dump u1"), 0) << bus_.err;
+        const std::string running = runningValues(bus_.out);
 
-    // What it sent is what Reset sends.
+        window_->closeButtonPressed();
+        ASSERT_TRUE(pumpUntil([&] { return !content().getHwThread()->isThreadRunning(); }));
+        destroyWindow();
+        EXPECT_EQ(runningValues(dumpAfterPowerUp(bus_)), running);
+    }
+}
+
+TEST_F(SessionTest, AWindowWhoseSessionReadIsCutShortShowsWhatTheUnitRunsAndStoresNothing)
+{
+    ASSERT_NO_FATAL_FAILURE(plug("--model st8 --unique-name S"));
+    ASSERT_NO_FATAL_FAILURE(openDevice());
+    // The unit runs other values than its stored session.
+    ASSERT_EQ(device_->setPhantomPower(1), 0);
+    ASSERT_EQ(device_->setOutputGain(0, -10.0f), 0);
+    device::IsocMapRecord routing{};
+    routing.words[2] = 3;
+    routing.words[4] = 4;
+    routing.words[5] = 2;
+    routing.words[9] = 7;
+    ASSERT_EQ(device_->setIsocMap(routing), 0);
+    uint32_t base = 0;
+    ASSERT_EQ(device_->getSessionBase(base), 0);
+    const std::vector<uint32_t> stored = consoletest::readFlash(*device_, base, ConsoleState::kImageQuads);
+    ASSERT_EQ(bus_.devsim("fault u1 vdc:0/3 timeout always --after 5"), 0) << bus_.err;
     trace_.clear();
-    content().getSessionBox()->getResetButton().triggerClick();
-    sentSettled();
-    EXPECT_EQ(sentAtStart, settingsSent(trace_));
+    {
+        testsupport::ManualClock clock; // the session read's two seconds of time-outs pass at once
+        showWindow();
+    }
+    drain();
+    EXPECT_EQ(settingsSent(trace_), std::vector<std::string>{"3/3 1 0"});
+    console::Settings& settings = *content().getSettings();
+    EXPECT_TRUE(settings.getPhantomPower()->getButton().getToggleState());
+    EXPECT_EQ(settings.getIsocMap()->getComboBox(0).getSelectedItemIndex(), 2);
+    EXPECT_FLOAT_EQ(state().getOutputGain(0), -10.0f);
+
+    // A routing choice sends the record the unit runs, with that choice.
+    trace_.clear();
+    settings.getIsocMap()->getComboBox(1).setSelectedItemIndex(0, juce::sendNotificationSync);
+    drain();
+    routing.words[5] = 0;
+    std::vector<uint32_t> sent;
+    for (const consoletest::VdcLine& v : trace_.vdc(9))
+        if (v.command == 6)
+            sent = v.params;
+    EXPECT_EQ(sent, std::vector<uint32_t>(std::begin(routing.words), std::end(routing.words)));
 
     window_->closeButtonPressed();
     ASSERT_TRUE(pumpUntil([&] { return !content().getHwThread()->isThreadRunning(); }));
     destroyWindow();
-    const std::string dump = dumpAfterPowerUp(bus_);
-    EXPECT_FALSE(runsErasedValues(dump)) << dump;
-    EXPECT_NE(dump.find("phantom 0"), std::string::npos) << dump;
-    EXPECT_NE(dump.find("out 11 gain 16777216 (0.00 dB) mute 0"), std::string::npos) << dump;
+    ASSERT_TRUE(device_->open());
+    EXPECT_EQ(consoletest::readFlash(*device_, base, ConsoleState::kImageQuads), stored);
+}
+
+TEST_F(SessionTest, AfterAConsoleThatEndedWithoutStoringPhantomPowerAndTheClockShowWhatTheUnitRuns)
+{
+    open("st8");
+    console::Settings& settings = *content().getSettings();
+    settings.getPhantomPower()->getButton().triggerClick();
+    settings.getClockSource()->getButton(1)->triggerClick();
+    ASSERT_TRUE(pumpPosted());
+    drain();
+    closeWindow(); // killed: nothing is stored
+
+    ASSERT_TRUE(device_->open());
+    showWindow();
+    drain();
+    EXPECT_TRUE(content().getSettings()->getPhantomPower()->getButton().getToggleState());
+    EXPECT_EQ(content().getSettings()->getClockSource()->getSelected(), 1);
+    EXPECT_NE(state().getWord(ConsoleState::kFlagsWord) & ConsoleState::kPhantomFlag, 0u);
+    EXPECT_EQ(state().getWord(ConsoleState::kClockWord), 1u);
 }
 
 TEST_F(SessionTest, TheFirstWindowAfterAFirmwareUpdateStoresAWholeSoundSession)
@@ -880,6 +970,7 @@ TEST_F(SessionTest, TheFirstWindowAfterAFirmwareUpdateStoresAWholeSoundSession)
     dumpAfterPowerUp(bus_);
     ASSERT_NO_FATAL_FAILURE(openDevice());
     showWindow();
+    drain(); // what the unit runs is read into the window
     window_->closeButtonPressed();
     ASSERT_TRUE(pumpUntil([&] { return !content().getHwThread()->isThreadRunning(); }));
     destroyWindow();

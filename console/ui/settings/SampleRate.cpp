@@ -49,6 +49,10 @@ void StSampleRateLock::readFromDevice()
 
 void StSampleRateLock::writeToDevice()
 {
+    // A session load or "Reset" sends the lock again, but only a lock that is known: the button's start
+    // state is no setting of the driver's.
+    if (!known_.load())
+        return;
     handleSetResult(content_.getDevice().setSampleRateLock(lock_.load()) ? 0 : 1);
 }
 
@@ -64,13 +68,17 @@ void StSampleRateLock::handleCommandMessage(int commandId)
     int channel = 0;
     int32_t locked = 0;
     if (read_.take(channel, locked))
+    {
         lock_.store(locked != 0);
+        known_.store(true);
+    }
     setToggleState(lock_.load(), juce::dontSendNotification);
 }
 
 void StSampleRateLock::clicked()
 {
     lock_.store(getToggleState());
+    known_.store(true);
     content_.getHwThread()->queueSet(*this);
 }
 

@@ -59,6 +59,7 @@ public:
 
     // Skipped while a click's SET is queued; the lock read is kept for handleCommandMessage.
     void readFromDevice() override;
+    // Sends nothing while the lock is unknown (no read has succeeded and the user has not clicked).
     void writeToDevice() override;
     void loadFromState(ConsoleState&, bool) override {}
     void storeToState(ConsoleState&) override {}
@@ -75,7 +76,8 @@ protected:
 
 private:
     ConsoleContext& content_;
-    std::atomic<bool> lock_{false}; // set on the message thread
+    std::atomic<bool> lock_{false};  // set on the message thread
+    std::atomic<bool> known_{false}; // lock_ is the driver's (read) or the user's (clicked)
     DeviceRead read_{*this};
 };
 

@@ -17,7 +17,6 @@ namespace
 constexpr int kFirstRowY = 25;
 constexpr int kRowPitch = 28;
 
-constexpr uint32_t kPhantomBit = 1u << 31;
 constexpr uint32_t kProfessionalBit = 1u << 1;
 
 void setBold(juce::Label& label)
@@ -63,6 +62,9 @@ ClockSource::ClockSource(ConsoleContext& content, SettingsPageHost& page)
     selected_.store(lowest < 0 ? 0 : lowest);
     setSize(200, ((count_ + 1) / 2) * 26 + 40);
     page.getPageComponent().addAndMakeVisible(this);
+    // The unit's source, not the stored session's: another program may have changed it, and a console
+    // that ended without storing its session leaves the unit running another.
+    content.getHwThread()->queueGet(*this);
 }
 
 ClockSource::~ClockSource()
@@ -84,11 +86,15 @@ bool ClockSource::isSupported(int clock) const
 
 void ClockSource::readFromDevice()
 {
+    // Not while a source of the user's is on its way: the unit's is about to change.
+    uint32_t generation = 0;
+    if (!read_.begin(0, generation))
+        return;
     int rate = 0;
     int clock = 0;
     const int result = content_.getDevice().getClock(rate, clock);
-    if (result == 0 && isSupported(clock))
-        selected_.store(clock);
+    if (result == 0)
+        read_.put(0, int32_t(clock), generation);
     handleGetResult(result, this);
 }
 
@@ -114,6 +120,14 @@ void ClockSource::storeToState(ConsoleState& state)
 
 void ClockSource::handleCommandMessage(int)
 {
+    // A source read before the user's latest choice, load or reset would undo it.
+    int channel = 0;
+    int32_t unitClock = 0;
+    if (read_.take(channel, unitClock) && isSupported(unitClock))
+    {
+        selected_.store(unitClock);
+        storeToState(content_.getState());
+    }
     const int selected = selected_.load();
     for (size_t clock = 0; clock < buttons_.size(); ++clock)
         if (buttons_[clock] != nullptr)
@@ -398,6 +412,9 @@ PhantomPower::PhantomPower(ConsoleContext& content, SettingsPageHost& page)
     button_.setBounds(40, 16, 100, 22);
     button_.addListener(this);
     addAndMakeVisible(button_);
+    // What the unit runs, not the stored session: a console that ended without storing its session
+    // (killed, a power cut) leaves 48 V on the inputs that the session says are off.
+    content.getHwThread()->queueGet(*this);
 }
 
 PhantomPower::~PhantomPower()
@@ -407,10 +424,14 @@ PhantomPower::~PhantomPower()
 
 void PhantomPower::readFromDevice()
 {
+    // Not while a click of the user's is on its way: the unit's is about to change.
+    uint32_t generation = 0;
+    if (!read_.begin(0, generation))
+        return;
     int value = 0;
     const int result = content_.getDevice().getPhantomPower(value);
     if (result == 0)
-        value_.store(value);
+        read_.put(0, int32_t(value != 0 ? 1 : 0), generation);
     handleGetResult(result, this);
 }
 
@@ -421,18 +442,26 @@ void PhantomPower::writeToDevice()
 
 void PhantomPower::loadFromState(ConsoleState& state, bool)
 {
-    value_.store((state.getWord(ConsoleState::kFlagsWord) & kPhantomBit) != 0 ? 1 : 0);
+    value_.store((state.getWord(ConsoleState::kFlagsWord) & ConsoleState::kPhantomFlag) != 0 ? 1 : 0);
     handleCommandMessage(0);
 }
 
 void PhantomPower::storeToState(ConsoleState& state)
 {
-    const uint32_t flags = state.getWord(ConsoleState::kFlagsWord);
-    state.setWord(ConsoleState::kFlagsWord, value_.load() != 0 ? flags | kPhantomBit : flags & ~kPhantomBit);
+    state.setWordBits(ConsoleState::kFlagsWord, ConsoleState::kPhantomFlag,
+                      value_.load() != 0 ? ConsoleState::kPhantomFlag : 0);
 }
 
 void PhantomPower::handleCommandMessage(int)
 {
+    // A value read before the user's latest click, load or reset would undo it.
+    int channel = 0;
+    int32_t value = 0;
+    if (read_.take(channel, value))
+    {
+        value_.store(value);
+        storeToState(content_.getState());
+    }
     button_.setToggleState(value_.load() != 0, juce::dontSendNotification);
 }
 
@@ -489,9 +518,7 @@ void SpdifFormat::loadFromState(ConsoleState& state, bool)
 
 void SpdifFormat::storeToState(ConsoleState& state)
 {
-    const uint32_t flags = state.getWord(ConsoleState::kFlagsWord);
-    state.setWord(ConsoleState::kFlagsWord,
-                  value_.load() != 0 ? flags | kProfessionalBit : flags & ~kProfessionalBit);
+    state.setWordBits(ConsoleState::kFlagsWord, kProfessionalBit, value_.load() != 0 ? kProfessionalBit : 0);
 }
 
 void SpdifFormat::resetToDefault()

@@ -28,7 +28,8 @@ class SettingsPageHost;
 
 // "Clock source": one radio button per clock the device supports, the selected one on, those the device
 // does not detect greyed out ("Internal" never). The selection is image word 24; choosing a source sends
-// it with the rate kept.
+// it with the rate kept. The unit's source is read when the window opens: the selection and the image
+// take it, unless the user chose, loaded or reset since the read began.
 class ClockSource : public juce::GroupComponent, public HwCtrl, private juce::Button::Listener
 {
 public:
@@ -63,6 +64,7 @@ private:
 
     ConsoleContext& content_;
     std::atomic<int> selected_{0};
+    DeviceRead read_{*this};
     int count_ = 0;
     std::array<std::unique_ptr<juce::ToggleButton>, 6> buttons_;
     uint32_t lastStatus_ = 0;
@@ -175,7 +177,9 @@ private:
     bool haveRead_ = false;
 };
 
-// "Phantom power": the +48 V supply of the microphone inputs (image word 12, bit 31).
+// "Phantom power": the +48 V supply of the microphone inputs (image word 12, bit 31). What the unit runs
+// is read when the window opens: the button and the image take it, unless the user clicked, loaded or
+// reset since the read began.
 class PhantomPower : public juce::GroupComponent, public HwCtrl, private juce::Button::Listener
 {
 public:
@@ -198,6 +202,7 @@ private:
 
     ConsoleContext& content_;
     std::atomic<int> value_{0};
+    DeviceRead read_{*this};
     juce::ToggleButton button_{"+48V"};
 };
 

@@ -51,14 +51,9 @@ template <uint8_t bit> bool storedBit(const ConsoleContext& c, int input, int mi
 
 template <uint8_t bit> void storeBit(ConsoleContext& c, int input, int mix, bool on)
 {
-    ConsoleState& state = c.getState();
     for (int m : {mix, mix + 1})
-    {
-        if (m < 0 || m >= ConsoleState::kMaxChannels)
-            continue;
-        const uint8_t byte = state.getByte(flagOffset(input, m));
-        state.setByte(flagOffset(input, m), uint8_t(on ? byte | bit : byte & ~bit));
-    }
+        if (m >= 0 && m < ConsoleState::kMaxChannels)
+            c.getState().setByteBits(flagOffset(input, m), bit, on ? bit : 0);
 }
 
 // The device takes the bit as it lies in the flag byte: 1 for a mute, 2 for a solo.

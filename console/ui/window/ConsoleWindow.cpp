@@ -97,6 +97,7 @@ CwContent::~CwContent()
     sessionBox_.reset();
     tabbedBox_.reset();
     tabBar_.reset();
+    unitRead_.reset();
     pollCtrl_.reset();
     controls_.reset();
     thread_.reset();
@@ -107,6 +108,7 @@ void CwContent::createChildren(HwThreadHost& window, juce::PropertySet& properti
     thread_ = std::make_unique<hwthread>(&window, state_, device_);
     controls_ = std::make_unique<HwCtrlList>(*thread_);
     pollCtrl_ = std::make_unique<CwcCtrl>(*controls_, *this);
+    unitRead_ = std::make_unique<UnitRead>(*controls_, static_cast<UnitRead::Listener&>(*this));
 
     tabBar_ = std::make_unique<VarnelTopTabBar>(*this, getWidth());
     addAndMakeVisible(*tabBar_);
@@ -117,11 +119,11 @@ void CwContent::createChildren(HwThreadHost& window, juce::PropertySet& properti
 
     for (HwCtrl* control = controls_->getFirst(); control != nullptr; control = control->getNextInList())
         control->loadFromState(state_, false);
-    // An interface without a stored session runs its defaults: the window shows and sends them, so what it
-    // shows is what the interface runs, and what it stores at close is a sound session. Queued before the
-    // thread starts, these sends go ahead of the reads the controls queued as they were made.
-    if (state_.foundNoSession())
-        resetToDefaults(*this);
+    // No whole session was read (none is stored, or the read was cut short): the window takes what the
+    // interface runs, and sends nothing. Its controls' own loads went first: a value they store back
+    // ends the wait for the interface's.
+    if (!state_.mayWriteFlash())
+        unitRead_->start();
 
     tabBar_->setCurrentTab(properties.getIntValue("tab", 0));
     // The first tab is the bar's selection from the start, so choosing it does not reach the page. The
@@ -188,6 +190,12 @@ void CwContent::showPage(int index)
         settings_->setVisible(false);
     }
     tabbedBox_->showTab(index);
+}
+
+void CwContent::unitValuesArrived()
+{
+    for (HwCtrl* control = controls_->getFirst(); control != nullptr; control = control->getNextInList())
+        control->loadFromState(state_, false);
 }
 
 void CwContent::solosChanged()

@@ -14,6 +14,7 @@
 #include "console/core/HwCtrl.h"
 #include "console/core/HwThread.h"
 #include "console/core/PolledSnapshot.h"
+#include "console/core/UnitRead.h"
 #include "console/ui/settings/Settings.h"
 #include "console/ui/widgets/ConsoleContext.h"
 #include "console/ui/widgets/ConsoleLayout.h"
@@ -66,11 +67,13 @@ private:
 };
 
 // The window's content: the tab bar, the pages and the settings page, and what their controls need of
-// the window (ConsoleContext, and for the session commands SessionHost).
+// the window (ConsoleContext, and for the session commands SessionHost). When the state block holds no
+// whole session, the values the unit runs are read into it (UnitRead) and shown as they arrive.
 class CwContent : public juce::Component,
                   public juce::ApplicationCommandTarget,
                   public TabBarHost,
-                  public SessionHost
+                  public SessionHost,
+                  private UnitRead::Listener
 {
 public:
     CwContent(ConsoleLayout& layout, device::vhw& device, ConsoleState& state);
@@ -78,7 +81,8 @@ public:
     ~CwContent() override;
 
     // Builds the thread, the tab bar, the pages, the session box, the logo and the settings page, loads
-    // every control from the state block, selects the saved tab and starts the thread.
+    // every control from the state block, starts reading what the unit runs when the state block holds
+    // no whole session, selects the saved tab and starts the thread.
     void createChildren(HwThreadHost& window, juce::PropertySet& properties);
 
     // Every 100 ms while the window is visible: queue the status poll.
@@ -119,6 +123,7 @@ public:
     bool perform(const InvocationInfo& info) override;
 
     CwcCtrl* getPollCtrl() const { return pollCtrl_.get(); }
+    UnitRead* getUnitRead() const { return unitRead_.get(); }
     VarnelTopTabBar* getTabBar() const { return tabBar_.get(); }
     TabbedUiBox* getTabbedBox() const { return tabbedBox_.get(); }
     Settings* getSettings() const { return settings_.get(); }
@@ -128,6 +133,9 @@ public:
     int getRefreshCount() const { return refreshCount_; }
 
 private:
+    // Every control shows the state block anew.
+    void unitValuesArrived() override;
+
     ConsoleLayout& layout_;
     device::vhw& device_;
     ConsoleState& state_;
@@ -135,6 +143,7 @@ private:
     std::unique_ptr<hwthread> thread_;
     std::unique_ptr<HwCtrlList> controls_;
     std::unique_ptr<CwcCtrl> pollCtrl_;
+    std::unique_ptr<UnitRead> unitRead_;
     std::unique_ptr<VarnelTopTabBar> tabBar_;
     std::unique_ptr<TabbedUiBox> tabbedBox_;
     std::unique_ptr<SessionBox> sessionBox_;

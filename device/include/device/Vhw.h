@@ -164,6 +164,10 @@ public:
     int getMonitorSolo(int input, int mix, int& value);
     int setMonitorPan(int input, int mix, float pan);
     int getMonitorPan(int input, int mix, float& pan);
+    // A mixer value as the device holds it (a gain as its 8.24 word, a pan as 0 to 255): a get command of
+    // PhysOut, PhysIn or PlaybackMix for channel, or of MonitorMix for input channel in mix. Written
+    // whatever the result.
+    int getMixerWord(uint32_t category, uint32_t command, int channel, int mix, uint32_t& value);
 
     // --- I/O configuration ---
     int setPhantomPower(int value);
