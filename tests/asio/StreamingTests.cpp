@@ -685,20 +685,17 @@ TEST_F(TwoUnits, EachSwitchCarriesThePositionOfItsBlockFromTheUnitThatDrivesTheP
     ASSERT_EQ(driver->createBuffers(records.data(), 2, kSize, &host.callbacks), ASE_OK);
     host.prepare(records, kSize);
     ASSERT_EQ(driver->start(), ASE_OK);
-    const auto whileAsking = [&](const std::function<void()>& meanwhile)
+    // Steps u1 while the thread waits for its look at u2, then lets the look be answered.
+    const auto stepWhileAsking = [&](const std::string& periods)
     {
         ASSERT_TRUE(testsupport::waitUntil([&] { return dumped("fault", "u2") == "dc:3 hold holding 1"; }));
-        meanwhile();
+        host.stepping();
+        devsim("step u1 " + periods);
         devsim("fault u2 clear");
     };
     // The first period is late: two complete while the thread waits for its look at u2.
     devsim("fault u2 dc:3 hold");
-    whileAsking(
-        [&]
-        {
-            host.stepping();
-            devsim("step u1 2");
-        });
+    stepWhileAsking("2");
     ASSERT_TRUE(host.waitForSwitches(1));
     ASSERT_TRUE(step(2));
     ASSERT_TRUE(step(3));
@@ -706,12 +703,7 @@ TEST_F(TwoUnits, EachSwitchCarriesThePositionOfItsBlockFromTheUnitThatDrivesTheP
     devsim("fault u2 dc:3 hold");
     host.stepping();
     devsim("step u1");
-    whileAsking(
-        [&]
-        {
-            host.stepping();
-            devsim("step u1");
-        });
+    stepWhileAsking("1");
     ASSERT_TRUE(host.waitForSwitches(4));
     ASSERT_TRUE(step(5));
     ASSERT_EQ(driver->stop(), ASE_OK);
