@@ -4,7 +4,9 @@
 
 #include "asio/AsioDriver.h"
 
+#include "platform/Debug.h"
 #include "platform/MessageBox.h"
+#include "platform/PerformanceCounter.h"
 
 #include <string>
 
@@ -22,6 +24,8 @@ Result AsioDriver::createBuffers(ASIOBufferInfo* infos, int32_t count, int32_t b
         return r;
 
     disposeBuffers();
+    if (const Result r = matchBufferSizes(infos, count); r != Result::Ok)
+        return r;
     // A step that fails drops what the earlier ones built: the driver stays initialised, without buffers.
     std::unique_ptr<PreparedBuffers> prepared(
         new (std::nothrow) PreparedBuffers(streams_, inputs_, outputs_, bufferSize_, request));
@@ -45,13 +49,36 @@ Result AsioDriver::createBuffers(ASIOBufferInfo* infos, int32_t count, int32_t b
         asioTime_.timeInfo.flags = kSystemTimeValid | kSamplePositionValid | kSampleRateValid;
         asioTime_.timeCode.speed = 1.0;
     }
-    completed_.store(0);
-    positionBase_.store(kNoPositionBase);
+    publishPosition(0, 0);
     // A rate change made before these buffers is no news to their session.
     pendingTimeFlags_.store(0);
     prepared_ = std::move(prepared);
     callbacks_.store(callbacks);
     state_.store(kStatePrepared);
+    return Result::Ok;
+}
+
+Result AsioDriver::matchBufferSizes(const ASIOBufferInfo* infos, int32_t count) const
+{
+    for (const auto& s : streams_)
+    {
+        bool used = false;
+        for (int32_t i = 0; i < count && !used; ++i)
+            used =
+                (infos[i].isInput != ASIOFalse ? inputs_ : outputs_)[infos[i].channelNum].stream == s.get();
+        if (!used)
+            continue;
+        vhw* device = s->device();
+        if (!device->readDriverInfo())
+            return Result::NotPresent;
+        const uint32_t runs = device->driverInfo().bufferSize;
+        if (runs == bufferSize_ || (device->setBufferSize(bufferSize_) && device->readDriverInfo() &&
+                                    device->driverInfo().bufferSize == bufferSize_))
+            continue;
+        platform::debugPrintf("ASIO Strellis: unit \"%s\" streams %u samples a period and did not take %u",
+                              device->uniqueName(), runs, bufferSize_);
+        return Result::InvalidMode;
+    }
     return Result::Ok;
 }
 
@@ -106,6 +133,7 @@ Result AsioDriver::disposeBuffers()
     thread_.join(); // a thread still in a host callback would otherwise copy into freed buffers
     callbacks_.store(nullptr);
     prepared_.reset(); // closes streaming and frees the buffers
+    publishPosition(0, 0);
     state_.store(kStateInitialised);
     return Result::Ok;
 }
@@ -120,19 +148,26 @@ Result AsioDriver::start()
     state_.store(kStateRunning);
     currentHalf_.store(0);
     handedHalf_.store(-1);
-    // The sample position counts from this start.
-    positionBase_.store(kNoPositionBase);
     const double stillPeriods =
         sampleRate_.load() * StreamingThread::kPeriodWaitMs / 1000.0 / static_cast<double>(bufferSize_);
     stallLimit_ = stillPeriods > kMinStallLimit ? static_cast<uint32_t>(stillPeriods) : kMinStallLimit;
+    lookInterval_ = static_cast<int64_t>(platform::queryPerformanceFrequency() / 2);
+    nextLook_.store(platform::queryPerformanceCounter() + lookInterval_);
     for (const auto& s : streams_)
         if (s->isStreamingOpen())
         {
             s->clearRegisteredBuffers();
             // No buffer switch before the kernel driver's first period: no stale signal, no old index.
             s->markNotRunning();
-            s->restartWatch();
+            s->restartWatch(static_cast<uint32_t>(sampleRate_.load()));
         }
+    // The sample position counts from this start: from the clock unit's count before it starts (the
+    // kernel driver's count goes on across stop and start).
+    DeviceStream* const clock = prepared_->clockStream();
+    clock_.store(clock);
+    servedCount_.store(clock != nullptr ? clock->completedCount() : 0);
+    servedPeriods_.store(0);
+    publishPosition(0, 0);
     const std::shared_ptr<platform::Event>& event = prepared_->streamingEvent();
     if (event)
         event->reset();
@@ -221,49 +256,107 @@ void AsioDriver::sendResetRequest()
         return;
     // Cleared first: the host may answer from inside the call, and may ask for another reset there.
     resetPending_.store(false);
-    callbacks->asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
+    if (callbacks->asioMessage(kAsioSelectorSupported, kAsioResetRequest, nullptr, nullptr) != 0)
+        callbacks->asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
 }
 
 // ---- the streaming thread's side -----------------------------------------------------------------------
 
 bool AsioDriver::servePeriod()
 {
-    if (state_.load() != kStateRunning)
+    DeviceStream* const clock = clock_.load();
+    if (state_.load() != kStateRunning || clock == nullptr)
+        return true;
+    // The kernel driver raises the clock unit's count once the period's frames and time stamp are in
+    // place, then signals: a count already served is no new period (its signal came after the count was
+    // read for the switch before).
+    if (clock->completedCount() == servedCount_.load())
         return true;
     // A streamed unit whose periods stand still while the clock unit's go on may have been pulled out:
-    // it is asked, and a unit that does not answer ends the stream before the host is called.
+    // it is asked, and a unit that is gone ends the stream before the host is called.
     for (const auto& s : streams_)
-        if (s->isStreamingOpen() && s->stalled(stallLimit_) && !s->device()->answers())
+        if (s->isStreamingOpen() && s->stalled(stallLimit_) && lookAt(*s) == Look::Gone)
         {
             unitLost_.store(true);
             return false;
         }
-    if (positionBase_.load() == kNoPositionBase)
-    {
-        uint64_t count = 0;
-        uint64_t stamp = 0;
-        if (completedPeriods(count, stamp))
-            positionBase_.store(count);
-    }
+    // The block handed over is the newest: the count read now is its period's. A period that was missed
+    // meanwhile is skipped by the position, as hosts see an overload.
+    const uint32_t count = clock->completedCount();
+    const uint64_t periods = servedPeriods_.load() + (count - servedCount_.load());
+    servedCount_.store(count);
+    servedPeriods_.store(periods);
+    publishPosition((periods - 1) * bufferSize_, clock->captureTime());
     const uint32_t offset = static_cast<uint32_t>(currentHalf_.load()) * bufferSize_;
     for (const auto& s : streams_)
         if (s->isStreamingOpen())
             s->readInputs(offset);
+    const uint32_t generation = thread_.generation();
     switchBuffers();
-    return true;
+    // Once the host's callback returned, and only while the stream is still this thread's, the units
+    // are looked at every half second or so.
+    if (thread_.retired(generation) || state_.load() != kStateRunning)
+        return true;
+    const int64_t now = platform::queryPerformanceCounter();
+    if (now < nextLook_.load())
+        return true;
+    nextLook_.store(now + lookInterval_);
+    return lookAtUnits();
 }
 
 bool AsioDriver::unitsPresent()
 {
     if (state_.load() != kStateRunning)
         return true;
+    nextLook_.store(platform::queryPerformanceCounter() + lookInterval_);
+    return lookAtUnits();
+}
+
+AsioDriver::Look AsioDriver::lookAt(DeviceStream& s)
+{
+    vhw* device = s.device();
+    if (device->readDriverInfo())
+    {
+        s.lookAnswered();
+        return Look::Answered;
+    }
+    // One failed request is not yet a unit pulled out: a unit whose handle is dead for good fails every
+    // look, and a unit pulled out is no longer listed.
+    const uint32_t missed = s.lookMissed();
+    platform::debugPrintf("ASIO Strellis: unit \"%s\" did not answer (%u in a row)", device->uniqueName(),
+                          missed);
+    return missed >= kLostAfterMissedLooks || !device->isListed() ? Look::Gone : Look::Missed;
+}
+
+bool AsioDriver::lookAtUnits()
+{
+    uint32_t changedTo = 0;
     for (const auto& s : streams_)
-        if (s->isStreamingOpen() && !s->device()->answers())
+    {
+        if (!s->isStreamingOpen())
+            continue;
+        const Look look = lookAt(*s);
+        if (look == Look::Gone)
         {
             unitLost_.store(true);
             return false;
         }
+        const uint32_t rate = s->device()->driverInfo().sampleRate;
+        if (look == Look::Answered && s->rateChanged(rate) && plausibleRate(rate))
+            changedTo = rate;
+    }
+    if (changedTo != 0)
+        tellRateChange(changedTo);
     return true;
+}
+
+void AsioDriver::tellRateChange(uint32_t rate)
+{
+    sampleRate_ = rate;
+    pendingTimeFlags_.fetch_or(kSampleRateChanged);
+    ASIOCallbacks* const callbacks = callbacks_.load();
+    if (callbacks != nullptr && callbacks->sampleRateDidChange != nullptr)
+        callbacks->sampleRateDidChange(rate);
 }
 
 void AsioDriver::threadStopped()

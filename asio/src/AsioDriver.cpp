@@ -15,12 +15,6 @@ namespace
 const char* const kClockNames[kClockSources] = {"Internal", "FireWire", "Word clock",
                                                 "S/PDIF",   "ADAT A",   "ADAT B"};
 
-bool plausibleRate(double rate)
-{
-    // Also false for NaN.
-    return rate >= AsioDriver::kMinSampleRate && rate <= AsioDriver::kMaxSampleRate;
-}
-
 void copyText(char* dest, size_t size, const char* text)
 {
     if (dest != nullptr && size > 0)
@@ -41,6 +35,8 @@ ASIOError toAsioError(Result result)
         return ASE_HWMalfunction;
     case Result::InvalidParameter:
         return ASE_InvalidParameter;
+    case Result::InvalidMode:
+        return ASE_InvalidMode;
     case Result::NoClock:
         return ASE_NoClock;
     case Result::NoMemory:
@@ -99,7 +95,6 @@ bool AsioDriver::init()
         return false;
     }
 
-    bool firstRefused = false;
     const auto rate = static_cast<uint32_t>(sampleRate_);
     for (int i = 0; i < list_->count(); ++i)
     {
@@ -112,11 +107,11 @@ bool AsioDriver::init()
             releaseDevices();
             return false;
         }
-        // A stored rate the device cannot run at is not sent; the device keeps its own.
-        const bool accepted =
-            device->supportsSampleRate(rate) && device->setClock(-1, static_cast<int32_t>(rate));
-        if (!accepted && streams_.empty())
-            firstRefused = true;
+        // A stored rate the device cannot run at is not sent, nor one that would change the rate under
+        // another client's stream: the device keeps its own.
+        if (device->driverInfo().sampleRate != rate && device->supportsSampleRate(rate) &&
+            !device->heldElsewhere())
+            device->setClock(-1, static_cast<int32_t>(rate));
         streams_.push_back(std::move(stream));
     }
     if (streams_.empty())
@@ -126,13 +121,14 @@ bool AsioDriver::init()
         return false;
     }
 
+    // The driver's buffer size and rate are the ones the first kept device runs.
     vhw* first = streams_[0]->device();
     if (first->readDriverInfo())
     {
         const DriverInfo info = first->driverInfo();
         if (info.bufferSize != 0)
             bufferSize_ = info.bufferSize;
-        if (firstRefused && plausibleRate(info.sampleRate))
+        if (plausibleRate(info.sampleRate))
         {
             sampleRate_ = info.sampleRate;
             asioTime_.timeInfo.sampleRate = sampleRate_;
@@ -232,22 +228,44 @@ Result AsioDriver::canSampleRate(double rate) const
     return Result::Ok;
 }
 
-Result AsioDriver::getSampleRate(double* rate) const
+Result AsioDriver::getSampleRate(double* rate)
 {
     if (rate == nullptr)
         return Result::InvalidParameter;
+    refreshSampleRate();
     *rate = sampleRate_;
     return Result::Ok;
+}
+
+void AsioDriver::refreshSampleRate()
+{
+    if (state_.load() == kStateRunning || streams_.empty())
+        return;
+    vhw* first = streams_[0]->device();
+    if (first->readDriverInfo() && plausibleRate(first->driverInfo().sampleRate))
+        sampleRate_ = first->driverInfo().sampleRate;
 }
 
 Result AsioDriver::setSampleRate(double rate)
 {
     if (const Result r = canSampleRate(rate); r != Result::Ok)
         return r;
+    // Every kept device runs the rate, or none is changed while another client streams on one that does
+    // not. The devices this object streams on are its own.
+    const auto hz = static_cast<uint32_t>(rate);
+    for (const auto& s : streams_)
+    {
+        vhw* device = s->device();
+        const bool runs = device->readDriverInfo() && device->driverInfo().sampleRate == hz;
+        if (!runs && !s->isStreamingOpen() && device->heldElsewhere())
+            return Result::InvalidMode;
+    }
+    for (const auto& s : streams_)
+        if (s->device()->driverInfo().sampleRate != hz &&
+            !s->device()->setClock(-1, static_cast<int32_t>(hz)))
+            return Result::HWMalfunction;
     if (rate == sampleRate_)
         return Result::Ok;
-    if (!streams_[0]->device()->setClock(-1, static_cast<int32_t>(rate)))
-        return Result::HWMalfunction;
     // The flag reaches the host with the next time-info switch; the streaming thread takes it from here.
     pendingTimeFlags_.fetch_or(kSampleRateChanged);
     sampleRate_ = rate;
@@ -330,6 +348,9 @@ Result AsioDriver::setClockSource(int32_t reference)
     }
     if (chosen < 0)
         return Result::InvalidParameter;
+    // Another client's stream keeps its clock.
+    if (!streams_[0]->isStreamingOpen() && device->heldElsewhere())
+        return Result::InvalidMode;
 
     const PolledBlock* polled = device->readPolled();
     if (polled == nullptr)
@@ -346,30 +367,6 @@ Result AsioDriver::setClockSource(int32_t reference)
     return device->setClock(chosen, -1) ? Result::Ok : Result::HWMalfunction;
 }
 
-bool AsioDriver::completedPeriods(uint64_t& count, uint64_t& stamp) const
-{
-    const DeviceStream* first = stream(0);
-    if (first == nullptr || first->sharedBlock() == nullptr)
-        return false;
-    const auto* sb = static_cast<const uint8_t*>(first->sharedBlock());
-    const uint32_t completed =
-        __atomic_load_n(reinterpret_cast<const uint32_t*>(sb + shared::kCompletedBuffers), __ATOMIC_ACQUIRE);
-    // The kernel driver's count is 32 bits; the position goes on past its wrap. The extended count only
-    // grows: a reader that saw an older count leaves it as it is.
-    uint64_t known = completed_.load();
-    count = (known & ~uint64_t{0xFFFFFFFF}) | completed;
-    if (count + 0x80000000u < known)
-        count += uint64_t{1} << 32;
-    else if (count > known + 0x80000000u && count >= (uint64_t{1} << 32))
-        count -= uint64_t{1} << 32;
-    while (count > known && !completed_.compare_exchange_weak(known, count))
-    {
-    }
-    stamp = static_cast<uint64_t>(
-        __atomic_load_n(reinterpret_cast<const int64_t*>(sb + shared::kCaptureTime), __ATOMIC_ACQUIRE));
-    return true;
-}
-
 Result AsioDriver::getSamplePosition(ASIOSamples* position, ASIOTimeStamp* stamp) const
 {
     if (position == nullptr || stamp == nullptr)
@@ -378,17 +375,30 @@ Result AsioDriver::getSamplePosition(ASIOSamples* position, ASIOTimeStamp* stamp
     *stamp = ASIOTimeStamp{0, 0};
     if (unitLost_.load())
         return Result::NotPresent;
-    uint64_t count = 0;
+    uint64_t samples = 0;
     uint64_t time = 0;
-    if (!completedPeriods(count, time))
-        return Result::Ok;
-    // The position counts from the start: the first switch after it is at 0, each later one a buffer
-    // further. The kernel driver's count goes on across stop and start.
-    const uint64_t base = positionBase_.load();
-    const uint64_t samples = base != kNoPositionBase && count > base ? (count - base) * bufferSize_ : 0;
+    // A pair read while publishPosition wrote it shows an odd or a changed sequence number: read again.
+    for (;;)
+    {
+        const uint32_t before = positionSequence_.load(std::memory_order_acquire);
+        samples = position_.load(std::memory_order_acquire);
+        time = static_cast<uint64_t>(positionTime_.load(std::memory_order_acquire));
+        if ((before & 1) == 0 && positionSequence_.load(std::memory_order_relaxed) == before)
+            break;
+    }
     *position = ASIOSamples{static_cast<uint32_t>(samples >> 32), static_cast<uint32_t>(samples)};
     *stamp = ASIOTimeStamp{static_cast<uint32_t>(time >> 32), static_cast<uint32_t>(time)};
     return Result::Ok;
+}
+
+void AsioDriver::publishPosition(uint64_t position, int64_t time)
+{
+    // A reader that sees either new field also sees the odd number stored before it.
+    const uint32_t sequence = positionSequence_.load(std::memory_order_relaxed);
+    positionSequence_.store(sequence + 1, std::memory_order_relaxed);
+    position_.store(position, std::memory_order_release);
+    positionTime_.store(time, std::memory_order_release);
+    positionSequence_.store(sequence + 2, std::memory_order_release);
 }
 
 Result AsioDriver::getChannelInfo(ASIOChannelInfo* info) const
@@ -440,18 +450,28 @@ Result AsioDriver::controlPanel()
 
     settings_.setSwitches(data.useMmcss, data.lowerDwm);
     settings_.write(DriverSettings::kWriteSwitches, static_cast<uint32_t>(sampleRate_));
-    if (data.current == info.configuredBufferSize)
-        return Result::Ok;
-    if (!device->setBufferSize(data.current))
+    // The size goes to every kept device, so all of them stream at it.
+    bool changed = false;
+    bool refused = false;
+    for (const auto& s : streams_)
     {
-        // The host is not asked to reset for a size the kernel driver did not take.
+        vhw* unit = s->device();
+        if (unit->readDriverInfo() && unit->driverInfo().configuredBufferSize == data.current)
+            continue;
+        if (unit->setBufferSize(data.current))
+            changed = true;
+        else
+            refused = true;
+        unit->readDriverInfo();
+    }
+    if (refused)
         platform::messageBox("ASIO Strellis",
                              "The kernel driver refused the buffer size " +
                                  ControlPanelModel::formatSize(data.current) + ".",
                              platform::MB_OK);
+    // The host is not asked to reset for a size no kernel driver took.
+    if (!changed)
         return Result::Ok;
-    }
-    device->readDriverInfo();
     if (state_.load() == kStateRunning)
     {
         // The thread asks the host to reset as it ends.

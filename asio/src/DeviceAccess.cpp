@@ -201,11 +201,23 @@ bool vhw::readDriverInfo()
     return true;
 }
 
-bool vhw::answers()
+bool vhw::isListed() const
 {
-    DriverControlBlock block{};
-    block.subCode = formats::kDcGetDriverInfo;
-    return driverControl(block);
+    const platform::DeviceInterfaceSet set(formats::kDeviceInterfaceClass);
+    if (!set.isValid())
+        return true;
+    for (size_t i = 0; i < set.size(); ++i)
+        if (set.path(i) == path_)
+            return true;
+    return false;
+}
+
+bool vhw::heldElsewhere()
+{
+    if (!readDriverInfo())
+        return true;
+    const uint32_t configured = driverInfo().configuredBufferSize;
+    return configured == 0 || !setBufferSize(configured);
 }
 
 DriverInfo vhw::driverInfo() const
@@ -248,14 +260,16 @@ void vhw::closeStreaming()
     event_.reset();
 }
 
-bool vhw::claimChannel(bool isInput, uint32_t channel)
+vhw::Claim vhw::claimChannel(bool isInput, uint32_t channel)
 {
     platform::MutexLock lock(mutex_);
     DriverControlBlock block{};
     block.subCode = formats::kDcClaimChannel;
     block.setWordAt(12, isInput ? 1 : 0);
     block.setWordAt(16, channel);
-    return driverControl(block) && block.status == 0;
+    if (!driverControl(block))
+        return Claim::Failed;
+    return block.status == 0 ? Claim::Taken : Claim::Refused;
 }
 
 bool vhw::startStreaming()

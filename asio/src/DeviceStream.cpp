@@ -310,17 +310,43 @@ void DeviceStream::clearRegisteredBuffers()
     }
 }
 
-void DeviceStream::restartWatch()
+uint32_t DeviceStream::completedCount() const
 {
-    watchedCount_ = shared_ != nullptr ? loadShared<uint32_t>(shared_, shared::kCompletedBuffers) : 0;
+    return shared_ != nullptr ? loadShared<uint32_t>(shared_, shared::kCompletedBuffers) : 0;
+}
+
+int64_t DeviceStream::captureTime() const
+{
+    return shared_ != nullptr ? loadShared<int64_t>(shared_, shared::kCaptureTime) : 0;
+}
+
+bool DeviceStream::streamsAt(uint32_t samples) const
+{
+    return shared_ != nullptr && loadShared<uint32_t>(shared_, shared::kCaptureFrames) == samples &&
+           loadShared<uint32_t>(shared_, shared::kPlaybackFrames) == samples;
+}
+
+void DeviceStream::restartWatch(uint32_t rate)
+{
+    watchedCount_ = completedCount();
     stillPeriods_ = 0;
+    missedLooks_ = 0;
+    watchedRate_ = rate;
+}
+
+bool DeviceStream::rateChanged(uint32_t rate)
+{
+    if (rate == watchedRate_)
+        return false;
+    watchedRate_ = rate;
+    return true;
 }
 
 bool DeviceStream::stalled(uint32_t limit)
 {
     if (shared_ == nullptr)
         return false;
-    const uint32_t count = loadShared<uint32_t>(shared_, shared::kCompletedBuffers);
+    const uint32_t count = completedCount();
     if (count != watchedCount_)
     {
         watchedCount_ = count;

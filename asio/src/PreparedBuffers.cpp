@@ -1,5 +1,7 @@
 #include "asio/PreparedBuffers.h"
 
+#include "platform/Debug.h"
+
 namespace asiodrv
 {
 
@@ -55,10 +57,24 @@ Result PreparedBuffers::claim(ASIOBufferInfo* infos, int32_t count, int listedDe
                 return Result::NotPresent;
             stream->setSharedBlock(block);
             ++openStreams_;
-            if (!streamingEvent_)
+            if (clockStream_ == nullptr)
+            {
+                clockStream_ = stream;
                 streamingEvent_ = device->streamingEvent();
+            }
+            // The size was checked before streaming opened; another program may have changed it since.
+            if (!stream->streamsAt(bufferSize_))
+            {
+                platform::debugPrintf("ASIO Strellis: unit \"%s\" streams another size than the %u samples "
+                                      "announced",
+                                      device->uniqueName(), bufferSize_);
+                return Result::InvalidMode;
+            }
         }
-        const bool claimed = device->claimChannel(isInput, static_cast<uint32_t>(entry.channel));
+        const vhw::Claim claim = device->claimChannel(isInput, static_cast<uint32_t>(entry.channel));
+        if (claim == vhw::Claim::Failed)
+            return Result::NotPresent;
+        const bool claimed = claim == vhw::Claim::Taken;
         if (!claimed)
         {
             char name[64];

@@ -236,6 +236,8 @@ bool controlRequest(Handle& h, intptr_t id, UnitState& unit, uint8_t* block)
     {
     case CTL_GET_DRIVER_INFO:
     {
+        // A dead client's pending buffer size is the streaming size from now on.
+        stream::dropDeadClient(unit);
         const uint32_t info[9] = {0,
                                   unit.driverFlags,
                                   unit.mixer.rate,

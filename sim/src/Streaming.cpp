@@ -467,7 +467,8 @@ void runClock(Client* c, uint32_t rate)
     }
 }
 
-// Under the bus lock: takes the unit's stream state away from a client that is gone.
+} // namespace
+
 void dropDeadClient(UnitState& u)
 {
     StreamState& s = u.stream;
@@ -492,6 +493,9 @@ void dropDeadClient(UnitState& u)
         s.pendingBufferSize = 0;
     }
 }
+
+namespace
+{
 
 bool makeRings(Client& c)
 {

@@ -75,6 +75,9 @@ bool request(const Caller& caller, uint8_t* block);
 // The handle is being closed: a client on it ends as CloseStreaming ends it.
 void handleClosed(intptr_t handle);
 
+// Under the bus lock: takes the unit's stream state away from a client whose process ended, as the
+// kernel driver does when a process dies (a buffer size it left pending applies).
+void dropDeadClient(UnitState& unit);
 // Under the bus lock: whether a live client holds the unit (a client whose process ended does not).
 bool clientHolds(const UnitState& unit);
 // Under the bus lock: whether a live client other than the one streaming through this handle of this

@@ -121,6 +121,8 @@ protected:
 
     void TearDown() override
     {
+        for (asiodrv::IASIO* other : others)
+            other->Release();
         loader.unload();
         ::unsetenv("STRELLIS_DEBUG_LOG");
     }
@@ -153,6 +155,20 @@ protected:
             return nullptr;
         }
         return loader.driver();
+    }
+
+    // Another driver object of the loaded module, as a second host makes one; released with the fixture.
+    asiodrv::IASIO* anotherDriver()
+    {
+        void* object = nullptr;
+        if (loader.factory() == nullptr ||
+            loader.factory()->CreateInstance(nullptr, loader.entry().clsid, &object) != asiodrv::S_OK)
+        {
+            ADD_FAILURE() << "no second driver object";
+            return nullptr;
+        }
+        others.push_back(static_cast<asiodrv::IASIO*>(object));
+        return others.back();
     }
 
     asiodrv::IASIO* loadAndInit()
@@ -207,10 +223,20 @@ protected:
         return ok;
     }
 
+    // The kernel driver's answer to GetDriverInfo of a unit (by plug order), asked beside the driver: flags,
+    // rate, clock, buffer size...
+    uint32_t driverInfoWord(int word, size_t unit = 0)
+    {
+        uint32_t reply[16] = {};
+        EXPECT_TRUE(driverControl(unit, 3, 0, 0, reply));
+        return reply[3 + word];
+    }
+
     testsupport::TempRegistry registry;
     testsupport::TempBus bus;
     testsupport::Trace traceFile{bus.dir};
     asiohost::DriverLoader loader; // after the registry and the bus: the driver goes first
+    std::vector<asiodrv::IASIO*> others;
     std::string logPath;
 };
 

@@ -187,15 +187,32 @@ TEST_F(Panel, AChangeWhileRunningBringsExactlyOneResetRequestFromTheStreamingThr
     EXPECT_EQ(driver->createBuffers(records.data(), 2, 64, &host.callbacks), ASE_OK);
 }
 
-TEST_F(Panel, AChangeWhilePreparedAsksForTheResetAtOnce)
+TEST_F(Panel, AChangeWhilePreparedAsksAHostThatTakesTheResetRequestAtOnce)
 {
     ASSERT_TRUE(prepare());
+    host.resetSupported = false;
+    answer("size=64 ok");
+    EXPECT_EQ(driver->controlPanel(), ASE_OK);
+    EXPECT_EQ(host.resetRequests(), 0) << "sent although the host does not take it";
+    host.resetSupported = true;
     answer("size=128 ok");
     EXPECT_EQ(driver->controlPanel(), ASE_OK);
     EXPECT_EQ(host.resetRequests(), 1);
     EXPECT_EQ(host.resetThread(), std::this_thread::get_id());
     EXPECT_EQ(storedDword("Use MMCSS"), 1u);
     EXPECT_EQ(storedDword("Lower DWM priority"), 1u);
+}
+
+TEST_F(Panel, TheSizeGoesToEveryInterface)
+{
+    plug("u2", typicalCaps()); // first in the driver's tables: the records are its channels, u1 idles
+    devsim("set u2 buffer-size 32");
+    ASSERT_TRUE(prepare());
+    answer("size=64 ok");
+    EXPECT_EQ(driver->controlPanel(), ASE_OK);
+    EXPECT_EQ(driverInfoWord(8, 0), 64u);
+    EXPECT_EQ(driverInfoWord(8, 1), 64u);
+    EXPECT_EQ(host.resetRequests(), 1);
 }
 
 TEST_F(Panel, OkWithoutMovingStoresTheSwitchesButAsksForNothing)

@@ -69,6 +69,48 @@ TEST_F(DriverRatesAndClocks, SettingTheCurrentRateSendsNothingAndANewRateSendsOn
     EXPECT_EQ(driverInfoWord(2), 88200u);
 }
 
+TEST_F(DriverRatesAndClocks, EveryInterfaceIsTunedAndOneThatRefusesFailsTheCall)
+{
+    plug("u1", typicalCaps());
+    plug("u2", typicalCaps());
+    IASIO* driver = loadAndInit();
+    ASSERT_NE(driver, nullptr);
+    ASSERT_EQ(driver->setSampleRate(44100.0), ASE_OK);
+    EXPECT_EQ(driverInfoWord(2, 0), 44100u);
+    EXPECT_EQ(driverInfoWord(2, 1), 44100u);
+    devsim("fault u1 vdc:3/0 vdr:3 1"); // u1 comes second in the driver's tables
+    EXPECT_EQ(driver->setSampleRate(96000.0), ASE_HWMalfunction);
+}
+
+TEST_F(DriverRatesAndClocks, AnotherClientsStreamKeepsItsRateAndClock)
+{
+    plug("u1", typicalCaps().clockMask(0x13));
+    devsim("set u1 clocks 0x13");
+    IASIO* streaming = loadAndInit();
+    ASSERT_NE(streaming, nullptr);
+    ASSERT_EQ(streaming->setSampleRate(44100.0), ASE_OK);
+    ASIOCallbacks callbacks{[](int32_t, ASIOBool) {}, nullptr, nullptr, nullptr};
+    ASIOBufferInfo record{ASIOTrue, 0, {nullptr, nullptr}};
+    ASSERT_EQ(streaming->createBuffers(&record, 1, static_cast<int32_t>(driverInfoWord(4)), &callbacks),
+              ASE_OK);
+
+    // A host that only describes the driver, with the rate of the settings (48 kHz), then asks for changes.
+    clearTrace();
+    IASIO* scanning = anotherDriver();
+    ASSERT_NE(scanning, nullptr);
+    ASSERT_EQ(scanning->init(nullptr), ASIOTrue);
+    double rate = 0;
+    EXPECT_EQ(scanning->getSampleRate(&rate), ASE_OK);
+    EXPECT_EQ(rate, 44100.0);
+    EXPECT_EQ(scanning->setSampleRate(48000.0), ASE_InvalidMode);
+    EXPECT_EQ(scanning->setClockSource(1), ASE_InvalidMode);
+    EXPECT_EQ(setClockRequests(), 0u);
+    EXPECT_EQ(driverInfoWord(2), 44100u);
+
+    ASSERT_EQ(streaming->disposeBuffers(), ASE_OK);
+    EXPECT_EQ(scanning->setSampleRate(48000.0), ASE_OK) << "nobody streams on the unit any more";
+}
+
 TEST_F(DriverRatesAndClocks, ARefusedSetClockAnswersHardwareMalfunctionAndKeepsTheRate)
 {
     plug("u1", typicalCaps());

@@ -23,14 +23,6 @@ protected:
         return info.name;
     }
 
-    // The kernel driver's answer to GetDriverInfo, asked beside the driver: flags, rate, clock, buffer size.
-    uint32_t driverInfoWord(int word)
-    {
-        uint32_t reply[16] = {};
-        EXPECT_TRUE(driverControl(0, 3, 0, 0, reply));
-        return reply[3 + word];
-    }
-
     size_t setClockRequests() const { return trace(" VDC 3 0 ").size(); }
 };
 

@@ -27,6 +27,7 @@ public:
         int32_t half;
         uint32_t flags;    // time-info mode
         uint64_t position; // time-info mode
+        uint64_t time;     // time-info mode: the system time
         uint64_t asked;    // getSamplePosition in the switch
         std::thread::id thread;
     };
@@ -38,6 +39,7 @@ public:
 
     // What the host does in each switch.
     bool timeInfo = false;
+    bool resetSupported = true; // the answer to kAsioSelectorSupported for kAsioResetRequest
     bool outputReadyInside = true;
     asiodrv::IASIO* driver = nullptr;
     uint32_t bufferSize = 0;
@@ -64,6 +66,9 @@ public:
     }
     int resetRequests() const { return resets_.load(); }
     std::thread::id resetThread() const { return resetThread_; }
+    // sampleRateDidChange: the calls, and the rate of the last.
+    int rateChanges() const { return rateChanges_.load(); }
+    double lastRate() const { return lastRate_.load(); }
 
     bool waitForSwitches(int n, int timeoutMs = testsupport::kHangMs)
     {
@@ -75,6 +80,12 @@ public:
     {
         std::unique_lock<std::mutex> lock(mutex_);
         return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return resets_.load() >= n; });
+    }
+    bool waitForRateChanges(int n)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return cv_.wait_for(lock, std::chrono::milliseconds(testsupport::kHangMs),
+                            [&] { return rateChanges_.load() >= n; });
     }
 
     // Sizes the recording for the records given (call after createBuffers).
@@ -93,7 +104,7 @@ private:
         return host;
     }
 
-    void record(int32_t half, uint32_t flags, uint64_t position)
+    void record(int32_t half, uint32_t flags, uint64_t position, uint64_t time)
     {
         steps_.load(std::memory_order_acquire);
         const int n = switchCount_.load();
@@ -103,8 +114,8 @@ private:
             asiodrv::ASIOTimeStamp stamp{};
             if (driver != nullptr)
                 driver->getSamplePosition(&asked, &stamp);
-            log_[static_cast<size_t>(n)] = Switch{half, flags, position, uint64_t{asked.hi} << 32 | asked.lo,
-                                                  std::this_thread::get_id()};
+            log_[static_cast<size_t>(n)] = Switch{
+                half, flags, position, time, uint64_t{asked.hi} << 32 | asked.lo, std::this_thread::get_id()};
             for (size_t r = 0; r < infos.size(); ++r)
             {
                 const auto* buffer = static_cast<const int32_t*>(infos[r].buffers[half]);
@@ -132,14 +143,30 @@ private:
     static void onSwitch(int32_t half, asiodrv::ASIOBool)
     {
         if (StreamingHost* h = current())
-            h->record(half, 0, 0);
+            h->record(half, 0, 0, 0);
     }
-    static void onRateChange(asiodrv::ASIOSampleRate) {}
-    static int32_t onMessage(int32_t selector, int32_t, void*, double*)
+    static void onRateChange(asiodrv::ASIOSampleRate rate)
+    {
+        StreamingHost* h = current();
+        if (h == nullptr)
+            return;
+        {
+            std::lock_guard<std::mutex> lock(h->mutex_);
+            h->lastRate_.store(rate);
+            h->rateChanges_.fetch_add(1);
+        }
+        h->cv_.notify_all();
+    }
+    static int32_t onMessage(int32_t selector, int32_t value, void*, double*)
     {
         StreamingHost* h = current();
         if (h == nullptr)
             return 0;
+        if (selector == asiodrv::kAsioSelectorSupported)
+            return (value == asiodrv::kAsioResetRequest && h->resetSupported) ||
+                           value == asiodrv::kAsioSupportsTimeInfo
+                       ? 1
+                       : 0;
         if (selector == asiodrv::kAsioSupportsTimeInfo)
             return h->timeInfo ? 1 : 0;
         if (selector == asiodrv::kAsioResetRequest)
@@ -161,7 +188,8 @@ private:
         if (StreamingHost* h = current())
         {
             const auto& p = time->timeInfo.samplePosition;
-            h->record(half, time->timeInfo.flags, uint64_t{p.hi} << 32 | p.lo);
+            const auto& t = time->timeInfo.systemTime;
+            h->record(half, time->timeInfo.flags, uint64_t{p.hi} << 32 | p.lo, uint64_t{t.hi} << 32 | t.lo);
         }
         return time;
     }
@@ -170,6 +198,8 @@ private:
     std::condition_variable cv_;
     std::atomic<int> switchCount_{0};
     std::atomic<int> resets_{0};
+    std::atomic<int> rateChanges_{0};
+    std::atomic<double> lastRate_{0.0};
     std::atomic<int> steps_{0};
     std::thread::id resetThread_; // guarded by mutex_
     std::vector<Switch> log_;

@@ -84,6 +84,9 @@ protected:
 
     void TearDown() override
     {
+        // A request a failed test left held would keep the streaming thread from ending.
+        for (const char* unit : {"u1", "u2"})
+            bus.devsim(std::string("fault ") + unit + " clear");
         if (driver != nullptr)
         {
             driver->stop();
@@ -216,7 +219,15 @@ TEST_F(Streaming, AChannelHeldElsewhereIsNamedInTheBoxAndItsOutputNeverPlays)
 {
     devsim("set u1 held.out 1");
     devsim("set u1 capture loopback:1");
-    ASSERT_TRUE(prepare({in(0), in(1), out(0), out(1)}));
+    driver = loadAndInit();
+    ASSERT_NE(driver, nullptr);
+    // A claim whose call fails is a unit gone, not a channel held.
+    devsim("fault u1 dc:4 fail 1");
+    std::vector<ASIOBufferInfo> records{in(0), in(1), out(0), out(1)};
+    EXPECT_EQ(driver->createBuffers(records.data(), 4, kFrames, &host.callbacks), ASE_NotPresent);
+    for (const std::string& line : asiotest::readLines(logPath))
+        EXPECT_EQ(line.rfind("Message box", 0), std::string::npos) << line;
+    ASSERT_TRUE(create(records));
     EXPECT_TRUE(logged("Message box [ASIO Strellis] The following channels are in use by another application:"
                        "  Analog out 2  Audio output from these channels will be muted."));
     EXPECT_NE(host.infos[3].buffers[0], nullptr) << "the host still gets its buffers";
@@ -296,6 +307,68 @@ TEST_F(Streaming, TheSamplePositionGoesOnPastTheWrapOfTheCompletedCount)
     ASIOTimeStamp stamp{};
     ASSERT_EQ(driver->getSamplePosition(&position, &stamp), ASE_OK);
     EXPECT_EQ(uint64_t{position.hi} << 32 | position.lo, 3 * kFrames);
+}
+
+TEST_F(Streaming, ARateChangeMadeElsewhereIsToldToTheHostAndAnsweredFromTheUnit)
+{
+    host.timeInfo = true;
+    ASSERT_TRUE(prepare({in(0), out(0)}));
+    ASSERT_EQ(driver->start(), ASE_OK);
+    ASSERT_TRUE(step(1));
+    uint32_t reply[16];
+    ASSERT_TRUE(driverControl(0, 16, 96000, 0, reply)); // as the console sets it
+    // No period comes meanwhile: the wait that times out looks at the unit.
+    ASSERT_TRUE(host.waitForRateChanges(1));
+    EXPECT_EQ(host.lastRate(), 96000.0);
+    ASSERT_TRUE(step(2));
+    EXPECT_NE(host.at(1).flags & kSampleRateChanged, 0u);
+    double rate = 0;
+    EXPECT_EQ(driver->getSampleRate(&rate), ASE_OK);
+    EXPECT_EQ(rate, 96000.0);
+    ASSERT_EQ(driver->disposeBuffers(), ASE_OK);
+    ASSERT_TRUE(driverControl(0, 16, 44100, 0, reply));
+    EXPECT_EQ(driver->getSampleRate(&rate), ASE_OK);
+    EXPECT_EQ(rate, 44100.0) << "without buffers too";
+    EXPECT_EQ(host.rateChanges(), 1);
+}
+
+TEST_F(Streaming, AFailedRequestIsLoggedAndFailuresOnConsecutiveLooksLoseTheUnitForGood)
+{
+    ASSERT_TRUE(prepare({in(0), out(0)}));
+    ASSERT_EQ(driver->start(), ASE_OK);
+    ASSERT_TRUE(step(1));
+    // A gap in the periods: the wait that times out asks the unit, which fails once.
+    devsim("fault u1 dc:3 fail 1");
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] { return logged("ASIO Strellis: unit \"Doranth\" did not answer (1 in a row)"); }));
+    ASSERT_TRUE(step(2));
+    EXPECT_EQ(host.resetRequests(), 0);
+    devsim("fault u1 dc:3 fail always");
+    ASSERT_TRUE(host.waitForResets(1));
+    EXPECT_TRUE(logged("ASIO Strellis: unit \"Doranth\" did not answer (3 in a row)"));
+    EXPECT_EQ(driver->stop(), ASE_OK);
+    EXPECT_EQ(driver->start(), ASE_NotPresent) << "the unit was lost to this object";
+    EXPECT_EQ(host.resetRequests(), 1);
+}
+
+TEST_F(Streaming, AUnitThatStreamsAnotherSizeThanAnnouncedIsRefused)
+{
+    driver = loadAndInit();
+    ASSERT_NE(driver, nullptr);
+    // Another program changes the size once the driver looked at it, before streaming opens.
+    devsim("fault u1 dc:1 hold");
+    std::vector<ASIOBufferInfo> records{in(0), out(0)};
+    ASIOError created = ASE_OK;
+    std::thread creating([&]
+                         { created = driver->createBuffers(records.data(), 2, kFrames, &host.callbacks); });
+    const bool held = testsupport::waitUntil([&] { return dumped("fault") == "dc:1 hold holding 1"; });
+    EXPECT_EQ(bus.devsim("set u1 buffer-size 64"), 0) << bus.err;
+    EXPECT_EQ(bus.devsim("fault u1 clear"), 0) << bus.err;
+    creating.join();
+    ASSERT_TRUE(held);
+    EXPECT_EQ(created, ASE_InvalidMode);
+    EXPECT_TRUE(logged("ASIO Strellis: unit \"Doranth\" streams another size than the 32 samples announced"));
+    EXPECT_EQ(dumped("streaming client").rfind("none", 0), 0u) << "streaming was closed again";
 }
 
 TEST_F(Streaming, BadBufferRequestsAreRefusedAndChangeNothing)
@@ -571,6 +644,78 @@ TEST_F(TwoUnits, TheSecondUnitsChannelsCarryTheirPatternAtTheNumbersAfterTheFirs
         }
     EXPECT_EQ(dumped("claimed", "u2"), "out 0 in 0");
     EXPECT_EQ(dumped("claimed", "u1"), "out 0 in 0,5");
+}
+
+TEST_F(TwoUnits, EveryUnitStreamsAtTheHostsSizeOrTheBuffersAreRefused)
+{
+    devsim("set u1 buffer-size 64"); // u2 gives the driver's size, 32
+    ASSERT_TRUE(prepare({in(0), in(16)}));
+    ASSERT_EQ(driver->start(), ASE_OK);
+    for (int n = 1; n <= 2; ++n)
+        ASSERT_TRUE(stepBoth(n, "u2"));
+    for (uint32_t k = 0; k < kFrames; ++k)
+        ASSERT_EQ(host.inputsSeen(1, 1)[k], patternSample(0, kFrames + k)) << k;
+    ASSERT_EQ(driver->disposeBuffers(), ASE_OK);
+
+    // Another host streams u1 at 64; u2 stays at 32.
+    devsim("set u2 buffer-size 64");
+    IASIO* other = anotherDriver();
+    ASSERT_NE(other, nullptr);
+    ASSERT_EQ(other->init(nullptr), ASIOTrue);
+    std::vector<ASIOBufferInfo> u1Only{in(16)};
+    ASSERT_EQ(other->createBuffers(u1Only.data(), 1, 64, &host.callbacks), ASE_OK);
+    devsim("set u2 buffer-size 32");
+    std::vector<ASIOBufferInfo> both{in(0), in(16)};
+    EXPECT_EQ(driver->createBuffers(both.data(), 2, kFrames, &host.callbacks), ASE_InvalidMode);
+    EXPECT_TRUE(logged("ASIO Strellis: unit \"Doranth\" streams 64 samples a period and did not take 32"));
+}
+
+TEST_F(TwoUnits, EachSwitchCarriesThePositionOfItsBlockFromTheUnitThatDrivesThePeriods)
+{
+    // At this size a unit whose periods stand still is asked after four of the clock unit's.
+    constexpr uint32_t kSize = 1024;
+    devsim("set u1 buffer-size " + std::to_string(kSize));
+    devsim("set u2 buffer-size " + std::to_string(kSize));
+    host.timeInfo = true;
+    driver = loadAndInit();
+    ASSERT_NE(driver, nullptr);
+    host.driver = driver;
+    // u1's channel first: u1's event drives the switches; u2's clock is never stepped.
+    std::vector<ASIOBufferInfo> records{in(16), in(0)};
+    ASSERT_EQ(driver->createBuffers(records.data(), 2, kSize, &host.callbacks), ASE_OK);
+    host.prepare(records, kSize);
+    ASSERT_EQ(driver->start(), ASE_OK);
+    // Steps u1 while the thread waits for its look at u2, then lets the look be answered.
+    const auto stepWhileAsking = [&](const std::string& periods)
+    {
+        ASSERT_TRUE(testsupport::waitUntil([&] { return dumped("fault", "u2") == "dc:3 hold holding 1"; }));
+        host.stepping();
+        devsim("step u1 " + periods);
+        devsim("fault u2 clear");
+    };
+    // The first period is late: two complete while the thread waits for its look at u2.
+    devsim("fault u2 dc:3 hold");
+    stepWhileAsking("2");
+    ASSERT_TRUE(host.waitForSwitches(1));
+    ASSERT_TRUE(step(2));
+    ASSERT_TRUE(step(3));
+    // The fourth period has the thread ask u2; the fifth completes meanwhile and is handed over once.
+    devsim("fault u2 dc:3 hold");
+    host.stepping();
+    devsim("step u1");
+    stepWhileAsking("1");
+    ASSERT_TRUE(host.waitForSwitches(4));
+    ASSERT_TRUE(step(5));
+    ASSERT_EQ(driver->stop(), ASE_OK);
+    ASSERT_EQ(host.switches(), 5);
+    const uint64_t blocks[] = {1, 2, 3, 5, 6};
+    for (int n = 0; n < 5; ++n)
+    {
+        EXPECT_EQ(host.at(n).position, blocks[n] * kSize) << n;
+        EXPECT_EQ(host.at(n).asked, blocks[n] * kSize) << n;
+        EXPECT_NE(host.at(n).time, 0u) << n;
+        EXPECT_EQ(host.inputsSeen(0, n)[0], patternSample(0, blocks[n] * kSize)) << n;
+    }
 }
 
 TEST_F(TwoUnits, ARefusedStartLeavesThemPreparedWithoutAThreadAndARefusedStopStopsTheOthers)

@@ -170,11 +170,14 @@ TEST(SimStreaming, AClientWhoseProcessEndedNoLongerHoldsTheUnit)
         const intptr_t h = sim::kernel::open(pathOf("u1"));
         const sim::os::EventHandle e = sim::os::createEvent();
         const ControlReply r = control(h, 1, {1, uint32_t(e), uint32_t(e >> 32)}, 1);
-        ::_exit(r.status() == 0 ? 0 : 1); // ends without closing anything
+        const ControlReply size = control(h, 9, {128});         // pending until the client ends
+        ::_exit(r.status() == 0 && size.status() == 0 ? 0 : 1); // ends without closing anything
     }
     int status = -1;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_EQ(status, 0);
+    // The first request that asks is told the size the unit streams at now.
+    EXPECT_EQ(control(u.handle, 3, {}).word(12 + 4 * 4), 128u) << "streaming size";
     EXPECT_EQ(u.open(u.handle).status(), 0);
 }
 

@@ -43,6 +43,8 @@ public:
     // Sample rates outside this range are refused before any conversion.
     static constexpr double kMinSampleRate = 1.0;
     static constexpr double kMaxSampleRate = 10000000.0;
+    // Also false for NaN.
+    static bool plausibleRate(double rate) { return rate >= kMinSampleRate && rate <= kMaxSampleRate; }
 
     AsioDriver();
     // Stops and disposes whatever runs, releases the devices and stores the sample rate.
@@ -60,7 +62,7 @@ public:
     Result getLatencies(int32_t* input, int32_t* output);
     Result getBufferSize(int32_t* minimum, int32_t* maximum, int32_t* preferred, int32_t* granularity);
     Result canSampleRate(double rate) const;
-    Result getSampleRate(double* rate) const;
+    Result getSampleRate(double* rate);
     Result setSampleRate(double rate);
     Result getClockSources(ASIOClockSource* clocks, int32_t* count);
     Result setClockSource(int32_t reference);
@@ -111,11 +113,32 @@ private:
     int32_t outputTotal() const { return static_cast<int32_t>(outputs_.size()); }
 
     void switchBuffersWithTimeInfo(ASIOCallbacks* callbacks, int32_t half);
-    // The first kept device's completed-period count, extended past its 32-bit wrap, and its capture time
-    // stamp; false without a shared block.
-    bool completedPeriods(uint64_t& count, uint64_t& stamp) const;
+    // The sample position and system time of the block last handed to the host (0 and 0 before the first
+    // since the last start), written by the streaming thread and read by any thread as one pair.
+    void publishPosition(uint64_t position, int64_t time);
+    // The streaming thread's looks at the units it streams: one GetDriverInfo each, after a period served
+    // once about half a second has passed since the last look, and at every wait that timed out. A unit
+    // that does not answer is logged; it is lost once its interface is no longer listed or its looks
+    // failed kLostAfterMissedLooks times in a row. A rate that changed is told to the host. False once a
+    // unit is lost.
+    enum class Look
+    {
+        Answered,
+        Missed,
+        Gone
+    };
+    Look lookAt(DeviceStream& s);
+    bool lookAtUnits();
+    void tellRateChange(uint32_t rate);
+    // Every unit the records use runs the buffer size before its streaming opens: a unit at another size
+    // is set, which the kernel driver refuses while another client streams on it (InvalidMode, with a
+    // debug line naming the unit).
+    Result matchBufferSizes(const ASIOBufferInfo* infos, int32_t count) const;
     // The buffer size the kernel driver streams at, read again while no buffers are prepared.
     void refreshBufferSize();
+    // The rate the first kept unit runs, read again while not running (the streaming thread's looks
+    // follow it while running).
+    void refreshSampleRate();
     void readSettings();
     void releaseDevices();
     bool buildChannelTables();
@@ -147,16 +170,25 @@ private:
     std::atomic<int32_t> currentHalf_{0};
     // The half last handed to the host, which outputReady copies; -1 before the first switch.
     std::atomic<int32_t> handedHalf_{-1};
-    // The completed-buffer count extended past its 32-bit wrap.
-    mutable std::atomic<uint64_t> completed_{0};
-    // The extended count at the first period served since the last start, whose switch is at sample
-    // position 0; kNoPositionBase until that period.
-    static constexpr uint64_t kNoPositionBase = ~uint64_t{0};
-    std::atomic<uint64_t> positionBase_{kNoPositionBase};
+    // The unit whose period event drives the switches (from start on), its completed count last served
+    // (at start: the count before it started) and the periods since start up to that count, past the
+    // count's 32-bit wrap. A signal that finds the count served brings no switch.
+    std::atomic<DeviceStream*> clock_{nullptr};
+    std::atomic<uint32_t> servedCount_{0};
+    std::atomic<uint64_t> servedPeriods_{0};
+    // The pair publishPosition writes: odd sequence numbers while it writes.
+    std::atomic<uint32_t> positionSequence_{0};
+    std::atomic<uint64_t> position_{0};
+    std::atomic<int64_t> positionTime_{0};
     // Periods of the clock unit that a streamed unit's count may stand still before it is asked whether it
     // is still there: about as long as a missed period waits (set at each start).
     static constexpr uint32_t kMinStallLimit = 4;
     uint32_t stallLimit_ = kMinStallLimit;
+    // The looks: lost after this many without an answer in a row; the next look due after a period (in
+    // performance-counter ticks) and the time between two (set at each start).
+    static constexpr uint32_t kLostAfterMissedLooks = 3;
+    std::atomic<int64_t> nextLook_{0};
+    int64_t lookInterval_ = 0;
     // A unit the stream used was pulled out: its handle is dead for good, so this object streams no more.
     std::atomic<bool> unitLost_{false};
     bool rateSet_ = false;

@@ -3,7 +3,8 @@
 // The driver's own compact device access, built on the formats library: the channel names this driver
 // gives, one device object per interface with the retrying VDC transaction, and the list of interfaces.
 // No reference counting, no hot-plug notifications, no debug lines: the driver builds the list at init and
-// drops it at release, and learns of a unit pulled out while it streams by asking it (vhw::answers).
+// drops it at release, and learns of a unit pulled out while it streams by asking it and looking whether
+// its interface is still listed (vhw::isListed).
 
 #include "formats/HwInfoCaps.h"
 #include "formats/Wire.h"
@@ -85,6 +86,7 @@ public:
     vhw& operator=(const vhw&) = delete;
 
     bool isValid() const { return valid_; }
+    const std::string& path() const { return path_; }
     const char* uniqueName() const { return uniqueName_; }
     const char* lastError() const { return lastError_; }
     const HwInfoCaps& caps() const { return caps_; }
@@ -94,13 +96,18 @@ public:
     void close();
 
     // GetDriverInfo without the device mutex (a retrying transaction may hold it for a second); the answer
-    // is kept under a lock of its own. True when the call succeeded.
+    // is kept under a lock of its own. True when the call succeeded. A unit that was pulled out fails
+    // every request on a handle opened before, also once it is plugged back in.
     bool readDriverInfo();
     DriverInfo driverInfo() const;
-    // Whether the unit still answers on this object's handle: a GetDriverInfo, without the device mutex,
-    // whose answer is not kept. A unit that was pulled out fails every request on a handle opened before,
-    // also once it is plugged back in.
-    bool answers();
+    // Whether the unit's interface is still present (true when the enumeration itself fails: nothing is
+    // known then).
+    bool isListed() const;
+    // Whether another streaming client holds the unit. The kernel driver refuses a buffer size from every
+    // handle but the streaming client's while one streams; asked with the size already configured, which
+    // changes nothing otherwise. Also true when the unit does not answer. Not for a unit this object
+    // streams on.
+    bool heldElsewhere();
 
     // Streaming: sub-code 1 with a new event; the shared block's address, or null.
     void* openStreaming();
@@ -109,7 +116,15 @@ public:
     // thread that still waits on it keeps it after streaming closed.
     const std::shared_ptr<platform::Event>& streamingEvent() const { return event_; }
 
-    bool claimChannel(bool isInput, uint32_t channel);
+    // A channel claimed, refused (another application holds it) or not asked at all (the call failed:
+    // the unit is gone).
+    enum class Claim
+    {
+        Taken,
+        Refused,
+        Failed
+    };
+    Claim claimChannel(bool isInput, uint32_t channel);
     bool startStreaming();
     bool stopStreaming();
     // SetBufferSize; true when the kernel driver took the size.

@@ -64,6 +64,13 @@ public:
     void* sharedBlock() const { return shared_; }
     bool isStreamingOpen() const { return shared_ != nullptr; }
 
+    // Read from the shared block while streaming is open: the kernel driver's completed-period count
+    // (raised after each period's frames and time stamp are in place), the capture time stamp, and
+    // whether both directions run `samples` frames a period.
+    uint32_t completedCount() const;
+    int64_t captureTime() const;
+    bool streamsAt(uint32_t samples) const;
+
     // The copies of one period: host samples from sampleOffset (half × buffer size) on to the kernel
     // driver's playback frames, and capture frames to the host. They take no lock and allocate nothing.
     void writeOutputs(uint32_t sampleOffset);
@@ -74,12 +81,17 @@ public:
     // Zeroes both halves of every registered buffer.
     void clearRegisteredBuffers();
 
-    // The streaming thread's watch on this unit's periods, which tells a unit pulled out while another
-    // unit's periods go on: restarted before the thread starts, then looked at once per period served.
-    // stalled is true when the kernel driver's completed count stood still for `limit` periods in a row,
-    // and the count of still periods begins again.
-    void restartWatch();
+    // The streaming thread's watch on this unit, restarted with the driver's rate before the thread
+    // starts. stalled, looked at once per period served, tells a unit pulled out while another unit's
+    // periods go on: true when the kernel driver's completed count stood still for `limit` periods in a
+    // row, and the count of still periods begins again. The thread's looks at the unit count the ones
+    // that got no answer in a row (an answer ends the run), and rateChanged keeps the rate an answer
+    // gave: true when it differs from the one seen before.
+    void restartWatch(uint32_t rate);
     bool stalled(uint32_t limit);
+    uint32_t lookMissed() { return ++missedLooks_; }
+    void lookAnswered() { missedLooks_ = 0; }
+    bool rateChanged(uint32_t rate);
 
     // Marks both frame indexes as not running, then starts the device streaming.
     bool start();
@@ -126,6 +138,8 @@ private:
     // The watch: the streaming thread's own, and the starting thread's before the thread starts.
     uint32_t watchedCount_ = 0;
     uint32_t stillPeriods_ = 0;
+    uint32_t missedLooks_ = 0;
+    uint32_t watchedRate_ = 0;
 };
 
 } // namespace asiodrv

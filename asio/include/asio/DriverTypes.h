@@ -22,6 +22,7 @@ enum class Result
     NotPresent,
     HWMalfunction,
     InvalidParameter,
+    InvalidMode,
     NoClock,
     NoMemory
 };

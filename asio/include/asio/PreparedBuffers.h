@@ -45,15 +45,19 @@ public:
     // Every device's buffer block, and room in the active lists for every record; false when memory is
     // short or the size is absurd.
     bool allocate();
-    // For each record in order: streaming opened on its device the first time, the channel claimed and
+    // For each record in order: streaming opened on its device the first time (InvalidMode, with a debug
+    // line naming the unit, when the unit streams another size than the buffers'), the channel claimed and
     // handed its buffers. Each channel another application holds adds its name and a line break to
-    // refused. A record is checked before it gets here.
+    // refused; a claim that fails as a call (the unit is gone) answers NotPresent. A record is checked
+    // before it gets here.
     Result claim(ASIOBufferInfo* infos, int32_t count, int listedDevices, std::string& refused);
 
     bool timeInfoMode() const { return request_.timeInfo; }
     // The devices whose streaming this object opened.
     int32_t openStreams() const { return openStreams_; }
-    // The event of the first device whose streaming opened, or null.
+    // The first device whose streaming opened, whose period event drives the buffer switches, and that
+    // event; null when none.
+    DeviceStream* clockStream() const { return clockStream_; }
     const std::shared_ptr<platform::Event>& streamingEvent() const { return streamingEvent_; }
 
 private:
@@ -62,6 +66,7 @@ private:
     std::vector<ChannelEntry>& outputs_;
     const uint32_t bufferSize_;
     const BufferRequest request_;
+    DeviceStream* clockStream_ = nullptr;
     std::shared_ptr<platform::Event> streamingEvent_;
     int32_t openStreams_ = 0;
     // One entry per record, in request order.

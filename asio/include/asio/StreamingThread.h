@@ -34,11 +34,11 @@ public:
         // The event the kernel driver signals every period. The thread keeps its own reference, so the
         // event outlives a disposeBuffers made from inside a callback.
         virtual std::shared_ptr<platform::Event> periodEvent() const = 0;
-        // A signalled period while the run flag is up. False when a unit the stream uses is gone (the
-        // host was not called then): the thread ends with unitLost.
+        // A signal while the run flag is up: the period is served unless it was served already. False
+        // when a unit the stream uses is gone: the thread ends with unitLost.
         virtual bool servePeriod() = 0;
-        // A wait for a period that timed out while the run flag is up: whether every unit the stream
-        // uses is still there. False ends the thread with unitLost.
+        // A wait for a period that timed out while the run flag is up: the units the stream uses are
+        // looked at. False when one of them is gone, which ends the thread with unitLost.
         virtual bool unitsPresent() = 0;
         // The thread was stopped through its run flag (not replaced, released or failed) and is ending.
         virtual void threadStopped() = 0;
