@@ -1,5 +1,6 @@
 #include "console/core/SettingsFileCheck.h"
 
+#include "device/Text.h"
 #include "platform/Debug.h"
 
 #include <juce_data_structures/juce_data_structures.h>
@@ -372,8 +373,7 @@ bool entriesReadBack(const juce::MemoryBlock& bytes)
         text += 3;
         size -= 3;
     }
-    const std::unique_ptr<juce::XmlElement> document =
-        juce::parseXML(juce::String::fromUTF8(text, int(size)));
+    const std::unique_ptr<juce::XmlElement> document = juce::parseXML(device::textFromBytes(text, size));
     if (document == nullptr)
         return false;
     for (const juce::XmlElement* entry : document->getChildWithTagNameIterator("VALUE"))
