@@ -48,7 +48,7 @@ public:
     // For each record in order: streaming opened on its device the first time, the channel claimed and
     // handed its buffers. Each channel another application holds adds its name and a line break to
     // refused. A record is checked before it gets here.
-    Result claim(ASIOBufferInfo* infos, int32_t count, int listedDevices, std::string& refused);
+    Result claim(ASIOBufferInfo* infos, int32_t count, int ownUnits, std::string& refused);
 
     bool timeInfoMode() const { return request_.timeInfo; }
     // The devices whose streaming this object opened.
