@@ -350,10 +350,11 @@ TEST_F(StateTest, AReadOfErasedFlashKeepsNothingOfItAndIsStoredWhateverTheStaleC
     EXPECT_FALSE(state->mayWriteFlash()) << "not before the window has brought it to the defaults";
 
     // A save cut short leaves the CRC word of what it was writing: the defaults go to flash even when
-    // that matches them.
+    // that matches them, as it does once the save has set the image's version and size words.
     state->markWholeImage();
-    state->setFlashCrc(state->computeCrc());
     std::vector<uint32_t> snapshot(ConsoleState::kImageQuads);
+    state->prepareFlashSave(snapshot.data());
+    state->setFlashCrc(state->computeCrc());
     EXPECT_TRUE(state->prepareFlashSave(snapshot.data()));
 }
 
