@@ -19,7 +19,7 @@ int readPositionValue(const char* name, int defaultValue)
         uint32_t type = 0;
         if (platform::regQueryValue(key, name, &type, data, &size) == platform::ERROR_SUCCESS &&
             type == platform::REG_SZ)
-            text = juce::String(data, size);
+            text = device::textFromBytes(data, size);
         platform::regCloseKey(key);
     }
     return text.getIntValue();
