@@ -132,37 +132,24 @@ namespace
 // a map entry "Input <n>", "Output <n>". ASCII, at most 21 bytes.
 void channelPart(const ChannelMaps& maps, bool isInput, int channel, char (&part)[32])
 {
-    char group[16]; // the longest group name is "Headphones"
-    if (isInput)
-    {
-        const int g = maps.inputMapGroup(channel);
-        if (g < 0)
-        {
-            std::snprintf(part, sizeof part, "Input %d", channel + 1);
-        }
-        else
-        {
-            maps.inputGroupName(g, group, sizeof group);
-            std::snprintf(part, sizeof part, "%s in %d", group, maps.inputMapIndex(channel) + 1);
-        }
-    }
-    else if (maps.hasOutputRouting())
+    if (!isInput && maps.hasOutputRouting())
     {
         std::snprintf(part, sizeof part, "Playback %d", channel + 1);
+        return;
     }
-    else
+    const int g = isInput ? maps.inputMapGroup(channel) : maps.outputMapGroup(channel);
+    if (g < 0)
     {
-        const int g = maps.outputMapGroup(channel);
-        if (g < 0)
-        {
-            std::snprintf(part, sizeof part, "Output %d", channel + 1);
-        }
-        else
-        {
-            maps.outputGroupName(g, group, sizeof group);
-            std::snprintf(part, sizeof part, "%s out %d", group, maps.outputMapIndex(channel) + 1);
-        }
+        std::snprintf(part, sizeof part, "%s %d", isInput ? "Input" : "Output", channel + 1);
+        return;
     }
+    char group[16]; // the longest group name is "Headphones"
+    if (isInput)
+        maps.inputGroupName(g, group, sizeof group);
+    else
+        maps.outputGroupName(g, group, sizeof group);
+    const int index = isInput ? maps.inputMapIndex(channel) : maps.outputMapIndex(channel);
+    std::snprintf(part, sizeof part, "%s %s %d", group, isInput ? "in" : "out", index + 1);
 }
 
 } // namespace
