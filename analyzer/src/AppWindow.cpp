@@ -1,6 +1,7 @@
 #include "analyzer/AppWindow.h"
 
 #include "analyzer/StatisticsPage.h"
+#include "device/Text.h"
 #include "platform/MessageBox.h"
 #include "platform/Registry.h"
 
@@ -18,7 +19,7 @@ int readPositionValue(const char* name, int defaultValue)
         uint32_t type = 0;
         if (platform::regQueryValue(key, name, &type, data, &size) == platform::ERROR_SUCCESS &&
             type == platform::REG_SZ)
-            text = juce::String(data, size);
+            text = device::textFromBytes(data, size);
         platform::regCloseKey(key);
     }
     return text.getIntValue();
@@ -104,8 +105,8 @@ void installAlertWindowPresenter()
         {
             if (!juce::MessageManager::existsAndIsCurrentThread())
                 return platform::IDOK;
-            const juce::String t = juce::String::fromUTF8(title.c_str());
-            const juce::String m = juce::String::fromUTF8(text.c_str());
+            const juce::String t = device::textFromBytes(title);
+            const juce::String m = device::textFromBytes(text);
             const int buttons = type & 0xF;
             if (buttons == platform::MB_OKCANCEL)
                 return juce::AlertWindow::showOkCancelBox(juce::MessageBoxIconType::NoIcon, t, m, "OK",

@@ -4,6 +4,7 @@
 #include "analyzer/AnalyzerDevices.h"
 #include "analyzer/AppWindow.h"
 #include "device/DeviceMessage.h"
+#include "device/Text.h"
 #include "platform/MessageBox.h"
 #include "platform/VersionBlock.h"
 
@@ -24,7 +25,7 @@ namespace
 juce::String instanceLockName()
 {
     if (const char* name = std::getenv("STRELLIS_ANALYZER_LOCK"); name != nullptr && name[0] != '\0')
-        return juce::String::fromUTF8(name);
+        return device::textFromCString(name);
     return "Latenzor lock";
 }
 

@@ -1,5 +1,7 @@
 #include "analyzer/OhciList.h"
 
+#include "device/Text.h"
+
 #include <vector>
 
 namespace analyzer
@@ -34,7 +36,7 @@ OhciList::OhciList()
         }
         if (result != platform::ERROR_SUCCESS)
             break;
-        add(juce::String::fromUTF8(buffer.data()));
+        add(device::textFromBytes(buffer.data(), buffer.size()));
     }
 }
 

@@ -32,7 +32,7 @@ Result AsioDriver::createBuffers(ASIOBufferInfo* infos, int32_t count, int32_t b
     if (prepared == nullptr || !prepared->allocate())
         return Result::NoMemory;
     std::string refused; // names of the channels another application holds
-    if (const Result r = prepared->claim(infos, count, listedDeviceCount(), refused); r != Result::Ok)
+    if (const Result r = prepared->claim(infos, count, keptDeviceCount(), refused); r != Result::Ok)
         return r;
 
     if (!refused.empty())

@@ -412,7 +412,7 @@ Result AsioDriver::getChannelInfo(ASIOChannelInfo* info) const
     info->isActive = e.active != 0 ? ASIOTrue : ASIOFalse;
     info->channelGroup = 0;
     info->type = ASIOSTInt32LSB;
-    e.stream->channelName(listedDeviceCount(), info->name, sizeof info->name, info->isInput != 0, e.channel);
+    e.stream->channelName(keptDeviceCount(), info->name, sizeof info->name, info->isInput != 0, e.channel);
     return Result::Ok;
 }
 

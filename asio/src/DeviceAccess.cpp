@@ -12,87 +12,6 @@
 namespace asiodrv
 {
 
-// ---- channel maps --------------------------------------------------------------------------------------
-
-namespace
-{
-
-// The first ADAT group among those the channel map reaches (a group after the 64th channel has no entry
-// and is not looked at), or -1.
-int32_t firstAdatGroup(const HwInfoCaps::Group (&groups)[HwInfoCaps::kMaxGroups], uint32_t groupCount)
-{
-    const uint32_t count = std::min<uint32_t>(groupCount, HwInfoCaps::kMaxGroups);
-    uint32_t channels = 0;
-    for (uint32_t g = 0; g < count && channels < HwInfoCaps::kMapEntries; ++g)
-    {
-        if (groups[g].type == HwInfoCaps::kGroupAdat)
-            return static_cast<int32_t>(g);
-        channels += groups[g].channels;
-    }
-    return -1;
-}
-
-} // namespace
-
-void ChannelMaps::build(const HwInfoCaps& caps)
-{
-    caps_ = &caps;
-    firstInputAdat_ = firstAdatGroup(caps.inputGroups, caps.getInputGroupCount());
-    firstOutputAdat_ = firstAdatGroup(caps.outputGroups, caps.getOutputGroupCount());
-}
-
-int ChannelMaps::entry(int channel, bool isInput, bool index) const
-{
-    if (caps_ == nullptr || channel < 0 || channel >= kMaxChannels)
-        return -1;
-    const HwInfoCaps::MapEntry& e = (isInput ? caps_->inputMap : caps_->outputMap)[channel];
-    if (e.type == HwInfoCaps::kUnused)
-        return -1;
-    return index ? e.index : e.group;
-}
-
-void ChannelMaps::groupName(bool isInput, int group, char* text, size_t size) const
-{
-    if (text == nullptr || size == 0)
-        return;
-    int type = -1;
-    if (caps_ != nullptr)
-    {
-        // Group counts beyond the table are taken as the table's size.
-        const uint32_t count = std::min<uint32_t>(
-            isInput ? caps_->getInputGroupCount() : caps_->getOutputGroupCount(), HwInfoCaps::kMaxGroups);
-        if (group >= 0 && static_cast<uint32_t>(group) < count)
-            type = (isInput ? caps_->inputGroups : caps_->outputGroups)[group].type;
-    }
-    const char* other = isInput ? "Input" : "Output";
-    switch (type)
-    {
-    case HwInfoCaps::kGroupAnalog:
-        std::snprintf(text, size, "Analog");
-        break;
-    case HwInfoCaps::kGroupSpdif:
-        std::snprintf(text, size, "S/PDIF");
-        break;
-    case HwInfoCaps::kGroupAdat:
-    {
-        // The first ADAT group of a direction is "ADAT A", the group after it "ADAT B".
-        const int first = isInput ? firstInputAdat_ : firstOutputAdat_;
-        std::snprintf(text, size, "%s %c", "ADAT",
-                      static_cast<char>('A' + (group - (first < 0 ? group : first))));
-        break;
-    }
-    case HwInfoCaps::kGroupHeadphones:
-        std::snprintf(text, size, "%s", isInput ? "Input" : "Headphones");
-        break;
-    case HwInfoCaps::kGroupUnnamed:
-        std::snprintf(text, size, "I2S");
-        break;
-    default:
-        std::snprintf(text, size, "%s", other);
-        break;
-    }
-}
-
 // ---- device object -------------------------------------------------------------------------------------
 
 vhw::vhw(const std::string& path) : path_(path)
@@ -106,25 +25,7 @@ vhw::vhw(const std::string& path) : path_(path)
         return;
     }
 
-    platform::DeviceRegKey key;
-    if (key.open(path_))
-    {
-        uint32_t size = HwInfoCaps::kRegistryBytes;
-        key.queryValue("hwinfo_caps", nullptr, &caps_, &size);
-
-        // An absent, empty or too long name gives the default.
-        char name[52] = {};
-        size = sizeof name;
-        const bool read =
-            key.queryValue("unique_name", nullptr, name, &size) == platform::ERROR_SUCCESS && size > 0;
-        if (read)
-            name[size - 1] = '\0';
-        std::snprintf(uniqueName_, sizeof uniqueName_, "%s", read && name[0] != '\0' ? name : "Doranth");
-        key.close();
-    }
-
-    // From the group tables; a record that was not read has no groups and so no entries.
-    caps_.buildChannelMaps();
+    readUnitValues(path_, caps_, uniqueName_);
 
     // A record with more meters than the block holds must not make the reply overrun it.
     const uint64_t polled = formats::kPolledHeaderBytes + 4 * caps_.getMeterCount();

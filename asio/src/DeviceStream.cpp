@@ -3,7 +3,6 @@
 #include "platform/Memory.h"
 #include "platform/PerformanceCounter.h"
 
-#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -121,19 +120,13 @@ void forEachRun(const uint64_t* table, int32_t index, uint32_t frames, size_t mi
     }
 }
 
-int clampChannels(uint32_t n)
-{
-    return n > static_cast<uint32_t>(kMaxChannels) ? kMaxChannels : static_cast<int>(n);
-}
-
 } // namespace
 
 DeviceStream::DeviceStream(vhw* device) : device_(device)
 {
     device_->open();
-    // The channel count at rates up to 50 kHz is the one this driver streams.
-    outputCount_ = clampChannels(device_->caps().playbackChannelsUpTo50k);
-    inputCount_ = clampChannels(device_->caps().getInputCount());
+    outputCount_ = unitChannels(device_->caps(), false);
+    inputCount_ = unitChannels(device_->caps(), true);
     maps_.build(device_->caps());
 }
 
@@ -380,46 +373,9 @@ void DeviceStream::release()
     freeBuffers();
 }
 
-void DeviceStream::channelName(int listedDevices, char* text, size_t size, bool isInput, int channel) const
+void DeviceStream::channelName(int ownUnits, char* text, size_t size, bool isInput, int channel) const
 {
-    if (text == nullptr || size == 0)
-        return;
-    char part[32];
-    char group[16]; // the longest group name is "Headphones"
-    if (isInput)
-    {
-        const int g = maps_.inputMapGroup(channel);
-        if (g < 0)
-        {
-            std::snprintf(part, sizeof part, "Input %d", channel + 1);
-        }
-        else
-        {
-            maps_.inputGroupName(g, group, sizeof group);
-            std::snprintf(part, sizeof part, "%s in %d", group, maps_.inputMapIndex(channel) + 1);
-        }
-    }
-    else if (maps_.hasOutputRouting())
-    {
-        std::snprintf(part, sizeof part, "Playback %d", channel + 1);
-    }
-    else
-    {
-        const int g = maps_.outputMapGroup(channel);
-        if (g < 0)
-        {
-            std::snprintf(part, sizeof part, "Output %d", channel + 1);
-        }
-        else
-        {
-            maps_.outputGroupName(g, group, sizeof group);
-            std::snprintf(part, sizeof part, "%s out %d", group, maps_.outputMapIndex(channel) + 1);
-        }
-    }
-    if (listedDevices >= 2)
-        std::snprintf(text, size, "%s %s", device_->uniqueName(), part);
-    else
-        std::snprintf(text, size, "%s", part);
+    asiodrv::channelName(maps_, device_->uniqueName(), ownUnits >= 2, isInput, channel, text, size);
 }
 
 } // namespace asiodrv

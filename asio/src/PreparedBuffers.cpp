@@ -41,7 +41,7 @@ bool PreparedBuffers::allocate()
     return reserveRoom(activeInputs_, request_.inputs) && reserveRoom(activeOutputs_, request_.outputs);
 }
 
-Result PreparedBuffers::claim(ASIOBufferInfo* infos, int32_t count, int listedDevices, std::string& refused)
+Result PreparedBuffers::claim(ASIOBufferInfo* infos, int32_t count, int ownUnits, std::string& refused)
 {
     for (int32_t i = 0; i < count; ++i)
     {
@@ -78,7 +78,7 @@ Result PreparedBuffers::claim(ASIOBufferInfo* infos, int32_t count, int listedDe
         if (!claimed)
         {
             char name[64];
-            stream->channelName(listedDevices, name, sizeof name, isInput, entry.channel);
+            stream->channelName(ownUnits, name, sizeof name, isInput, entry.channel);
             refused += name;
             refused += "\n";
         }

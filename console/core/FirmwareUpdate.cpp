@@ -1,6 +1,7 @@
 #include "console/core/FirmwareUpdate.h"
 
 #include "console/core/ConsoleState.h"
+#include "device/Text.h"
 #include "platform/MessageBox.h"
 
 #include <algorithm>
@@ -108,7 +109,7 @@ void FlashThread::run()
 void FlashThread::showImageTitle(int index)
 {
     if (view_ != nullptr)
-        view_->setTitle(juce::String(device_->getUniqueName()) +
+        view_->setTitle(device::textFromBytes(device_->getUniqueName()) +
                         juce::String::formatted(" - Updating image %d of %d", index + 1, files_.size()));
 }
 

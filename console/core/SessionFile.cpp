@@ -3,6 +3,7 @@
 
 #include "console/core/ConsoleState.h"
 
+#include "device/Text.h"
 #include "device/Vhw.h"
 #include "platform/Debug.h"
 #include "platform/FileFlush.h"
@@ -343,8 +344,7 @@ juce::File ConsoleState::getDocumentsSessionFolder() const
     std::string documents;
     if (!platform::getDocumentsFolder(documents))
         return {};
-    return juce::File(juce::String::fromUTF8(documents.c_str()))
-        .getChildFile(fileNameOfModel() + " sessions");
+    return juce::File(device::textFromBytes(documents)).getChildFile(fileNameOfModel() + " sessions");
 }
 
 juce::File ConsoleState::getSessionFolder() const
@@ -373,7 +373,7 @@ juce::String ConsoleState::fileNameOfModel() const
 {
     // The model name comes from the device: made a single file name, so that a session folder or file
     // never lies outside the folder it is made in. Only paths take this form.
-    return singleFileName(juce::String(device_.getCaps().getModelName()));
+    return singleFileName(device::textFromBytes(device_.getCaps().getModelName()));
 }
 
 } // namespace console

@@ -1,5 +1,6 @@
 #include "console/core/SettingsFileCheck.h"
 
+#include "device/Text.h"
 #include "platform/Debug.h"
 
 #include <juce_data_structures/juce_data_structures.h>
@@ -60,13 +61,16 @@ class XmlChecker
 public:
     explicit XmlChecker(const std::u32string& text) : s_(text) {}
 
-    bool document(const char* rootTag)
+    // rootNameEnd: where the root's name ends (a character index).
+    bool document(const char* rootTag, size_t& rootNameEnd)
     {
         if (!misc())
             return false;
+        rootNameEnd = i_ + 1; // after the '<'
         std::u32string_view root;
         if (!rootElement(root))
             return false;
+        rootNameEnd += root.size();
         if (!misc() || i_ != s_.size())
             return false;
         const std::string_view expected(rootTag);
@@ -372,8 +376,7 @@ bool entriesReadBack(const juce::MemoryBlock& bytes)
         text += 3;
         size -= 3;
     }
-    const std::unique_ptr<juce::XmlElement> document =
-        juce::parseXML(juce::String::fromUTF8(text, int(size)));
+    const std::unique_ptr<juce::XmlElement> document = juce::parseXML(device::textFromBytes(text, size));
     if (document == nullptr)
         return false;
     for (const juce::XmlElement* entry : document->getChildWithTagNameIterator("VALUE"))
@@ -407,10 +410,19 @@ constexpr juce::juce_wchar kTextMarker = 0x2060;
 
 bool isWellFormedXml(const void* data, size_t size, const char* rootTag)
 {
+    const auto* bytes = static_cast<const uint8_t*>(data);
     std::u32string text;
-    if (!decodeUtf8(static_cast<const uint8_t*>(data), size, text))
+    if (!decodeUtf8(bytes, size, text))
         return false;
-    return XmlChecker(text).document(rootTag);
+    size_t rootNameEnd = 0;
+    if (!XmlChecker(text).document(rootTag, rootNameEnd))
+        return false;
+    // The framework finds the root in the file's first bytes alone (a byte-order mark among them): a root
+    // whose name does not end there gives it no document at all.
+    size_t end = size >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF ? 3 : 0;
+    for (size_t k = 0; k < rootNameEnd; ++k)
+        end += text[k] < 0x80 ? 1 : text[k] < 0x800 ? 2 : text[k] < 0x10000 ? 3 : 4;
+    return end <= kRootSearchBytes;
 }
 
 juce::File checkSettingsFile(const juce::File& file, const char* rootTag)

@@ -27,7 +27,8 @@ namespace console
 // True when the bytes are valid UTF-8 (shortest forms, no surrogates, only characters XML allows) and a
 // well-formed XML document whose root element is rootTag, in the form the framework writes and its reader
 // survives: declaration, comments and processing instructions around one element; a root without
-// attributes (the reader takes the root's start tag from the file's first 8 KiB); inside it, elements,
+// attributes whose name ends within the file's first kRootSearchBytes (the framework reads those alone to
+// find the root, and reads nothing of a file whose root lies further on); inside it, elements,
 // text, comments and CDATA sections, no processing instruction; tags that nest and match; names of ASCII
 // letters, digits and "_:-."; attribute values quoted, without "<", at most kMaxXmlValueChars
 // characters; every "&" one of the five predefined entities or a character reference of at most 8
@@ -36,6 +37,7 @@ namespace console
 // open elements.
 bool isWellFormedXml(const void* data, size_t size, const char* rootTag);
 constexpr int kMaxXmlDepth = 256;
+constexpr size_t kRootSearchBytes = 8192;
 constexpr size_t kMaxXmlValueChars = 64 * 1024;
 // Larger settings files are refused unread.
 constexpr int64_t kMaxSettingsFileBytes = 1024 * 1024;

@@ -1,6 +1,7 @@
 #include "device/SysVolume.h"
 
 #include "device/Conversions.h"
+#include "device/Text.h"
 #include "device/Vhw.h"
 #include "platform/SystemInfo.h"
 
@@ -34,7 +35,7 @@ int SysVolume::setMute(int channel, int value)
 
 SysVolumeMixerAPI::SysVolumeMixerAPI(vhw& device) : SysVolume(device)
 {
-    const juce::String uniqueName(device.getUniqueName());
+    const juce::String uniqueName = textFromBytes(device.getUniqueName());
     const platform::HWND window = Win32NotificationWindow::getWindowHandle();
     const uint32_t count = platform::mixerGetNumDevs();
     for (uint32_t id = 0; id < count; ++id)
@@ -42,7 +43,7 @@ SysVolumeMixerAPI::SysVolumeMixerAPI(vhw& device) : SysVolume(device)
         platform::MIXERCAPSA caps{};
         if (platform::mixerGetDevCapsA(id, &caps, sizeof caps) != platform::MMSYSERR_NOERROR)
             continue;
-        const juce::String name(caps.szPname, strnlen(caps.szPname, platform::MAXPNAMELEN));
+        const juce::String name = textFromBytes(caps.szPname, strnlen(caps.szPname, platform::MAXPNAMELEN));
         if (!name.startsWith(uniqueName) ||
             !(name.containsIgnoreCase("out") || name.containsIgnoreCase("playback")))
             continue;

@@ -11,12 +11,13 @@ namespace
 {
 
 // The X library the GUI framework loaded: its display is asked with the framework's own library, which is
-// never loaded (nor unloaded) here.
+// never loaded here. The reference taken on it is kept for the process's life, so the functions looked up
+// stay valid whatever the framework does with its own.
 struct X11
 {
     X11()
     {
-        void* lib = ::dlopen("libX11.so.6", RTLD_LAZY | RTLD_NOLOAD);
+        lib = ::dlopen("libX11.so.6", RTLD_LAZY | RTLD_NOLOAD);
         if (lib == nullptr)
             return;
         getWindowAttributes =
@@ -28,8 +29,6 @@ struct X11
         flush = reinterpret_cast<decltype(flush)>(::dlsym(lib, "XFlush"));
         lockDisplay = reinterpret_cast<decltype(lockDisplay)>(::dlsym(lib, "XLockDisplay"));
         unlockDisplay = reinterpret_cast<decltype(unlockDisplay)>(::dlsym(lib, "XUnlockDisplay"));
-        // The process keeps the library (the framework holds it), so the reference taken here may go.
-        ::dlclose(lib);
     }
 
     bool usable() const
@@ -39,6 +38,7 @@ struct X11
                lockDisplay != nullptr && unlockDisplay != nullptr;
     }
 
+    void* lib = nullptr;
     Status (*getWindowAttributes)(Display*, Window, XWindowAttributes*) = nullptr;
     Status (*queryTree)(Display*, Window, Window*, Window*, Window**, unsigned int*) = nullptr;
     int (*free)(void*) = nullptr;

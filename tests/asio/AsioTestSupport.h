@@ -11,6 +11,7 @@
 #include "TempRegistry.h"
 #include "platform/DeviceFile.h"
 #include "platform/DeviceInterfaces.h"
+#include "sim/Devsim.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -132,12 +133,15 @@ protected:
         ASSERT_EQ(bus.devsim(command), 0) << "devsim " << command << ": " << bus.err;
     }
 
+    // The unique name may hold any bytes but zero, blanks among them.
     void plug(const std::string& unit, const CapsBytes& caps, const std::string& uniqueName = "")
     {
         const std::string file = bus.dir + "/" + unit + ".caps";
         ASSERT_TRUE(caps.writeTo(file));
-        devsim("plug " + unit + " --caps " + file +
-               (uniqueName.empty() ? "" : " --unique-name " + uniqueName));
+        std::vector<std::string> args{"plug", unit, "--caps", file};
+        if (!uniqueName.empty())
+            args.insert(args.end(), {"--unique-name", uniqueName});
+        ASSERT_EQ(sim::devsimMain(args, bus.out, bus.err), 0) << "devsim plug " << unit << ": " << bus.err;
     }
 
     // Registers the built library and loads the driver as a host does; null on failure.

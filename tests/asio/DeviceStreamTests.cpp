@@ -264,15 +264,17 @@ TEST_F(Stream, BufferBlocksOfNoOrAbsurdSizeAreRefused)
     EXPECT_EQ(stream->inputBuffer(-1), nullptr);
 }
 
-TEST_F(Stream, WithOneListedDeviceNamesCarryNoUniqueName)
+TEST_F(Stream, WithOneOwnUnitNamesCarryNoUniqueName)
 {
     char name[32];
     stream->channelName(1, name, sizeof name, true, 0);
     EXPECT_STREQ(name, "Analog in 1");
     stream->channelName(2, name, sizeof name, false, 3);
     EXPECT_STREQ(name, "Doranth Analog out 4") << "no unique name was given";
+    stream->channelName(2, name, 16, false, 3);
+    EXPECT_STREQ(name, "Do Analog out 4");
     stream->channelName(2, name, 10, false, 3);
-    EXPECT_STREQ(name, "Doranth A");
+    EXPECT_STREQ(name, "Analog ou") << "no room for the unit's name";
 }
 
 TEST(ChannelMaps, GroupsBeyondSixtyFourChannelsAndBeyondEightGroupsAreDropped)

@@ -3,7 +3,11 @@
 
 #include "DriverTestSupport.h"
 
+#include "formats/Text.h"
+
 #include <cstring>
+#include <iterator>
+#include <set>
 
 using namespace asiodrv;
 using asiotest::typicalCaps;
@@ -40,6 +44,7 @@ TEST_F(DriverChannels, InitFindsNoHardwareWithoutAnInterfaceOfTheVendorAndMayBeR
     EXPECT_EQ(driver->getChannels(&inputs, &outputs), ASE_OK);
     EXPECT_EQ(inputs, 16) << "the foreign interface contributes nothing";
     EXPECT_EQ(outputs, 12);
+    EXPECT_EQ(channelName(driver, true, 0), "Analog in 1") << "nor does it put unit names in front";
 }
 
 TEST_F(DriverChannels, OneInterfaceShowsItsChannelsByGroupName)
@@ -144,9 +149,44 @@ TEST_F(DriverChannels, ChannelNamesAndMessagesStayWithinTheSizesHostsGive)
     record.info.channel = 12; // the first channel of u1, listed second
     record.info.isInput = ASIOFalse;
     ASSERT_EQ(driver->getChannelInfo(&record.info), ASE_OK);
-    EXPECT_EQ(std::string(record.info.name), longName.substr(0, 31));
+    EXPECT_EQ(std::string(record.info.name), longName.substr(0, 18) + " Analog out 1");
     for (char c : record.guard)
         ASSERT_EQ(c, 0x7E);
+}
+
+TEST_F(DriverChannels, UnitNamesOfAnyBytesGiveValidNamesAndAUnitsChannelsStayApart)
+{
+    const auto studio = [](int umlauts) // "Studiox " and that many "ä"
+    {
+        std::string name = "Studiox ";
+        for (int i = 0; i < umlauts; ++i)
+            name += "\xC3\xA4";
+        return name;
+    };
+    const std::string names[] = {"\xC0\x80",     "a\xC0\xAF",    "\xFF-\xFE",
+                                 "\xED\xA0\x80", "Cut \xE2\x82", studio(12)};
+    for (size_t i = 0; i < std::size(names); ++i)
+        plug(std::string("u") + std::to_string(i), typicalCaps(), names[i]);
+    IASIO* driver = loadAndInit();
+    ASSERT_NE(driver, nullptr);
+    int32_t inputs = 0, outputs = 0;
+    ASSERT_EQ(driver->getChannels(&inputs, &outputs), ASE_OK);
+    std::set<std::string> seen;
+    for (const bool isInput : {true, false})
+        for (int32_t c = 0; c < (isInput ? inputs : outputs); ++c)
+        {
+            const std::string name = channelName(driver, isInput, c);
+            EXPECT_EQ(formats::textFromBytes(name.data(), name.size()), name) << "valid UTF-8: " << name;
+            EXPECT_TRUE(seen.insert(name).second) << "twice: " << name;
+        }
+    const std::string bad = "\xEF\xBF\xBD"; // U+FFFD
+    const std::string expected[] = {bad + bad + " Analog in 1", "a" + bad + bad + " Analog in 1",
+                                    bad + "-" + bad + " ADAT A in 8", bad + bad + bad + " S/PDIF out 2",
+                                    "Cut " + bad + " Headphones out 1",
+                                    // Too long for 31 bytes: the unit's name gives way, between characters.
+                                    studio(5) + " Analog in 1", studio(3) + " Headphones out 2"};
+    for (const std::string& name : expected)
+        EXPECT_EQ(seen.count(name), 1u) << name;
 }
 
 TEST_F(DriverChannels, TheHostToolDescribesTheDriver)

@@ -600,14 +600,15 @@ namespace
 {
 
 // u2, plugged after u1, comes first in the driver's tables (16 inputs, 12 playback channels each). Its
-// unit name, "Second", begins the names of its channels; u1's is the default.
+// unit name, "Doranth 2", begins the names of its channels; u1's is the default, "Doranth", which begins
+// them too.
 class TwoUnits : public Streaming
 {
 protected:
     void SetUp() override
     {
         Streaming::SetUp();
-        plug("u2", typicalCaps(), "Second");
+        plug("u2", typicalCaps(), "Doranth 2");
         devsim("set u2 buffer-size " + std::to_string(kFrames));
         devsim("set u2 period-clock step");
     }
@@ -787,7 +788,8 @@ TEST_F(TwoUnits, TheHostToolEndsAsUnpluggedOnlyWhenAUnitItStreamsFromGoes)
         return status;
     };
     std::string error;
-    // The other unit pulled: the run goes on, and ends as a healthy one once the switches stay away.
+    // The other unit pulled (its name, "Doranth", begins the names of u2's channels but is not theirs):
+    // the run goes on, and ends as a healthy one once the switches stay away.
     EXPECT_EQ(run(
                   [&]
                   {

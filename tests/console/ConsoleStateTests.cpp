@@ -347,10 +347,11 @@ TEST_F(StateTest, AReadOfErasedFlashKeepsNothingOfItAndIsStoredWhateverTheStaleC
     EXPECT_FALSE(state->mayWriteFlash()) << "not before what the unit runs was read into it";
 
     // A save cut short leaves the CRC word of what it was writing: the unit's values go to flash even
-    // when that matches them.
+    // when that matches them, as it does once the save has set the image's version and size words.
     state->markWholeImage();
-    state->setFlashCrc(state->computeCrc());
     std::vector<uint32_t> snapshot(ConsoleState::kImageQuads);
+    state->prepareFlashSave(snapshot.data());
+    state->setFlashCrc(state->computeCrc());
     EXPECT_TRUE(state->prepareFlashSave(snapshot.data()));
 }
 

@@ -106,6 +106,31 @@ TEST(SettingsFileCheck, WhatTheFrameworkWritesPassesAndDamagedDocumentsDoNot)
         EXPECT_FALSE(wellFormed(text)) << what;
 }
 
+TEST(SettingsFileCheck, OnlyADocumentWhoseRootTheFrameworkFindsPasses)
+{
+    // The framework looks for the root in the first 8 KiB alone: a file whose root lies further on gives
+    // it nothing, and a save would replace the names it holds.
+    testsupport::TempBus bus;
+    const juce::File file = juce::File(juce::String(bus.dir)).getChildFile("late.properties");
+    for (const std::string bom : {"", "\xEF\xBB\xBF"})
+        for (const size_t extra : {0, 1})
+        {
+            // A comment (with a character of three bytes) pads the root's name to end at byte 8192, or one
+            // byte later.
+            const std::string start = bom + "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!--\xE2\x82\xAC";
+            const std::string root = "-->\n<PROPERTIES";
+            const std::string padding(console::kRootSearchBytes - start.size() - root.size() + extra, ' ');
+            const std::string text =
+                start + padding + root + ">\n  <VALUE name=\"input alias 0\" val=\"Kept\"/>\n</PROPERTIES>\n";
+            ASSERT_TRUE(file.replaceWithData(text.data(), text.size()));
+            juce::PropertiesFile::Options options;
+            options.storageFormat = juce::PropertiesFile::storeAsXML;
+            const bool read = juce::PropertiesFile(file, options).getValue("input alias 0") == "Kept";
+            EXPECT_EQ(read, extra == 0) << "the framework, byte-order mark " << bom.size();
+            EXPECT_EQ(wellFormed(text), read) << "byte-order mark " << bom.size() << ", " << extra;
+        }
+}
+
 TEST(SettingsFileCheck, ADamagedFileIsMovedAsideWithOneDebugLineAndASoundOneIsLeftAlone)
 {
     testsupport::TempBus bus;

@@ -13,11 +13,13 @@
 #include "console/ui/window/FlashProgressWindow.h"
 #include "console/ui/window/JuceMessageBox.h"
 #include "platform/MessageBox.h"
+#include "sim/Devsim.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <functional>
+#include <set>
 
 namespace
 {
@@ -202,6 +204,47 @@ TEST_F(ApplicationTest, TheTrayMenuListsTheUnitsAndShowsHidesCascadesAndExits)
     tray().menuItemChosen(console::ConsoleTrayIcon::kExit, menu);
     ASSERT_TRUE(pumpUntil([&] { return app_->quitRequests == 1; }));
     EXPECT_EQ(app_->getWindowCount(), 0);
+}
+
+TEST_F(ApplicationTest, UnitsNamedWithAnyBytesOpenTheirWindowsAndTheProgramEndsWell)
+{
+    const std::string bad = "\xEF\xBF\xBD"; // U+FFFD
+    const std::pair<std::string, std::string> units[] = {{"\xC0\x80", bad + bad},
+                                                         {"a\xC0\xAF", "a" + bad + bad},
+                                                         {"\xFF-\xFE", bad + "-" + bad},
+                                                         {"\xED\xA0\x80", bad + bad + bad},
+                                                         {"Cut \xE2\x82", "Cut " + bad}};
+    std::set<std::string> expected;
+    for (const auto& [name, text] : units)
+    {
+        std::string out, err;
+        const std::string unit = std::string("u") + std::to_string(expected.size());
+        ASSERT_EQ(sim::devsimMain({"plug", unit, "--model", "st8", "--unique-name", name}, out, err), 0)
+            << err;
+        expected.insert(text);
+    }
+    start();
+    ASSERT_EQ(app_->getWindowCount(), 5);
+    std::set<std::string> titles, contents, items;
+    for (console::ConsoleWindow* w : windows())
+    {
+        titles.insert(w->getName().toStdString());
+        contents.insert(w->getContent().getName().toStdString());
+    }
+    const console::ConsoleTrayIcon::Menu menu = tray().buildMenu();
+    for (juce::PopupMenu::MenuItemIterator it(menu.items); it.next();)
+        if (it.getItem().itemID > 0)
+            items.insert(it.getItem().text.toStdString());
+    EXPECT_EQ(contents, expected);
+    EXPECT_EQ(items, expected);
+    for (const std::string& text : expected)
+        EXPECT_EQ(titles.count(text + " Console"), 1u) << text;
+
+    tray().menuItemChosen(console::ConsoleTrayIcon::kExit, menu);
+    ASSERT_TRUE(pumpUntil([&] { return app_->quitRequests == 1; }));
+    EXPECT_EQ(app_->getWindowCount(), 0);
+    const juce::File config = juce::File(juce::String(home_)).getChildFile(".config/Varnel Strellis Console");
+    EXPECT_EQ(config.getNumberOfChildFiles(juce::File::findFiles, "*.properties"), 5);
 }
 
 TEST_F(ApplicationTest, ShowAllWindowsWhileAHiddenWindowStillWritesFlashOpensItAgainOnceItHasGone)

@@ -6,6 +6,7 @@
 #include "platform/Sync.h"
 #include "platform/Thread.h"
 #include "platform/Time.h"
+#include "platform/WindowFrame.h"
 
 #include "TempBus.h"
 #include "WaitUntil.h"
@@ -13,6 +14,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <ctime>
+#include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -233,4 +235,26 @@ TEST(SystemFolder, IsTheSettingOrWhereTheDriverIsRegisteredOrBuiltAndCanFail)
         ::setenv("STRELLIS_REGISTRY", keptRegistry.c_str(), 1);
     else
         ::unsetenv("STRELLIS_REGISTRY");
+}
+
+TEST(WindowFrame, TheXLibraryItAskedStaysLoadedForTheFunctionsItKeeps)
+{
+    if (std::getenv("DISPLAY") == nullptr)
+        GTEST_SKIP() << "no display";
+    // The library loaded as the GUI framework loads it, and let go again once a window was asked about:
+    // the process holds no other reference to it.
+    void* lib = ::dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(lib, nullptr);
+    const auto openDisplay = reinterpret_cast<void* (*)(const char*)>(::dlsym(lib, "XOpenDisplay"));
+    const auto closeDisplay = reinterpret_cast<int (*)(void*)>(::dlsym(lib, "XCloseDisplay"));
+    const auto rootWindow = reinterpret_cast<unsigned long (*)(void*)>(::dlsym(lib, "XDefaultRootWindow"));
+    void* display = openDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    EXPECT_FALSE(platform::isShownWithoutFrame(display, rootWindow(display))) << "the root has no parent";
+    closeDisplay(display);
+    ::dlclose(lib);
+    void* still = ::dlopen("libX11.so.6", RTLD_LAZY | RTLD_NOLOAD);
+    EXPECT_NE(still, nullptr);
+    if (still != nullptr)
+        ::dlclose(still);
 }

@@ -1,5 +1,6 @@
 #include "Streamer.h"
 
+#include "asio/ChannelNames.h"
 #include "formats/Wire.h"
 #include "platform/DeviceInterfaces.h"
 #include "platform/PerformanceCounter.h"
@@ -185,32 +186,13 @@ std::string goneInterface(const std::vector<std::string>& watched)
     return {};
 }
 
-// The unit name the driver gives an interface: its "unique_name" value, "Doranth" when the value is
-// missing, empty or longer than the driver reads, nothing when the key does not open.
-std::string unitName(const std::string& path)
-{
-    platform::DeviceRegKey key;
-    if (!key.open(path))
-        return {};
-    char name[52] = {};
-    uint32_t size = sizeof name;
-    const bool read =
-        key.queryValue("unique_name", nullptr, name, &size) == platform::ERROR_SUCCESS && size > 0;
-    if (read)
-        name[size - 1] = '\0';
-    return read && name[0] != '\0' ? name : "Doranth";
-}
-
-// The interfaces present at the start that the stream uses. With two or more interfaces the driver puts
-// the unit's name before every channel name ("<unit> Analog in 1"), so an interface is the stream's when
-// the name of a channel streamed begins with its unit's name and a blank. With one interface, or when no
-// channel name matches, every interface is watched; units of the same name are watched together.
+// The interfaces present at the start that the stream uses: the driver's units (of its vendor) that have
+// a channel whose whole name, as the driver gives it (ChannelNames.h), is one the stream names. Units of
+// the same name and channels are watched together; when no unit matches, every interface is watched.
 std::vector<std::string> streamedInterfaces(IASIO& driver, const StreamOptions& options,
                                             const std::vector<std::string>& present)
 {
-    if (present.size() < 2)
-        return present;
-    std::vector<std::string> channels;
+    std::vector<std::pair<bool, std::string>> channels; // direction, name
     for (const bool isInput : {true, false})
         for (int32_t c : isInput ? options.inputs : options.outputs)
         {
@@ -218,15 +200,40 @@ std::vector<std::string> streamedInterfaces(IASIO& driver, const StreamOptions& 
             info.channel = c;
             info.isInput = isInput ? ASIOTrue : ASIOFalse;
             if (driver.getChannelInfo(&info) == ASE_OK)
-                channels.emplace_back(info.name, strnlen(info.name, sizeof info.name));
+                channels.emplace_back(isInput, std::string(info.name, strnlen(info.name, sizeof info.name)));
         }
-    std::vector<std::string> streamed;
+    struct Unit
+    {
+        std::string path;
+        HwInfoCaps caps{};
+        char name[kUnitNameBytes] = {};
+    };
+    std::vector<Unit> units;
     for (const std::string& path : present)
     {
-        const std::string prefix = unitName(path) + " ";
-        if (std::any_of(channels.begin(), channels.end(),
-                        [&](const std::string& name) { return name.rfind(prefix, 0) == 0; }))
-            streamed.push_back(path);
+        Unit unit{path};
+        if (readUnitValues(path, unit.caps, unit.name) && unit.caps.getVendorId() == kVendorId)
+            units.push_back(unit);
+    }
+    const bool withUnit = units.size() >= 2;
+    std::vector<std::string> streamed;
+    for (const Unit& unit : units)
+    {
+        ChannelMaps maps;
+        maps.build(unit.caps);
+        const auto named = [&](const std::pair<bool, std::string>& wanted)
+        {
+            char name[sizeof(ASIOChannelInfo::name)];
+            for (int c = 0; c < unitChannels(unit.caps, wanted.first); ++c)
+            {
+                channelName(maps, unit.name, withUnit, wanted.first, c, name, sizeof name);
+                if (wanted.second == name)
+                    return true;
+            }
+            return false;
+        };
+        if (std::any_of(channels.begin(), channels.end(), named))
+            streamed.push_back(unit.path);
     }
     return streamed.empty() ? present : streamed;
 }

@@ -81,7 +81,6 @@ public:
     {
         return index >= 0 && index < keptDeviceCount() ? streams_[index].get() : nullptr;
     }
-    int listedDeviceCount() const { return list_ != nullptr ? list_->count() : 0; }
     uint32_t bufferSize() const { return bufferSize_; }
     bool timeInfoMode() const { return prepared_ != nullptr && prepared_->timeInfoMode(); }
 

@@ -1,11 +1,12 @@
 #pragma once
 
-// The driver's own compact device access, built on the formats library: the channel names this driver
-// gives, one device object per interface with the retrying VDC transaction, and the list of interfaces.
-// No reference counting, no hot-plug notifications, no debug lines: the driver builds the list at init and
-// drops it at release, and learns of a unit pulled out while it streams by asking it and looking whether
-// its interface is still listed (vhw::isListed).
+// The driver's own compact device access, built on the formats library: one device object per interface
+// with the retrying VDC transaction, and the list of interfaces; the names the driver gives units and
+// channels are ChannelNames.h's. No reference counting, no hot-plug notifications, no debug lines: the
+// driver builds the list at init and drops it at release, and learns of a unit pulled out while it
+// streams by asking it and looking whether its interface is still listed (vhw::isListed).
 
+#include "asio/ChannelNames.h"
 #include "formats/HwInfoCaps.h"
 #include "formats/Wire.h"
 #include "platform/DeviceFile.h"
@@ -31,42 +32,8 @@ using formats::HwInfoCaps;
 using formats::PolledBlock;
 using formats::VdcPacket;
 
-// The only vendor whose interfaces the driver keeps.
-inline constexpr uint32_t kVendorId = 0x3B71;
-
-// Channels of one interface each way, and the clock sources a record can name.
-inline constexpr int kMaxChannels = static_cast<int>(HwInfoCaps::kMapEntries);
+// The clock sources a record can name.
 inline constexpr int kClockSources = HwInfoCaps::kClockCount;
-
-// The group and place of every input and output channel, from the device's channel maps, and the groups'
-// names as this driver gives them: ADAT groups lettered in their direction, the group type without a
-// name of its own in the record called "I2S".
-class ChannelMaps
-{
-public:
-    // Takes the record, whose channel maps are built, and finds each direction's first ADAT group among
-    // the groups the maps reach.
-    void build(const HwInfoCaps& caps);
-
-    // -1 for a channel without an entry.
-    int inputMapGroup(int channel) const { return entry(channel, true, false); }
-    int inputMapIndex(int channel) const { return entry(channel, true, true); }
-    int outputMapGroup(int channel) const { return entry(channel, false, false); }
-    int outputMapIndex(int channel) const { return entry(channel, false, true); }
-
-    void inputGroupName(int group, char* text, size_t size) const { groupName(true, group, text, size); }
-    void outputGroupName(int group, char* text, size_t size) const { groupName(false, group, text, size); }
-
-    bool hasOutputRouting() const { return caps_ != nullptr && caps_->hasOutputRouting(); }
-
-private:
-    int entry(int channel, bool isInput, bool index) const;
-    void groupName(bool isInput, int group, char* text, size_t size) const;
-
-    const HwInfoCaps* caps_ = nullptr;
-    int32_t firstOutputAdat_ = -1;
-    int32_t firstInputAdat_ = -1;
-};
 
 // ---- device object ------------------------------------------------------------------------------------
 
@@ -161,7 +128,7 @@ private:
     uint32_t bytesReturned_ = 0;
     VdcPacket packet_{};
     VdcPacket reply_{};
-    char uniqueName_[52] = {};
+    char uniqueName_[kUnitNameBytes] = {};
 };
 
 // The interfaces of the kernel driver's class, each with the device object the list owns, newest first.

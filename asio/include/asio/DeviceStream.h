@@ -100,9 +100,9 @@ public:
     // Closes the device and frees the buffers.
     void release();
 
-    // "Analog in 1", "ADAT B in 2", "S/PDIF out 1", "Playback 3"; with two or more listed devices the
-    // device's unique name comes first. Cut to size.
-    void channelName(int listedDevices, char* text, size_t size, bool isInput, int channel) const;
+    // "Analog in 1", "ADAT B in 2", "S/PDIF out 1", "Playback 3"; while the driver keeps two or more
+    // units, the unit's name comes first (asiodrv::channelName).
+    void channelName(int ownUnits, char* text, size_t size, bool isInput, int channel) const;
 
 private:
     void rebuildCopyLists();

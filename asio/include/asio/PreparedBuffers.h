@@ -50,7 +50,7 @@ public:
     // handed its buffers. Each channel another application holds adds its name and a line break to
     // refused; a claim that fails as a call (the unit is gone) answers NotPresent. A record is checked
     // before it gets here.
-    Result claim(ASIOBufferInfo* infos, int32_t count, int listedDevices, std::string& refused);
+    Result claim(ASIOBufferInfo* infos, int32_t count, int ownUnits, std::string& refused);
 
     bool timeInfoMode() const { return request_.timeInfo; }
     // The devices whose streaming this object opened.

@@ -5,6 +5,7 @@
 #include "console/ui/widgets/ConsoleLookAndFeel.h"
 #include "console/ui/window/FlashProgressWindow.h"
 #include "console/ui/window/JuceMessageBox.h"
+#include "device/Text.h"
 #include "platform/Debug.h"
 
 #include <algorithm>
@@ -35,7 +36,7 @@ juce::Point<int> cascadePosition(bool first, juce::Point<int> previous, juce::Re
 juce::String instanceLockName()
 {
     if (const char* name = std::getenv("STRELLIS_CONSOLE_LOCK"); name != nullptr && name[0] != '\0')
-        return juce::String::fromUTF8(name);
+        return device::textFromCString(name);
     return "Varnel Strellis Console lock";
 }
 

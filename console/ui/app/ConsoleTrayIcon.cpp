@@ -1,6 +1,7 @@
 #include "console/ui/app/ConsoleTrayIcon.h"
 
 #include "ConsoleImageData.h"
+#include "device/Text.h"
 
 namespace console
 {
@@ -42,7 +43,7 @@ ConsoleTrayIcon::Menu ConsoleTrayIcon::buildMenu() const
     Menu menu;
     menu.devices = deviceList_.getSnapshot();
     for (size_t i = 0; i < menu.devices.size(); ++i)
-        menu.items.addItem(int(i) + 1, juce::String::fromUTF8(menu.devices[i]->getUniqueName().c_str()));
+        menu.items.addItem(int(i) + 1, device::textFromBytes(menu.devices[i]->getUniqueName()));
     if (!menu.devices.empty())
     {
         menu.items.addSeparator();

@@ -2,6 +2,7 @@
 
 #include "console/core/Firmware.h"
 #include "device/HwInfoCaps.h"
+#include "device/Text.h"
 #include "device/Vhw.h"
 #include "platform/KnownFolders.h"
 
@@ -47,7 +48,7 @@ StVersions::StVersions(const device::vhw& device, juce::Component& aboutContent)
     char folder[kSystemFolderBuffer];
     const uint32_t length = platform::getSystemDirectory(folder, sizeof folder);
     if (length != 0 && length < sizeof folder)
-        addValueLabel(1, fileVersion(juce::String::fromUTF8(folder) + "/" + kAsioDriverFileName));
+        addValueLabel(1, fileVersion(device::textFromBytes(folder, length) + "/" + kAsioDriverFileName));
     addValueLabel(
         2, fileVersion(juce::File::getSpecialLocation(juce::File::currentExecutableFile).getFullPathName()));
     addValueLabel(3, juce::String(device::formatFirmwareVersion(caps.getArmVersion())));

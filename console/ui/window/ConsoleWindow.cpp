@@ -4,6 +4,7 @@
 #include "console/ui/widgets/Alias.h"
 #include "console/ui/widgets/Meters.h"
 #include "console/ui/window/FlashProgressWindow.h"
+#include "device/Text.h"
 #include "platform/Debug.h"
 
 namespace console
@@ -72,8 +73,8 @@ void CwcCtrl::writeToDevice()
 // --- CwContent ---
 
 CwContent::CwContent(ConsoleLayout& layout, device::vhw& device, ConsoleState& state)
-    : juce::Component(juce::String::fromUTF8(device.getUniqueName().c_str())), layout_(layout),
-      device_(device), state_(state)
+    : juce::Component(device::textFromBytes(device.getUniqueName())), layout_(layout), device_(device),
+      state_(state)
 {
     setOpaque(true);
     // The window's commands always reach this content, wherever the keyboard focus is and whichever
@@ -311,7 +312,7 @@ ConsoleWindow::ConsoleWindow(device::vhw& device, ConsoleWindowHost* host)
                            juce::DocumentWindow::minimiseButton | juce::DocumentWindow::closeButton, true),
       host_(host), serial_(nextSerial.fetch_add(1)), device_(&device)
 {
-    const juce::String unique = juce::String::fromUTF8(device.getUniqueName().c_str());
+    const juce::String unique = device::textFromBytes(device.getUniqueName());
     setName(unique + " Console");
     platform::debugPrintf("Creating window for %s", getName().toRawUTF8());
 

@@ -1,6 +1,7 @@
 #include "console/ui/window/JuceMessageBox.h"
 
 #include "console/ui/window/CoveredRepaint.h"
+#include "device/Text.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -113,8 +114,8 @@ int present(const std::string& title, const std::string& text, int type)
     if (!juce::MessageManager::existsAndIsCurrentThread())
         return cautiousAnswer(buttons);
 
-    const juce::String t = juce::String::fromUTF8(title.c_str());
-    const juce::String m = juce::String::fromUTF8(text.c_str());
+    const juce::String t = device::textFromBytes(title);
+    const juce::String m = device::textFromBytes(text);
     const auto icon = iconFor(type);
     if (buttons == platform::MB_OKCANCEL)
         return runAlert(t, m, icon, "OK", "Cancel") != 0 ? platform::IDOK : platform::IDCANCEL;
