@@ -79,6 +79,7 @@ protected:
 
     void TearDown() override
     {
+        whileBoxUp_ = nullptr;
         if (app_ != nullptr)
         {
             app_->shutdown();
@@ -118,8 +119,8 @@ protected:
         return image;
     }
 
-    // Pulls the unit and plugs it back (as turning it off and on does) once its window, if it has one,
-    // has gone; returns once the application has handled its return.
+    // Pulls the bus's one unit out and plugs it back in, as turning it off and on does; returns once the
+    // application has handled both.
     void turnOffAndOn(const std::string& unit)
     {
         ASSERT_EQ(bus_.devsim("unplug " + unit), 0) << bus_.err;
@@ -589,12 +590,13 @@ TEST_F(ApplicationTest, AUnitTurnedOffAndOnWhileItsUpdatesResultBoxIsUpArrivesOn
     // The user does what the result box says while it is up, then answers it.
     consoletest::DatHeader header;
     writeStrellis2Firmware(header);
+    std::string unit = "u1";
     bool windowWhileBoxUp = true;
     whileBoxUp_ = [&](const std::string& text)
     {
         if (text.rfind("Flash update complete.", 0) != 0)
             return;
-        turnOffAndOn(app_->getDeviceList()->getDevice(0)->getUniqueName() == "Two" ? "u1" : "u2");
+        turnOffAndOn(unit);
         windowWhileBoxUp = app_->getWindowCount() != 0;
         answer_ = platform::IDNO;
     };
@@ -610,6 +612,7 @@ TEST_F(ApplicationTest, AUnitTurnedOffAndOnWhileItsUpdatesResultBoxIsUpArrivesOn
 
     // A current unit updated from About gets its window again.
     ASSERT_EQ(bus_.devsim("unplug u1"), 0) << bus_.err;
+    unit = "u2";
     ASSERT_EQ(bus_.devsim("plug u2 --model st2 --unique-name Current"), 0) << bus_.err;
     ASSERT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 1; }));
     answer_ = platform::IDYES;
