@@ -5,8 +5,8 @@
 #include "platform/MessageBox.h"
 
 #include <algorithm>
+#include <map>
 #include <mutex>
-#include <set>
 #include <string>
 
 namespace console
@@ -14,28 +14,69 @@ namespace console
 namespace
 {
 
-std::mutex runningMutex;
-std::set<std::string> runningUpdates; // device paths, guarded by runningMutex
+// A unit whose firmware question, update or one of the update's boxes is up, by device path.
+struct UnitInCheck
+{
+    device::vhw::Ptr device;   // the unit the question stands for: the one that came back last while it is up
+    bool asking = true;        // the question is up (not answered yet)
+    device::vhw::Ptr returned; // came back after the answer, while the update or its boxes were up
+};
 
-// Marks a device's update as running for a scope.
-class RunningUpdate
+std::mutex checksMutex;
+std::map<std::string, UnitInCheck> unitsInCheck; // guarded by checksMutex
+
+FirmwareReturnHandler returnHandler; // message thread
+
+// Marks a unit as in its firmware check for a scope. Within a check already marked (the update its
+// question started) it marks nothing more.
+class CheckMark
 {
 public:
-    explicit RunningUpdate(const device::vhw& device) : path_(device.getDevicePath())
+    CheckMark(device::vhw& device, bool asking) : path_(device.getDevicePath())
     {
-        std::lock_guard<std::mutex> lock(runningMutex);
-        runningUpdates.insert(path_);
+        std::lock_guard<std::mutex> lock(checksMutex);
+        owner_ = unitsInCheck.emplace(path_, UnitInCheck{&device, asking, nullptr}).second;
     }
-    ~RunningUpdate()
+    ~CheckMark()
     {
-        std::lock_guard<std::mutex> lock(runningMutex);
-        runningUpdates.erase(path_);
+        if (!owner_)
+            return;
+        device::vhw::Ptr returned;
+        {
+            std::lock_guard<std::mutex> lock(checksMutex);
+            returned = unitsInCheck[path_].returned;
+            unitsInCheck.erase(path_);
+        }
+        // Once the last box is answered, a unit that came back meanwhile arrives now.
+        if (returned != nullptr && returnHandler)
+            returnHandler(*returned);
     }
-    RunningUpdate(const RunningUpdate&) = delete;
-    RunningUpdate& operator=(const RunningUpdate&) = delete;
+    CheckMark(const CheckMark&) = delete;
+    CheckMark& operator=(const CheckMark&) = delete;
+
+    // The question was answered; returns the unit it stands for.
+    device::vhw::Ptr answered()
+    {
+        std::lock_guard<std::mutex> lock(checksMutex);
+        UnitInCheck& unit = unitsInCheck[path_];
+        unit.asking = false;
+        return unit.device;
+    }
+
+    // A unit seen again while its check is up: true when it is, and the check takes it over.
+    static bool noteReturn(device::vhw& device)
+    {
+        std::lock_guard<std::mutex> lock(checksMutex);
+        const auto it = unitsInCheck.find(device.getDevicePath());
+        if (it == unitsInCheck.end())
+            return false;
+        (it->second.asking ? it->second.device : it->second.returned) = &device;
+        return true;
+    }
 
 private:
     std::string path_;
+    bool owner_ = false;
 };
 
 FlashProgressFactory firmwareProgressFactory; // message thread
@@ -44,8 +85,15 @@ FlashProgressFactory firmwareProgressFactory; // message thread
 
 bool isFirmwareUpdateRunning(const device::vhw& device)
 {
-    std::lock_guard<std::mutex> lock(runningMutex);
-    return runningUpdates.count(device.getDevicePath()) != 0;
+    std::lock_guard<std::mutex> lock(checksMutex);
+    const auto it = unitsInCheck.find(device.getDevicePath());
+    return it != unitsInCheck.end() && !it->second.asking;
+}
+
+FirmwareReturnHandler setFirmwareReturnHandler(FirmwareReturnHandler handler)
+{
+    std::swap(returnHandler, handler);
+    return handler;
 }
 
 FlashProgressFactory setFirmwareProgressFactory(FlashProgressFactory factory)
@@ -252,9 +300,10 @@ void FlashThread::closeProgressWindow()
 
 bool checkFirmware(device::vhw& device, bool force, const juce::String& prompt)
 {
-    // A second check while this device's update runs (a re-arrival during the update's modal loop)
-    // must neither ask again nor open a window.
-    if (isFirmwareUpdateRunning(device))
+    // The unit came back (pulled and plugged, or turned off and on) while its question, its update or a
+    // box of the update is up: nothing is asked again and no window opens now. The question up answers
+    // for it; after the answer it is handed over once the last box is answered.
+    if (CheckMark::noteReturn(device))
         return false;
 
     const auto& caps = device.getCaps();
@@ -276,14 +325,18 @@ bool checkFirmware(device::vhw& device, bool force, const juce::String& prompt)
     else if (!force)
         return true;
 
-    if (platform::messageBox(device.getUniqueName(), text.toStdString(), platform::MB_YESNO) ==
-        platform::IDYES)
-        startFirmwareUpdate(device, *entry);
+    CheckMark check(device, true);
+    const bool yes = platform::messageBox(device.getUniqueName(), text.toStdString(), platform::MB_YESNO) ==
+                     platform::IDYES;
+    const device::vhw::Ptr unit = check.answered();
+    if (yes)
+        startFirmwareUpdate(*unit, *entry);
     return false;
 }
 
 juce::String startFirmwareUpdate(device::vhw& device, const FirmwareEntry& entry)
 {
+    const CheckMark running(device, false);
     juce::Array<juce::File> files;
     for (int i = 0; i < entry.imageCount; ++i)
     {
@@ -297,7 +350,6 @@ juce::String startFirmwareUpdate(device::vhw& device, const FirmwareEntry& entry
         files.add(file);
     }
 
-    RunningUpdate running(device);
     std::unique_ptr<FlashProgress> view = firmwareProgressFactory ? firmwareProgressFactory() : nullptr;
     auto thread = std::make_unique<FlashThread>(device, view.get(), files);
     thread->startThread();

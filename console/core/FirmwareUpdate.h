@@ -14,6 +14,8 @@
 
 #include <juce_core/juce_core.h>
 
+#include <functional>
+
 namespace console
 {
 
@@ -57,15 +59,22 @@ private:
 };
 
 // Message thread. True: go on and open the window. False: the user was asked (whatever the answer; on
-// yes the update ran), or an update of this device is running now. An empty prompt asks whether to
-// update now.
+// yes the update ran), or the unit's question, update or a box of the update is up now (the unit came
+// back meanwhile: the question up answers for it, and one that comes back after the answer is handed to
+// the return handler once the last box is answered). An empty prompt asks whether to update now.
 bool checkFirmware(device::vhw& device, bool force, const juce::String& prompt);
+
+// Message thread: what becomes of a unit that came back while its update or a box of the update was up
+// (the user turned it off and on as the result box says), once the last box is answered. Returns the
+// handler it replaces.
+using FirmwareReturnHandler = std::function<void(device::vhw&)>;
+FirmwareReturnHandler setFirmwareReturnHandler(FirmwareReturnHandler handler);
 
 // Message thread: looks up the entry's image files, then runs the update in a modal progress window and
 // shows its outcome. Returns the text shown ("Unable to locate file ..." when a file is missing).
 juce::String startFirmwareUpdate(device::vhw& device, const FirmwareEntry& entry);
 
-// Whether an update of this device (by device path) is running.
+// Whether an update of this device (by device path) is under way, its boxes included.
 bool isFirmwareUpdateRunning(const device::vhw& device);
 
 } // namespace console

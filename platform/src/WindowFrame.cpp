@@ -27,6 +27,8 @@ struct X11
         internAtom = reinterpret_cast<decltype(internAtom)>(::dlsym(lib, "XInternAtom"));
         changeProperty = reinterpret_cast<decltype(changeProperty)>(::dlsym(lib, "XChangeProperty"));
         flush = reinterpret_cast<decltype(flush)>(::dlsym(lib, "XFlush"));
+        eventsQueued = reinterpret_cast<decltype(eventsQueued)>(::dlsym(lib, "XEventsQueued"));
+        sendEvent = reinterpret_cast<decltype(sendEvent)>(::dlsym(lib, "XSendEvent"));
         lockDisplay = reinterpret_cast<decltype(lockDisplay)>(::dlsym(lib, "XLockDisplay"));
         unlockDisplay = reinterpret_cast<decltype(unlockDisplay)>(::dlsym(lib, "XUnlockDisplay"));
     }
@@ -35,7 +37,8 @@ struct X11
     {
         return getWindowAttributes != nullptr && queryTree != nullptr && free != nullptr &&
                internAtom != nullptr && changeProperty != nullptr && flush != nullptr &&
-               lockDisplay != nullptr && unlockDisplay != nullptr;
+               eventsQueued != nullptr && sendEvent != nullptr && lockDisplay != nullptr &&
+               unlockDisplay != nullptr;
     }
 
     void* lib = nullptr;
@@ -45,6 +48,8 @@ struct X11
     Atom (*internAtom)(Display*, const char*, Bool) = nullptr;
     int (*changeProperty)(Display*, Window, Atom, Atom, int, int, const unsigned char*, int) = nullptr;
     int (*flush)(Display*) = nullptr;
+    int (*eventsQueued)(Display*, int) = nullptr;
+    Status (*sendEvent)(Display*, Window, Bool, long, XEvent*) = nullptr;
     void (*lockDisplay)(Display*) = nullptr;
     void (*unlockDisplay)(Display*) = nullptr;
 };
@@ -73,6 +78,24 @@ private:
     Display* display_;
 };
 
+// A round trip reads the events that arrived before its answer into the X library's queue. The framework
+// reads its display only when the connection has news, so such events (a window manager's word of where it
+// put a window) would wait there, unseen, until the next event came. One more is asked for: the window is
+// sent a message that means nothing to it, and the framework wakes and reads them all.
+void handOverQueuedEvents(const X11& x, Display* display, Window window)
+{
+    if (x.eventsQueued(display, QueuedAlready) == 0)
+        return;
+    XEvent wake{};
+    wake.xclient.type = ClientMessage;
+    wake.xclient.window = window;
+    wake.xclient.message_type = x.internAtom(display, "STRELLIS_WAKE", False);
+    wake.xclient.format = 32;
+    // No event mask: the event goes to the client that made the window, the framework.
+    x.sendEvent(display, window, False, NoEventMask, &wake);
+    x.flush(display);
+}
+
 } // namespace
 
 bool isShownWithoutFrame(void* display, std::uintptr_t window)
@@ -84,17 +107,17 @@ bool isShownWithoutFrame(void* display, std::uintptr_t window)
     DisplayLock lock(*x, d);
     // A round trip: the server has carried out the framework's earlier requests (its map) when it answers.
     XWindowAttributes attributes{};
-    if (x->getWindowAttributes(d, window, &attributes) == 0 || attributes.map_state != IsViewable)
-        return false;
+    const bool viewable =
+        x->getWindowAttributes(d, window, &attributes) != 0 && attributes.map_state == IsViewable;
     Window root = 0;
     Window parent = 0;
     Window* children = nullptr;
     unsigned int count = 0;
-    if (x->queryTree(d, window, &root, &parent, &children, &count) == 0)
-        return false;
+    const bool listed = viewable && x->queryTree(d, window, &root, &parent, &children, &count) != 0;
     if (children != nullptr)
         x->free(children);
-    return parent == root;
+    handOverQueuedEvents(*x, d, window);
+    return listed && parent == root;
 }
 
 bool tellWindowFrame(void* display, std::uintptr_t window, const WindowFrameExtents& frame)

@@ -12,6 +12,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
 #include <gtest/gtest.h>
@@ -95,6 +96,21 @@ private:
     pid_t pid_ = 0;
     std::optional<int> exitStatus_;
 };
+
+// Acts again and again, a moment apart, until done() holds: a close or a key that reaches the program
+// while it is still starting can go unanswered, as a user's would, and so can a drag the window manager
+// has not taken up yet. False only on a hang.
+template <typename Act, typename Done> bool repeatUntil(Act act, Done done)
+{
+    const auto end = Clock::now() + std::chrono::milliseconds(testsupport::kHangMs);
+    do
+    {
+        act();
+        if (testsupport::waitUntil(done, 250))
+            return true;
+    } while (Clock::now() < end);
+    return false;
+}
 
 // The test's own connection to the display, to find the program's windows and act as a window manager
 // and a keyboard would.
@@ -192,6 +208,59 @@ public:
         juce::Point<int> at;
         testsupport::waitUntil([&] { return (at = topLeft(w)) == expected; });
         return at;
+    }
+
+    // Drags the window by its title bar with the pointer, as a user moves it, so that its top-left goes to
+    // `to`. True once the window manager has told the window where it now is: the window hears of it
+    // before anything the test sends it afterwards.
+    bool drag(Window w, juce::Point<int> to)
+    {
+        const juce::Point<int> from = topLeft(w);
+        const juce::Point<int> grip(from.x + 40, from.y - offsetInFrame(w).y / 2);
+        XSelectInput(display_, w, StructureNotifyMask);
+        XTestFakeMotionEvent(display_, -1, grip.x, grip.y, CurrentTime);
+        XTestFakeButtonEvent(display_, Button1, True, CurrentTime);
+        // The window follows the pointer once the window manager has taken up the drag; only then is the
+        // button let go (a press and release it sees together are a click).
+        const juce::Point<int> end = grip + to - from;
+        const bool followed = repeatUntil(
+            [&]
+            {
+                XTestFakeMotionEvent(display_, -1, end.x + 1, end.y, CurrentTime);
+                XTestFakeMotionEvent(display_, -1, end.x, end.y, CurrentTime);
+                XSync(display_, False);
+            },
+            [&] { return topLeft(w) == to; });
+        XTestFakeButtonEvent(display_, Button1, False, CurrentTime);
+        XSync(display_, False);
+        bool told = false;
+        testsupport::waitUntil(
+            [&]
+            {
+                XEvent e{};
+                while (followed && !told && XCheckTypedWindowEvent(display_, w, ConfigureNotify, &e))
+                    told = e.xconfigure.send_event && juce::Point<int>(e.xconfigure.x, e.xconfigure.y) == to;
+                return told;
+            });
+        XSelectInput(display_, w, NoEventMask);
+        return followed && told;
+    }
+
+    // Where the window lies in the frame a window manager put around it (its parent).
+    juce::Point<int> offsetInFrame(Window w)
+    {
+        Window root = 0;
+        Window parent = 0;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        int x = 0;
+        int y = 0;
+        Window child = 0;
+        if (XQueryTree(display_, w, &root, &parent, &children, &count))
+            XTranslateCoordinates(display_, w, parent, 0, 0, &x, &y, &child);
+        if (children != nullptr)
+            XFree(children);
+        return {x, y};
     }
 
     juce::Point<int> topLeft(Window w)
@@ -292,20 +361,6 @@ int savedPosition(const char* name)
     return analyzer::readPositionValue(name, -1);
 }
 
-// Acts again and again, a moment apart, until done() holds: a close or a key that reaches the program
-// while it is still starting can go unanswered, as a user's would. False only on a hang.
-template <typename Act, typename Done> bool repeatUntil(Act act, Done done)
-{
-    const auto end = Clock::now() + std::chrono::milliseconds(testsupport::kHangMs);
-    do
-    {
-        act();
-        if (testsupport::waitUntil(done, 250))
-            return true;
-    } while (Clock::now() < end);
-    return false;
-}
-
 // Sends the program what a window manager's close button (or a key) sends until it has ended; its exit
 // status.
 std::optional<int> actUntilExit(Program& program, const std::function<void()>& act)
@@ -388,18 +443,31 @@ TEST_F(LatenzorProgram, OpensAtOneTwentiethOfTheScreenAndTheCloseButtonSavesWher
     EXPECT_EQ(savedPosition("y"), 200);
 }
 
-TEST_F(LatenzorProgram, UnderAWindowManagerThatTellsNoFrameTheWindowKeepsItsPlaceOverReopensAndMessageBoxes)
+// The program on a display of the test's own with a window manager that frames windows and tells no frame
+// size (twm): it takes the place a window asks for as its frame's. The window was left at (300, 200).
+class LatenzorUnderFramingWindowManager : public LatenzorProgram
 {
-    // twm frames windows and tells no frame size: it takes the place a window asks for as its frame's.
-    testsupport::PrivateDisplay display(true, box.bus.dir);
-    ASSERT_TRUE(display.ready());
-    box.devsim("plug u1 --model st8");
-    analyzer::writePositionValue("x", 300);
-    analyzer::writePositionValue("y", 200);
+protected:
+    void SetUp() override
+    {
+        LatenzorProgram::SetUp();
+        if (IsSkipped())
+            return;
+        ASSERT_TRUE(display.ready());
+        box.devsim("plug u1 --model st8");
+        analyzer::writePositionValue("x", 300);
+        analyzer::writePositionValue("y", 200);
+    }
+
+    testsupport::PrivateDisplay display{true, box.bus.dir};
+    Screen screen{display.connection()};
+};
+
+TEST_F(LatenzorUnderFramingWindowManager, TheWindowKeepsItsPlaceOverReopensAndMessageBoxes)
+{
     // Where the page's Save button lies in the window.
     analyzer::DeviceList devices;
     const juce::Point<int> save = analyzer::Content(devices).getSaveButton().getBounds().getCentre();
-    Screen screen(display.connection());
     std::vector<juce::Point<int>> saved;
     for (int round = 0; round < 3; ++round)
     {
@@ -426,6 +494,33 @@ TEST_F(LatenzorProgram, UnderAWindowManagerThatTellsNoFrameTheWindowKeepsItsPlac
     EXPECT_EQ(saved[0].x, 300);
     EXPECT_EQ(saved[1], saved[0]);
     EXPECT_EQ(saved[2], saved[0]);
+}
+
+TEST_F(LatenzorUnderFramingWindowManager, AMovedWindowReopensWhereItWasLeft)
+{
+    std::optional<juce::Point<int>> left;
+    for (int round = 0; round < 4; ++round)
+    {
+        Program program(debugLog, display.name());
+        const Window window = screen.waitForWindow(program);
+        ASSERT_NE(window, 0u);
+        // The first start knows no frame yet and lands lower by it.
+        const juce::Point<int> opened =
+            left.value_or(juce::Point<int>(300, 200) + screen.offsetInFrame(window));
+        ASSERT_EQ(screen.settledAt(window, opened), opened) << "round " << round << ": " << opened.toString();
+        // Moved at once, or after a few seconds in which the framework drops its paint image (it asks once
+        // more for the window's place when it paints it next).
+        std::this_thread::sleep_for(round % 2 == 0 ? std::chrono::milliseconds(200)
+                                                   : std::chrono::seconds(4));
+        const juce::Point<int> to =
+            opened + (round % 2 == 0 ? juce::Point<int>(60, 40) : juce::Point<int>(-30, 10));
+        ASSERT_TRUE(screen.drag(window, to)) << "round " << round;
+        ASSERT_EQ(actUntilExit(program, [&] { screen.pressKey(window, XK_Escape); }), 0)
+            << readFile(debugLog);
+        left = juce::Point<int>(savedPosition("x"), savedPosition("y"));
+        EXPECT_EQ(*left, to) << "round " << round << ": saved " << left->toString() << ", moved to "
+                             << to.toString();
+    }
 }
 
 TEST_F(LatenzorProgram, UnpluggingTheUnitEndsTheProgramWhichStillSavesItsPosition)

@@ -81,6 +81,7 @@ protected:
 
     void TearDown() override
     {
+        whileBoxUp_ = nullptr;
         if (app_ != nullptr)
         {
             app_->shutdown();
@@ -101,8 +102,35 @@ protected:
             [this](const std::string&, const std::string& text, int type)
             {
                 boxes_.push_back({text, app_->getTimer().isTimerRunning()});
+                if (whileBoxUp_)
+                    whileBoxUp_(text);
                 return (type & 0xF) == platform::MB_YESNO ? answer_ : platform::IDOK;
             });
+    }
+
+    // The firmware folder holds the Strellis 2's one image, a pattern of 3000 quadlets; returns it.
+    std::vector<uint32_t> writeStrellis2Firmware(consoletest::DatHeader& header)
+    {
+        const juce::File folder = juce::File(bus_.dir).getChildFile("firmware");
+        EXPECT_TRUE(folder.createDirectory());
+        console::setFirmwareFolder(folder);
+        header.quadCount = 3000;
+        std::vector<uint32_t> image = consoletest::patternData(header.quadCount);
+        consoletest::writeFile(folder.getChildFile("Doranth3.dat").getFullPathName().toStdString(),
+                               consoletest::makeDat(consoletest::headerQuads(header), image));
+        return image;
+    }
+
+    // Pulls the bus's one unit out and plugs it back in, as turning it off and on does; returns once the
+    // application has handled both.
+    void turnOffAndOn(const std::string& unit)
+    {
+        ASSERT_EQ(bus_.devsim("unplug " + unit), 0) << bus_.err;
+        ASSERT_TRUE(pumpUntil([&] { return app_->getDeviceList()->getCount() == 0; }));
+        ASSERT_TRUE(pumpPosted());
+        ASSERT_EQ(bus_.devsim("plug " + unit), 0) << bus_.err;
+        ASSERT_TRUE(pumpUntil([&] { return app_->getDeviceList()->getCount() == 1; }));
+        ASSERT_TRUE(pumpPosted());
     }
 
     console::ConsoleTrayIcon& tray() const { return *app_->getTrayIcon(); }
@@ -137,6 +165,8 @@ protected:
 
     std::unique_ptr<TestApp> app_;
     std::vector<Box> boxes_;
+    // Acts while a recorded box is up, before it is answered.
+    std::function<void(const std::string& text)> whileBoxUp_;
     int answer_ = platform::IDNO;
     platform::MessageBoxPresenter previousPresenter_;
 };
@@ -545,14 +575,8 @@ TEST_F(ApplicationTest, AFirmwareUpdateFromAboutPausesThePollAndLeavesTheWindowW
 {
     ASSERT_EQ(bus_.devsim("plug u1 --model st2 --unique-name Two"), 0) << bus_.err;
     ASSERT_EQ(bus_.devsim("set u1 session-base 0x20000"), 0) << bus_.err;
-    const juce::File folder = juce::File(bus_.dir).getChildFile("firmware");
-    ASSERT_TRUE(folder.createDirectory());
-    console::setFirmwareFolder(folder);
     consoletest::DatHeader header;
-    header.quadCount = 3000;
-    const std::vector<uint32_t> image = consoletest::patternData(header.quadCount);
-    consoletest::writeFile(folder.getChildFile("Doranth3.dat").getFullPathName().toStdString(),
-                           consoletest::makeDat(consoletest::headerQuads(header), image));
+    const std::vector<uint32_t> image = writeStrellis2Firmware(header);
     start();
     ASSERT_EQ(app_->getWindowCount(), 1);
     console::ConsoleWindow& window = *app_->getHead();
@@ -584,6 +608,64 @@ TEST_F(ApplicationTest, AFirmwareUpdateFromAboutPausesThePollAndLeavesTheWindowW
     EXPECT_TRUE(app_->getTimer().isTimerRunning());
     const int shown = window.getContent().getRefreshCount();
     EXPECT_TRUE(pumpUntil([&] { return window.getContent().getRefreshCount() > shown + 2; }));
+}
+
+// --- a unit that comes back while its firmware question or update is up ---
+
+TEST_F(ApplicationTest, AnOutOfDateUnitPulledAndPluggedBackWhileItsQuestionIsUpIsAskedOnce)
+{
+    start();
+    whileBoxUp_ = [&](const std::string&)
+    {
+        if (boxes_.size() == 1)
+            turnOffAndOn("o8");
+    };
+    ASSERT_EQ(bus_.devsim("plug o8 --model st8 --unique-name Old8 --firmware 4.2"), 0) << bus_.err;
+    ASSERT_TRUE(pumpUntil([&] { return !boxes_.empty(); }));
+    ASSERT_TRUE(pumpPosted());
+    ASSERT_EQ(boxes_.size(), 1u) << "the question up answers for the unit that came back";
+    EXPECT_NE(boxes_[0].text.find("out of date"), std::string::npos);
+    EXPECT_EQ(app_->getWindowCount(), 0);
+}
+
+TEST_F(ApplicationTest, AUnitTurnedOffAndOnWhileItsUpdatesResultBoxIsUpArrivesOnceTheBoxIsAnswered)
+{
+    // The user does what the result box says while it is up, then answers it.
+    consoletest::DatHeader header;
+    writeStrellis2Firmware(header);
+    std::string unit = "u1";
+    bool windowWhileBoxUp = true;
+    whileBoxUp_ = [&](const std::string& text)
+    {
+        if (text.rfind("Flash update complete.", 0) != 0)
+            return;
+        turnOffAndOn(unit);
+        windowWhileBoxUp = app_->getWindowCount() != 0;
+        answer_ = platform::IDNO;
+    };
+    start();
+    answer_ = platform::IDYES;
+
+    // An out-of-date unit updated from its question is asked again, as any out-of-date unit that arrives
+    // (its firmware is still the old one).
+    ASSERT_EQ(bus_.devsim("plug u1 --model st2 --unique-name Two --firmware 4.2"), 0) << bus_.err;
+    ASSERT_TRUE(pumpUntil([&] { return boxes_.size() == 3; }));
+    EXPECT_FALSE(windowWhileBoxUp);
+    EXPECT_EQ(boxes_[2].text, boxes_[0].text);
+
+    // A current unit updated from About gets its window again.
+    ASSERT_EQ(bus_.devsim("unplug u1"), 0) << bus_.err;
+    unit = "u2";
+    ASSERT_EQ(bus_.devsim("plug u2 --model st2 --unique-name Current"), 0) << bus_.err;
+    ASSERT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 1; }));
+    answer_ = platform::IDYES;
+    boxes_.clear();
+    windowWhileBoxUp = true;
+    withAboutDialog([](console::AboutDlgContent& about) { about.getFlashButton().triggerClick(); });
+    ASSERT_EQ(boxes_.size(), 2u);
+    EXPECT_FALSE(windowWhileBoxUp);
+    ASSERT_TRUE(pumpUntil([&] { return app_->getWindowCount() == 1; }));
+    EXPECT_TRUE(app_->getHead()->isVisible());
 }
 
 } // namespace

@@ -49,10 +49,13 @@ public:
             return;
         }
         // The display has the core "fixed" font only; twm's own default fonts would end it. A window that
-        // asks for no place is put somewhere at once, not placed by hand while twm holds the server.
+        // asks for no place is put somewhere at once, not placed by hand while twm holds the server. A
+        // title bar dragged with the first button moves its window, and the server is not held meanwhile
+        // (the test's own pointer events would wait behind the hold).
         const std::string settings = folder + "/twmrc";
         std::ofstream(settings) << "TitleFont \"fixed\"\nResizeFont \"fixed\"\nMenuFont \"fixed\"\n"
-                                   "IconFont \"fixed\"\nIconManagerFont \"fixed\"\nRandomPlacement\n";
+                                   "IconFont \"fixed\"\nIconManagerFont \"fixed\"\nRandomPlacement\n"
+                                   "OpaqueMove\nNoGrabServer\nButton1 = : title : f.move\n";
         windowManager_ = spawn({"twm", "-f", settings}, {"DISPLAY=" + name_, "LC_ALL=C"});
         // Running once it redirects the placement of the root window's children.
         ready_ = windowManager_ != 0 &&

@@ -129,6 +129,14 @@ void ConsoleApp::initialise(const juce::String& commandLine)
     installConsoleLookAndFeel();
     installJuceMessageBoxPresenter();
     installFirmwareProgressWindow();
+    // A unit turned off and on while its update's boxes were up gets its window (or its question) once
+    // they are answered, as any unit that arrives.
+    setFirmwareReturnHandler(
+        [](device::vhw& device)
+        {
+            if (theConsoleApp != nullptr)
+                theConsoleApp->requestWindow(device);
+        });
     installAboutDialog(this);
     if (isAnotherInstanceRunning())
     {
