@@ -25,9 +25,9 @@ mkdir -p "$STRELLIS_SIM_DIR" "$STRELLIS_REGISTRY"
 
 # The suites whose code runs on more than one thread: device list and notification thread, hardware
 # thread and flash thread, ASIO streaming (one unit and two), the analyzer's notifier, the console window's
-# poll, the system-volume link, the audio notification thread, and the application with its device
-# messages during start-up.
-threaded='^(DeviceListTest|NotificationWindow|SysVolumeTest|CoreAudio|HwThreadTest|FirmwareUpdate|FlashProgressWindowTest|Streaming|Stream|StreamRestart|Scheduling|DeviceChangeNotifier|ConsoleWindowTest|PolledSnapshot|SessionEnd|TwoUnits|ApplicationTest)\.'
+# poll, the system-volume link, the audio notification thread, the application with its device messages
+# during start-up, and the window that reads what a unit without a whole session runs.
+threaded='^(DeviceListTest|NotificationWindow|SysVolumeTest|CoreAudio|HwThreadTest|FirmwareUpdate|FlashProgressWindowTest|Streaming|Stream|StreamRestart|Scheduling|DeviceChangeNotifier|ConsoleWindowTest|PolledSnapshot|SessionEnd|TwoUnits|ApplicationTest|SessionTest)\.'
 
 stage() {
     local name=$1 dir=$2 filter=$3
